@@ -1,0 +1,54 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// The one table of error numbers. Every failure of a run travels as an Error carrying one of
+// these numbers and a description; the top of Main reports it once. The numbers follow the
+// classic runtime error numbers users of such tools know; the transfer and mail ranges are
+// this program's own.
+namespace errc {
+inline constexpr int kInvalidArgument = 5;     // invalid procedure call or argument
+inline constexpr int kOverflow = 6;            // a number does not fit its type
+inline constexpr int kTypeMismatch = 13;       // a setting is not a number
+inline constexpr int kBadFileName = 52;        // a path that cannot name a file
+inline constexpr int kFileNotFound = 53;       // ENOENT on a file
+inline constexpr int kDeviceIo = 57;           // EIO and other device failures
+inline constexpr int kFileExists = 58;         // EEXIST where replacing is not allowed
+inline constexpr int kDiskFull = 61;           // ENOSPC, EDQUOT
+inline constexpr int kPermissionDenied = 70;   // EACCES, EPERM, EROFS
+inline constexpr int kDeviceUnavailable = 68;  // the file system of a path cannot be found
+inline constexpr int kPathFileAccess = 75;     // any other file system failure
+inline constexpr int kPathNotFound = 76;       // ENOENT / ENOTDIR on a folder path
+inline constexpr int kObjectNotSet = 91;       // a component that was never created
+// 35750-35799: transfer control (FTP) errors.
+inline constexpr int kTransferFirst = 35750;
+inline constexpr int kTransferLast = 35799;
+// 36000-36999: mail component errors; 36000 + the SMTP reply code when the server
+// replied, 36001-36099 for transport failures without a reply.
+inline constexpr int kMailFirst = 36000;
+inline constexpr int kMailLast = 36999;
+}  // namespace errc
+
+class Error : public std::runtime_error {
+ public:
+  Error(int number, std::string description);
+
+  int number() const noexcept { return number_; }
+  const std::string& description() const noexcept { return description_; }
+
+ private:
+  int number_;
+  std::string description_;
+};
+
+// Maps an errno value from an operation on `path` to the table above, naming the path and the
+// system's own wording in the description. `isFolder` picks "Path not found" over
+// "File not found" for ENOENT.
+Error errorFromErrno(int errnoValue, std::string_view what, std::string_view path,
+                     bool isFolder = false);
+
+}  // namespace quillfen

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quillfen {
+
+// One field per key of Config.ini, named like the key. Filled once by LoadConfiguration and
+// only read afterwards.
+struct BackupSettings {
+  std::string FtpIPAddress;
+  std::string FtpUserName;
+  std::string FtpPassword;
+  std::string NetworkPath;        // without one trailing "/"
+  std::string DestinationFolder;  // without one trailing "/"
+  std::int32_t DaysTillExpiration = 0;
+  std::string MailServer;
+  std::int32_t MailPort = 0;
+  std::string MailFrom;
+  std::string MailTo;
+  std::string MailSubject;
+};
+
+}  // namespace quillfen

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "config/backup_settings.h"
+
+namespace quillfen {
+
+class MessageBoxes;
+class ProcessServices;
+
+// Why LoadConfiguration returned false; the process's exit code follows from it.
+enum class ConfigurationRefusal {
+  None,
+  TemplateWritten,  // Config.ini was missing: the template was written and opened
+  EditRequested,    // "/config": the file was opened for editing
+  Invalid,          // a validation failed: its message was shown and the file opened
+};
+
+// Makes sure Config.ini exists beside the executable, honours "/config", reads every key into
+// `settings` and validates them. False: the run must not take place; the user has been told.
+// A DaysTillExpiration or MailPort that is not a whole number in range throws an Error that
+// names the key and the value.
+bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
+                       MessageBoxes& messages, BackupSettings& settings,
+                       ConfigurationRefusal* refusal = nullptr);
+
+}  // namespace quillfen

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "common/date.h"
+
+namespace quillfen {
+
+class Clock;
+class FileSystem;
+class LocaleFormat;
+struct BackupSettings;
+
+// The program's access to the backup store, over one file system object.
+// DeleteOldBackups reads the settings and appends to the activity report bound here.
+class IO {
+ public:
+  IO(std::unique_ptr<FileSystem> fileSystem, const BackupSettings& settings,
+     std::string& activityReport, const Clock& clock, const LocaleFormat& format);
+  ~IO();
+  IO(const IO&) = delete;
+  IO& operator=(const IO&) = delete;
+
+  bool FolderExists(const std::string& FolderPath);
+  bool FileExists(const std::string& FilePath);
+  void MakeFolder(const std::string& FolderPath);
+  void DeleteFile(const std::string& FilePath);
+  void DeleteFolder(const std::string& FolderPath);
+  // Appends the inventory of today's folder to pReport.
+  void ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
+  // Deletes the dated folders of the days DaysTillExpiration to DaysTillExpiration + 20 before
+  // dCurrDate and appends what it did and the free space to the activity report. With
+  // `todaysBackupIncomplete` nothing is deleted and the report says why.
+  void DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
+                        bool todaysBackupIncomplete = false);
+
+ private:
+  std::unique_ptr<FileSystem> fso_;
+  const BackupSettings& settings_;
+  std::string& activityReport_;
+  const Clock& clock_;
+  const LocaleFormat& format_;
+};
+
+}  // namespace quillfen

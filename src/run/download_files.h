@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace quillfen {
+
+class Inet;
+struct RunModule;
+struct Services;
+
+// The fetch stage: fills today's folder from the network path when one is set, otherwise from
+// the FTP directory, advancing the progress bar and checking the cancel flag before each file.
+void DownloadFiles(RunModule& run, Services& services, Inet& transfer,
+                   const std::string& todaysFolder);
+
+// The two branches of the fetch stage.
+void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);
+void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
+                     const std::string& todaysFolder);
+
+}  // namespace quillfen

@@ -1,0 +1,21 @@
+#include "transfer/curl_global.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "common/error.h"
+
+namespace quillfen {
+
+void ensureCurlInitialised() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  if (result != CURLE_OK) {
+    throw Error(errc::kTransferFirst, std::string("libcurl cannot start: ") +
+                                          curl_easy_strerror(result));
+  }
+}
+
+}  // namespace quillfen

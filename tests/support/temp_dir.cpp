@@ -1,0 +1,47 @@
+#include "support/temp_dir.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quillfen::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "quillfen-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code error;
+  // Read-only folders would stop remove_all: give the owner write access back first.
+  for (auto it = fs::recursive_directory_iterator(path_, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error) && !it->is_symlink(error)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+  }
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+  fs::remove_all(path_, error);
+}
+
+fs::path TempDir::write(const std::string& relative, const std::string& content) const {
+  const fs::path file = path_ / relative;
+  fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary);
+  out << content;
+  return file;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace quillfen::test
