@@ -1,0 +1,126 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/date.h"
+#include "filestore/file_system.h"
+#include "mail/smtp_component.h"
+#include "process/clock.h"
+#include "process/event_pump.h"
+#include "process/locale_format.h"
+#include "process/process_services.h"
+#include "process/sleeper.h"
+#include "run/services.h"
+#include "transfer/main_form.h"
+#include "transfer/transfer_control.h"
+#include "ui/message_boxes.h"
+#include "ui/splash_window.h"
+
+namespace quillfen::test {
+
+// Every call made on the fakes below, in order, as one readable log ("sleep 500",
+// "status Creating folders...", "events", ...), shared so that tests can check interleaving.
+using CallLog = std::vector<std::string>;
+
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(DateTime start = {{2003, 10, 5}, 2, 15, 3}) : now_(start) {}
+  DateTime now() const override { return now_; }
+  void set(DateTime when) { now_ = when; }
+
+ private:
+  DateTime now_;
+};
+
+class FakeSleeper final : public Sleeper {
+ public:
+  explicit FakeSleeper(CallLog& log) : log_(log) {}
+  void sleep(int milliseconds) override;
+  std::function<void(int)> onSleep;  // e.g. advance a fake clock
+
+ private:
+  CallLog& log_;
+};
+
+class FakeEventPump final : public EventPump {
+ public:
+  explicit FakeEventPump(CallLog& log) : log_(log) {}
+  void processEvents() override;  // logs "events", runs onProcess, then the posted tasks
+  void post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+  std::function<void()> onProcess;  // a user action handled at this pass (a Cancel click)
+  int passes = 0;
+
+ private:
+  CallLog& log_;
+  std::deque<std::function<void()>> posted_;
+};
+
+class FakeSplashWindow final : public SplashWindow {
+ public:
+  explicit FakeSplashWindow(CallLog& log) : log_(log) {}
+  void load() override;
+  void show() override { log_.push_back("show"); }
+  void hide() override { log_.push_back("hide"); }
+  void unload() override { log_.push_back("unload"); }
+  void setStatusCaption(const std::string& text) override;
+  void setProgressMin(float value) override;
+  void setProgressMax(float value) override;
+  void setProgressValue(float value) override;
+  void setProgressVisible(bool visible) override;
+  int cancelValue() override { return cancel; }
+  void clickCancel();  // what the Cancel button does: flag 1 and "Aborting..."
+
+  int cancel = 0;
+  std::string status = "Initializing...";
+  float min = 0, max = 0, value = 0;
+  bool barVisible = false;
+  std::vector<float> values;  // every Value written
+
+ private:
+  CallLog& log_;
+};
+
+class FakeMessageBoxes final : public MessageBoxes {
+ public:
+  explicit FakeMessageBoxes(CallLog& log) : log_(log) {}
+  void information(const std::string& title, const std::string& text) override;
+  void error(const std::string& title, const std::string& text) override;
+
+ private:
+  CallLog& log_;
+};
+
+class FakeProcessServices final : public ProcessServices {
+ public:
+  FakeProcessServices(CallLog& log, std::string folder) : log_(log), folder_(std::move(folder)) {}
+  std::string executableFolder() const override { return folder_; }
+  void openForEditing(const std::string& path) override { log_.push_back("edit " + path); }
+
+ private:
+  CallLog& log_;
+  std::string folder_;
+};
+
+// A complete set of fakes wired into Services. The file system, transfer control and mail
+// component factories are left for the test to set.
+struct FakeEnvironment {
+  explicit FakeEnvironment(std::string exeFolder);
+
+  CallLog log;
+  FakeClock clock;
+  FakeSleeper sleeper{log};
+  FakeEventPump events{log};
+  FakeSplashWindow window{log};
+  FakeMessageBoxes messages{log};
+  FakeProcessServices process;
+  LocaleFormat format = LocaleFormat::posix();
+  MainForm::ControlFactory createControl;  // used by frmMain; set by the test
+  MainForm frmMain;
+  Services services;
+};
+
+}  // namespace quillfen::test
