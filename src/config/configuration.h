@@ -17,6 +17,11 @@ enum class ConfigurationRefusal {
   Invalid,          // a validation failed: its message was shown and the file opened
 };
 
+// Writes the template Config.ini: the eleven keys in the order of BackupSettings, each with its
+// template value, the empty ones as "Key=" lines so that the user sees every key. Throws Error
+// when the template cannot be written.
+void WriteDefaultConfiguration(const ProcessServices& process);
+
 // Makes sure Config.ini exists beside the executable, honours "/config", reads every key into
 // `settings` and validates them. False: the run must not take place; the user has been told.
 // A DaysTillExpiration or MailPort that is not a whole number in range throws an Error that

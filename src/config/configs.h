@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+namespace quillfen {
+
+class ProcessServices;
+
+// The only code that touches Config.ini. The path is built anew from the executable's folder on
+// every call, so that each call sees the file as it is now.
+namespace Configs {
+
+inline constexpr const char* kSection = "Quillfen";
+
+// The folder of the executable followed by "/Config.ini".
+std::string configFilePath(const ProcessServices& process);
+
+// The value of `key` in section "Quillfen", however long, or an empty string when the file or
+// the key is missing. Throws Error when the file exists but cannot be read: an unreadable file
+// must not pass for one whose settings are all empty.
+std::string ReadIniValue(const ProcessServices& process, const std::string& key);
+
+// Sets `key` in section "Quillfen", creating the file or the section when missing and replacing
+// an existing value in place. True on success.
+bool WriteIniValue(const ProcessServices& process, const std::string& key,
+                   const std::string& value);
+
+// WriteIniValue for callers that must know why a write failed: throws the Error instead.
+void storeIniValue(const ProcessServices& process, const std::string& key,
+                   const std::string& value);
+
+}  // namespace Configs
+
+}  // namespace quillfen
