@@ -31,6 +31,17 @@ inline constexpr int kTransferLast = 35799;
 // replied, 36001-36099 for transport failures without a reply.
 inline constexpr int kMailFirst = 36000;
 inline constexpr int kMailLast = 36999;
+// The transport codes. They are also the mail component's result value for such a failure;
+// after a refusal by the server the result value is the bare reply code (e.g. 550).
+inline constexpr int kMailNoRecipient = 36001;     // result value only: a blank recipient,
+                                                   // nothing sent, never raised
+inline constexpr int kMailCannotConnect = 36002;   // connection refused or host unreachable
+inline constexpr int kMailHostNotFound = 36003;    // the server name does not resolve
+inline constexpr int kMailTimedOut = 36004;        // no connection in 30 s or no reply in 60 s
+inline constexpr int kMailConnectionLost = 36005;  // connection closed or a reply that is not
+                                                   // SMTP
+inline constexpr int kMailBadServer = 36006;       // MailServer or MailPort names no server
+inline constexpr int kMailTransportOther = 36099;  // any other failure of the mail transport
 }  // namespace errc
 
 class Error : public std::runtime_error {

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "mail/internet_message.h"
+#include "mail/smtp_component.h"
+
+namespace quillfen {
+
+// How long the component waits on a mail server before it gives up.
+struct SmtpBounds {
+  std::chrono::milliseconds connect{30'000};
+  std::chrono::seconds reply{60};  // for each reply, and for a stalled upload of the message
+};
+
+// The mail component over libcurl's SMTP support: plain SMTP (no TLS, no credentials), one
+// envelope recipient per message. A blank recipient sends nothing and leaves the result value
+// "no recipient" without a failing status; every other failure of the exchange is a failing
+// status carrying the server's reply or the transport failure (numbers in common/error.h).
+class CurlSmtpComponent final : public SmtpComponent {
+ public:
+  using WallClock = std::function<std::time_t()>;
+
+  // Throws Error when libcurl cannot start.
+  explicit CurlSmtpComponent(SmtpBounds bounds = {}, WallClock wallClock = systemWallClock);
+
+  SmtpStatus newMessage() override;
+  SmtpStatus setSender(const std::string& sender) override;
+  SmtpStatus setRecipient(const std::string& recipient) override;
+  SmtpStatus setDateText(const std::string& dateText) override;
+  SmtpStatus setSubject(const std::string& subject) override;
+  SmtpStatus setMessageText(const std::string& text) override;
+  SmtpStatus setServer(const std::string& server) override;
+  SmtpStatus setPort(std::int32_t port) override;
+  SmtpStatus resultValue(std::int32_t& result) override;
+  SmtpStatus send() override;
+
+ private:
+  static std::time_t systemWallClock() { return std::time(nullptr); }
+
+  SmtpBounds bounds_;
+  WallClock wallClock_;
+  mail::MessageParts message_;
+  // The date text is the program's local rendering, unfit for a header; the header is made
+  // from the moment it was written instead.
+  bool dated_ = false;
+  std::string server_;
+  std::int32_t port_ = 25;
+  std::int32_t result_ = 0;
+};
+
+}  // namespace quillfen

@@ -1,0 +1,250 @@
+#include "mail/internet_message.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace quillfen::mail {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+// SMTP's limit on a line, its CR LF not counted.
+constexpr std::size_t kMaxLineOctets = 998;
+// Quoted-printable's own limit on an encoded line.
+constexpr std::size_t kMaxEncodedLine = 76;
+// Octets of text per encoded word: 52 base64 characters keep "Subject: " and one word within
+// the recommended 78 columns.
+constexpr std::size_t kEncodedWordOctets = 39;
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool isPrintableAscii(unsigned char c) {
+  return c >= 0x20 && c < 0x7F;
+}
+
+bool isPlainText(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return isPrintableAscii(static_cast<unsigned char>(c)) || c == '\t';
+  });
+}
+
+std::string base64(std::string_view octets) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < octets.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, octets.size() - i);
+    unsigned bits = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      bits = (bits << 8) | (k < n ? static_cast<unsigned char>(octets[i + k]) : 0u);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kAlphabet[(bits >> (18 - 6 * k)) & 0x3F] : '=';
+    }
+  }
+  return out;
+}
+
+// RFC 2047 "B" words in UTF-8, folded onto continuation lines. A character is never split
+// between two words, as decoders must be able to decode each word alone.
+std::string encodedWords(std::string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = std::min(text.size(), start + kEncodedWordOctets);
+    while (end < text.size() && end > start + 1 &&
+           (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+      --end;
+    }
+    if (!out.empty()) out += "\r\n ";
+    out += "=?UTF-8?B?" + base64(text.substr(start, end - start)) + "?=";
+    start = end;
+  }
+  return out;
+}
+
+// "=?" in a plain subject would be read as the start of an encoded word.
+std::string headerSubject(std::string_view subject) {
+  const std::string text = withoutLineBreaks(subject);
+  const bool plain = isPlainText(text) && text.find("=?") == std::string::npos &&
+                     text.size() + std::string_view("Subject: ").size() <= kMaxLineOctets;
+  return plain ? text : encodedWords(text);
+}
+
+// The address as the header shows it: the whole text, with a non-ASCII display name encoded.
+// A non-ASCII address itself stays as written, since no encoding may apply to it.
+std::string headerAddress(std::string_view addressText) {
+  const std::string text = trimBlanks(withoutLineBreaks(addressText));
+  const std::size_t open = text.rfind('<');
+  if (isPlainText(text) || open == std::string::npos || text.back() != '>') return text;
+  std::string name = trimBlanks(std::string_view(text).substr(0, open));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    name = name.substr(1, name.size() - 2);
+  }
+  const std::string address = text.substr(open);
+  return name.empty() ? address : encodedWords(name) + " " + address;
+}
+
+// Lines end at CR LF, at a lone LF and at a lone CR; a final line break ends the last line
+// rather than starting an empty one.
+std::vector<std::string_view> splitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+bool fitsSevenBit(const std::vector<std::string_view>& lines) {
+  return std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
+    return line.size() <= kMaxLineOctets && isPlainText(line);
+  });
+}
+
+std::string hexEscape(unsigned char c) {
+  char text[4];
+  std::snprintf(text, sizeof text, "=%02X", c);
+  return text;
+}
+
+// One line in quoted-printable, with soft breaks so that no encoded line passes 76 columns.
+// A blank at the end of the line is escaped: transports may strip trailing white space.
+void appendQuotedPrintable(std::string& out, std::string_view line) {
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const bool last = i + 1 == line.size();
+    const bool literal = (c > 0x20 && c < 0x7F && c != '=') || (isBlank(line[i]) && !last);
+    const std::string token = literal ? std::string(1, line[i]) : hexEscape(c);
+    // Every token but the last must leave room for the "=" of a soft break after it.
+    const std::size_t room = last ? kMaxEncodedLine : kMaxEncodedLine - 1;
+    if (column + token.size() > room) {
+      out += "=\r\n";
+      column = 0;
+    }
+    out += token;
+    column += token.size();
+  }
+  out += kCrLf;
+}
+
+struct EncodedBody {
+  std::string_view transferEncoding;
+  std::string wire;
+};
+
+// Plain ASCII within the line limit goes as it is, readable in any mail source view; anything
+// else (UTF-8 file names, long lines, control characters) goes quoted-printable, which every
+// relay carries unchanged whether or not it offers 8-bit transport.
+EncodedBody encodeBody(std::string_view text) {
+  const std::vector<std::string_view> lines = splitLines(text);
+  EncodedBody body;
+  if (fitsSevenBit(lines)) {
+    body.transferEncoding = "7bit";
+    for (std::string_view line : lines) (body.wire += line) += kCrLf;
+  } else {
+    body.transferEncoding = "quoted-printable";
+    for (std::string_view line : lines) appendQuotedPrintable(body.wire, line);
+  }
+  return body;
+}
+
+std::string domainOf(std::string_view senderAddress) {
+  const std::string address = envelopeAddress(senderAddress);
+  const std::size_t at = address.rfind('@');
+  if (at == std::string::npos) return "quillfen.localhost";
+  const std::string domain = address.substr(at + 1);
+  const bool usable = !domain.empty() && std::all_of(domain.begin(), domain.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+  });
+  return usable ? domain : "quillfen.localhost";
+}
+
+void appendHeader(std::string& out, std::string_view name, std::string_view value) {
+  out += name;
+  out += ": ";
+  out += value;
+  out += kCrLf;
+}
+
+}  // namespace
+
+std::string withoutLineBreaks(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c != '\r' && c != '\n' && c != '\0') out += c;
+  }
+  return out;
+}
+
+std::string trimBlanks(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && isBlank(text[first])) ++first;
+  while (last > first && isBlank(text[last - 1])) --last;
+  return std::string(text.substr(first, last - first));
+}
+
+std::string envelopeAddress(std::string_view addressText) {
+  const std::string text = trimBlanks(withoutLineBreaks(addressText));
+  const std::size_t open = text.rfind('<');
+  if (open == std::string::npos) return text;
+  const std::size_t close = text.find('>', open);
+  if (close == std::string::npos) return text;
+  return trimBlanks(std::string_view(text).substr(open + 1, close - open - 1));
+}
+
+std::string rfc5322Date(std::time_t moment) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm local{};
+  localtime_r(&moment, &local);
+  const long offsetMinutes = local.tm_gmtoff / 60;
+  const long offset = std::labs(offsetMinutes);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon], local.tm_year + 1900,
+                local.tm_hour, local.tm_min, local.tm_sec, offsetMinutes < 0 ? '-' : '+',
+                offset / 60, offset % 60);
+  return text;
+}
+
+std::string newMessageId(std::string_view senderAddress) {
+  std::random_device random;
+  char unique[64];
+  std::snprintf(unique, sizeof unique, "%08x%08x.%llx", random(), random(),
+                static_cast<unsigned long long>(std::time(nullptr)));
+  return "<" + std::string(unique) + ".quillfen@" + domainOf(senderAddress) + ">";
+}
+
+std::string composeInternetMessage(const MessageParts& parts) {
+  const EncodedBody body = encodeBody(parts.text);
+  std::string out;
+  appendHeader(out, "Date", rfc5322Date(parts.date));
+  const std::string from = headerAddress(parts.sender);
+  if (!from.empty()) appendHeader(out, "From", from);
+  const std::string to = headerAddress(parts.recipient);
+  if (!to.empty()) appendHeader(out, "To", to);
+  appendHeader(out, "Subject", headerSubject(parts.subject));
+  appendHeader(out, "Message-ID", withoutLineBreaks(parts.messageId));
+  appendHeader(out, "MIME-Version", "1.0");
+  appendHeader(out, "Content-Type", "text/plain; charset=UTF-8");
+  appendHeader(out, "Content-Transfer-Encoding", body.transferEncoding);
+  out += kCrLf;
+  out += body.wire;
+  return out;
+}
+
+}  // namespace quillfen::mail

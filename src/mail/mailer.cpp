@@ -1,0 +1,87 @@
+#include "mail/mailer.h"
+
+#include <exception>
+
+#include "common/error.h"
+#include "config/backup_settings.h"
+#include "mail/smtp_component.h"
+#include "process/clock.h"
+#include "process/locale_format.h"
+
+namespace quillfen {
+
+namespace {
+
+void raiseOnFailure(const SmtpStatus& status) {
+  if (!status.ok()) throw Error(status.number, status.description);
+}
+
+std::string frame(const std::string& time) {
+  return "This is an automated message sent by Quillfen. \r\n" + time + "\r\n" +
+         std::string(80, '_') + "\n\n";
+}
+
+}  // namespace
+
+Mailer::Mailer(const ComponentFactory& createComponent, const BackupSettings& settings,
+               const Clock& clock, const LocaleFormat& format)
+    : settings_(settings), clock_(clock), format_(format) {
+  // A mailer always comes into being; what went wrong here surfaces at its first use.
+  try {
+    component_ = createComponent();
+    if (!component_) {
+      creationFailure_ = "no mail component was made";
+      return;
+    }
+    Clear();
+  } catch (const std::exception& failure) {
+    if (!component_) creationFailure_ = failure.what();
+  }
+}
+
+Mailer::~Mailer() = default;
+
+SmtpComponent& Mailer::component() {
+  if (!component_) {
+    throw Error(errc::kObjectNotSet,
+                "Object variable not set: the mail component could not be created (" +
+                    creationFailure_ + ")");
+  }
+  return *component_;
+}
+
+void Mailer::Clear() {
+  SmtpComponent& mail = component();
+  raiseOnFailure(mail.newMessage());
+  raiseOnFailure(mail.setDateText(format_.generalDateTime(clock_.now())));
+  raiseOnFailure(mail.setServer(settings_.MailServer));
+  raiseOnFailure(mail.setPort(settings_.MailPort));
+  raiseOnFailure(mail.setSubject(settings_.MailSubject));
+  raiseOnFailure(mail.setSender(settings_.MailFrom));
+}
+
+std::int32_t Mailer::Send() {
+  SmtpComponent& mail = component();
+  raiseOnFailure(mail.send());
+  std::int32_t result = 0;
+  raiseOnFailure(mail.resultValue(result));
+  return result;
+}
+
+void Mailer::From(const std::string& vData) {
+  raiseOnFailure(component().setSender(vData));
+}
+
+void Mailer::SendTo(const std::string& vData) {
+  raiseOnFailure(component().setRecipient(vData));
+}
+
+void Mailer::Subject(const std::string& vData) {
+  raiseOnFailure(component().setSubject(vData));
+}
+
+void Mailer::Body(const std::string& vData) {
+  raiseOnFailure(component().setMessageText(frame(format_.mailTime(clock_.now())) + vData));
+}
+
+}  // namespace quillfen

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quillfen {
+
+struct BackupSettings;
+class Clock;
+class LocaleFormat;
+class SmtpComponent;
+
+// One plain-text message through its own instance of the mail component. Creation never
+// fails: a component that cannot be made, or a Clear that fails on the way, is ignored, and
+// the first member used afterwards raises the error instead. Every property is forwarded to
+// the component at once; nothing is kept here.
+class Mailer {
+ public:
+  using ComponentFactory = std::function<std::unique_ptr<SmtpComponent>()>;
+
+  Mailer(const ComponentFactory& createComponent, const BackupSettings& settings,
+         const Clock& clock, const LocaleFormat& format);
+  ~Mailer();
+  Mailer(const Mailer&) = delete;
+  Mailer& operator=(const Mailer&) = delete;
+
+  // Begins a new message dated now, with server, port, subject and sender from the settings
+  // as they stand at this call.
+  void Clear();
+  // Sends the message and returns the component's result value.
+  std::int32_t Send();
+  void From(const std::string& vData);
+  void SendTo(const std::string& vData);
+  void Subject(const std::string& vData);
+  // The text goes under the frame: the automated-message line, the time of this call, a rule
+  // and an empty line.
+  void Body(const std::string& vData);
+
+ private:
+  SmtpComponent& component();
+
+  std::unique_ptr<SmtpComponent> component_;
+  const BackupSettings& settings_;
+  const Clock& clock_;
+  const LocaleFormat& format_;
+  // Why the component is missing, for the error its first use raises.
+  std::string creationFailure_;
+};
+
+}  // namespace quillfen
