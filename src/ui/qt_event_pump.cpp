@@ -5,7 +5,9 @@
 
 namespace quillfen {
 
-void QtEventPump::processEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtEventPump::processEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtEventPump::post(std::function<void()> task) {
   QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);

@@ -1,0 +1,28 @@
+#include "ui/console_front_end.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+namespace quillfen {
+
+ConsoleFrontEnd::ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns, int lineFd)
+    : line_(err, isTerminal, columns),
+      pump_(
+          queue_, [this] { window_.pressCancel(); }, isTerminal ? lineFd : -1) {}
+
+std::unique_ptr<ConsoleFrontEnd> ConsoleFrontEnd::onStandardError() {
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  return std::make_unique<ConsoleFrontEnd>(std::cerr, terminal, terminalColumns(STDERR_FILENO),
+                                           STDERR_FILENO);
+}
+
+// A report is for a reader; a run whose standard error is not a terminal stays silent.
+void ConsoleFrontEnd::showReport(const std::string& report) {
+  if (!line_.isTerminal()) return;
+  std::string text = report;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  line_.printAbove(text);
+}
+
+}  // namespace quillfen

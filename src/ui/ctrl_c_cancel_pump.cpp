@@ -1,0 +1,66 @@
+#include "ui/ctrl_c_cancel_pump.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <stdexcept>
+
+#include "run/exit_code.h"
+
+namespace quillfen {
+
+namespace {
+
+// The handler only ever counts; the pump reads the count and keeps its own record of what it
+// has acted on, so no read-modify-write is shared between the two.
+volatile std::sig_atomic_t interruptCount = 0;
+volatile std::sig_atomic_t interruptLineFd = -1;
+bool installed = false;
+struct sigaction previousAction {};
+
+extern "C" void onInterrupt(int) {
+  interruptCount = interruptCount + 1;
+  if (interruptCount < 2) return;
+  const int fd = interruptLineFd;
+  if (fd >= 0) {
+    [[maybe_unused]] const ssize_t written = write(fd, "\n", 1);
+  }
+  _exit(kExitCancelled);
+}
+
+}  // namespace
+
+CtrlCCancelPump::CtrlCCancelPump(EventPump& inner, std::function<void()> pressCancel, int lineFd)
+    : inner_(inner), pressCancel_(std::move(pressCancel)) {
+  if (installed) throw std::logic_error("Ctrl-C handling is already installed");
+  interruptCount = 0;
+  interruptLineFd = lineFd;
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  // Restarting keeps blocking calls elsewhere in the program unaware of the signal.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, &previousAction);
+  installed = true;
+}
+
+CtrlCCancelPump::~CtrlCCancelPump() {
+  sigaction(SIGINT, &previousAction, nullptr);
+  interruptCount = 0;
+  interruptLineFd = -1;
+  installed = false;
+}
+
+void CtrlCCancelPump::processEvents() {
+  if (interruptCount > handled_) {
+    handled_ = interruptCount;
+    if (pressCancel_) pressCancel_();
+  }
+  inner_.processEvents();
+}
+
+void CtrlCCancelPump::post(std::function<void()> task) {
+  inner_.post(std::move(task));
+}
+
+}  // namespace quillfen

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+
+#include "process/event_pump.h"
+
+namespace quillfen {
+
+// Ctrl-C as the Cancel button, for the lifetime of the object. The first SIGINT is only noted
+// by the signal handler; the next processEvents presses Cancel, like a click that waited in the
+// window's queue. A second SIGINT ends the process at once with the exit code of a cancelled
+// run, after ending the live line on `lineFd` (-1: none) so the shell prompt starts on a line
+// of its own. Other signals keep their usual meaning.
+//
+// It wraps the front end's own pump: posted tasks and the inner pass are the inner pump's.
+// One instance at a time: the handler is process-wide.
+class CtrlCCancelPump final : public EventPump {
+ public:
+  CtrlCCancelPump(EventPump& inner, std::function<void()> pressCancel, int lineFd = -1);
+  ~CtrlCCancelPump() override;
+  CtrlCCancelPump(const CtrlCCancelPump&) = delete;
+  CtrlCCancelPump& operator=(const CtrlCCancelPump&) = delete;
+
+  void processEvents() override;
+  void post(std::function<void()> task) override;
+
+ private:
+  EventPump& inner_;
+  std::function<void()> pressCancel_;
+  int handled_ = 0;  // interrupts already turned into a Cancel press
+};
+
+}  // namespace quillfen

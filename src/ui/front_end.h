@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace quillfen {
+
+class EventPump;
+class MessageBoxes;
+class SplashWindow;
+
+// What the user sees of a run: the progress window, the message boxes and the event pump that
+// carries both, either as Qt widgets on a display or on the console.
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  virtual SplashWindow& splashWindow() = 0;
+  virtual MessageBoxes& messageBoxes() = 0;
+  virtual EventPump& eventPump() = 0;
+  // True for the window front end: the places that differ by display (opening Config.ini for
+  // editing, for one) ask this.
+  virtual bool hasDisplay() const = 0;
+  // Prints the finished report for a user watching a terminal; does nothing otherwise.
+  virtual void showReport(const std::string& report) = 0;
+};
+
+// The user's request in QUILLFEN_UI: "console" or "gui" (any case) force a front end; unset,
+// empty or anything else leaves the choice to the display.
+enum class FrontEndRequest { Automatic, Console, Gui };
+FrontEndRequest frontEndRequest(const char* quillfenUi);
+
+// Whether the environment names a display worth trying (DISPLAY or WAYLAND_DISPLAY non-empty).
+bool displayNamed(const char* display, const char* waylandDisplay);
+
+// The front end for this process, from QUILLFEN_UI and the display: the Qt window when a
+// display can be opened, the console otherwise; an unopenable display falls back to the
+// console. `argc` and `argv` go to Qt, which removes its own options from them, and must
+// outlive the returned object. Call once, before anything else shows a message.
+std::unique_ptr<FrontEnd> makeFrontEnd(int& argc, char** argv);
+
+}  // namespace quillfen

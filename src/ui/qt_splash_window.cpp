@@ -1,0 +1,71 @@
+#include "ui/qt_splash_window.h"
+
+#include <QString>
+
+namespace quillfen {
+
+QtSplashWindow::QtSplashWindow(FrmSplash::CloseQuestion askToClose)
+    : askToClose_(std::move(askToClose)) {}
+
+QtSplashWindow::~QtSplashWindow() = default;
+
+void QtSplashWindow::load() {
+  loaded();
+}
+
+void QtSplashWindow::show() {
+  loaded().showCentred();
+}
+
+void QtSplashWindow::hide() {
+  loaded().hide();
+}
+
+void QtSplashWindow::unload() {
+  form_.reset();
+}
+
+void QtSplashWindow::setStatusCaption(const std::string& text) {
+  loaded().setStatus(QString::fromStdString(text));
+}
+
+void QtSplashWindow::setProgressMin(float value) {
+  loaded().setProgressMin(value);
+}
+
+void QtSplashWindow::setProgressMax(float value) {
+  loaded().setProgressMax(value);
+}
+
+void QtSplashWindow::setProgressValue(float value) {
+  loaded().setProgressValue(value);
+}
+
+void QtSplashWindow::setProgressVisible(bool visible) {
+  loaded().setProgressVisible(visible);
+}
+
+int QtSplashWindow::cancelValue() {
+  return loaded().cancelValue();
+}
+
+void QtSplashWindow::pressCancel() {
+  if (form_ && form_->isVisible()) form_->pressCancel();
+}
+
+FrmSplash& QtSplashWindow::loaded() {
+  if (!form_) {
+    form_ = std::make_unique<FrmSplash>(askToClose_);
+    QObject::connect(form_.get(), &FrmSplash::closeRequested, form_.get(), [this] { release(); });
+  }
+  return *form_;
+}
+
+// The window asked to go while one of its own handlers is still running: it is let go at
+// once, so the next access loads a new one, and destroyed once control is back in the event
+// loop.
+void QtSplashWindow::release() {
+  if (form_) form_.release()->deleteLater();
+}
+
+}  // namespace quillfen

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+
+#include "ui/frm_splash.h"
+#include "ui/splash_window.h"
+
+namespace quillfen {
+
+// frmSplash as the run sees it: an object that lives for the whole run while the window
+// itself may come and go. Any access after the window was unloaded (by the run, or by the
+// user's Yes to the close question) loads a fresh, hidden window with the flag back at 0.
+class QtSplashWindow final : public SplashWindow {
+ public:
+  explicit QtSplashWindow(FrmSplash::CloseQuestion askToClose = askToCloseWithMessageBox);
+  ~QtSplashWindow() override;
+
+  void load() override;
+  void show() override;
+  void hide() override;
+  void unload() override;
+
+  void setStatusCaption(const std::string& text) override;
+  void setProgressMin(float value) override;
+  void setProgressMax(float value) override;
+  void setProgressValue(float value) override;
+  void setProgressVisible(bool visible) override;
+  int cancelValue() override;
+
+  // Ctrl-C from the terminal that started the window: the Cancel reaction, when a window is
+  // up to receive it. Never loads one.
+  void pressCancel();
+
+  // The loaded window, or null while none is loaded.
+  FrmSplash* form() const { return form_.get(); }
+
+ private:
+  FrmSplash& loaded();
+  void release();
+
+  FrmSplash::CloseQuestion askToClose_;
+  std::unique_ptr<FrmSplash> form_;
+};
+
+}  // namespace quillfen
