@@ -13,7 +13,7 @@ struct FileEntry {
 };
 
 struct DriveInfo {
-  std::string letter;  // the mount point of the file system, e.g. "/" or "/mnt/backup"
+  std::string letter;           // the mount point of the file system, e.g. "/" or "/mnt/backup"
   std::uint64_t freeSpace = 0;  // bytes free on the file system (not the unprivileged share)
 };
 
@@ -26,12 +26,15 @@ class FileSystem {
   virtual bool folderExists(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;
   virtual void createFolder(const std::string& path) = 0;  // the parent must exist
+  // `force`: read-only entries are removed too.
   virtual void deleteFile(const std::string& path, bool force) = 0;
   virtual void deleteFolder(const std::string& path, bool force) = 0;  // with all its contents
-  // Copies `source` into `destinationFolder` (which ends in "/") under its own name.
+  // Copies `source` into `destinationFolder` (which ends in "/") under its own name. A failed
+  // copy leaves no partial file under that name and keeps a file already there.
   virtual void copyFile(const std::string& source, const std::string& destinationFolder,
                         bool overwrite) = 0;
-  // The files directly in `path`, in enumeration order (GetFolder(...).Files).
+  // The files directly in `path`, hidden ones included, in enumeration order
+  // (GetFolder(...).Files).
   virtual std::vector<FileEntry> folderFiles(const std::string& path) = 0;
   // Everything in `path`, subfolders included, in bytes (GetFolder(...).Size).
   virtual std::uint64_t folderSize(const std::string& path) = 0;

@@ -1,8 +1,39 @@
 #include "filestore/io.h"
 
+#include <cstdint>
+
+#include "common/error.h"
+#include "config/backup_settings.h"
 #include "filestore/file_system.h"
+#include "process/clock.h"
+#include "process/locale_format.h"
 
 namespace quillfen {
+
+namespace {
+
+constexpr std::int32_t kLastCandidateOffset = 20;  // 21 candidate days
+constexpr int kFirstYear = 1;
+constexpr int kLastYear = 9999;  // the folder name has room for four digits
+
+// The backup folder name of `day`. Only the pattern the run uses for its folders is known.
+std::string formatFolderDate(const Date& day, const std::string& pattern) {
+  if (pattern != "yyyymmdd") {
+    throw Error(errc::kInvalidArgument, "Unsupported folder name pattern '" + pattern + "'");
+  }
+  return formatYyyymmdd(day);
+}
+
+Date candidateDay(const Date& reference, std::int32_t daysBack) {
+  const Date day = addDays(reference, -static_cast<std::int64_t>(daysBack));
+  if (day.year < kFirstYear || day.year > kLastYear) {
+    throw Error(errc::kInvalidArgument, "Date out of range: " + std::to_string(daysBack) +
+                                            " days before " + formatYyyymmdd(reference));
+  }
+  return day;
+}
+
+}  // namespace
 
 IO::IO(std::unique_ptr<FileSystem> fileSystem, const BackupSettings& settings,
        std::string& activityReport, const Clock& clock, const LocaleFormat& format)
@@ -14,8 +45,12 @@ IO::IO(std::unique_ptr<FileSystem> fileSystem, const BackupSettings& settings,
 
 IO::~IO() = default;
 
-bool IO::FolderExists(const std::string& FolderPath) { return fso_->folderExists(FolderPath); }
-bool IO::FileExists(const std::string& FilePath) { return fso_->fileExists(FilePath); }
+bool IO::FolderExists(const std::string& FolderPath) {
+  return fso_->folderExists(FolderPath);
+}
+bool IO::FileExists(const std::string& FilePath) {
+  return fso_->fileExists(FilePath);
+}
 
 void IO::MakeFolder(const std::string& FolderPath) {
   if (!FolderExists(FolderPath)) fso_->createFolder(FolderPath);
@@ -29,8 +64,67 @@ void IO::DeleteFolder(const std::string& FolderPath) {
   if (FolderExists(FolderPath)) fso_->deleteFolder(FolderPath, true);
 }
 
-// The inventory and pruning arrive with the file store's next step.
-void IO::ReadFolderInfo(const std::string&, std::string&) {}
-void IO::DeleteOldBackups(const Date&, const std::string&, bool) {}
+void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
+  const std::vector<FileEntry> files = fso_->folderFiles(sTodaysFolder);
+  pReport += std::to_string(files.size());
+  pReport += " files downloaded to '";
+  pReport += sTodaysFolder;
+  pReport += "':\n";
+  for (const FileEntry& file : files) {
+    pReport += file.name;
+    pReport += "  (";
+    pReport += format_.kilobytes(file.size);
+    pReport += " KB)\n";
+  }
+  const std::uint64_t total = fso_->folderSize(sTodaysFolder);
+  pReport += "\n";
+  pReport += format_.kilobytes(total);
+  pReport += " KB total downloaded - ";
+  pReport += format_.generalDateTime(clock_.now());
+  pReport += "\n\n";
+}
+
+void IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
+                          bool todaysBackupIncomplete) {
+  activityReport_ += "DELETING OLD BACKUPS...\n";
+  if (todaysBackupIncomplete) {
+    // The old copies may be the only good ones while today's is missing files.
+    activityReport_ += "   ... skipped: today's backup is incomplete.\n";
+  } else if (!deleteExpiredFolders(dCurrDate, sFormat)) {
+    activityReport_ += "   ... no expired backups found.\n";
+  }
+  activityReport_ += "... DONE\n\n";
+  appendFreeSpace();
+}
+
+bool IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat) {
+  bool deleted = false;
+  for (std::int32_t i = 0; i <= kLastCandidateOffset; ++i) {
+    std::int32_t daysBack = 0;
+    if (__builtin_add_overflow(settings_.DaysTillExpiration, i, &daysBack)) {
+      throw Error(errc::kOverflow, "Overflow: DaysTillExpiration " +
+                                       std::to_string(settings_.DaysTillExpiration) + " + " +
+                                       std::to_string(i));
+    }
+    // Today's folder holds the backup just made, and later days are not backups yet.
+    if (daysBack <= 0) continue;
+    const std::string path = settings_.DestinationFolder + "/" +
+                             formatFolderDate(candidateDay(dCurrDate, daysBack), sFormat);
+    if (FolderExists(path)) {
+      DeleteFolder(path);
+      activityReport_ += "Deleting folder: " + path + "\n";
+      deleted = true;
+    }
+  }
+  return deleted;
+}
+
+void IO::appendFreeSpace() {
+  // An empty DestinationFolder stands for the root folder: the backups are "/yyyymmdd".
+  const std::string& destination = settings_.DestinationFolder;
+  const DriveInfo drive = fso_->getDrive(destination.empty() ? "/" : destination);
+  activityReport_ += "Free space remaining on '" + drive.letter +
+                     "' drive: " + format_.kilobytes(drive.freeSpace) + " KB";
+}
 
 }  // namespace quillfen

@@ -36,6 +36,10 @@ class IO {
                         bool todaysBackupIncomplete = false);
 
  private:
+  // Deletes the existing folders of the 21 candidate days; false when there was none.
+  bool deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat);
+  void appendFreeSpace();
+
   std::unique_ptr<FileSystem> fso_;
   const BackupSettings& settings_;
   std::string& activityReport_;

@@ -1,0 +1,460 @@
+#include "filestore/posix_file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include "common/error.h"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::size_t kCopyBufferSize = 256 * 1024;
+constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+
+// Owns one open file descriptor.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now and tells how it went: some write errors surface only here (NFS, quotas).
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string joinPath(const std::string& folder, const char* name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+bool isDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// One open folder, read entry by entry. `path` names it in errors.
+class Directory {
+ public:
+  Directory(int parentFd, const std::string& name, std::string path, bool followLink)
+      : path_(std::move(path)) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    const int fd = ::openat(parentFd, name.c_str(), flags);
+    if (fd >= 0) {
+      stream_ = ::fdopendir(fd);
+      if (stream_ == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+      }
+    }
+    if (stream_ == nullptr) throw errorFromErrno(errno, "Cannot read folder", path_, true);
+  }
+  ~Directory() { ::closedir(stream_); }
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+
+  int fd() const { return ::dirfd(stream_); }
+  const std::string& path() const { return path_; }
+
+  // The next entry other than "." and "..", or nullptr after the last one.
+  const dirent* next() {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(stream_);
+      if (entry == nullptr) {
+        if (errno != 0) throw errorFromErrno(errno, "Cannot read folder", path_, true);
+        return nullptr;
+      }
+      if (!isDotOrDotDot(entry->d_name)) return entry;
+    }
+  }
+
+ private:
+  DIR* stream_ = nullptr;
+  std::string path_;
+};
+
+// True when the entry is itself a folder; a link to a folder is not.
+bool isFolderEntry(const Directory& folder, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN) return entry.d_type == DT_DIR;
+  struct stat status;
+  if (::fstatat(folder.fd(), entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw errorFromErrno(errno, "Cannot read", joinPath(folder.path(), entry.d_name));
+  }
+  return S_ISDIR(status.st_mode);
+}
+
+// True when the entry is a regular file or a link to one. Fills `status` (of the target) when
+// given; without it a plain regular entry needs no further look.
+bool isRegularTarget(const Directory& folder, const dirent& entry, struct stat* status) {
+  switch (entry.d_type) {
+    case DT_DIR:
+    case DT_FIFO:
+    case DT_SOCK:
+    case DT_CHR:
+    case DT_BLK:
+      return false;
+    case DT_REG:
+      if (status == nullptr) return true;
+      break;
+    default:
+      break;
+  }
+  struct stat target;
+  if (::fstatat(folder.fd(), entry.d_name, &target, 0) != 0) {
+    // A dangling or looping link is no file, nor is an entry removed since it was listed.
+    if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) return false;
+    throw errorFromErrno(errno, "Cannot read", joinPath(folder.path(), entry.d_name));
+  }
+  if (status != nullptr) *status = target;
+  return S_ISREG(target.st_mode);
+}
+
+// Gives the owner full access to the folder `name` below `parentFd`, so that its entries can be
+// listed and removed even when it was made read-only.
+void grantOwnerAccess(int parentFd, const std::string& name, const std::string& path) {
+  struct stat status;
+  if (::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw errorFromErrno(errno, "Cannot delete folder", path, true);
+  }
+  if ((status.st_mode & S_IRWXU) == S_IRWXU) return;
+  if (::fchmodat(parentFd, name.c_str(), (status.st_mode & 07777) | S_IRWXU, 0) != 0) {
+    throw errorFromErrno(errno, "Cannot delete folder", path, true);
+  }
+}
+
+void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force);
+
+void removeContents(Directory& folder, bool force) {
+  while (const dirent* entry = folder.next()) {
+    const std::string name = entry->d_name;
+    if (isFolderEntry(folder, *entry)) {
+      removeFolderTree(folder.fd(), name, joinPath(folder.path(), name.c_str()), force);
+    } else if (::unlinkat(folder.fd(), name.c_str(), 0) != 0) {
+      throw errorFromErrno(errno, "Cannot delete", joinPath(folder.path(), name.c_str()));
+    }
+  }
+}
+
+void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force) {
+  if (force) grantOwnerAccess(parentFd, name, path);
+  {
+    Directory folder(parentFd, name, path, false);
+    removeContents(folder, force);
+  }
+  if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0) {
+    throw errorFromErrno(errno, "Cannot delete folder", path, true);
+  }
+}
+
+std::uint64_t sizeOfContents(Directory& folder) {
+  std::uint64_t total = 0;
+  while (const dirent* entry = folder.next()) {
+    if (isFolderEntry(folder, *entry)) {
+      Directory subfolder(folder.fd(), entry->d_name, joinPath(folder.path(), entry->d_name),
+                          false);
+      total += sizeOfContents(subfolder);
+      continue;
+    }
+    struct stat status;
+    if (isRegularTarget(folder, *entry, &status))
+      total += static_cast<std::uint64_t>(status.st_size);
+  }
+  return total;
+}
+
+// Opens `path` for reading only when it is a regular file: a pipe would block the open and a
+// device could react to it.
+FileDescriptor openRegularFile(const std::string& path, struct stat& status) {
+  if (::stat(path.c_str(), &status) != 0) throw errorFromErrno(errno, "Cannot copy", path);
+  const auto notRegular = [&] {
+    return Error(errc::kPathFileAccess, "Cannot copy '" + path + "': not a regular file");
+  };
+  if (!S_ISREG(status.st_mode)) throw notRegular();
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) throw errorFromErrno(errno, "Cannot copy", path);
+  // The entry may have been replaced between the two looks.
+  if (::fstat(file.get(), &status) != 0) throw errorFromErrno(errno, "Cannot copy", path);
+  if (!S_ISREG(status.st_mode)) throw notRegular();
+  return file;
+}
+
+// A temporary file in the destination folder; it takes the final name only by commit(), and
+// is removed again when the copy fails before that.
+class PendingFile {
+ public:
+  explicit PendingFile(const std::string& folder)
+      : path_(folder + ".quillfen-XXXXXX"), file_(::mkostemp(path_.data(), O_CLOEXEC)) {
+    if (!file_.valid()) throw errorFromErrno(errno, "Cannot write to folder", folder, true);
+  }
+  ~PendingFile() {
+    if (committed_) return;
+    if (file_.valid()) file_.close();
+    ::unlink(path_.c_str());
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  int fd() const { return file_.get(); }
+
+  void commit(const std::string& target) {
+    if (file_.close() != 0) throw errorFromErrno(errno, "Cannot write", target);
+    if (::rename(path_.c_str(), target.c_str()) != 0) {
+      throw errorFromErrno(errno, "Cannot write", target);
+    }
+    committed_ = true;
+  }
+
+ private:
+  std::string path_;
+  FileDescriptor file_;
+  bool committed_ = false;
+};
+
+// Errors of an in-kernel copy that only mean "not possible here": plain reads and writes do it.
+bool kernelCopyUnavailable(int error) {
+  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+         error == EBADF || error == EPERM || error == ETXTBSY;
+}
+
+// Copies in the kernel where it can. False when nothing was copied and the caller must read
+// and write instead.
+bool copyInKernel(int in, int out, const std::string& source, const std::string& target) {
+  bool first = true;
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
+    if (copied > 0) {
+      first = false;
+      continue;
+    }
+    // Pseudo files (/proc) report no length and the kernel copies nothing of them, so a first
+    // empty result is checked by plain reads.
+    if (copied == 0) return !first;
+    if (errno == EINTR) continue;
+    if (first && kernelCopyUnavailable(errno)) return false;
+    throw errorFromErrno(errno, "Cannot copy '" + source + "' to", target);
+  }
+}
+
+void writeAll(int out, const char* data, std::size_t size, const std::string& target) {
+  while (size > 0) {
+    const ssize_t written = ::write(out, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw errorFromErrno(errno, "Cannot write", target);
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void copyByReading(int in, int out, std::vector<char>& buffer, const std::string& source,
+                   const std::string& target) {
+  if (buffer.empty()) buffer.resize(kCopyBufferSize);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got == 0) return;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw errorFromErrno(errno, "Cannot read", source);
+    }
+    writeAll(out, buffer.data(), static_cast<std::size_t>(got), target);
+  }
+}
+
+// The copy belongs to whoever runs the backup, so set-user-ID and set-group-ID bits would hand
+// out that user's rights: only the permission bits travel.
+void keepTimesAndPermissions(int out, const struct stat& source, const std::string& target) {
+  if (::fchmod(out, source.st_mode & 0777) != 0)
+    throw errorFromErrno(errno, "Cannot write", target);
+  const struct timespec times[2] = {source.st_atim, source.st_mtim};
+  if (::futimens(out, times) != 0) throw errorFromErrno(errno, "Cannot write", target);
+}
+
+Error driveError(const std::string& path, int error) {
+  return Error(errc::kDeviceUnavailable,
+               "Cannot determine the drive of '" + path + "': " + std::strerror(error));
+}
+
+// The mount point field of a /proc/self/mountinfo line, with its octal escapes ("\040" for a
+// blank) decoded. Empty when the line is malformed.
+std::string mountPointField(const std::string& line) {
+  std::size_t start = 0;
+  for (int field = 0; field < 4; ++field) {
+    start = line.find(' ', start);
+    if (start == std::string::npos) return {};
+    ++start;
+  }
+  const std::size_t end = line.find(' ', start);
+  const std::string raw = line.substr(start, end == std::string::npos ? end : end - start);
+  const auto octal = [&](std::size_t at) { return raw[at] >= '0' && raw[at] <= '7'; };
+  std::string decoded;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\\' && i + 3 < raw.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      decoded +=
+          static_cast<char>((raw[i + 1] - '0') * 64 + (raw[i + 2] - '0') * 8 + (raw[i + 3] - '0'));
+      i += 3;
+    } else {
+      decoded += raw[i];
+    }
+  }
+  return decoded;
+}
+
+bool holds(const std::string& mountPoint, const std::string& path) {
+  if (mountPoint == "/") return true;
+  return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+         (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+// The deepest mount holding `path`; of mounts on the same point the last one listed is on top.
+std::string mountPointFromTable(const std::string& path) {
+  std::ifstream table("/proc/self/mountinfo");
+  std::string best;
+  for (std::string line; std::getline(table, line);) {
+    const std::string mountPoint = mountPointField(line);
+    if (!mountPoint.empty() && holds(mountPoint, path) && mountPoint.size() >= best.size()) {
+      best = mountPoint;
+    }
+  }
+  return best;
+}
+
+// Without a mount table: the highest folder above `path` on the same device.
+std::string mountPointByDevice(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) throw driveError(path, errno);
+  std::string top = path;
+  while (top != "/") {
+    const std::size_t slash = top.find_last_of('/');
+    const std::string parent = slash == 0 ? "/" : top.substr(0, slash);
+    struct stat parentStatus;
+    if (::stat(parent.c_str(), &parentStatus) != 0 || parentStatus.st_dev != status.st_dev) break;
+    top = parent;
+  }
+  return top;
+}
+
+}  // namespace
+
+bool PosixFileSystem::folderExists(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool PosixFileSystem::fileExists(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+void PosixFileSystem::createFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0)
+    throw errorFromErrno(errno, "Cannot create folder", path, true);
+}
+
+void PosixFileSystem::deleteFile(const std::string& path, bool) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) throw errorFromErrno(errno, "Cannot delete", path);
+  if (S_ISDIR(status.st_mode)) throw errorFromErrno(EISDIR, "Cannot delete", path);
+  if (::unlink(path.c_str()) != 0) throw errorFromErrno(errno, "Cannot delete", path);
+}
+
+void PosixFileSystem::deleteFolder(const std::string& path, bool force) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) {
+    throw errorFromErrno(errno, "Cannot delete folder", path, true);
+  }
+  if (S_ISLNK(status.st_mode)) {
+    if (::unlink(path.c_str()) != 0)
+      throw errorFromErrno(errno, "Cannot delete folder", path, true);
+    return;
+  }
+  if (!S_ISDIR(status.st_mode)) throw errorFromErrno(ENOTDIR, "Cannot delete folder", path, true);
+  removeFolderTree(AT_FDCWD, path, path, force);
+}
+
+void PosixFileSystem::copyFile(const std::string& source, const std::string& destinationFolder,
+                               bool overwrite) {
+  const std::string name = source.substr(source.find_last_of('/') + 1);
+  if (name.empty()) throw Error(errc::kBadFileName, "Cannot copy '" + source + "': no file name");
+  const std::string folder = destinationFolder.empty() || destinationFolder.back() != '/'
+                                 ? destinationFolder + "/"
+                                 : destinationFolder;
+  const std::string target = folder + name;
+
+  struct stat status;
+  const FileDescriptor in = openRegularFile(source, status);
+  struct stat existing;
+  if (!overwrite && ::lstat(target.c_str(), &existing) == 0) {
+    throw errorFromErrno(EEXIST, "Cannot copy to", target);
+  }
+  PendingFile out(folder);
+  if (!copyInKernel(in.get(), out.fd(), source, target)) {
+    copyByReading(in.get(), out.fd(), copyBuffer_, source, target);
+  }
+  keepTimesAndPermissions(out.fd(), status, target);
+  out.commit(target);
+}
+
+std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {
+  Directory folder(AT_FDCWD, path, path, true);
+  std::vector<FileEntry> files;
+  while (const dirent* entry = folder.next()) {
+    struct stat status;
+    if (isRegularTarget(folder, *entry, &status)) {
+      files.push_back({entry->d_name, static_cast<std::uint64_t>(status.st_size)});
+    }
+  }
+  return files;
+}
+
+std::uint64_t PosixFileSystem::folderSize(const std::string& path) {
+  Directory folder(AT_FDCWD, path, path, true);
+  return sizeOfContents(folder);
+}
+
+DriveInfo PosixFileSystem::getDrive(const std::string& path) {
+  const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                          &::free);
+  if (resolved == nullptr) throw driveError(path, errno);
+  struct statvfs space;
+  if (::statvfs(resolved.get(), &space) != 0) throw driveError(path, errno);
+  std::string mountPoint = mountPointFromTable(resolved.get());
+  if (mountPoint.empty()) mountPoint = mountPointByDevice(resolved.get());
+  // The whole free space of the file system, blocks reserved for the superuser included.
+  return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize};
+}
+
+void PosixFileSystem::searchPlainFiles(const std::string& folder,
+                                       const std::function<bool(const std::string& name)>& visit) {
+  Directory directory(AT_FDCWD, folder, folder, true);
+  while (const dirent* entry = directory.next()) {
+    if (entry->d_name[0] == '.') continue;  // hidden
+    if (!isRegularTarget(directory, *entry, nullptr)) continue;
+    if (!visit(entry->d_name)) return;
+  }
+}
+
+}  // namespace quillfen
