@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "config/profile_file.h"
+#include "config/profile_text.h"
 #include "process/process_services.h"
 
 namespace quillfen::Configs {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "config/profile_text.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {

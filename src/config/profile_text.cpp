@@ -1,0 +1,209 @@
+#include "config/profile_text.h"
+
+#include <vector>
+
+#include "common/error.h"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kBlanks = " \t";
+
+std::string_view trimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool isQuote(char c) {
+  return c == '"' || c == '\'';
+}
+
+bool isQuoted(std::string_view text) {
+  return text.size() >= 2 && isQuote(text.front()) && text.back() == text.front();
+}
+
+std::string_view unquote(std::string_view text) {
+  return isQuoted(text) ? text.substr(1, text.size() - 2) : text;
+}
+
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+struct Line {
+  std::string content;  // without its line end
+  std::string ending;   // "\n", "\r\n", or empty for a last line without one
+};
+
+std::vector<Line> splitLines(std::string_view text) {
+  std::vector<Line> lines;
+  while (!text.empty()) {
+    const auto feed = text.find('\n');
+    if (feed == std::string_view::npos) {
+      lines.push_back({std::string(text), ""});
+      break;
+    }
+    const bool crlf = feed > 0 && text[feed - 1] == '\r';
+    const auto contentLength = crlf ? feed - 1 : feed;
+    lines.push_back({std::string(text.substr(0, contentLength)), crlf ? "\r\n" : "\n"});
+    text.remove_prefix(feed + 1);
+  }
+  return lines;
+}
+
+enum class LineKind { Section, Entry, Other };
+
+struct ParsedLine {
+  LineKind kind = LineKind::Other;
+  std::string_view name;   // the section or key name, blanks dropped
+  std::string_view value;  // an entry's value, blanks and quotes dropped
+};
+
+ParsedLine parseLine(std::string_view content) {
+  const std::string_view text = trimBlanks(content);
+  if (text.empty() || text.front() == ';') return {};
+  if (text.front() == '[') {
+    const auto close = text.find(']');
+    const auto length = close == std::string_view::npos ? std::string_view::npos : close - 1;
+    return {LineKind::Section, trimBlanks(text.substr(1, length)), {}};
+  }
+  const auto equals = text.find('=');
+  if (equals == std::string_view::npos) return {};
+  const std::string_view name = trimBlanks(text.substr(0, equals));
+  if (name.empty()) return {};
+  return {LineKind::Entry, name, unquote(trimBlanks(text.substr(equals + 1)))};
+}
+
+struct ProfileText {
+  std::string_view byteOrderMark;
+  std::vector<Line> lines;
+};
+
+ProfileText splitProfile(std::string_view text) {
+  ProfileText profile;
+  if (text.starts_with(kByteOrderMark)) {
+    profile.byteOrderMark = kByteOrderMark;
+    text.remove_prefix(kByteOrderMark.size());
+  }
+  profile.lines = splitLines(text);
+  return profile;
+}
+
+// Where a key stands in the file, or would stand when added.
+struct KeyPlace {
+  std::optional<std::size_t> entry;          // the line that sets the key
+  std::optional<std::size_t> lastInSection;  // the last entry or header of the first section
+};
+
+KeyPlace findKey(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+  KeyPlace place;
+  bool inSection = false;
+  bool inFirstSection = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const ParsedLine line = parseLine(lines[i].content);
+    if (line.kind == LineKind::Section) {
+      inSection = sameName(line.name, section);
+      inFirstSection = inSection && !place.lastInSection;
+      if (inFirstSection) place.lastInSection = i;
+    } else if (line.kind == LineKind::Entry && inSection) {
+      if (sameName(line.name, key)) {
+        place.entry = i;
+        return place;
+      }
+      if (inFirstSection) place.lastInSection = i;
+    }
+  }
+  return place;
+}
+
+void checkStorable(std::string_view key, std::string_view value) {
+  const bool keyFits = !key.empty() && trimBlanks(key) == key &&
+                       key.find_first_of("=\r\n") == std::string_view::npos && key.front() != '[' &&
+                       key.front() != ';';
+  const bool valueFits = value.find_first_of("\r\n") == std::string_view::npos;
+  if (!keyFits || !valueFits) {
+    throw Error(errc::kInvalidArgument, "A profile file line cannot hold the key '" +
+                                            std::string(key) + "' with the value '" +
+                                            std::string(value) + "'");
+  }
+}
+
+std::string encodeValue(std::string_view value) {
+  const bool needsQuotes =
+      !value.empty() && (isBlank(value.front()) || isBlank(value.back()) || isQuoted(value));
+  return needsQuotes ? "\"" + std::string(value) + "\"" : std::string(value);
+}
+
+// New lines follow the file's own line ends.
+std::string lineEndingOf(const std::vector<Line>& lines) {
+  for (const Line& line : lines) {
+    if (!line.ending.empty()) return line.ending;
+  }
+  return "\n";
+}
+
+void insertLine(std::vector<Line>& lines, std::size_t at, std::string content,
+                const std::string& ending) {
+  if (at > 0 && lines[at - 1].ending.empty()) lines[at - 1].ending = ending;
+  lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(content), ending});
+}
+
+std::string joinProfile(const ProfileText& profile) {
+  std::string text(profile.byteOrderMark);
+  for (const Line& line : profile.lines) text += line.content + line.ending;
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::string> findProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key) {
+  const ProfileText profile = splitProfile(text);
+  const KeyPlace place = findKey(profile.lines, section, key);
+  if (!place.entry) return std::nullopt;
+  return std::string(parseLine(profile.lines[*place.entry].content).value);
+}
+
+std::string withProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                             std::string_view value) {
+  checkStorable(key, value);
+  ProfileText profile = splitProfile(text);
+  std::vector<Line>& lines = profile.lines;
+  const std::string ending = lineEndingOf(lines);
+  const KeyPlace place = findKey(lines, section, key);
+
+  if (place.entry) {
+    // Keep the indentation and the spelling of the key that the file already has.
+    std::string& content = lines[*place.entry].content;
+    const auto indent = content.find_first_not_of(kBlanks);
+    const std::string_view name = parseLine(content).name;
+    content = content.substr(0, indent) + std::string(name) + "=" + encodeValue(value);
+  } else if (place.lastInSection) {
+    insertLine(lines, *place.lastInSection + 1, std::string(key) + "=" + encodeValue(value),
+               ending);
+  } else {
+    if (!lines.empty() && !trimBlanks(lines.back().content).empty()) {
+      insertLine(lines, lines.size(), "", ending);
+    }
+    insertLine(lines, lines.size(), "[" + std::string(section) + "]", ending);
+    insertLine(lines, lines.size(), std::string(key) + "=" + encodeValue(value), ending);
+  }
+  return joinProfile(profile);
+}
+
+}  // namespace quillfen
