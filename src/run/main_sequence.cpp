@@ -47,7 +47,7 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
                const std::string& todaysFolder) {
   auto io = std::make_unique<IO>(services.createFileSystem(), run.Settings, run.ActivityReport,
                                  services.clock, services.format);
-  auto inet = std::make_unique<Inet>(services.frmMain);
+  auto inet = std::make_unique<Inet>(services.frmMain, services.events);
 
   if (!openStage(services, "Creating folders...")) return false;
   io->DeleteFolder(todaysFolder);

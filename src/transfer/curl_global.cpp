@@ -13,8 +13,8 @@ void ensureCurlInitialised() {
   static CURLcode result = CURLE_OK;
   std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
   if (result != CURLE_OK) {
-    throw Error(errc::kTransferFirst, std::string("libcurl cannot start: ") +
-                                          curl_easy_strerror(result));
+    throw Error(errc::kTransferFirst,
+                std::string("libcurl cannot start: ") + curl_easy_strerror(result));
   }
 }
 

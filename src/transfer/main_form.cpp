@@ -13,6 +13,8 @@ TransferControl& MainForm::Inet1() {
   return *control_;
 }
 
-void MainForm::Unload() { control_.reset(); }
+void MainForm::Unload() {
+  control_.reset();
+}
 
 }  // namespace quillfen

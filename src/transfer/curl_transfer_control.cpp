@@ -1,0 +1,581 @@
+#include "transfer/curl_transfer_control.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "common/error.h"
+#include "process/event_pump.h"
+#include "transfer/curl_global.h"
+#include "transfer/ftp_listing.h"
+#include "transfer/ftp_request.h"
+#include "transfer/partial_file.h"
+
+namespace quillfen {
+
+namespace {
+
+namespace state = transfer_state;
+
+// How long StillExecuting waits on the transfer's sockets. Short, so that the window stays
+// responsive; and StillExecuting always drives the transfer on afterwards, so a wake-up that
+// libcurl does not ask for (it sets none right after a passive-mode reply) costs no more.
+constexpr int kPollMilliseconds = 5;
+constexpr std::int32_t kNamedProxy = 2;
+constexpr std::uint16_t kFtpPort = 21;
+
+struct EasyCleanup {
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+struct MultiCleanup {
+  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+
+// The replies by which a server says it does not know a command.
+bool isNotUnderstood(long code) {
+  return code == 500 || code == 501 || code == 502 || code == 504;
+}
+
+// The final line of a reply: three digits and a blank (or nothing) after them.
+std::optional<long> finalReplyCode(std::string_view line) {
+  if (line.size() < 3 || (line.size() > 3 && line[3] != ' ')) return std::nullopt;
+  long code = 0;
+  for (char c : line.substr(0, 3)) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    code = code * 10 + (c - '0');
+  }
+  return code;
+}
+
+// Cuts text between UTF-8 sequences, so that every text chunk is whole characters.
+std::size_t textCut(std::string_view text, std::size_t wanted) {
+  if (wanted >= text.size()) return text.size();
+  std::size_t cut = wanted;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  if (cut > 0) return cut;
+  cut = wanted;  // a single character longer than the chunk: hand it out whole
+  while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
+  return cut;
+}
+
+std::string joinedDirectory(const std::string& base, const std::string& below) {
+  if (below.empty()) return base;
+  if (below.front() == '/' || base.empty()) return below;
+  return base + "/" + below;
+}
+
+}  // namespace
+
+struct CurlTransferControl::Impl {
+  enum class Phase {
+    Idle,
+    Running,
+    Finished,  // the final state is posted; StillExecuting reads true once more
+  };
+
+  Impl(EventPump& pump, TransferTimeouts limits);
+  ~Impl();
+
+  template <typename Value>
+  void set(CURLoption option, Value value);
+  void configureHandle();
+
+  void start(const std::string& urlArgument, const FtpOperation& operation);
+  void startAt(FtpAddress address, const FtpOperation& operation);
+  void advance(int waitMilliseconds);
+  void onDone(CURLcode result);
+  void succeed();
+  void fail(CURLcode result);
+  void cancel();
+  void restartWithList();
+
+  void post(std::int16_t stateNumber);
+  void announceOnce(bool& announced, std::int16_t stateNumber);
+  void onSocketOpened();
+  void onPrerequest();
+  void onReplyText(std::string_view text);
+  void onCommandSent();
+  bool onData(const char* data, std::size_t size);
+
+  // libcurl's callbacks; `user` is the Impl.
+  static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* user);
+  static int debugCallback(CURL*, curl_infotype type, char* data, std::size_t size, void* user);
+  static int socketCallback(void* user, curl_socket_t, curlsocktype);
+  static int resolverStartCallback(void*, void*, void* user);
+  static int prerequestCallback(void* user, char*, char*, int, int);
+
+  EventPump& events;
+  TransferTimeouts timeouts;
+  // Posted notifications hold this weakly: they come to nothing once the control is gone.
+  std::shared_ptr<StateListener> listener = std::make_shared<StateListener>();
+
+  std::int32_t accessType = 0;
+  std::int32_t protocol = 0;
+  std::int16_t remotePort = static_cast<std::int16_t>(kFtpPort);
+  std::int32_t requestTimeout = 0;
+  std::string url, userName, password, remoteHost, proxy, document;
+
+  MultiHandle multi;
+  EasyHandle easy;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  bool attached = false;
+
+  Phase phase = Phase::Idle;
+  bool listing = false;
+  bool usingMlsd = false;
+  bool serverLacksMlsd = false;
+  std::string received;
+  std::size_t chunkOffset = 0;
+  std::unique_ptr<PartialFile> download;
+
+  bool announcedResolving = false, announcedResolved = false, announcedConnecting = false;
+  bool announcedConnected = false;
+  bool announcedRequesting = false, announcedSent = false, announcedReceiving = false;
+  std::string replyBuffer;
+  long lastReplyCode = 0;
+  std::string lastReplyText;
+  std::int32_t responseCode = 0;
+  std::string responseInfo;
+};
+
+std::size_t CurlTransferControl::Impl::writeCallback(char* data, std::size_t size,
+                                                     std::size_t count, void* user) {
+  const std::size_t bytes = size * count;
+  return static_cast<Impl*>(user)->onData(data, bytes) ? bytes : 0;
+}
+
+int CurlTransferControl::Impl::debugCallback(CURL*, curl_infotype type, char* data,
+                                             std::size_t size, void* user) {
+  auto* impl = static_cast<Impl*>(user);
+  if (type == CURLINFO_HEADER_IN) impl->onReplyText(std::string_view(data, size));
+  if (type == CURLINFO_HEADER_OUT) impl->onCommandSent();
+  return 0;
+}
+
+int CurlTransferControl::Impl::socketCallback(void* user, curl_socket_t, curlsocktype) {
+  static_cast<Impl*>(user)->onSocketOpened();
+  return CURL_SOCKOPT_OK;
+}
+
+int CurlTransferControl::Impl::resolverStartCallback(void*, void*, void* user) {
+  auto* impl = static_cast<Impl*>(user);
+  impl->announceOnce(impl->announcedResolving, state::kResolvingHost);
+  return 0;
+}
+
+int CurlTransferControl::Impl::prerequestCallback(void* user, char*, char*, int, int) {
+  static_cast<Impl*>(user)->onPrerequest();
+  return CURL_PREREQFUNC_OK;
+}
+
+CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
+    : events(pump), timeouts(limits) {
+  ensureCurlInitialised();
+  multi.reset(curl_multi_init());
+  easy.reset(curl_easy_init());
+  if (!multi || !easy) throw Error(errc::kTransferInternal, "libcurl cannot create a handle");
+  configureHandle();
+}
+
+CurlTransferControl::Impl::~Impl() {
+  if (attached) curl_multi_remove_handle(multi.get(), easy.get());
+}
+
+template <typename Value>
+void CurlTransferControl::Impl::set(CURLoption option, Value value) {
+  const CURLcode result = curl_easy_setopt(easy.get(), option, value);
+  if (result != CURLE_OK) {
+    throw Error(errc::kTransferInternal,
+                std::string("libcurl refused a transfer setting: ") + curl_easy_strerror(result));
+  }
+}
+
+void CurlTransferControl::Impl::configureHandle() {
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_PROTOCOLS_STR, "ftp");
+  set(CURLOPT_ERRORBUFFER, errorBuffer);
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connect.count()));
+  set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(timeouts.reply.count()));
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts.stall.count()));
+  set(CURLOPT_FTP_USE_EPSV, 1L);
+  // Servers behind NAT often announce an address that cannot be reached: the data
+  // connection goes to the server the control connection reached.
+  set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
+  set(CURLOPT_TCP_KEEPALIVE, 1L);
+  set(CURLOPT_WRITEFUNCTION, writeCallback);
+  set(CURLOPT_WRITEDATA, this);
+  // The replies of the server and the commands sent are seen through the debug callback,
+  // which libcurl calls only in verbose mode; nothing is printed.
+  set(CURLOPT_VERBOSE, 1L);
+  set(CURLOPT_DEBUGFUNCTION, debugCallback);
+  set(CURLOPT_DEBUGDATA, this);
+  set(CURLOPT_SOCKOPTFUNCTION, socketCallback);
+  set(CURLOPT_SOCKOPTDATA, this);
+  set(CURLOPT_RESOLVER_START_FUNCTION, resolverStartCallback);
+  set(CURLOPT_RESOLVER_START_DATA, this);
+  set(CURLOPT_PREREQFUNCTION, prerequestCallback);
+  set(CURLOPT_PREREQDATA, this);
+}
+
+void CurlTransferControl::Impl::start(const std::string& urlArgument,
+                                      const FtpOperation& operation) {
+  const std::string& target =
+      !urlArgument.empty() ? urlArgument : (!url.empty() ? url : remoteHost);
+  // The port is a 16-bit value: numbers above 32767 arrive as negative ones.
+  const auto port = static_cast<std::uint16_t>(remotePort);
+  startAt(parseFtpAddress(target, port == 0 ? kFtpPort : port), operation);
+}
+
+// A GET without a local path reads the file into memory, for OpenURL.
+void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& operation) {
+  if (phase != Phase::Idle) {
+    throw Error(errc::kTransferBusy, "Still executing the last request");
+  }
+  listing = operation.kind == FtpOperation::Kind::List;
+  std::unique_ptr<PartialFile> file;
+  if (!listing && !operation.local.empty()) file = std::make_unique<PartialFile>(operation.local);
+  if (listing) address.directory = joinedDirectory(address.directory, operation.remote);
+
+  set(CURLOPT_URL, curlUrl(address, listing ? std::string() : operation.remote).c_str());
+  usingMlsd = listing && !serverLacksMlsd;
+  set(CURLOPT_CUSTOMREQUEST, listing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
+  set(CURLOPT_USERNAME, userName.empty() ? nullptr : userName.c_str());
+  set(CURLOPT_PASSWORD, userName.empty() ? nullptr : password.c_str());
+  set(CURLOPT_TIMEOUT, static_cast<long>(requestTimeout > 0 ? requestTimeout : 0));
+  set(CURLOPT_PROXY, accessType == kNamedProxy ? proxy.c_str() : "");
+
+  received.clear();
+  chunkOffset = 0;
+  download = std::move(file);
+  announcedResolving = announcedResolved = announcedConnecting = announcedConnected = false;
+  announcedRequesting = announcedSent = announcedReceiving = false;
+  replyBuffer.clear();
+  lastReplyCode = 0;
+  lastReplyText.clear();
+  responseCode = 0;
+  responseInfo.clear();
+  errorBuffer[0] = '\0';
+
+  const CURLMcode added = curl_multi_add_handle(multi.get(), easy.get());
+  if (added != CURLM_OK) {
+    download.reset();
+    throw Error(errc::kTransferInternal,
+                std::string("libcurl cannot start the request: ") + curl_multi_strerror(added));
+  }
+  attached = true;
+  phase = Phase::Running;
+}
+
+void CurlTransferControl::Impl::advance(int waitMilliseconds) {
+  if (waitMilliseconds > 0) curl_multi_poll(multi.get(), nullptr, 0, waitMilliseconds, nullptr);
+  int running = 0;
+  const CURLMcode performed = curl_multi_perform(multi.get(), &running);
+  if (performed != CURLM_OK) {
+    std::snprintf(errorBuffer, sizeof errorBuffer, "%s", curl_multi_strerror(performed));
+    onDone(CURLE_RECV_ERROR);
+    return;
+  }
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
+      onDone(message->data.result);
+    }
+  }
+}
+
+void CurlTransferControl::Impl::onDone(CURLcode result) {
+  curl_multi_remove_handle(multi.get(), easy.get());
+  attached = false;
+  if (result != CURLE_OK && usingMlsd && isNotUnderstood(lastReplyCode)) {
+    restartWithList();
+    return;
+  }
+  if (result == CURLE_OK) {
+    succeed();
+  } else {
+    fail(result);
+  }
+}
+
+// The server does not know MLSD: the same request again with LIST, on the same connection,
+// and LIST for every later listing of this control.
+void CurlTransferControl::Impl::restartWithList() {
+  serverLacksMlsd = true;
+  usingMlsd = false;
+  received.clear();
+  lastReplyCode = 0;
+  lastReplyText.clear();
+  curl_easy_setopt(easy.get(), CURLOPT_CUSTOMREQUEST, "LIST");
+  if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
+    fail(CURLE_FAILED_INIT);
+    return;
+  }
+  attached = true;
+}
+
+void CurlTransferControl::Impl::succeed() {
+  if (download) {
+    try {
+      download->commit();
+    } catch (const Error& error) {
+      download.reset();
+      responseCode = CURLE_WRITE_ERROR;
+      responseInfo = error.description();
+      post(state::kError);
+      phase = Phase::Finished;
+      return;
+    }
+    download.reset();
+  }
+  if (listing) {
+    received = formatListing(usingMlsd ? parseMlsdListing(received) : parseListListing(received));
+  }
+  responseCode = static_cast<std::int32_t>(lastReplyCode);
+  responseInfo = lastReplyText;
+  announceOnce(announcedReceiving, state::kReceivingResponse);
+  post(state::kResponseReceived);
+  post(state::kResponseCompleted);
+  phase = Phase::Finished;
+}
+
+void CurlTransferControl::Impl::fail(CURLcode result) {
+  const std::string localFailure = download ? download->failure() : std::string();
+  download.reset();
+  received.clear();
+  if (!localFailure.empty()) {
+    responseCode = result;
+    responseInfo = localFailure;
+  } else if (lastReplyCode >= 400) {
+    responseCode = static_cast<std::int32_t>(lastReplyCode);
+    responseInfo = lastReplyText;
+  } else {
+    responseCode = result;
+    responseInfo = curl_easy_strerror(result);
+    if (errorBuffer[0] != '\0') responseInfo += std::string(": ") + errorBuffer;
+  }
+  post(state::kError);
+  phase = Phase::Finished;
+}
+
+void CurlTransferControl::Impl::cancel() {
+  if (phase != Phase::Running) return;
+  if (attached) curl_multi_remove_handle(multi.get(), easy.get());
+  attached = false;
+  download.reset();
+  received.clear();
+  responseCode = CURLE_ABORTED_BY_CALLBACK;
+  responseInfo = "Request cancelled";
+  post(state::kError);
+  phase = Phase::Finished;
+}
+
+void CurlTransferControl::Impl::post(std::int16_t stateNumber) {
+  std::weak_ptr<StateListener> target = listener;
+  events.post([target, stateNumber] {
+    if (auto subscriber = target.lock(); subscriber && *subscriber) (*subscriber)(stateNumber);
+  });
+}
+
+void CurlTransferControl::Impl::announceOnce(bool& announced, std::int16_t stateNumber) {
+  if (announced) return;
+  announced = true;
+  post(stateNumber);
+}
+
+// Sockets opened before the request proper belong to the control connection; later ones are
+// data connections, part of receiving the response.
+void CurlTransferControl::Impl::onSocketOpened() {
+  if (announcedRequesting) return;
+  announceOnce(announcedResolving, state::kResolvingHost);
+  announceOnce(announcedResolved, state::kHostResolved);
+  announceOnce(announcedConnecting, state::kConnecting);
+}
+
+void CurlTransferControl::Impl::onPrerequest() {
+  if (announcedConnecting) announceOnce(announcedConnected, state::kConnected);
+  announceOnce(announcedRequesting, state::kRequesting);
+}
+
+void CurlTransferControl::Impl::onCommandSent() {
+  if (announcedRequesting) announceOnce(announcedSent, state::kRequestSent);
+}
+
+void CurlTransferControl::Impl::onReplyText(std::string_view text) {
+  replyBuffer.append(text);
+  for (auto end = replyBuffer.find('\n'); end != std::string::npos; end = replyBuffer.find('\n')) {
+    std::string line = replyBuffer.substr(0, end);
+    replyBuffer.erase(0, end + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const auto code = finalReplyCode(line)) {
+      lastReplyCode = *code;
+      lastReplyText = std::move(line);
+    }
+  }
+  if (announcedSent) announceOnce(announcedReceiving, state::kReceivingResponse);
+}
+
+bool CurlTransferControl::Impl::onData(const char* data, std::size_t size) {
+  announceOnce(announcedReceiving, state::kReceivingResponse);
+  if (download) return download->write(data, size);
+  received.append(data, size);
+  return true;
+}
+
+CurlTransferControl::CurlTransferControl(EventPump& events, TransferTimeouts timeouts)
+    : impl_(std::make_unique<Impl>(events, timeouts)) {}
+
+CurlTransferControl::~CurlTransferControl() = default;
+
+// Synchronous: the request runs to its end before OpenURL returns. An address ending in "/"
+// (or naming no folder) gives the listing, any other the content of the file it names.
+TransferData CurlTransferControl::OpenURL(const std::string& URL, std::int16_t datatype) {
+  const std::string& target = URL.empty() ? impl_->url : URL;
+  const auto port = static_cast<std::uint16_t>(impl_->remotePort);
+  FtpAddress address = parseFtpAddress(target, port == 0 ? kFtpPort : port);
+  FtpOperation operation;
+  if (!target.ends_with('/') && !address.directory.empty()) {
+    const auto slash = address.directory.find_last_of('/');
+    operation.kind = FtpOperation::Kind::Get;
+    operation.remote = address.directory.substr(slash == std::string::npos ? 0 : slash + 1);
+    address.directory.resize(slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1));
+  }
+  impl_->startAt(address, operation);
+  while (impl_->phase == Impl::Phase::Running) impl_->advance(kPollMilliseconds);
+  impl_->phase = Impl::Phase::Idle;
+  if (impl_->responseCode < 200 || impl_->responseCode > 299) {
+    throw Error(errc::kTransferOpenUrlFailed, "OpenURL failed: " + impl_->responseInfo);
+  }
+  return GetChunk(static_cast<std::int32_t>(impl_->received.size()), datatype);
+}
+
+void CurlTransferControl::Execute(const std::string& URL, const ExecuteArguments& arguments) {
+  const std::string operation =
+      !arguments.empty() && arguments.front() ? *arguments.front() : std::string();
+  if (operation.empty()) {
+    throw Error(errc::kTransferBadOperation, "An FTP request needs the operation DIR or GET");
+  }
+  impl_->start(URL, parseFtpOperation(operation));
+}
+
+std::string CurlTransferControl::GetHeader(const std::optional<std::string>&) {
+  return {};
+}
+
+TransferData CurlTransferControl::GetChunk(std::int32_t size, std::int32_t datatype) {
+  const std::string_view rest = std::string_view(impl_->received).substr(impl_->chunkOffset);
+  const std::size_t wanted = size > 0 ? static_cast<std::size_t>(size) : 0;
+  const std::size_t taken = datatype == 0 ? textCut(rest, wanted) : std::min(wanted, rest.size());
+  impl_->chunkOffset += taken;
+  if (datatype == 0) return std::string(rest.substr(0, taken));
+  return std::vector<unsigned char>(rest.begin(), rest.begin() + static_cast<long>(taken));
+}
+
+void CurlTransferControl::Cancel() {
+  impl_->cancel();
+}
+
+bool CurlTransferControl::StillExecuting() {
+  switch (impl_->phase) {
+    case Impl::Phase::Idle:
+      return false;
+    case Impl::Phase::Finished:
+      impl_->phase = Impl::Phase::Idle;
+      return true;
+    case Impl::Phase::Running:
+      impl_->advance(kPollMilliseconds);
+      if (impl_->phase == Impl::Phase::Finished) impl_->phase = Impl::Phase::Idle;
+      return true;
+  }
+  return false;
+}
+
+std::int32_t CurlTransferControl::ResponseCode() {
+  return impl_->responseCode;
+}
+std::string CurlTransferControl::ResponseInfo() {
+  return impl_->responseInfo;
+}
+
+std::int32_t CurlTransferControl::AccessType() {
+  return impl_->accessType;
+}
+void CurlTransferControl::AccessType(std::int32_t vData) {
+  impl_->accessType = vData;
+}
+std::int32_t CurlTransferControl::Protocol() {
+  return impl_->protocol;
+}
+void CurlTransferControl::Protocol(std::int32_t vData) {
+  impl_->protocol = vData;
+}
+std::int16_t CurlTransferControl::RemotePort() {
+  return impl_->remotePort;
+}
+void CurlTransferControl::RemotePort(std::int16_t vData) {
+  impl_->remotePort = vData;
+}
+std::int32_t CurlTransferControl::RequestTimeout() {
+  return impl_->requestTimeout;
+}
+void CurlTransferControl::RequestTimeout(std::int32_t vData) {
+  impl_->requestTimeout = vData;
+}
+std::string CurlTransferControl::URL() {
+  return impl_->url;
+}
+
+void CurlTransferControl::URL(const std::string& vData) {
+  impl_->url = vData;
+  try {
+    impl_->remoteHost = parseFtpAddress(vData, kFtpPort).host;
+  } catch (const Error&) {
+    // An address that cannot be used is reported when a request is made with it.
+  }
+}
+
+std::string CurlTransferControl::UserName() {
+  return impl_->userName;
+}
+void CurlTransferControl::UserName(const std::string& vData) {
+  impl_->userName = vData;
+}
+std::string CurlTransferControl::Password() {
+  return impl_->password;
+}
+void CurlTransferControl::Password(const std::string& vData) {
+  impl_->password = vData;
+}
+std::string CurlTransferControl::RemoteHost() {
+  return impl_->remoteHost;
+}
+void CurlTransferControl::RemoteHost(const std::string& vData) {
+  impl_->remoteHost = vData;
+}
+std::string CurlTransferControl::Proxy() {
+  return impl_->proxy;
+}
+void CurlTransferControl::Proxy(const std::string& vData) {
+  impl_->proxy = vData;
+}
+std::int32_t CurlTransferControl::hInternet() {
+  return 0;
+}
+std::string CurlTransferControl::Document() {
+  return impl_->document;
+}
+void CurlTransferControl::Document(const std::string& vData) {
+  impl_->document = vData;
+}
+
+void CurlTransferControl::SubscribeStateChanged(StateListener listener) {
+  *impl_->listener = std::move(listener);
+}
+
+}  // namespace quillfen

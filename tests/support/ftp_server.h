@@ -1,0 +1,51 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace quillfen::test {
+
+struct FtpServerOptions {
+  bool offerMlsd = true;    // false: the server knows LIST only
+  std::string failingFile;  // a file name whose download breaks off
+  std::size_t failAfterBytes = 65536;
+  bool silent = false;        // accept connections and never answer
+  int lifetimeSeconds = 300;  // the server ends itself after this long
+};
+
+// A pyftpdlib server on 127.0.0.1 and a free port, serving `root` to one user with read
+// access. It runs as a child process of the test and stops with this object (and by itself
+// when the test process dies, as its standard input closes then).
+class FtpServer {
+ public:
+  FtpServer(const std::filesystem::path& root, std::string user, std::string password,
+            FtpServerOptions options = {});
+  ~FtpServer();
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // How many control connections were made, and how many logins succeeded, so far.
+  int connections() const;
+  int logins() const;
+
+ private:
+  void start(const std::filesystem::path& root, const std::string& user,
+             const std::string& password, const FtpServerOptions& options);
+  void stop() noexcept;
+  int countEvents(const std::string& event) const;
+
+  TempDir scratch_;
+  pid_t pid_ = -1;
+  int stdinFd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace quillfen::test
