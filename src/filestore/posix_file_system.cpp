@@ -11,6 +11,8 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "common/error.h"
 
