@@ -181,8 +181,9 @@ std::uint64_t sizeOfContents(Directory& folder) {
       continue;
     }
     struct stat status;
-    if (isRegularTarget(folder, *entry, &status))
+    if (isRegularTarget(folder, *entry, &status)) {
       total += static_cast<std::uint64_t>(status.st_size);
+    }
   }
   return total;
 }
@@ -289,8 +290,9 @@ void copyByReading(int in, int out, std::vector<char>& buffer, const std::string
 // The copy belongs to whoever runs the backup, so set-user-ID and set-group-ID bits would hand
 // out that user's rights: only the permission bits travel.
 void keepTimesAndPermissions(int out, const struct stat& source, const std::string& target) {
-  if (::fchmod(out, source.st_mode & 0777) != 0)
+  if (::fchmod(out, source.st_mode & 0777) != 0) {
     throw errorFromErrno(errno, "Cannot write", target);
+  }
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
   if (::futimens(out, times) != 0) throw errorFromErrno(errno, "Cannot write", target);
 }
@@ -372,8 +374,9 @@ bool PosixFileSystem::fileExists(const std::string& path) {
 }
 
 void PosixFileSystem::createFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0)
+  if (::mkdir(path.c_str(), 0777) != 0) {
     throw errorFromErrno(errno, "Cannot create folder", path, true);
+  }
 }
 
 void PosixFileSystem::deleteFile(const std::string& path, bool) {
@@ -389,8 +392,9 @@ void PosixFileSystem::deleteFolder(const std::string& path, bool force) {
     throw errorFromErrno(errno, "Cannot delete folder", path, true);
   }
   if (S_ISLNK(status.st_mode)) {
-    if (::unlink(path.c_str()) != 0)
+    if (::unlink(path.c_str()) != 0) {
       throw errorFromErrno(errno, "Cannot delete folder", path, true);
+    }
     return;
   }
   if (!S_ISDIR(status.st_mode)) throw errorFromErrno(ENOTDIR, "Cannot delete folder", path, true);
