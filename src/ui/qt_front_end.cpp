@@ -27,10 +27,8 @@ class QtFrontEnd final : public FrontEnd {
     QApplication::setQuitOnLastWindowClosed(false);
   }
 
-  ~QtFrontEnd() override {
-    window_.unload();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
+  // The window goes before the application that it needs.
+  ~QtFrontEnd() override { window_.unload(); }
 
   SplashWindow& splashWindow() override { return window_; }
   MessageBoxes& messageBoxes() override { return messages_; }

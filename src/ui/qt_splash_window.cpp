@@ -54,6 +54,7 @@ void QtSplashWindow::pressCancel() {
 }
 
 FrmSplash& QtSplashWindow::loaded() {
+  closed_.reset();
   if (!form_) {
     form_ = std::make_unique<FrmSplash>(askToClose_);
     QObject::connect(form_.get(), &FrmSplash::closeRequested, form_.get(), [this] { release(); });
@@ -61,11 +62,11 @@ FrmSplash& QtSplashWindow::loaded() {
   return *form_;
 }
 
-// The window asked to go while one of its own handlers is still running: it is let go at
-// once, so the next access loads a new one, and destroyed once control is back in the event
-// loop.
+// The window asks to go from inside one of its own event handlers, so it cannot be destroyed
+// here: it is let go at once, so that the next access loads a new one, and destroyed at that
+// access, when its handler has long returned.
 void QtSplashWindow::release() {
-  if (form_) form_.release()->deleteLater();
+  closed_ = std::move(form_);
 }
 
 }  // namespace quillfen

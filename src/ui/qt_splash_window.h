@@ -40,6 +40,7 @@ class QtSplashWindow final : public SplashWindow {
 
   FrmSplash::CloseQuestion askToClose_;
   std::unique_ptr<FrmSplash> form_;
+  std::unique_ptr<FrmSplash> closed_;  // closed by the user, destroyed at the next access
 };
 
 }  // namespace quillfen
