@@ -1,8 +1,134 @@
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "process/clock.h"
+#include "process/event_pump.h"
+#include "process/locale_format.h"
 #include "run/download_files.h"
+#include "run/run_module.h"
+#include "run/services.h"
+#include "transfer/inet.h"
+#include "ui/splash_window.h"
 
 namespace quillfen {
 
-// The FTP branch arrives with the transfer subsystem.
-void DownloadFromFtp(RunModule&, Services&, Inet&, const std::string&) {}
+namespace {
+
+constexpr std::int32_t kListingPiece = 256;
+constexpr std::int32_t kText = 0;
+constexpr char kQuote = '"';
+
+std::string readListing(Inet& transfer) {
+  std::string listing;
+  for (;;) {
+    const TransferData piece = transfer.GetChunk(kListingPiece, kText);
+    const auto* text = std::get_if<std::string>(&piece);
+    if (text == nullptr || text->empty()) return listing;
+    listing += *text;
+  }
+}
+
+// One entry per line; lines end at CR and line feeds are ignored. Empty lines name nothing.
+std::vector<std::string> listingEntries(const std::string& listing) {
+  std::vector<std::string> entries;
+  std::string entry;
+  for (char c : listing) {
+    if (c == '\n') continue;
+    if (c != '\r') {
+      entry += c;
+      continue;
+    }
+    if (!entry.empty()) entries.push_back(std::move(entry));
+    entry.clear();
+  }
+  if (!entry.empty()) entries.push_back(std::move(entry));
+  return entries;
+}
+
+bool isControlCharacter(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+
+// A remote name becomes a file name in today's folder: a name that could lead out of it or
+// that hides characters a reader of the report cannot see is not fetched.
+bool isSafeLocalName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::none_of(name.begin(), name.end(), [](unsigned char c) {
+    return c == '/' || c == '\\' || isControlCharacter(c);
+  });
+}
+
+std::string shownInReport(std::string name) {
+  std::replace_if(
+      name.begin(), name.end(), [](unsigned char c) { return isControlCharacter(c); }, '?');
+  return name;
+}
+
+// Fills `fileList` with the names to fetch, in listing order; folders (a final "/") are left
+// out silently, unsafe names with a report line each.
+std::string selectFiles(const std::string& listing, std::vector<std::string>& fileList) {
+  fileList.clear();
+  std::string skippedLines;
+  for (std::string& entry : listingEntries(listing)) {
+    if (entry.back() == '/') continue;
+    if (!isSafeLocalName(entry)) {
+      skippedLines += "Skipped unsafe remote name: " + shownInReport(entry) + "\n";
+      continue;
+    }
+    fileList.push_back(std::move(entry));
+  }
+  return skippedLines;
+}
+
+bool endedInError(Inet& transfer) {
+  const std::string& events = transfer.EventList();
+  const bool errorLogged =
+      events.rfind("icError\r\n", 0) == 0 || events.find("\r\nicError\r\n") != std::string::npos;
+  const std::int32_t code = transfer.ResponseCode();
+  return errorLogged || code < 200 || code > 299;
+}
+
+std::string getCommand(const std::string& name, const std::string& todaysFolder) {
+  return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
+}
+
+}  // namespace
+
+void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
+                     const std::string& todaysFolder) {
+  transfer.URL(run.Settings.FtpIPAddress);
+  transfer.UserName(run.Settings.FtpUserName);
+  transfer.Password(run.Settings.FtpPassword);
+
+  transfer.Execute(transfer.URL(), "DIR");
+  const bool listingFailed = endedInError(transfer);
+  const std::string listingFailure = listingFailed ? transfer.ResponseInfo() : std::string();
+  const std::string skippedLines = selectFiles(readListing(transfer), run.FileList);
+
+  run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
+                       services.format.generalDateTime(services.clock.now()) + "\n\n";
+  run.ActivityReport += "Downloading " + std::to_string(run.FileList.size()) + " files...\n\n";
+  if (listingFailed) {
+    run.ActivityReport += "Listing failed: " + listingFailure + "\n";
+    run.TodaysBackupIncomplete = true;
+  }
+  run.ActivityReport += skippedLines;
+
+  SplashWindow& window = services.frmSplash;
+  window.setProgressMax(static_cast<float>(std::max<std::size_t>(run.FileList.size(), 1)));
+  for (std::size_t i = 0; i < run.FileList.size(); ++i) {
+    if (window.cancelValue() == 1) return;
+    const std::string& name = run.FileList[i];
+    transfer.Execute(transfer.URL(), getCommand(name, todaysFolder));
+    if (endedInError(transfer)) {
+      run.ActivityReport += "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
+      run.TodaysBackupIncomplete = true;
+    }
+    window.setProgressValue(static_cast<float>(i + 1));
+    services.events.processEvents();
+  }
+}
 
 }  // namespace quillfen

@@ -10,6 +10,7 @@
 #include "run/exit_code.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
+#include "support/idle_transfer_control.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {
@@ -21,7 +22,7 @@ using test::CallLog;
 
 // A transfer control that is never asked to do anything: these runs use a network source.
 std::unique_ptr<TransferControl> makeIdleTransferControl() {
-  return std::make_unique<TransferControl>();
+  return std::make_unique<test::IdleTransferControl>();
 }
 
 // An in-memory file store that logs what the run does to folders.
