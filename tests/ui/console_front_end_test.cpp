@@ -8,13 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/console_event_pump.h"
-#include "ui/console_message_boxes.h"
-#include "ui/console_splash_window.h"
-#include "ui/console_status_line.h"
-#include "ui/ctrl_c_cancel_pump.h"
-#include "ui/front_end.h"
-
 namespace quillfen {
 namespace {
 
@@ -24,146 +17,105 @@ std::vector<std::string> screen(const std::string& output) {
   std::vector<std::string> lines(1);
   std::size_t column = 0;
   for (const char c : output) {
-    if (c == '\r') {
+    if (c == '\r' || c == '\n') {
+      if (c == '\n') lines.emplace_back();
       column = 0;
-    } else if (c == '\n') {
-      lines.emplace_back();
-      column = 0;
-    } else {
-      std::string& line = lines.back();
-      if (line.size() <= column) line.resize(column + 1, ' ');
-      line[column++] = c;
+      continue;
     }
+    std::string& line = lines.back();
+    if (line.size() <= column) line.resize(column + 1, ' ');
+    line[column++] = c;
   }
   for (std::string& line : lines) line.erase(line.find_last_not_of(' ') + 1);
   return lines;
 }
 
-struct Terminal {
-  explicit Terminal(bool isTerminal, int columns = 80) : line(out, isTerminal, columns) {}
+struct Console {
+  explicit Console(bool isTerminal, int columns = 80) : line(out, isTerminal, columns) {}
   std::string bottom() const { return screen(out.str()).back(); }
   std::ostringstream out;
   ConsoleStatusLine line;
+  ConsoleSplashWindow window{line};
+  ConsoleMessageBoxes messages{line};
 };
 
 TEST(ConsoleSplashWindowTest, DrawsOneLiveLineWhileShownAndErasesItOnHide) {
-  Terminal terminal(true);
-  ConsoleSplashWindow window(terminal.line);
-  window.load();
-  window.setProgressMin(1);
-  window.setProgressMax(100);
-  EXPECT_EQ(terminal.out.str(), "") << "nothing is drawn before the window is shown";
+  Console console(true);
+  console.window.load();
+  console.window.setProgressMin(1);
+  EXPECT_EQ(console.out.str(), "") << "nothing is drawn before the window is shown";
 
-  window.show();
-  EXPECT_EQ(terminal.bottom(), "Initializing...");
-  window.setStatusCaption("Downloading files...");
-  EXPECT_EQ(terminal.bottom(), "Downloading files...") << "no bar before it is made visible";
-
-  window.setProgressVisible(true);
-  window.setProgressMax(5);
-  window.setProgressValue(3);
-  EXPECT_EQ(terminal.bottom(),
+  console.window.show();
+  EXPECT_EQ(console.bottom(), "Initializing...");
+  console.window.setStatusCaption("Downloading files...");
+  EXPECT_EQ(console.bottom(), "Downloading files...") << "no bar before it is made visible";
+  console.window.setProgressVisible(true);
+  console.window.setProgressMax(5);
+  console.window.setProgressValue(3);
+  EXPECT_EQ(console.bottom(),
             "Downloading files...    [####################--------------------]  50%");
-  EXPECT_EQ(screen(terminal.out.str()).size(), 1u) << "every redraw stays on the one line";
 
-  window.hide();
-  EXPECT_EQ(terminal.bottom(), "");
-  EXPECT_EQ(screen(terminal.out.str()).size(), 1u);
+  console.messages.error("Quillfen", "Error 76: Path not found");
+  EXPECT_EQ(screen(console.out.str()).front(), "Quillfen: Error 76: Path not found");
+  EXPECT_TRUE(console.bottom().starts_with("Downloading files...")) << "redrawn below it";
+
+  console.window.hide();
+  EXPECT_EQ(screen(console.out.str()),
+            (std::vector<std::string>{"Quillfen: Error 76: Path not found", ""}));
 }
 
-TEST(ConsoleSplashWindowTest, PrintsNothingAtAllWhenNotATerminal) {
-  Terminal pipe(false);
-  ConsoleSplashWindow window(pipe.line);
-  ConsoleMessageBoxes messages(pipe.line);
-  window.load();
-  window.show();
-  window.setStatusCaption("Downloading files...");
-  window.setProgressVisible(true);
-  window.setProgressValue(50);
-  window.pressCancel();
-  window.setStatusCaption("Complete...");
-  window.hide();
-  window.unload();
+TEST(ConsoleSplashWindowTest, PrintsNothingButMessagesWhenNotATerminal) {
+  Console pipe(false);
+  pipe.window.show();
+  pipe.window.setStatusCaption("Downloading files...");
+  pipe.window.setProgressVisible(true);
+  pipe.window.pressCancel();
+  pipe.window.hide();
+  pipe.window.unload();
   EXPECT_EQ(pipe.out.str(), "");
-  EXPECT_EQ(window.cancelValue(), 0) << "a fresh window after the unload";
-
-  messages.error("Quillfen", "Error 76: Path not found");
-  EXPECT_EQ(pipe.out.str(), "Quillfen: Error 76: Path not found\n") << "messages still go out";
+  pipe.messages.information("Configuration Settings Required", "MailTo is empty.");
+  EXPECT_EQ(pipe.out.str(), "Configuration Settings Required: MailTo is empty.\n");
 }
 
-TEST(ConsoleSplashWindowTest, CancelSetsTheFlagUntilTheWindowIsLoadedAgain) {
-  Terminal terminal(true);
-  ConsoleSplashWindow window(terminal.line);
-  window.pressCancel();
-  EXPECT_EQ(window.cancelValue(), 0) << "no window shown, no button to press";
+TEST(ConsoleSplashWindowTest, CancelHoldsUntilTheWindowIsLoadedAgain) {
+  Console console(true);
+  console.window.pressCancel();
+  EXPECT_EQ(console.window.cancelValue(), 0) << "no window shown, no button to press";
+  console.window.show();
+  console.window.pressCancel();
+  console.window.pressCancel();
+  EXPECT_EQ(console.window.cancelValue(), 1);
+  EXPECT_EQ(console.bottom(), "Aborting...");
 
-  window.show();
-  window.pressCancel();
-  window.pressCancel();
-  EXPECT_EQ(window.cancelValue(), 1);
-  EXPECT_EQ(terminal.bottom(), "Aborting...");
-
-  window.unload();
-  EXPECT_EQ(terminal.bottom(), "");
-  window.setStatusCaption("Gathering info...");
-  EXPECT_EQ(window.cancelValue(), 0);
-  EXPECT_EQ(terminal.bottom(), "") << "the reloaded window is hidden";
-  window.show();
-  EXPECT_EQ(terminal.bottom(), "Gathering info...");
+  console.window.unload();
+  console.window.setStatusCaption("Gathering info...");
+  EXPECT_EQ(console.window.cancelValue(), 0);
+  EXPECT_EQ(console.bottom(), "") << "the reloaded window is hidden";
 }
 
-TEST(ConsoleSplashWindowTest, BarShowsTheShareOfItsRangeHeldWithinIt) {
+TEST(ConsoleSplashWindowTest, BarShowsTheShareOfItsRangeAndFitsTheTerminal) {
   struct Case {
     float min, max, value;
     const char* percent;
   };
-  for (const Case& c : {Case{1, 100, 1, "   0%"}, Case{1, 3, 2, "  50%"}, Case{1, 3, 3, " 100%"},
-                        Case{1, 3, 9, " 100%"}, Case{1, 3, -4, "   0%"}, Case{1, 1, 1, "   0%"},
-                        Case{5, 1, 3, "   0%"}}) {
-    Terminal terminal(true);
-    ConsoleSplashWindow window(terminal.line);
-    window.setProgressVisible(true);
-    window.setProgressMin(c.min);
-    window.setProgressMax(c.max);
-    window.setProgressValue(c.value);
-    const std::string line = window.renderLine();
-    EXPECT_TRUE(line.ends_with(std::string("]") + c.percent))
-        << c.min << ".." << c.max << " at " << c.value << ": " << line;
+  for (const Case& c : {Case{1, 100, 1, "   0%"}, Case{1, 3, 2, "  50%"}, Case{1, 3, 9, " 100%"},
+                        Case{1, 3, -4, "   0%"}, Case{1, 1, 1, "   0%"}, Case{5, 1, 3, "   0%"}}) {
+    Console console(true);
+    console.window.setProgressVisible(true);
+    console.window.setProgressMin(c.min);
+    console.window.setProgressMax(c.max);
+    console.window.setProgressValue(c.value);
+    EXPECT_TRUE(console.window.renderLine().ends_with(std::string("]") + c.percent))
+        << c.min << ".." << c.max << " at " << c.value << ": " << console.window.renderLine();
   }
+  Console narrow(true, 30);
+  narrow.window.show();
+  narrow.window.setProgressVisible(true);
+  EXPECT_EQ(narrow.bottom().size(), 29u) << "never into the last column, where terminals wrap";
 }
 
-TEST(ConsoleSplashWindowTest, LineFitsANarrowTerminal) {
-  Terminal terminal(true, 30);
-  ConsoleSplashWindow window(terminal.line);
-  window.show();
-  window.setStatusCaption("Sending notification...");
-  window.setProgressVisible(true);
-  EXPECT_LE(terminal.bottom().size(), 29u);
-  EXPECT_TRUE(terminal.bottom().starts_with("Sending notification..."));
-}
-
-TEST(ConsoleMessageBoxesTest, PrintsAboveTheLiveLineAndRedrawsIt) {
-  Terminal terminal(true);
-  ConsoleSplashWindow window(terminal.line);
-  ConsoleMessageBoxes messages(terminal.line);
-  window.show();
-  window.setStatusCaption("Sending notification...");
-  messages.information("Configuration Settings Required", "MailTo is empty.");
-  EXPECT_EQ(screen(terminal.out.str()),
-            (std::vector<std::string>{"Configuration Settings Required: MailTo is empty.",
-                                      "Sending notification..."}));
-}
-
-TEST(ConsoleFrontEndTest, ReportReachesOnlyATerminal) {
-  std::ostringstream pipe;
-  ConsoleFrontEnd quiet(pipe, false, 80, -1);
-  quiet.showReport("QUILLFEN BACKUP ACTIVITY\n");
-  EXPECT_EQ(pipe.str(), "");
-}
-
-TEST(FrontEndRequestTest, ReadsQuillfenUi) {
+TEST(FrontEndRequestTest, ReadsQuillfenUiAndTheDisplayVariables) {
   EXPECT_EQ(frontEndRequest(nullptr), FrontEndRequest::Automatic);
-  EXPECT_EQ(frontEndRequest(""), FrontEndRequest::Automatic);
   EXPECT_EQ(frontEndRequest("window"), FrontEndRequest::Automatic);
   EXPECT_EQ(frontEndRequest("console"), FrontEndRequest::Console);
   EXPECT_EQ(frontEndRequest("GUI"), FrontEndRequest::Gui);
@@ -187,34 +139,27 @@ TEST(ConsoleEventPumpTest, TaskPostedDuringAPassWaitsForTheNext) {
 }
 
 TEST(CtrlCCancelPumpTest, FirstInterruptPressesCancelAtTheNextPass) {
-  std::ostringstream pipe;
-  ConsoleFrontEnd frontEnd(pipe, false, 80, -1);
-  SplashWindow& window = frontEnd.splashWindow();
-  window.load();
-  window.show();
-  bool taskRan = false;
-  frontEnd.eventPump().post([&] { taskRan = true; });
-
-  std::raise(SIGINT);
-  EXPECT_EQ(window.cancelValue(), 0) << "acted on only when events are processed";
-  frontEnd.eventPump().processEvents();
-  EXPECT_EQ(window.cancelValue(), 1);
-  EXPECT_TRUE(taskRan);
-  EXPECT_EQ(static_cast<ConsoleSplashWindow&>(window).renderLine(), "Aborting...");
-  EXPECT_EQ(pipe.str(), "");
-}
-
-TEST(CtrlCCancelPumpTest, RestoresThePreviousHandler) {
   struct sigaction before {};
   sigaction(SIGINT, nullptr, &before);
   {
-    ConsoleEventPump queue;
-    CtrlCCancelPump pump(queue, [] {});
-    EXPECT_THROW(CtrlCCancelPump(queue, [] {}), std::logic_error);
+    std::ostringstream pipe;
+    ConsoleFrontEnd frontEnd(pipe, false, 80, -1);
+    auto& window = static_cast<ConsoleSplashWindow&>(frontEnd.splashWindow());
+    window.show();
+    bool taskRan = false;
+    frontEnd.eventPump().post([&] { taskRan = true; });
+
+    std::raise(SIGINT);
+    EXPECT_EQ(window.cancelValue(), 0) << "acted on only when events are processed";
+    frontEnd.eventPump().processEvents();
+    EXPECT_EQ(window.cancelValue(), 1);
+    EXPECT_EQ(window.renderLine(), "Aborting...");
+    EXPECT_TRUE(taskRan);
+    EXPECT_EQ(pipe.str(), "");
   }
   struct sigaction after {};
   sigaction(SIGINT, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, before.sa_handler);
+  EXPECT_EQ(after.sa_handler, before.sa_handler) << "the previous handler is back";
 }
 
 TEST(CtrlCCancelPumpDeathTest, SecondInterruptEndsTheLineAndExitsAsCancelled) {
