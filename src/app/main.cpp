@@ -1,6 +1,108 @@
+// The quillfen executable: picks the front end, wires the real platform pieces into the run
+// and turns its outcome into the exit code.
 #include <iostream>
+#include <memory>
+#include <string>
 
-int main() {
-  std::cerr << "Quillfen: the front ends are not wired yet\n";
-  return 1;
+#include "filestore/posix_file_system.h"
+#include "mail/curl_smtp_component.h"
+#include "process/clock.h"
+#include "process/locale_format.h"
+#include "process/process_services.h"
+#include "process/sleeper.h"
+#include "run/exit_code.h"
+#include "run/main_sequence.h"
+#include "run/run_module.h"
+#include "run/services.h"
+#include "transfer/curl_transfer_control.h"
+#include "transfer/main_form.h"
+#include "ui/front_end.h"
+
+namespace {
+
+constexpr const char* kVersion = "Quillfen 3.2.0";
+
+constexpr const char* kUsage = R"(Usage: quillfen            perform one backup run
+       quillfen /config    open Config.ini for editing and end
+       quillfen --help     show this text
+       quillfen --version  show the version
+
+Each start performs one backup run and ends by itself: it deletes and re-creates the folder
+named after today's date (yyyymmdd) under DestinationFolder, copies every file of the source
+(the folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into it, writes an
+inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
+DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
+
+Configuration: Config.ini beside the executable, section [Quillfen], keys
+  FtpIPAddress, FtpUserName, FtpPassword   FTP source ("host[:port][/dir]")
+  NetworkPath                               local or mounted source folder (overrides FTP)
+  DestinationFolder                         where the dated folders go (required)
+  DaysTillExpiration                        expiry age in days, 1 or more (default 365)
+  MailServer, MailPort (default 25), MailFrom, MailTo (";"-separated), MailSubject
+The first start writes a template and opens it for editing.
+
+Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
+a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
+standard error is not a terminal, a successful run prints nothing.
+
+Exit codes:
+  0  the run completed (also /config, --help, --version)
+  1  an error ended the run; its number and description were reported
+  2  no run: Config.ini was missing or its settings are invalid
+  3  the run was cancelled
+  4  the run completed, but the listing or some files could not be fetched; old backups kept
+
+Scheduling: run a copy that has its own Config.ini, once a day, e.g. the cron line
+  0 2 * * * QUILLFEN_UI=console /home/me/backup/quillfen
+or a systemd timer (see quillfen.service and quillfen.timer in the examples).
+)";
+
+// The argument text after the program name, as one string.
+std::string commandLineOf(int argc, char** argv) {
+  std::string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text += ' ';
+    text += argv[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string requested = commandLineOf(argc, argv);
+  if (requested == "--help") {
+    std::cout << kUsage;
+    return quillfen::kExitCompleted;
+  }
+  if (requested == "--version") {
+    std::cout << kVersion << '\n';
+    return quillfen::kExitCompleted;
+  }
+
+  using namespace quillfen;
+  std::unique_ptr<FrontEnd> frontEnd = makeFrontEnd(argc, argv);
+  EventPump& events = frontEnd->eventPump();
+
+  SystemClock clock;
+  ThreadSleeper sleeper;
+  PosixProcessServices process(frontEnd->hasDisplay());
+  const LocaleFormat format = LocaleFormat::fromEnvironment();
+  MainForm frmMain([&events] { return std::make_unique<CurlTransferControl>(events); });
+
+  Services services{clock,
+                    sleeper,
+                    events,
+                    frontEnd->splashWindow(),
+                    frontEnd->messageBoxes(),
+                    process,
+                    format,
+                    frmMain,
+                    [] { return std::make_unique<PosixFileSystem>(); },
+                    [] { return std::make_unique<CurlSmtpComponent>(); },
+                    [&frontEnd](const std::string& report) { frontEnd->showReport(report); }};
+
+  RunModule run;
+  // Qt has taken its own options out of argv by now; what is left is the program's.
+  return Main(run, services, commandLineOf(argc, argv));
 }

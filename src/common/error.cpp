@@ -22,6 +22,7 @@ int numberForErrno(int errnoValue, bool isFolder) {
       return errc::kPermissionDenied;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
       return errc::kDiskFull;
     case EEXIST:
       return errc::kFileExists;

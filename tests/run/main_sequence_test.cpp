@@ -174,7 +174,10 @@ TEST_F(MainSequenceTest, CancelSeenAtAnyLaterCheckSkipsTheRemainingStages) {
 
 TEST_F(MainSequenceTest, TheRunDateIsReadOnceEvenWhenTheRunPassesMidnight) {
   env.clock.set({{2003, 10, 5}, 23, 59, 59});
-  env.sleeper.onSleep = [&](int) { env.clock.set({{2003, 10, 6}, 0, 0, 30}); };
+  // The date is read after the start pause; midnight passes during the first stage pause.
+  env.sleeper.onSleep = [&](int ms) {
+    if (ms == 500) env.clock.set({{2003, 10, 6}, 0, 0, 30});
+  };
   writeConfig("NetworkPath=/srv/source\nDestinationFolder=/backup\nDaysTillExpiration=1\n");
   folders.insert("/backup/20031004");  // one day before the run date: expired
   folders.insert("/backup/20031005");  // the run's own folder (same-day rerun)
