@@ -21,9 +21,12 @@ namespace {
 
 namespace state = transfer_state;
 
-// How long StillExecuting waits on the transfer's sockets. Short, so that the window stays
-// responsive; and StillExecuting always drives the transfer on afterwards, so a wake-up that
-// libcurl does not ask for (it sets none right after a passive-mode reply) costs no more.
+// How long StillExecuting waits on the transfer's sockets: short, so that the window stays
+// responsive. StillExecuting drives the transfer on after every wait, whether or not libcurl
+// asked to be woken. That matters: when the reply to EPSV or PASV arrives in the same pass
+// that sent the command, libcurl (7.88) goes on to open the data connection only at its next
+// call, yet leaves no socket and no timer to wait for. A client that sleeps until libcurl
+// wakes it then waits its whole poll period for every such file (the curl tool: a second).
 constexpr int kPollMilliseconds = 5;
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;

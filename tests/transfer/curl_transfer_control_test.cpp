@@ -250,6 +250,45 @@ TEST_F(CurlTransferControlTest, ServerThatNeverAnswersEndsInErrorWithinTheBounds
   EXPECT_THAT(inet.ResponseInfo(), HasSubstr("imeout"));
 }
 
+TEST_F(CurlTransferControlTest, CancelAbortsTheRunningDownload) {
+  remote_.write("big.bin", std::string(64 << 20, 'b'));
+  remote_.write("small.txt", "small");
+  FtpServer server(remote_.path(), kUser, kPassword);
+  Inet& inet = connect(server);
+  inet.OnStateChanged([&inet](std::int16_t state) {
+    if (state == transfer_state::kReceivingResponse) inet.Cancel();
+  });
+  get(inet, "big.bin", local_.path() / "big.bin");
+  EXPECT_EQ(lastLine(inet.EventList()), "icError");
+  EXPECT_TRUE(fs::is_empty(local_.path()));
+
+  inet.OnStateChanged(nullptr);
+  get(inet, "small.txt", local_.path() / "small.txt");
+  EXPECT_EQ(lastLine(inet.EventList()), "icResponseCompleted") << inet.ResponseInfo();
+  EXPECT_EQ(readFile(local_.path() / "small.txt"), "small");
+}
+
+TEST_F(CurlTransferControlTest, OpenUrlReturnsAFileOrAListingAtOnce) {
+  remote_.write("docs/read me.txt", "hello");
+  FtpServer server(remote_.path(), kUser, kPassword);
+  Inet& inet = connect(server);
+  EXPECT_EQ(std::get<std::string>(inet.OpenURL(server.address() + "/docs/read me.txt")), "hello");
+  EXPECT_EQ(std::get<std::vector<unsigned char>>(inet.OpenURL(server.address() + "/docs/", 1)),
+            (std::vector<unsigned char>{'r', 'e', 'a', 'd', ' ', 'm', 'e', '.', 't', 'x', 't', '\r',
+                                        '\n'}));
+  EXPECT_THROW(inet.OpenURL(server.address() + "/docs/missing.txt"), Error);
+}
+
+TEST_F(CurlTransferControlTest, AnAddressWithoutPortUsesRemotePort) {
+  remote_.write("a.txt", "a");
+  FtpServer server(remote_.path(), kUser, kPassword);
+  Inet& inet = connect(server);
+  inet.URL("127.0.0.1");
+  // RemotePort holds 16 signed bits: ports above 32767 are written as their negative twins.
+  inet.RemotePort(static_cast<std::int16_t>(server.port()));
+  EXPECT_EQ(list(inet), "a.txt\r\n");
+}
+
 TEST_F(CurlTransferControlTest, OperationsThatCannotRunAreRefused) {
   FtpServer server(remote_.path(), kUser, kPassword);
   Inet& inet = connect(server);
