@@ -29,6 +29,10 @@ Program::~Program() {
 }
 
 void Program::start(const std::vector<std::string>& arguments) {
+  if (outFd_ >= 0) close(outFd_);
+  if (errFd_ >= 0) close(errFd_);
+  result_ = ProgramResult();
+  reaped_ = false;
   int out[2];
   int err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
