@@ -19,6 +19,11 @@ class ConsoleFrontEnd final : public FrontEnd {
   // `lineFd` is the descriptor behind `err`, for ending the live line when a second Ctrl-C
   // ends the process; -1 when there is none to end.
   ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns, int lineFd);
+  // A run that ended by an error never hid its window: the live line goes here at the latest,
+  // so that the shell prompt does not start in the middle of it.
+  ~ConsoleFrontEnd() override { window_.unload(); }
+  ConsoleFrontEnd(const ConsoleFrontEnd&) = delete;
+  ConsoleFrontEnd& operator=(const ConsoleFrontEnd&) = delete;
   static std::unique_ptr<ConsoleFrontEnd> onStandardError();
 
   SplashWindow& splashWindow() override { return window_; }

@@ -114,6 +114,16 @@ TEST(ConsoleSplashWindowTest, BarShowsTheShareOfItsRangeAndFitsTheTerminal) {
   EXPECT_EQ(narrow.bottom().size(), 29u) << "never into the last column, where terminals wrap";
 }
 
+TEST(ConsoleFrontEndTest, ShowsTheReportAboveAndLeavesNoLiveLineBehind) {
+  std::ostringstream out;
+  {
+    ConsoleFrontEnd frontEnd(out, true, 80, -1);
+    frontEnd.splashWindow().show();
+    frontEnd.showReport("2 files downloaded\n");
+  }
+  EXPECT_EQ(screen(out.str()), (std::vector<std::string>{"2 files downloaded", ""}));
+}
+
 TEST(FrontEndRequestTest, ReadsQuillfenUiAndTheDisplayVariables) {
   EXPECT_EQ(frontEndRequest(nullptr), FrontEndRequest::Automatic);
   EXPECT_EQ(frontEndRequest("window"), FrontEndRequest::Automatic);
