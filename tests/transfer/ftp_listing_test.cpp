@@ -15,8 +15,7 @@ RemoteEntry folder(const std::string& name) {
   return {name, true};
 }
 
-TEST(MlsdListing, ReadsFilesAndFoldersAndDropsTheFolderItself) {
-  // pyftpdlib, vsftpd-like and ProFTPD replies.
+TEST(FtpListing, MlsdRepliesOfSeveralServersGiveFilesAndFoldersWithoutTheFolderItself) {
   const std::string text =
       "type=cdir;perm=el;unique=803g2; .\r\n"
       "type=pdir;perm=el;unique=803g1; ..\r\n"
@@ -32,8 +31,8 @@ TEST(MlsdListing, ReadsFilesAndFoldersAndDropsTheFolderItself) {
                           file("link to target"), file("Grüße.txt")));
 }
 
-TEST(ListListing, ReadsTheUnixForm) {
-  const std::string text =
+TEST(FtpListing, ListRepliesInTheUnixAndTheDosForm) {
+  const std::string unixForm =
       "total 24\r\n"
       "drwxr-xr-x    2 ftp      ftp          4096 Jan 15 10:30 .\r\n"
       "drwxr-xr-x    5 ftp      ftp          4096 Jan 15 10:30 ..\r\n"
@@ -42,28 +41,18 @@ TEST(ListListing, ReadsTheUnixForm) {
       "drwxr-xr-x    2 ftp      ftp          4096 Feb  3 09:05 photos 2024\r\n"
       "lrwxrwxrwx    1 ftp      ftp            10 Mar  1 12:00 current -> backup.tar\r\n"
       "-rw-r--r--    1 owner           33 Apr 30 23:59 no group.txt\r\n"
-      "crw-rw-rw-    1 root     root     1,   3 Jan  1  2024 null\r\n"
-      "prw-r--r--    1 ftp      ftp             0 Jan  1 00:00 fifo\r\n";
-  EXPECT_THAT(parseListListing(text),
+      "crw-rw-rw-    1 root     root     1,   3 Jan  1  2024 null\r\n";
+  EXPECT_THAT(parseListListing(unixForm),
               ElementsAre(file("backup.tar"), file("old  spaced name.txt"), folder("photos 2024"),
                           file("current"), file("no group.txt")));
-}
-
-TEST(ListListing, ReadsTheDosForm) {
-  const std::string text =
+  const std::string dosForm =
       "01-15-24  10:30AM       <DIR>          Sub Folder\r\n"
       "01-15-24  10:31AM                 1234 report.txt\r\n"
       "12-31-2023  11:59PM            1,048,576 big file.bin\r\n"
       "01-15-24  10:30                     17 24h clock.txt\r\n"
       "not a listing line\r\n";
-  EXPECT_THAT(parseListListing(text), ElementsAre(folder("Sub Folder"), file("report.txt"),
-                                                  file("big file.bin"), file("24h clock.txt")));
-}
-
-TEST(FormatListing, OneNamePerLineEndedByCrLfWithFoldersMarked) {
-  EXPECT_EQ(formatListing({file("a.txt"), folder("sub"), file("b c.log")}),
-            "a.txt\r\nsub/\r\nb c.log\r\n");
-  EXPECT_EQ(formatListing({}), "");
+  EXPECT_THAT(parseListListing(dosForm), ElementsAre(folder("Sub Folder"), file("report.txt"),
+                                                     file("big file.bin"), file("24h clock.txt")));
 }
 
 }  // namespace

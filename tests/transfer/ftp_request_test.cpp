@@ -7,103 +7,57 @@
 namespace quillfen::test {
 namespace {
 
-struct AddressCase {
-  std::string url;
-  std::string host;
-  std::uint16_t port;
-  std::string directory;
-  std::string curl;  // the directory's libcurl URL
-};
-
-class FtpAddressTest : public ::testing::TestWithParam<AddressCase> {};
-
-TEST_P(FtpAddressTest, ReadsEveryAddressForm) {
-  const AddressCase& c = GetParam();
-  const FtpAddress address = parseFtpAddress(c.url, 2121);
-  EXPECT_EQ(address.host, c.host);
-  EXPECT_EQ(address.port, c.port);
-  EXPECT_EQ(address.directory, c.directory);
-  EXPECT_EQ(curlUrl(address), c.curl);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, FtpAddressTest,
-    ::testing::Values(
-        AddressCase{"192.168.1.5", "192.168.1.5", 2121, "", "ftp://192.168.1.5:2121/"},
-        AddressCase{" files.example.org:21 ", "files.example.org", 21, "",
-                    "ftp://files.example.org:21/"},
-        AddressCase{"host/dir/sub", "host", 2121, "dir/sub", "ftp://host:2121/dir/sub/"},
-        AddressCase{"host:990/dir/", "host", 990, "dir", "ftp://host:990/dir/"},
-        AddressCase{"FTP://host:21/My Files/2024 ü", "host", 21, "My Files/2024 ü",
-                    "ftp://host:21/My%20Files/2024%20%C3%BC/"},
-        AddressCase{"ftp://host//srv/data", "host", 2121, "/srv/data",
-                    "ftp://host:2121/%2Fsrv/data/"},
-        AddressCase{"[::1]:2100/d", "::1", 2100, "d", "ftp://[::1]:2100/d/"},
-        AddressCase{"host/100%#?", "host", 2121, "100%#?", "ftp://host:2121/100%25%23%3F/"}));
-
-TEST(FtpAddressErrors, RefusesAddressesThatNameNoFtpServer) {
-  for (const char* url : {"", "  ", "http://host/", "host:0", "host:65536", "host:21x",
-                          "host:", "user:pw@host", ":21/dir", "[::1"}) {
+template <typename Parse>
+void expectRefused(Parse parse, int number, std::initializer_list<const char*> texts) {
+  for (const char* text : texts) {
     try {
-      parseFtpAddress(url, 21);
-      ADD_FAILURE() << "accepted '" << url << "'";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.number(), errc::kTransferBadUrl) << url;
-    }
-  }
-}
-
-TEST(FtpCurlUrl, EncodesTheFileNameAfterTheDirectory) {
-  const FtpAddress address{"host", 21, "in box"};
-  EXPECT_EQ(curlUrl(address, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
-  EXPECT_EQ(curlUrl({"host", 21, ""}, "sub/x"), "ftp://host:21/sub/x");
-}
-
-struct OperationCase {
-  std::string text;
-  FtpOperation::Kind kind;
-  std::string remote;
-  std::string local;
-};
-
-class FtpOperationTest : public ::testing::TestWithParam<OperationCase> {};
-
-TEST_P(FtpOperationTest, ReadsTheNamesOfTheOperation) {
-  const OperationCase& c = GetParam();
-  const FtpOperation operation = parseFtpOperation(c.text);
-  EXPECT_EQ(operation.kind, c.kind);
-  EXPECT_EQ(operation.remote, c.remote);
-  EXPECT_EQ(operation.local, c.local);
-}
-
-constexpr auto kList = FtpOperation::Kind::List;
-constexpr auto kGet = FtpOperation::Kind::Get;
-INSTANTIATE_TEST_SUITE_P(
-    Forms, FtpOperationTest,
-    ::testing::Values(
-        OperationCase{"DIR", kList, "", ""}, OperationCase{"dir \"sub dir\"", kList, "sub dir", ""},
-        OperationCase{"GET \"a.txt\" \"/b/20240115/a.txt\"", kGet, "a.txt", "/b/20240115/a.txt"},
-        OperationCase{"GET \"my file .doc\" \"/b/my file .doc\"", kGet, "my file .doc",
-                      "/b/my file .doc"},
-        OperationCase{"get plain.txt /tmp/plain.txt", kGet, "plain.txt", "/tmp/plain.txt"},
-        OperationCase{"GET \"only.txt\"", kGet, "only.txt", "only.txt"},
-        OperationCase{"GET \"say \"hi\".txt\" \"/b/say \"hi\".txt\"", kGet, "say \"hi\".txt",
-                      "/b/say \"hi\".txt"},
-        // A name holding quote-blank-quote itself: the split that ends in the name wins.
-        OperationCase{"GET \"x\" \"y\" \"/b/x\" \"y\"", kGet, "x\" \"y", "/b/x\" \"y"},
-        OperationCase{"GET \"a b\" local", kGet, "a b", "local"}));
-
-TEST(FtpOperationErrors, RefusesOperationsThatCannotBeRun) {
-  for (const char* text :
-       {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"", "GET a b c",
-        "GET \"unterminated b", "GET \"x\" \"y\" \"z\"", "DELETE a"}) {
-    try {
-      parseFtpOperation(text);
+      parse(text);
       ADD_FAILURE() << "accepted '" << text << "'";
     } catch (const Error& error) {
-      EXPECT_EQ(error.number(), errc::kTransferBadOperation) << text;
+      EXPECT_EQ(error.number(), number) << text;
     }
   }
+}
+
+TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"192.168.1.5", "ftp://192.168.1.5:2121/"},
+      {" files.example.org:21 ", "ftp://files.example.org:21/"},
+      {"host/dir/sub", "ftp://host:2121/dir/sub/"},
+      {"host:990/dir/", "ftp://host:990/dir/"},
+      {"FTP://host:21/My Files/2024 ü", "ftp://host:21/My%20Files/2024%20%C3%BC/"},
+      {"ftp://host//srv/data", "ftp://host:2121/%2Fsrv/data/"},
+      {"[::1]:2100/d", "ftp://[::1]:2100/d/"},
+      {"host/100%#?", "ftp://host:2121/100%25%23%3F/"}};
+  for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
+  EXPECT_EQ(curlUrl({"host", 21, "in box"}, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
+  EXPECT_EQ(curlUrl({"host", 21, ""}, "sub/x"), "ftp://host:21/sub/x");
+  expectRefused([](const char* url) { parseFtpAddress(url, 21); }, errc::kTransferBadUrl,
+                {"", "  ", "http://host/", "host:0", "host:65536", "host:21x",
+                 "host:", "user:pw@host", ":21/dir", "[::1"});
+}
+
+std::string described(const FtpOperation& operation) {
+  const bool list = operation.kind == FtpOperation::Kind::List;
+  return (list ? "DIR|" : "GET|") + operation.remote + "|" + operation.local;
+}
+
+TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"DIR", "DIR||"},
+      {"dir \"sub dir\"", "DIR|sub dir|"},
+      {"GET \"my file .doc\" \"/b/my file .doc\"", "GET|my file .doc|/b/my file .doc"},
+      {"get plain.txt /tmp/plain.txt", "GET|plain.txt|/tmp/plain.txt"},
+      {"GET \"only.txt\"", "GET|only.txt|only.txt"},
+      {"GET \"say \"hi\".txt\" \"/b/say \"hi\".txt\"", "GET|say \"hi\".txt|/b/say \"hi\".txt"},
+      // A name holding quote-blank-quote itself: the split that ends in the name wins.
+      {"GET \"x\" \"y\" \"/b/x\" \"y\"", "GET|x\" \"y|/b/x\" \"y"},
+      {"GET \"a b\" local", "GET|a b|local"}};
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(described(parseFtpOperation(text)), expected);
+  expectRefused([](const char* text) { parseFtpOperation(text); }, errc::kTransferBadOperation,
+                {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"", "GET a b c",
+                 "GET \"unterminated b", "GET \"x\" \"y\" \"z\"", "DELETE a"});
 }
 
 }  // namespace

@@ -5,45 +5,9 @@
 #include <QPixmap>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "ui/qt_splash_window.h"
-
-namespace {
-
-struct Stage {
-  const char* file;
-  std::function<void(quillfen::QtSplashWindow&)> apply;
-};
-
-std::vector<Stage> stages() {
-  using quillfen::QtSplashWindow;
-  return {
-      {"01-initializing", [](QtSplashWindow&) {}},
-      {"02-creating-folders", [](QtSplashWindow& w) { w.setStatusCaption("Creating folders..."); }},
-      {"03-downloading-files",
-       [](QtSplashWindow& w) {
-         w.setStatusCaption("Downloading files...");
-         w.setProgressVisible(true);
-         w.setProgressMax(12);
-         w.setProgressValue(5);
-       }},
-      {"04-gathering-info",
-       [](QtSplashWindow& w) {
-         w.setProgressValue(12);
-         w.setStatusCaption("Gathering info...");
-       }},
-      {"05-deleting-expired", [](QtSplashWindow& w) { w.setStatusCaption("Deleting expired..."); }},
-      {"06-sending-notification",
-       [](QtSplashWindow& w) { w.setStatusCaption("Sending notification..."); }},
-      {"07-complete", [](QtSplashWindow& w) { w.setStatusCaption("Complete..."); }},
-      {"08-aborting", [](QtSplashWindow& w) { w.pressCancel(); }},
-  };
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -58,12 +22,26 @@ int main(int argc, char** argv) {
   quillfen::QtSplashWindow window([](QWidget&) { return false; });
   window.load();
   window.setProgressMin(1);
-  window.setProgressMax(100);
+  window.setProgressMax(12);
   window.show();
-  for (const Stage& stage : stages()) {
-    stage.apply(window);
+  // The file, the status text (none: the Cancel button pressed) and the files fetched so far.
+  const std::tuple<const char*, const char*, int> stages[] = {
+      {"01-initializing", "Initializing...", 0},
+      {"02-creating-folders", "Creating folders...", 0},
+      {"03-downloading-files", "Downloading files...", 5},
+      {"04-gathering-info", "Gathering info...", 12},
+      {"05-deleting-expired", "Deleting expired...", 0},
+      {"06-sending-notification", "Sending notification...", 0},
+      {"07-complete", "Complete...", 0},
+      {"08-aborting", nullptr, 0}};
+  for (const auto& [file, status, fetched] : stages) {
+    status ? window.setStatusCaption(status) : window.pressCancel();
+    if (fetched > 0) {
+      window.setProgressVisible(true);
+      window.setProgressValue(fetched);
+    }
     QApplication::processEvents();
-    const QString path = folder.filePath(QString(stage.file) + ".png");
+    const QString path = folder.filePath(QString(file) + ".png");
     if (!window.form()->grab().save(path)) {
       std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
       return 1;
