@@ -1,0 +1,350 @@
+#!/usr/bin/python3
+"""Quillfen side by side with lftp, curl, cp and rsync on the same data, in one run.
+
+Every Quillfen time is the wall time of a whole run minus its fixed 5.5 s of pauses (2 s at the
+start, 0.5 s per stage, 1 s at the end), so it still contains the inventory, the pruning and the
+mail of the run. Peak memory is the maximum resident set of the measured process itself.
+"""
+
+import argparse
+import datetime
+import os
+import platform
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "out")
+PAUSES = 5.5
+USER, PASSWORD = "bench", "bench"
+CURL_LIMIT = 900  # seconds; curl's passive mode is known to crawl or stall against pyftpdlib
+CONSOLE = dict(os.environ, QUILLFEN_UI="console")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Server:
+    """A child server that ends with this object, and by itself when the benchmark dies."""
+
+    def __init__(self, arguments, announces_port, port=None):
+        self.process = subprocess.Popen(arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        self.port = port
+        if announces_port:
+            first = self.process.stdout.readline().split()
+            if first[:1] != ["PORT"]:
+                raise RuntimeError("server did not start: %s" % arguments)
+            self.port = int(first[1])
+        else:
+            wait_for_port(port)
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait(timeout=10)
+
+
+def wait_for_port(port):
+    deadline = time.monotonic() + 20
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.1)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+def ftp_server(root, silent=False):
+    arguments = ["/usr/bin/python3", os.path.join(HERE, "ftp_server.py"), "--root", root,
+                 "--user", USER, "--password", PASSWORD]
+    return Server(arguments + (["--silent"] if silent else []), announces_port=True)
+
+
+def smtp_sink():
+    port = free_port()
+    arguments = ["timeout", "3600", "/usr/bin/python3", "-m", "aiosmtpd", "-n", "-s", "0",
+                 "-l", "127.0.0.1:%d" % port, "-c", "aiosmtpd.handlers.Sink"]
+    return Server(arguments, announces_port=False, port=port)
+
+
+class Measured:
+    def __init__(self, wall, cpu, peak_kib, code):
+        self.wall, self.cpu, self.peak_kib, self.code = wall, cpu, peak_kib, code
+
+
+def measure(arguments, env=None, log=None, timeout=None):
+    """Wall time, CPU time and peak RSS of one process, as GNU time reads them.
+
+    The process is started by GNU time rather than forked from this Python: a fork's maximum
+    resident set would count the copied Python image as well.
+    """
+    usage = os.path.join(OUT, "usage.txt")
+    command = ["/usr/bin/time", "-o", usage, "-f", "%e %U %S %M", *arguments]
+    with open(log or os.devnull, "wb") as output:
+        try:
+            code = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=output, timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            return None
+    with open(usage) as file:
+        wall, user, system, peak = file.read().split()[-4:]
+    return Measured(float(wall), float(user) + float(system), int(peak), code)
+
+
+def checked(name, result):
+    if result is None:
+        raise RuntimeError("%s did not finish in time" % name)
+    if result.code != 0:
+        raise RuntimeError("%s ended with exit code %d" % (name, result.code))
+    return result
+
+
+def write_random_files(folder, count, size):
+    os.makedirs(folder, exist_ok=True)
+    for index in range(count):
+        with open(os.path.join(folder, "file%05d.bin" % index), "wb") as file:
+            remaining = size
+            while remaining:
+                chunk = min(remaining, 1 << 20)
+                file.write(os.urandom(chunk))
+                remaining -= chunk
+
+
+def write_empty_files(folder, count):
+    os.makedirs(folder, exist_ok=True)
+    for index in range(count):
+        open(os.path.join(folder, "f%06d" % index), "wb").close()
+
+
+def same_tree(left, right):
+    names = sorted(os.listdir(left))
+    if names != sorted(os.listdir(right)):
+        return False
+    return all(os.path.getsize(os.path.join(left, name)) == os.path.getsize(os.path.join(right, name))
+               for name in names)
+
+
+class Quillfen:
+    """A copy of the program in its own folder with its own Config.ini, as a user installs it."""
+
+    def __init__(self, program, smtp_port):
+        self.program, self.smtp_port = program, smtp_port
+        self.today = datetime.date.today().strftime("%Y%m%d")
+
+    def install(self, name, destination, ftp_address="", network_path="", days=30):
+        app = os.path.join(OUT, "app-" + name)
+        shutil.rmtree(app, ignore_errors=True)
+        os.makedirs(app)
+        os.makedirs(destination, exist_ok=True)
+        shutil.copy2(self.program, os.path.join(app, "quillfen"))
+        settings = ["[Quillfen]", "FtpIPAddress=" + ftp_address, "FtpUserName=" + USER,
+                    "FtpPassword=" + PASSWORD, "NetworkPath=" + network_path,
+                    "DestinationFolder=" + destination, "DaysTillExpiration=%d" % days,
+                    "MailServer=127.0.0.1", "MailPort=%d" % self.smtp_port,
+                    "MailFrom=bench@bench.invalid", "MailTo=operator@bench.invalid",
+                    "MailSubject=Quillfen benchmark"]
+        with open(os.path.join(app, "Config.ini"), "w") as config:
+            config.write("\n".join(settings) + "\n")
+        return os.path.join(app, "quillfen")
+
+    def run(self, name, destination, **settings):
+        program = self.install(name, destination, **settings)
+        return measure([program], env=CONSOLE, log=os.path.join(OUT, name + ".log"))
+
+    def fetched(self, destination):
+        return os.path.join(destination, self.today)
+
+
+def lftp_mirror(port, remote, local):
+    script = ("set net:connection-limit 1; set mirror:parallel-transfer-count 1; "
+              "set ftp:passive-mode on; mirror %s %s; quit" % (remote, local))
+    return measure(["lftp", "-u", "%s,%s" % (USER, PASSWORD), "-p", str(port), "-e", script,
+                    "127.0.0.1"])
+
+
+def curl_fetch(port, remote, names, local, active):
+    """One curl process fetching every file, reusing its connection between them."""
+    os.makedirs(local, exist_ok=True)
+    config = os.path.join(OUT, "curl.cfg")
+    with open(config, "w") as file:
+        for name in names:
+            file.write('url = "ftp://127.0.0.1:%d/%s/%s"\noutput = "%s"\n'
+                       % (port, remote, name, os.path.join(local, name)))
+    mode = ["--ftp-port", "127.0.0.1"] if active else ["--ftp-pasv"]
+    return measure(["curl", "-sS", "-u", "%s:%s" % (USER, PASSWORD), *mode, "-K", config],
+                   timeout=CURL_LIMIT)
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    return path
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, case, tool, seconds, peak_kib=None, note=""):
+        memory = "%.1f MB" % (peak_kib / 1024) if peak_kib else ""
+        self.rows.append((case, tool, "%.2f s" % seconds, memory, note))
+        print("  %-42s %-30s %9.2f s %9s  %s" % (case, tool, seconds, memory, note), flush=True)
+
+    def markdown(self):
+        lines = ["| Case | Tool | Time | Peak RSS | Quillfen compared |", "|---|---|---:|---:|---|"]
+        lines += ["| %s |" % " | ".join(row) for row in self.rows]
+        return "\n".join(lines)
+
+
+def ftp_cases(table, quillfen, data, names, label, remote, curl_modes):
+    server = ftp_server(data)
+    try:
+        destination = fresh(os.path.join(OUT, "q-" + remote))
+        address = "127.0.0.1:%d/%s" % (server.port, remote)
+        run = checked("quillfen", quillfen.run("ftp-" + remote, destination, ftp_address=address))
+        if not same_tree(os.path.join(data, remote), quillfen.fetched(destination)):
+            raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
+        ours = run.wall - PAUSES
+        table.add(label, "Quillfen", ours, run.peak_kib)
+        lftp = checked("lftp", lftp_mirror(server.port, remote, fresh(os.path.join(OUT, "lftp"))))
+        table.add(label, "lftp mirror, one connection", lftp.wall, lftp.peak_kib,
+                  "Quillfen / lftp = %.2f" % (ours / lftp.wall))
+        for active in curl_modes:
+            tool = "curl, one process (%s mode)" % ("active" if active else "passive")
+            curl = curl_fetch(server.port, remote, names, fresh(os.path.join(OUT, "curl")), active)
+            if curl is None:
+                table.add(label, tool, CURL_LIMIT, None, "did not finish: stopped after the limit")
+                continue
+            checked("curl", curl)
+            table.add(label, tool, curl.wall, curl.peak_kib,
+                      "Quillfen / curl = %.2f" % (ours / curl.wall))
+    finally:
+        server.stop()
+
+
+def local_cases(table, quillfen, source, label):
+    destination = fresh(os.path.join(OUT, "q-local"))
+    run = checked("quillfen", quillfen.run("local-" + os.path.basename(source), destination,
+                                           network_path=source))
+    if not same_tree(source, quillfen.fetched(destination)):
+        raise RuntimeError("Quillfen's copy of %s differs from the source" % source)
+    ours = run.wall - PAUSES
+    table.add(label, "Quillfen", ours, run.peak_kib)
+    for tool in (["cp", "-a"], ["rsync", "-a"]):
+        target = fresh(os.path.join(OUT, "peer-copy"))
+        peer = checked(tool[0], measure(tool + [source + "/", target]))
+        table.add(label, " ".join(tool), peer.wall, peer.peak_kib,
+                  "Quillfen / %s = %.2f" % (tool[0], ours / peer.wall))
+
+
+def prepare_expired(destination, files):
+    """A backup folder of `files` files exactly at its expiry age, so that pruning deletes it."""
+    expired = datetime.date.today() - datetime.timedelta(days=30)
+    write_empty_files(os.path.join(destination, expired.strftime("%Y%m%d")), files)
+
+
+def many_files_case(table, quillfen, count):
+    source = os.path.join(OUT, "data", "many")
+    if not os.path.isdir(source) or len(os.listdir(source)) != count:
+        write_empty_files(fresh(source), count)
+    destination = fresh(os.path.join(OUT, "q-many"))
+    prepare_expired(destination, count)
+    run = checked("quillfen", quillfen.run("many", destination, network_path=source))
+    label = "copy, inventory and pruning of %d files" % count
+    table.add(label, "Quillfen", run.wall - PAUSES, run.peak_kib, "target: peak RSS under 50 MB")
+
+
+def cpu_share(pid, seconds):
+    ticks = os.sysconf("SC_CLK_TCK")
+
+    def cpu():
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / ticks
+
+    before, started = cpu(), time.monotonic()
+    time.sleep(seconds)
+    return (cpu() - before) / (time.monotonic() - started)
+
+
+def stalled_case(table, quillfen):
+    """CPU spent while the FTP server accepts the connection and never answers."""
+    server = ftp_server(OUT, silent=True)
+    app_run = None
+    try:
+        program = quillfen.install("stall", fresh(os.path.join(OUT, "q-stall")),
+                                   ftp_address="127.0.0.1:%d" % server.port)
+        app_run = subprocess.Popen([program], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, env=CONSOLE)
+        time.sleep(PAUSES)  # past the start and into the fetch, where it waits on the server
+        share = cpu_share(app_run.pid, 20)
+        table.add("waiting 20 s on a stalled FTP server", "Quillfen", 20.0, None,
+                  "CPU: %.2f %% of one core (target: under 2 %%)" % (100 * share))
+    finally:
+        if app_run:
+            app_run.kill()
+            app_run.wait()
+        server.stop()
+
+
+def machine_facts():
+    cpu = "unknown CPU"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    tools = []
+    for command in (["lftp", "--version"], ["curl", "--version"], ["rsync", "--version"],
+                    ["cp", "--version"]):
+        first = subprocess.run(command, capture_output=True, text=True).stdout.splitlines()
+        tools.append(first[0] if first else command[0])
+    return ("- Machine: %s, %d cores, %s, Python %s serving FTP (pyftpdlib)\n- Peers: %s"
+            % (cpu, os.cpu_count(), platform.platform(), platform.python_version(),
+               "; ".join(tools)))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--quick", action="store_true", help="small data, to try the script")
+    args = parser.parse_args()
+    small_count, large_size, many = (2000, 512 << 20, 100000)
+    if args.quick:
+        small_count, large_size, many = (200, 16 << 20, 5000)
+
+    data = os.path.join(OUT, "data")
+    small, large = os.path.join(data, "small"), os.path.join(data, "large")
+    if not os.path.isdir(small) or len(os.listdir(small)) != small_count:
+        write_random_files(fresh(small), small_count, 8192)
+    if not os.path.isdir(large) or os.path.getsize(os.path.join(large, "file00000.bin")) != large_size:
+        write_random_files(fresh(large), 1, large_size)
+
+    table = Table()
+    sink = smtp_sink()
+    try:
+        quillfen = Quillfen(os.path.abspath(args.program), sink.port)
+        ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
+                  "FTP, %d files of 8 KiB" % small_count, "small", [False, True])
+        ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
+                  "FTP, one file of %d MiB" % (large_size >> 20), "large", [False])
+        local_cases(table, quillfen, small, "local copy, %d files of 8 KiB" % small_count)
+        local_cases(table, quillfen, large, "local copy, one file of %d MiB" % (large_size >> 20))
+        many_files_case(table, quillfen, many)
+        stalled_case(table, quillfen)
+    finally:
+        sink.stop()
+
+    with open(os.path.join(OUT, "results.md"), "w") as results:
+        results.write("%s\n\n%s\n" % (machine_facts(), table.markdown()))
+    print("\nWritten to %s" % os.path.join(OUT, "results.md"))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
