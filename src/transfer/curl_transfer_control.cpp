@@ -27,7 +27,9 @@ namespace state = transfer_state;
 // that sent the command, libcurl (7.88) goes on to open the data connection only at its next
 // call, yet leaves no socket and no timer to wait for. A client that sleeps until libcurl
 // wakes it then waits its whole poll period for every such file (the curl tool: a second).
+// That state is recognisable, so the wait is skipped there (see waitsOnNothing).
 constexpr int kPollMilliseconds = 5;
+constexpr int kMostWaitsSkippedInARow = 3;
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
 
@@ -92,6 +94,7 @@ struct CurlTransferControl::Impl {
   void start(const std::string& urlArgument, const FtpOperation& operation);
   void startAt(FtpAddress address, const FtpOperation& operation);
   void advance(int waitMilliseconds);
+  bool waitsOnNothing();
   void onDone(CURLcode result);
   void succeed();
   void fail(CURLcode result);
@@ -128,6 +131,7 @@ struct CurlTransferControl::Impl {
   EasyHandle easy;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   bool attached = false;
+  int waitsSkippedInARow = 0;
 
   Phase phase = Phase::Idle;
   bool listing = false;
@@ -276,8 +280,26 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   phase = Phase::Running;
 }
 
+// True when libcurl watches no socket: the lost wake-up described above. (Its timers, such
+// as the reply time limit, stay set then, so they do not tell.)
+bool CurlTransferControl::Impl::waitsOnNothing() {
+  fd_set readable, writable, failed;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  int highest = -1;
+  return curl_multi_fdset(multi.get(), &readable, &writable, &failed, &highest) == CURLM_OK &&
+         highest == -1;
+}
+
 void CurlTransferControl::Impl::advance(int waitMilliseconds) {
-  if (waitMilliseconds > 0) curl_multi_poll(multi.get(), nullptr, 0, waitMilliseconds, nullptr);
+  // A fresh request waits on nothing either, before its first pass; so a few waits in a row may
+  // be skipped, but never more, so that a request can never spin a core.
+  const bool skipWait = waitsSkippedInARow < kMostWaitsSkippedInARow && waitsOnNothing();
+  waitsSkippedInARow = skipWait ? waitsSkippedInARow + 1 : 0;
+  if (waitMilliseconds > 0 && !skipWait) {
+    curl_multi_poll(multi.get(), nullptr, 0, waitMilliseconds, nullptr);
+  }
   int running = 0;
   const CURLMcode performed = curl_multi_perform(multi.get(), &running);
   if (performed != CURLM_OK) {
