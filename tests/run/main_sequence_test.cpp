@@ -3,36 +3,31 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
 
 #include "common/error.h"
 #include "run/exit_code.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
-#include "support/idle_transfer_control.h"
+#include "support/scripted_transfer_control.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using test::CallLog;
+using Log = std::vector<std::string>;
 
-// A transfer control that is never asked to do anything: these runs use a network source.
-std::unique_ptr<TransferControl> makeIdleTransferControl() {
-  return std::make_unique<test::IdleTransferControl>();
-}
-
-// An in-memory file store that logs what the run does to folders.
+// An in-memory file store that logs what the run does to folders; the source has no files.
 class RecordingFileSystem final : public FileSystem {
  public:
-  RecordingFileSystem(CallLog& log, std::set<std::string>& folders) : log_(log), folders_(folders) {}
+  RecordingFileSystem(Log& log, std::set<std::string>& folders) : log_(log), folders_(folders) {}
   bool folderExists(const std::string& path) override { return folders_.count(path) > 0; }
   bool fileExists(const std::string&) override { return false; }
   void createFolder(const std::string& path) override {
-    if (failCreate) throw Error(errc::kPathNotFound, "Path not found: " + path);
+    if (!folderExists(path.substr(0, path.rfind('/')))) {
+      throw Error(errc::kPathNotFound, "Path not found: " + path);
+    }
     log_.push_back("create " + path);
     folders_.insert(path);
   }
@@ -47,10 +42,9 @@ class RecordingFileSystem final : public FileSystem {
   DriveInfo getDrive(const std::string&) override { return {"/", 1024}; }
   void searchPlainFiles(const std::string&,
                         const std::function<bool(const std::string&)>&) override {}
-  bool failCreate = false;
 
  private:
-  CallLog& log_;
+  Log& log_;
   std::set<std::string>& folders_;
 };
 
@@ -58,27 +52,25 @@ class MainSequenceTest : public ::testing::Test {
  protected:
   MainSequenceTest() {
     writeConfig("NetworkPath=/srv/source\nDestinationFolder=/backup/\nMailTo=\n");
-    env.createControl = [] { return makeIdleTransferControl(); };
+    env.createControl = [this] {
+      return std::make_unique<test::ScriptedTransferControl>(env.events);
+    };
     env.services.createFileSystem = [this] {
-      auto fs = std::make_unique<RecordingFileSystem>(env.log, folders);
-      fs->failCreate = failCreate;
-      return fs;
+      return std::make_unique<RecordingFileSystem>(env.log, folders);
     };
   }
 
-  void writeConfig(const std::string& keys) { exeFolder.write("Config.ini", "[Quillfen]\n" + keys); }
-
+  void writeConfig(const std::string& keys) {
+    exeFolder.write("Config.ini", "[Quillfen]\n" + keys);
+  }
   int runMain(const std::string& commandLine = "") { return Main(run, env.services, commandLine); }
 
-  // The log without the entries the window and pump write, for stage-level assertions.
-  std::vector<std::string> entriesStartingWith(const std::vector<std::string>& prefixes) const {
-    std::vector<std::string> kept;
+  // The log entries that start with one of `prefixes`, in order, joined by " | ".
+  std::string entries(const Log& prefixes) const {
+    std::string kept;
     for (const auto& entry : env.log) {
       for (const auto& prefix : prefixes) {
-        if (entry.rfind(prefix, 0) == 0) {
-          kept.push_back(entry);
-          break;
-        }
+        if (entry.rfind(prefix, 0) == 0) kept += (kept.empty() ? "" : " | ") + entry;
       }
     }
     return kept;
@@ -88,109 +80,85 @@ class MainSequenceTest : public ::testing::Test {
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
   std::set<std::string> folders{"/backup"};
-  bool failCreate = false;
 };
 
 TEST_F(MainSequenceTest, WalksTheFiveStagesWithTheirTextsPausesAndEventPasses) {
   EXPECT_EQ(runMain(), kExitCompleted);
-  EXPECT_THAT(env.log,
-              ElementsAre("load", "min 1", "max 100", "show", "events", "sleep 2000",
-                          "status Creating folders...", "sleep 500", "events",
-                          "create /backup/20031005",  //
-                          "status Downloading files...", "bar shown", "sleep 500", "events",
-                          "max 1",  // no source files: the bar's range is 1..1
-                          "status Gathering info...", "sleep 500", "events",
-                          "status Deleting expired...", "sleep 500", "events",
-                          "status Sending notification...", "sleep 500", "events",
-                          "status Complete...", "events", "sleep 1000", "hide", "unload"));
+  EXPECT_THAT(
+      env.log,
+      ElementsAre("load", "min 1", "max 100", "show", "events", "sleep 2000",
+                  "status Creating folders...", "sleep 500", "events",
+                  "create /backup/20031005",  //
+                  "status Downloading files...", "bar shown", "sleep 500", "events",
+                  "max 1",  // no source files: the bar's range is 1..1
+                  "status Gathering info...", "sleep 500", "events", "status Deleting expired...",
+                  "sleep 500", "events", "status Sending notification...", "sleep 500", "events",
+                  "status Complete...", "events", "sleep 1000", "hide", "unload"));
 }
 
-TEST_F(MainSequenceTest, SameDayRerunDeletesTheEarlierFolderFirst) {
-  folders.insert("/backup/20031005");
-  runMain();
-  EXPECT_THAT(entriesStartingWith({"create", "delete"}),
-              ElementsAre("delete /backup/20031005", "create /backup/20031005"));
-}
-
-TEST_F(MainSequenceTest, CancelDuringTheStartPauseStillRecreatesTodaysFolderThenStops) {
-  // The click lands during the 2 s pause and is handled at the folder stage's event pass.
-  bool clicked = false;
-  env.sleeper.onSleep = [&](int ms) { clicked = clicked || ms == 2000; };
-  env.events.onProcess = [&] {
-    if (clicked && env.window.cancel == 0 && env.window.status == "Creating folders...") {
-      env.window.clickCancel();
-    }
-  };
-  EXPECT_EQ(runMain(), kExitCancelled);
-  EXPECT_THAT(entriesStartingWith({"status", "create", "bar"}),
-              ElementsAre("status Creating folders...", "status Aborting...",
-                          "create /backup/20031005", "status Complete..."));
-  EXPECT_FALSE(env.window.barVisible);
-}
-
-TEST_F(MainSequenceTest, CancelSeenAtAnyLaterCheckSkipsTheRemainingStages) {
-  struct Case {
+// A Cancel click is handled at the first event pass of the stage named; the next stage's check
+// stops the run. A click during the start pause lands in the folder stage, which still runs.
+TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
+  const struct {
     const char* clickDuring;
-    const char* lastStage;
+    const char* statusesAndFolders;
+  } cases[] = {
+      {"Creating folders...",
+       "status Creating folders... | status Aborting... | create /backup/20031005 | "
+       "status Complete..."},
+      {"Downloading files...",
+       "status Creating folders... | create /backup/20031005 | status Downloading files... | "
+       "bar shown | status Aborting... | status Complete..."},
+      {"Deleting expired...",
+       "status Creating folders... | create /backup/20031005 | status Downloading files... | "
+       "bar shown | status Gathering info... | status Deleting expired... | status Aborting... | "
+       "status Complete..."},
   };
-  for (const Case& c : {Case{"Downloading files...", "status Downloading files..."},
-                        Case{"Gathering info...", "status Gathering info..."},
-                        Case{"Deleting expired...", "status Deleting expired..."}}) {
-    test::FakeEnvironment local{exeFolder.str()};
-    local.createControl = env.createControl;
-    local.services.createFileSystem = env.services.createFileSystem;
-    local.events.onProcess = [&] {
-      if (local.window.status == c.clickDuring) local.window.clickCancel();
+  for (const auto& c : cases) {
+    env.log.clear();
+    env.events.onProcess = [&] {
+      if (env.window.cancel == 0 && env.window.status == c.clickDuring) env.window.clickCancel();
     };
-    RunModule localRun;
-    EXPECT_EQ(Main(localRun, local.services, ""), kExitCancelled) << c.clickDuring;
-    const auto& log = local.log;
-    const auto last = std::find(log.begin(), log.end(), c.lastStage);
-    ASSERT_NE(last, log.end()) << c.clickDuring;
-    std::vector<std::string> statuses;
-    for (auto it = last + 1; it != log.end(); ++it) {
-      if (it->rfind("status ", 0) == 0) statuses.push_back(*it);
-    }
-    EXPECT_THAT(statuses, ElementsAre("status Aborting...", "status Complete..."))
-        << c.clickDuring;
+    EXPECT_EQ(runMain(), kExitCancelled) << c.clickDuring;
+    EXPECT_EQ(entries({"status", "create", "bar"}), c.statusesAndFolders);
   }
 }
 
-TEST_F(MainSequenceTest, TheRunDateIsReadOnceEvenWhenTheRunPassesMidnight) {
+TEST_F(MainSequenceTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
   env.clock.set({{2003, 10, 5}, 23, 59, 59});
   // The date is read after the start pause; midnight passes during the first stage pause.
   env.sleeper.onSleep = [&](int ms) {
     if (ms == 500) env.clock.set({{2003, 10, 6}, 0, 0, 30});
   };
   writeConfig("NetworkPath=/srv/source\nDestinationFolder=/backup\nDaysTillExpiration=1\n");
-  folders.insert("/backup/20031004");  // one day before the run date: expired
-  folders.insert("/backup/20031005");  // the run's own folder (same-day rerun)
+  folders.insert({"/backup/20031004", "/backup/20031005"});  // expired; the run's own
   runMain();
-  EXPECT_THAT(entriesStartingWith({"create", "delete"}),
-              ElementsAre("delete /backup/20031005", "create /backup/20031005",
-                          "delete /backup/20031004"));
+  EXPECT_EQ(entries({"create", "delete"}),
+            "delete /backup/20031005 | create /backup/20031005 | delete /backup/20031004");
 }
 
-TEST_F(MainSequenceTest, ConfigurationRefusalsEndBeforeAnyWindowWithTheirExitCodes) {
-  EXPECT_EQ(runMain("/config"), kExitCompleted);
-  writeConfig("DestinationFolder=/backup\n");
-  EXPECT_EQ(runMain(), kExitConfiguration);
-  EXPECT_THAT(entriesStartingWith({"load", "show", "create"}), ElementsAre());
-}
-
-TEST_F(MainSequenceTest, AnErrorIsReportedOnceAndEndsTheRunWithoutFinishing) {
-  failCreate = true;
-  EXPECT_EQ(runMain(), kExitError);
-  EXPECT_THAT(entriesStartingWith({"error", "status"}),
-              ElementsAre("status Creating folders...",
-                          "error [Quillfen] Error 76: Path not found: /backup/20031005"));
-}
-
-TEST_F(MainSequenceTest, ABadNumberInTheSettingsIsAnErrorBeforeAnyWindow) {
-  writeConfig("NetworkPath=/srv\nDestinationFolder=/backup\nMailPort=twenty-five\n");
-  EXPECT_EQ(runMain(), kExitError);
-  EXPECT_THAT(entriesStartingWith({"error", "load"}),
-              ElementsAre(HasSubstr("MailPort")));
+// Runs that end early: refused settings before any window, errors reported once.
+TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
+  const struct {
+    const char* commandLine;
+    const char* keys;
+    int exitCode;
+    const char* shown;  // window, status and error entries
+  } cases[] = {
+      {"/config", "NetworkPath=/srv\nDestinationFolder=/backup\n", kExitCompleted, ""},
+      {"", "DestinationFolder=/backup\n", kExitConfiguration, ""},
+      {"", "NetworkPath=/srv\nDestinationFolder=/backup\nMailPort=twenty-five\n", kExitError,
+       "error [Quillfen] Error 13: MailPort is not a whole number: 'twenty-five'"},
+      {"", "NetworkPath=/srv\nDestinationFolder=/nowhere\n", kExitError,
+       "load | status Creating folders... | "
+       "error [Quillfen] Error 76: Path not found: /nowhere/20031005"},
+  };
+  for (const auto& c : cases) {
+    env.log.clear();
+    writeConfig(c.keys);
+    EXPECT_EQ(runMain(c.commandLine), c.exitCode) << c.keys;
+    EXPECT_EQ(entries({"load", "status", "error"}), c.shown) << c.keys;
+  }
 }
 
 }  // namespace

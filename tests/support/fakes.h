@@ -1,5 +1,6 @@
 #pragma once
 
+#include <charconv>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -39,7 +40,10 @@ class FakeClock final : public Clock {
 class FakeSleeper final : public Sleeper {
  public:
   explicit FakeSleeper(CallLog& log) : log_(log) {}
-  void sleep(int milliseconds) override;
+  void sleep(int milliseconds) override {
+    log_.push_back("sleep " + std::to_string(milliseconds));
+    if (onSleep) onSleep(milliseconds);
+  }
   std::function<void(int)> onSleep;  // e.g. advance a fake clock
 
  private:
@@ -59,36 +63,57 @@ class FakeEventPump final : public EventPump {
   std::deque<std::function<void()>> posted_;
 };
 
+// Logs "load", "status <text>", "max <n>", "value <n>", "bar shown", ... in call order.
 class FakeSplashWindow final : public SplashWindow {
  public:
   explicit FakeSplashWindow(CallLog& log) : log_(log) {}
-  void load() override;
+  void load() override {
+    log_.push_back("load");
+    cancel = 0;
+  }
   void show() override { log_.push_back("show"); }
   void hide() override { log_.push_back("hide"); }
   void unload() override { log_.push_back("unload"); }
-  void setStatusCaption(const std::string& text) override;
-  void setProgressMin(float value) override;
-  void setProgressMax(float value) override;
-  void setProgressValue(float value) override;
-  void setProgressVisible(bool visible) override;
+  void setStatusCaption(const std::string& text) override {
+    log_.push_back("status " + (status = text));
+  }
+  void setProgressMin(float value) override { log_.push_back("min " + number(value)); }
+  void setProgressMax(float value) override { log_.push_back("max " + number(max = value)); }
+  void setProgressValue(float value) override {
+    values.push_back(value);
+    log_.push_back("value " + number(value));
+  }
+  void setProgressVisible(bool shown) override {
+    log_.push_back(shown ? "bar shown" : "bar hidden");
+  }
   int cancelValue() override { return cancel; }
-  void clickCancel();  // what the Cancel button does: flag 1 and "Aborting..."
+  void clickCancel() {  // what the Cancel button does
+    cancel = 1;
+    setStatusCaption("Aborting...");
+  }
 
   int cancel = 0;
-  std::string status = "Initializing...";
-  float min = 0, max = 0, value = 0;
-  bool barVisible = false;
+  std::string status;
+  float max = 0;
   std::vector<float> values;  // every Value written
 
  private:
+  static std::string number(float value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+  }
   CallLog& log_;
 };
 
 class FakeMessageBoxes final : public MessageBoxes {
  public:
   explicit FakeMessageBoxes(CallLog& log) : log_(log) {}
-  void information(const std::string& title, const std::string& text) override;
-  void error(const std::string& title, const std::string& text) override;
+  void information(const std::string& title, const std::string& text) override {
+    log_.push_back("info [" + title + "] " + text);
+  }
+  void error(const std::string& title, const std::string& text) override {
+    log_.push_back("error [" + title + "] " + text);
+  }
 
  private:
   CallLog& log_;
