@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/error.h"
 #include "config/backup_settings.h"
@@ -18,10 +17,14 @@ namespace quillfen {
 namespace {
 
 using test::CallLog;
-using test::FakeClock;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
-const std::string kRule(80, '_');
+auto raises(int number, const std::string& text) {
+  return ::testing::Throws<Error>(
+      ::testing::AllOf(::testing::Property(&Error::number, number),
+                       ::testing::Property(&Error::description, HasSubstr(text))));
+}
 
 // Writes every call into a log, "<instance>: <call> <value>", and fails the call named in
 // `failing` with error 36421.
@@ -38,10 +41,7 @@ class RecordingComponent final : public SmtpComponent {
   SmtpStatus setMessageText(const std::string& v) override { return record("text", v); }
   SmtpStatus setServer(const std::string& v) override { return record("server", v); }
   SmtpStatus setPort(std::int32_t v) override { return record("port", std::to_string(v)); }
-  SmtpStatus resultValue(std::int32_t& result) override {
-    result = 250;
-    return record("result", "");
-  }
+  SmtpStatus resultValue(std::int32_t& r) override { return r = 250, record("result", ""); }
   SmtpStatus send() override { return record("send", ""); }
 
  private:
@@ -57,145 +57,88 @@ class RecordingComponent final : public SmtpComponent {
 };
 
 struct MailerTest : ::testing::Test {
-  MailerTest() {
-    settings.MailServer = "mail.example.test";
-    settings.MailPort = 2525;
-    settings.MailSubject = "Quillfen Backup Report";
-    settings.MailFrom = "backup@example.test";
-  }
-
   Mailer::ComponentFactory factory(std::string failing = {}) {
     return
         [this, failing] { return std::make_unique<RecordingComponent>(log, ++instances, failing); };
   }
 
-  std::vector<std::string> logOf(int instance) const {
-    std::vector<std::string> calls;
-    const std::string prefix = std::to_string(instance) + ": ";
-    for (const auto& entry : log) {
-      if (entry.rfind(prefix, 0) == 0) calls.push_back(entry.substr(prefix.size()));
-    }
-    return calls;
-  }
-
   CallLog log;
   int instances = 0;
   BackupSettings settings;
-  FakeClock clock;  // 5 October 2003, 2:15:03
+  test::FakeClock clock;  // 5 October 2003, 2:15:03
   LocaleFormat format = LocaleFormat::posix();
 };
 
-TEST_F(MailerTest, CreationClearsAndFillsTheMessageFromTheSettingsInOrder) {
+TEST_F(MailerTest, ClearFillsTheMessageFromTheSettingsAsTheyStandAtEachCall) {
   Mailer mailer(factory(), settings, clock, format);
-  EXPECT_THAT(
-      logOf(1),
-      ElementsAre("newMessage", "date 10/5/2003 2:15:03 AM", "server mail.example.test",
-                  "port 2525", "subject Quillfen Backup Report", "sender backup@example.test"));
-}
-
-TEST_F(MailerTest, ClearReadsTheSettingsAsTheyStandAtEachCall) {
-  Mailer mailer(factory(), settings, clock, format);
+  EXPECT_THAT(log, ElementsAre("1: newMessage", "1: date 10/5/2003 2:15:03 AM", "1: server",
+                               "1: port 0", "1: subject", "1: sender"));
   log.clear();
-  settings.MailServer = "other.example.test";
-  settings.MailPort = 25;
-  settings.MailSubject = "";
+  settings.MailServer = "mail.example.test";
+  settings.MailPort = 2525;
+  settings.MailSubject = "Quillfen Backup Report";
   settings.MailFrom = "Ops <ops@example.test>";
   clock.set({{2003, 12, 5}, 21, 7, 33});
   mailer.Clear();
-  EXPECT_THAT(logOf(1),
-              ElementsAre("newMessage", "date 12/5/2003 9:07:33 PM", "server other.example.test",
-                          "port 25", "subject", "sender Ops <ops@example.test>"));
+  EXPECT_THAT(log,
+              ElementsAre("1: newMessage", "1: date 12/5/2003 9:07:33 PM",
+                          "1: server mail.example.test", "1: port 2525",
+                          "1: subject Quillfen Backup Report", "1: sender Ops <ops@example.test>"));
 }
 
-TEST_F(MailerTest, PropertiesAreForwardedAtOnceAndSendReturnsTheResultValue) {
-  Mailer mailer(factory(), settings, clock, format);
+TEST_F(MailerTest, PropertiesGoToTheirOwnInstanceAtOnceAndSendReturnsTheResultValue) {
+  Mailer first(factory(), settings, clock, format);
+  Mailer second(factory(), settings, clock, format);
   log.clear();
-  mailer.SendTo("a@example.test");
-  mailer.From("x@example.test");
-  mailer.Subject("Hi");
-  EXPECT_THAT(logOf(1),
-              ElementsAre("recipient a@example.test", "sender x@example.test", "subject Hi"));
-  EXPECT_EQ(mailer.Send(), 250);
-  EXPECT_THAT(log, ::testing::IsSupersetOf({"1: send", "1: result"}));
+  second.SendTo("a@example.test");
+  second.From("x@example.test");
+  second.Subject("Hi");
+  EXPECT_EQ(second.Send(), 250);
+  first.SendTo("b@example.test");
+  EXPECT_THAT(
+      log, ElementsAre("2: recipient a@example.test", "2: sender x@example.test", "2: subject Hi",
+                       "2: send", "2: result", "1: recipient b@example.test"));
 }
 
-TEST_F(MailerTest, AComponentThatCannotBeMadeSurfacesAtTheFirstUse) {
+TEST_F(MailerTest, CreationRaisesNothingAndTheFirstUseRaisesWhatWentWrong) {
   auto missing = []() -> std::unique_ptr<SmtpComponent> {
     throw Error(errc::kMailTransportOther, "libcurl cannot start");
   };
   std::optional<Mailer> mailer;
   ASSERT_NO_THROW(mailer.emplace(missing, settings, clock, format));
-  try {
-    mailer->SendTo("a@example.test");
-    FAIL() << "SendTo on a missing component raised nothing";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), errc::kObjectNotSet);
-    EXPECT_THAT(error.description(), ::testing::HasSubstr("libcurl cannot start"));
-  }
+  EXPECT_THAT([&] { mailer->SendTo("a@example.test"); },
+              raises(errc::kObjectNotSet, "libcurl cannot start"));
   EXPECT_THROW(mailer->Send(), Error);
-}
 
-TEST_F(MailerTest, AClearFailingDuringCreationLeavesTheLaterFieldsUnsetAndRaisesNothing) {
-  std::optional<Mailer> mailer;
+  // A Clear failing on the way leaves the later fields unset, silently.
   ASSERT_NO_THROW(mailer.emplace(factory("server"), settings, clock, format));
-  EXPECT_THAT(logOf(1),
-              ElementsAre("newMessage", "date 10/5/2003 2:15:03 AM", "server mail.example.test"));
+  EXPECT_THAT(log, ElementsAre("1: newMessage", "1: date 10/5/2003 2:15:03 AM", "1: server"));
   EXPECT_NO_THROW(mailer->SendTo("a@example.test"));
+
+  Mailer sending(factory("send"), settings, clock, format);
+  log.clear();
+  EXPECT_THAT([&] { sending.Send(); }, raises(36421, "421 closing: send"));
+  EXPECT_THAT(log, ElementsAre("2: send")) << "a failing send reads no result";
 }
 
-TEST_F(MailerTest, AFailingSendRaisesTheComponentsErrorWithoutReadingTheResult) {
-  Mailer mailer(factory("send"), settings, clock, format);
-  try {
-    mailer.Send();
-    FAIL() << "a failing send raised nothing";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), 36421);
-    EXPECT_EQ(error.description(), "421 closing: send");
-  }
-  EXPECT_THAT(log, ::testing::Not(::testing::Contains("1: result")));
-}
-
-TEST_F(MailerTest, TwoMailersUseTwoInstancesEachWithTheTimeOfItsOwnBody) {
-  Mailer first(factory(), settings, clock, format);
-  Mailer second(factory(), settings, clock, format);
-  clock.set({{2003, 10, 5}, 2, 16, 0});
-  first.Body("R");
-  clock.set({{2003, 10, 5}, 2, 17, 0});
-  second.Body("R");
-  ASSERT_EQ(instances, 2);
-  EXPECT_THAT(logOf(1).back(), ::testing::HasSubstr("10/05/03 2:16 AM"));
-  EXPECT_THAT(logOf(2).back(), ::testing::HasSubstr("10/05/03 2:17 AM"));
-}
-
-struct FrameCase {
-  DateTime when;
-  std::string timeLine;
-};
-
-class BodyFrameTest : public MailerTest, public ::testing::WithParamInterface<FrameCase> {};
-
-TEST_P(BodyFrameTest, TheReportGoesUnderTheFrameWithTheTimeOfTheCall) {
-  Mailer mailer(factory(), settings, clock, format);
-  clock.set(GetParam().when);
-  mailer.Body("line 1\nline 2\n");
-  const std::string frame = "This is an automated message sent by Quillfen. \r\n" +
-                            GetParam().timeLine + "\r\n" + kRule + "\n\n";
-  EXPECT_EQ(log.back(), "1: text " + frame + "line 1\nline 2\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Times, BodyFrameTest,
-    ::testing::Values(FrameCase{{{2003, 12, 5}, 0, 5, 0}, "12/05/03 12:05 AM"},
-                      FrameCase{{{2003, 12, 5}, 12, 30, 59}, "12/05/03 12:30 PM"},
-                      FrameCase{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM"},
-                      FrameCase{{{2010, 1, 9}, 9, 0, 0}, "01/09/10 9:00 AM"}));
-
-TEST_F(MailerTest, AnEmptyReportGivesTheFrameAlone) {
-  Mailer mailer(factory(), settings, clock, format);
-  mailer.Body("");
+TEST_F(MailerTest, TheReportGoesUnderTheFrameWithTheTimeOfTheBodyCall) {
   const std::string sentence = "This is an automated message sent by Quillfen. ";
   ASSERT_EQ(sentence.size(), 47u);
-  EXPECT_EQ(log.back(), "1: text " + sentence + "\r\n10/05/03 2:15 AM\r\n" + kRule + "\n\n");
+  struct Case {
+    DateTime when;
+    const char* time;
+    const char* report;
+  };
+  Mailer mailer(factory(), settings, clock, format);
+  for (const Case& c : {Case{{{2003, 12, 5}, 0, 5, 0}, "12/05/03 12:05 AM", "line 1\nline 2\n"},
+                        Case{{{2003, 12, 5}, 12, 30, 59}, "12/05/03 12:30 PM", "x"},
+                        Case{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM", "x\n"},
+                        Case{{{2010, 1, 9}, 9, 0, 0}, "01/09/10 9:00 AM", ""}}) {
+    clock.set(c.when);
+    mailer.Body(c.report);
+    EXPECT_EQ(log.back(), "1: text " + sentence + "\r\n" + c.time + "\r\n" + std::string(80, '_') +
+                              "\n\n" + c.report);
+  }
 }
 
 }  // namespace
