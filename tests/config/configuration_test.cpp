@@ -2,10 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "config/configs.h"
@@ -16,44 +17,44 @@ namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-constexpr const char* kInfo = "info [Configuration Settings Required] ";
 constexpr const char* kNoSource =
     "You must enter either a FTP server or a network path in the configuration file.  NOTE: "
     "Entering a network path will override any FTP settings.";
 constexpr const char* kNoDestination =
     "You must enter a destination path in the configuration file.";
 constexpr const char* kBadExpiration = "DaysTillExpiration must be a whole number of 1 or more.";
-
 constexpr const char* kTemplate =
-    "[Quillfen]\n"
-    "FtpIPAddress=\n"
-    "FtpUserName=\n"
-    "FtpPassword=\n"
-    "NetworkPath=\n"
-    "DestinationFolder=\n"
-    "DaysTillExpiration=30\n"
-    "MailServer=smtp.example.com\n"
-    "MailPort=25\n"
-    "MailFrom=quillfen@example.com\n"
-    "MailTo=admin@example.com;backup@example.com\n"
+    "[Quillfen]\nFtpIPAddress=\nFtpUserName=\nFtpPassword=\nNetworkPath=\nDestinationFolder=\n"
+    "DaysTillExpiration=30\nMailServer=smtp.example.com\nMailPort=25\n"
+    "MailFrom=quillfen@example.com\nMailTo=admin@example.com;backup@example.com\n"
     "MailSubject=Quillfen Backup Report\n";
 
 class LoadConfigurationTest : public ::testing::Test {
  protected:
-  void writeIni(const std::string& keys) const {
-    folder.write("Config.ini", "[Quillfen]\n" + keys);
-  }
   bool load(const std::string& commandLine = "") {
     log.clear();
     return LoadConfiguration(commandLine, process, messages, settings, &refusal);
   }
-  // What a refusal with `message` leaves in the log: the message first, then the editor.
+  bool loadIni(const std::string& keys) {
+    folder.write("Config.ini", "[Quillfen]\n" + keys);
+    return load();
+  }
+  // The error of a load that must fail before any message or editor.
+  Error loadError() {
+    try {
+      load();
+      ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+      EXPECT_THAT(log, IsEmpty());
+      return error;
+    }
+    return Error(0, "");
+  }
   std::vector<std::string> refusedWith(const std::string& message) const {
-    return {kInfo + message, "edit " + ini};
+    return {"info [Configuration Settings Required] " + message, "edit " + ini};
   }
 
   test::TempDir folder;
@@ -65,7 +66,7 @@ class LoadConfigurationTest : public ::testing::Test {
   ConfigurationRefusal refusal = ConfigurationRefusal::None;
 };
 
-TEST_F(LoadConfigurationTest, FirstStartWritesTheTemplateAndSendsTheUserToEditIt) {
+TEST_F(LoadConfigurationTest, FirstStartWritesTheTemplateThatReadsBackUnchanged) {
   for (const char* commandLine : {"", "/config"}) {
     fs::remove(ini);
     EXPECT_FALSE(load(commandLine));
@@ -74,147 +75,98 @@ TEST_F(LoadConfigurationTest, FirstStartWritesTheTemplateAndSendsTheUserToEditIt
     EXPECT_EQ(log, refusedWith("Please enter the correct configuration data, save, and launch "
                                "the program again."));
   }
-  // The untouched template has no source yet.
+  std::istringstream lines(kTemplate);
+  std::string line;
+  std::getline(lines, line);  // the section
+  while (std::getline(lines, line)) {
+    const auto equals = line.find('=');
+    EXPECT_EQ(Configs::ReadIniValue(process, line.substr(0, equals)), line.substr(equals + 1));
+  }
   EXPECT_FALSE(load());
   EXPECT_EQ(log, refusedWith(kNoSource));
 }
 
-TEST_F(LoadConfigurationTest, TheTemplateReadsBackUnchanged) {
-  WriteDefaultConfiguration(process);
-  for (const auto& [key, value] :
-       {std::pair{"FtpIPAddress", ""}, std::pair{"DaysTillExpiration", "30"},
-        std::pair{"MailServer", "smtp.example.com"}, std::pair{"MailPort", "25"},
-        std::pair{"MailFrom", "quillfen@example.com"},
-        std::pair{"MailTo", "admin@example.com;backup@example.com"},
-        std::pair{"MailSubject", "Quillfen Backup Report"}}) {
-    EXPECT_EQ(Configs::ReadIniValue(process, key), value) << key;
-  }
-}
-
 TEST_F(LoadConfigurationTest, OnlyTheExactSwitchOpensThePresentFileWithoutAMessage) {
-  writeIni("NetworkPath=/srv\nDestinationFolder=/backup\n");
+  const std::string text = "[Quillfen]\nNetworkPath=/srv\nDestinationFolder=/backup\n";
+  folder.write("Config.ini", text);
   EXPECT_FALSE(load("/config"));
   EXPECT_EQ(refusal, ConfigurationRefusal::EditRequested);
-  EXPECT_THAT(log, ElementsAre("edit " + ini));
-  EXPECT_EQ(test::readFile(ini), "[Quillfen]\nNetworkPath=/srv\nDestinationFolder=/backup\n");
-  for (const char* other : {"/CONFIG", "/Config", "/config x", " /config", "/config ", "-config"}) {
+  EXPECT_EQ(log, std::vector<std::string>{"edit " + ini});
+  EXPECT_EQ(test::readFile(ini), text);
+  for (const char* other : {"/CONFIG", "/config x", " /config", "/config ", "-config"}) {
     EXPECT_TRUE(load(other)) << other;
     EXPECT_THAT(log, IsEmpty()) << other;
   }
 }
 
 TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
-  struct Case {
-    const char* keys;
-    const char* message;  // nullptr: the run may go on
+  const std::pair<const char*, const char*> cases[] = {
+      // keys, the message (nullptr: the run may go on)
+      {"", kNoSource},
+      {"DestinationFolder=/b\n", kNoSource},
+      {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
+      {"NetworkPath=/\nDestinationFolder=/b\n", kNoSource},
+      {"NetworkPath=\"  \"\nDestinationFolder=/b\n", kNoSource},
+      {"NetworkPath=/n\n", kNoDestination},
+      {"FtpIPAddress=h\nDestinationFolder=\"  \"\n", kNoDestination},
+      {"FtpIPAddress=h\nDestinationFolder=/\n", kNoDestination},
+      {"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
+      {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
+      {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=-5\n", kBadExpiration},
+      {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0.5\n", kBadExpiration},
+      {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
+      {"FtpIPAddress=\" h\"\nDestinationFolder=\"/b \"\n", nullptr},
   };
-  for (const Case& c : {
-           Case{"", kNoSource},
-           Case{"DestinationFolder=/b\n", kNoSource},
-           Case{"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
-           Case{"NetworkPath=/\nDestinationFolder=/b\n", kNoSource},
-           Case{"NetworkPath=\"  \"\nDestinationFolder=/b\n", kNoSource},
-           Case{"NetworkPath=/n\n", kNoDestination},
-           Case{"FtpIPAddress=h\nDestinationFolder=\"  \"\n", kNoDestination},
-           Case{"FtpIPAddress=h\nDestinationFolder=/\n", kNoDestination},
-           Case{"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
-           Case{"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
-           Case{"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=-5\n", kBadExpiration},
-           Case{"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0.5\n", kBadExpiration},
-           Case{"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
-           Case{"FtpIPAddress=\" h\"\nDestinationFolder=\"/b \"\n", nullptr},
-       }) {
-    writeIni(c.keys);
-    if (c.message == nullptr) {
-      EXPECT_TRUE(load()) << c.keys;
-      EXPECT_EQ(refusal, ConfigurationRefusal::None);
-      EXPECT_THAT(log, IsEmpty()) << c.keys;
-    } else {
-      EXPECT_FALSE(load()) << c.keys;
-      EXPECT_EQ(refusal, ConfigurationRefusal::Invalid) << c.keys;
-      EXPECT_EQ(log, refusedWith(c.message)) << c.keys;
-    }
+  for (const auto& [keys, message] : cases) {
+    EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
+    EXPECT_EQ(refusal, message ? ConfigurationRefusal::Invalid : ConfigurationRefusal::None);
+    EXPECT_EQ(log, message ? refusedWith(message) : std::vector<std::string>{}) << keys;
   }
 }
 
-TEST_F(LoadConfigurationTest, PathsLoseExactlyOneTrailingSlashAndStringsStayAsRead) {
-  struct Case {
-    const char* value;
-    const char* stored;
-  };
-  for (const Case& c : {Case{"/backup/", "/backup"}, Case{"/backup//", "/backup/"},
-                        Case{"\"/backup/ \"", "/backup/ "}, Case{"/backup", "/backup"},
-                        Case{"\"/my backup/\"", "/my backup"}}) {
-    writeIni(std::string("FtpIPAddress=h\nNetworkPath=") + c.value +
-             "\nDestinationFolder=" + c.value + "\n");
-    ASSERT_TRUE(load()) << c.value;
-    EXPECT_EQ(settings.NetworkPath, c.stored);
-    EXPECT_EQ(settings.DestinationFolder, c.stored);
+TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersHaveDefaults) {
+  for (const auto& [value, stored] :
+       {std::pair{"/backup/", "/backup"}, std::pair{"/backup//", "/backup/"},
+        std::pair{"\"/backup/ \"", "/backup/ "}, std::pair{"\"/my backup/\"", "/my backup"}}) {
+    ASSERT_TRUE(loadIni(std::string("NetworkPath=") + value + "\nDestinationFolder=" + value));
+    EXPECT_EQ(settings.NetworkPath, stored);
+    EXPECT_EQ(settings.DestinationFolder, stored);
+    EXPECT_EQ(settings.DaysTillExpiration, 365);
+    EXPECT_EQ(settings.MailPort, 25);
   }
-
   const std::string recipients = std::string(300, 'r') + "@example.com;b@example.com";
-  writeIni("NetworkPath=/n\nDestinationFolder=/b\nFtpPassword=\" pa ss \"\nMailTo=" + recipients +
-           "\nMailSubject=Sicherung f\xC3\xBCr K\xC3\xB6ln\n");
-  ASSERT_TRUE(load());
+  ASSERT_TRUE(loadIni(
+      "NetworkPath=/n\nDestinationFolder=/b\nFtpPassword=\" pa ss \"\nMailTo=" + recipients +
+      "\nMailSubject=f\xC3\xBCr K\xC3\xB6ln\nDaysTillExpiration=\n"
+      "MailPort=\n"));
   EXPECT_EQ(settings.MailTo, recipients);
   EXPECT_EQ(settings.FtpPassword, " pa ss ");
-  EXPECT_EQ(settings.MailSubject, "Sicherung f\xC3\xBCr K\xC3\xB6ln");
+  EXPECT_EQ(settings.MailSubject, "f\xC3\xBCr K\xC3\xB6ln");
+  EXPECT_EQ(settings.DaysTillExpiration, 365);
+  EXPECT_EQ(settings.MailPort, 25);
+  ASSERT_TRUE(
+      loadIni("NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=\" 7 \"\n"
+              "MailPort=2525.5\n"));
+  EXPECT_EQ(settings.DaysTillExpiration, 7);
+  EXPECT_EQ(settings.MailPort, 2526);
 }
 
-TEST_F(LoadConfigurationTest, EmptyOrMissingNumbersTakeTheirDefaults) {
-  struct Case {
-    const char* keys;
-    std::int32_t days, port;
-  };
-  for (const Case& c : {Case{"", 365, 25}, Case{"DaysTillExpiration=\nMailPort=\n", 365, 25},
-                        Case{"DaysTillExpiration=\" 7 \"\nMailPort=2525.5\n", 7, 2526}}) {
-    writeIni(std::string("NetworkPath=/n\nDestinationFolder=/b\n") + c.keys);
-    ASSERT_TRUE(load()) << c.keys;
-    EXPECT_EQ(settings.DaysTillExpiration, c.days) << c.keys;
-    EXPECT_EQ(settings.MailPort, c.port) << c.keys;
-  }
-}
+TEST_F(LoadConfigurationTest, ABadNumberOrAnUnreadableFileIsAnErrorBeforeAnyMessage) {
+  folder.write("Config.ini", "[Quillfen]\nMailPort=twenty-five\n");  // no source either
+  const Error badPort = loadError();
+  EXPECT_EQ(badPort.number(), errc::kTypeMismatch);
+  EXPECT_THAT(badPort.description(), HasSubstr("MailPort"));
+  EXPECT_THAT(badPort.description(), HasSubstr("twenty-five"));
 
-TEST_F(LoadConfigurationTest, ABadNumberIsAnErrorNamingTheKeyBeforeAnyMessage) {
-  struct Case {
-    const char* line;
-    const char* key;
-    int number;
-  };
-  for (const Case& c : {Case{"DaysTillExpiration=abc", "DaysTillExpiration", errc::kTypeMismatch},
-                        Case{"MailPort=twenty-five", "MailPort", errc::kTypeMismatch},
-                        Case{"MailPort=99999999999", "MailPort", errc::kOverflow}}) {
-    writeIni(std::string(c.line) + "\n");  // no source either: the error comes first
-    try {
-      load();
-      ADD_FAILURE() << c.line;
-    } catch (const Error& error) {
-      EXPECT_EQ(error.number(), c.number);
-      EXPECT_THAT(error.description(), HasSubstr(c.key));
-      EXPECT_THAT(error.description(), HasSubstr(std::string(c.line).substr(strlen(c.key) + 1)));
-    }
-    EXPECT_THAT(log, IsEmpty()) << c.line;
-  }
-}
-
-TEST_F(LoadConfigurationTest, AFolderNamedConfigIniIsAnErrorNotATemplate) {
+  fs::remove(ini);
   fs::create_directory(ini);
-  try {
-    load();
-    ADD_FAILURE() << "a template over a folder";
-  } catch (const Error& error) {
-    EXPECT_THAT(error.description(), HasSubstr(ini));
-  }
-  EXPECT_THAT(log, IsEmpty());
-  EXPECT_TRUE(fs::is_directory(ini));
-  EXPECT_THROW(Configs::ReadIniValue(process, "MailTo"), Error);
-}
+  EXPECT_THAT(loadError().description(), HasSubstr(ini));
+  EXPECT_TRUE(fs::is_directory(ini)) << "a template written over a folder";
 
-TEST_F(LoadConfigurationTest, AFileThatCannotBeOpenedIsAnErrorNotAnEmptyConfiguration) {
+  fs::remove(ini);
   fs::create_symlink("Config.ini", ini);  // a loop: there, but never opens
+  loadError();
   EXPECT_THROW(Configs::ReadIniValue(process, "MailTo"), Error);
-  EXPECT_THROW(load(), Error);
-  EXPECT_THAT(log, IsEmpty());
   EXPECT_TRUE(fs::is_symlink(ini));
 }
 

@@ -12,44 +12,36 @@ namespace quillfen {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Property;
 
 TEST(WholeNumberSettingTest, AcceptsDecimalNumbersAndRoundsHalvesToEven) {
-  struct Case {
-    const char* text;
-    std::int32_t value;
-  };
-  for (const Case& c :
-       {Case{"0", 0}, Case{"  42\t", 42}, Case{"+5", 5}, Case{"-5", -5}, Case{"007", 7},
-        Case{"2.5", 2}, Case{"3.5", 4}, Case{"-2.5", -2}, Case{"-3.5", -4},
-        Case{"2.50000000000000000001", 3}, Case{"2.4999", 2}, Case{".5", 0}, Case{"1.", 1},
-        Case{"2147483647", 2147483647}, Case{"-2147483648", INT32_MIN},
-        Case{"2147483646.5", 2147483646}, Case{"-2147483648.5", INT32_MIN}}) {
-    EXPECT_EQ(wholeNumberSetting("MailPort", c.text), c.value) << c.text;
+  using In = std::pair<const char*, std::int32_t>;
+  for (const auto& [text, value] :
+       {In{"0", 0}, In{"  42\t", 42}, In{"+5", 5}, In{"-5", -5}, In{"007", 7}, In{"2.5", 2},
+        In{"3.5", 4}, In{"-2.5", -2}, In{"-3.5", -4}, In{"2.50000000000000000001", 3},
+        In{"2.4999", 2}, In{".5", 0}, In{"1.", 1}, In{"2147483647", INT32_MAX},
+        In{"-2147483648", INT32_MIN}, In{"2147483646.5", 2147483646},
+        In{"-2147483648.5", INT32_MIN}}) {
+    EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
   }
 }
 
 TEST(WholeNumberSettingTest, RefusesWhatIsNoNumberOrDoesNotFitWithKeyAndValueNamed) {
-  struct Case {
-    const char* text;
-    int number;
+  const auto expectRefused = [](const std::string& text, int number) {
+    EXPECT_THAT([&] { wholeNumberSetting("DaysTillExpiration", text); },
+                ::testing::Throws<Error>(
+                    ::testing::AllOf(Property(&Error::number, number),
+                                     Property(&Error::description, HasSubstr("DaysTillExpiration")),
+                                     Property(&Error::description, HasSubstr("'" + text + "'")))))
+        << text;
   };
-  for (const Case& c : {Case{"", errc::kTypeMismatch}, Case{"  ", errc::kTypeMismatch},
-                        Case{"abc", errc::kTypeMismatch}, Case{"1e3", errc::kTypeMismatch},
-                        Case{"0x10", errc::kTypeMismatch}, Case{"&H10", errc::kTypeMismatch},
-                        Case{"1,000", errc::kTypeMismatch}, Case{"- 5", errc::kTypeMismatch},
-                        Case{"5 5", errc::kTypeMismatch}, Case{".", errc::kTypeMismatch},
-                        Case{"+", errc::kTypeMismatch}, Case{"1.2.3", errc::kTypeMismatch},
-                        Case{"12abc", errc::kTypeMismatch}, Case{"2147483648", errc::kOverflow},
-                        Case{"-2147483649", errc::kOverflow}, Case{"2147483647.5", errc::kOverflow},
-                        Case{"99999999999999999999999", errc::kOverflow}}) {
-    try {
-      wholeNumberSetting("DaysTillExpiration", c.text);
-      ADD_FAILURE() << "accepted '" << c.text << "'";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.number(), c.number) << c.text;
-      EXPECT_THAT(error.description(), HasSubstr("DaysTillExpiration")) << c.text;
-      EXPECT_THAT(error.description(), HasSubstr("'" + std::string(c.text) + "'"));
-    }
+  for (const char* text : {"", "  ", "abc", "1e3", "0x10", "&H10", "1,000", "- 5", "5 5", ".", "+",
+                           "1.2.3", "12abc"}) {
+    expectRefused(text, errc::kTypeMismatch);
+  }
+  for (const char* text :
+       {"2147483648", "-2147483649", "2147483647.5", "99999999999999999999999"}) {
+    expectRefused(text, errc::kOverflow);
   }
 }
 
