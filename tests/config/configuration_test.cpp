@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "common/error.h"
 #include "config/configs.h"
+#include "config/whole_number.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -19,6 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Property;
+
+auto raises(int number, const std::string& text) {
+  return ::testing::Throws<Error>(::testing::AllOf(Property(&Error::number, number),
+                                                   Property(&Error::description, HasSubstr(text))));
+}
 
 constexpr const char* kNoSource =
     "You must enter either a FTP server or a network path in the configuration file.  NOTE: "
@@ -41,17 +49,6 @@ class LoadConfigurationTest : public ::testing::Test {
   bool loadIni(const std::string& keys) {
     folder.write("Config.ini", "[Quillfen]\n" + keys);
     return load();
-  }
-  // The error of a load that must fail before any message or editor.
-  Error loadError() {
-    try {
-      load();
-      ADD_FAILURE() << "no error";
-    } catch (const Error& error) {
-      EXPECT_THAT(log, IsEmpty());
-      return error;
-    }
-    return Error(0, "");
   }
   std::vector<std::string> refusedWith(const std::string& message) const {
     return {"info [Configuration Settings Required] " + message, "edit " + ini};
@@ -131,43 +128,64 @@ TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersH
     ASSERT_TRUE(loadIni(std::string("NetworkPath=") + value + "\nDestinationFolder=" + value));
     EXPECT_EQ(settings.NetworkPath, stored);
     EXPECT_EQ(settings.DestinationFolder, stored);
-    EXPECT_EQ(settings.DaysTillExpiration, 365);
-    EXPECT_EQ(settings.MailPort, 25);
   }
+  EXPECT_EQ(settings.DaysTillExpiration, 365);
+  EXPECT_EQ(settings.MailPort, 25);
   const std::string recipients = std::string(300, 'r') + "@example.com;b@example.com";
   ASSERT_TRUE(loadIni(
       "NetworkPath=/n\nDestinationFolder=/b\nFtpPassword=\" pa ss \"\nMailTo=" + recipients +
-      "\nMailSubject=f\xC3\xBCr K\xC3\xB6ln\nDaysTillExpiration=\n"
-      "MailPort=\n"));
+      "\nMailSubject=f\xC3\xBCr\nDaysTillExpiration=\" 7 \"\nMailPort=\n"));
   EXPECT_EQ(settings.MailTo, recipients);
   EXPECT_EQ(settings.FtpPassword, " pa ss ");
-  EXPECT_EQ(settings.MailSubject, "f\xC3\xBCr K\xC3\xB6ln");
-  EXPECT_EQ(settings.DaysTillExpiration, 365);
-  EXPECT_EQ(settings.MailPort, 25);
-  ASSERT_TRUE(
-      loadIni("NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=\" 7 \"\n"
-              "MailPort=2525.5\n"));
+  EXPECT_EQ(settings.MailSubject, "f\xC3\xBCr");
   EXPECT_EQ(settings.DaysTillExpiration, 7);
-  EXPECT_EQ(settings.MailPort, 2526);
+  EXPECT_EQ(settings.MailPort, 25) << "an empty number takes its default";
 }
 
 TEST_F(LoadConfigurationTest, ABadNumberOrAnUnreadableFileIsAnErrorBeforeAnyMessage) {
   folder.write("Config.ini", "[Quillfen]\nMailPort=twenty-five\n");  // no source either
-  const Error badPort = loadError();
-  EXPECT_EQ(badPort.number(), errc::kTypeMismatch);
-  EXPECT_THAT(badPort.description(), HasSubstr("MailPort"));
-  EXPECT_THAT(badPort.description(), HasSubstr("twenty-five"));
-
+  EXPECT_THAT([&] { load(); }, raises(errc::kTypeMismatch, "'twenty-five'"));
   fs::remove(ini);
   fs::create_directory(ini);
-  EXPECT_THAT(loadError().description(), HasSubstr(ini));
+  EXPECT_THAT([&] { load(); },
+              ::testing::Throws<Error>(Property(&Error::description, HasSubstr(ini))));
   EXPECT_TRUE(fs::is_directory(ini)) << "a template written over a folder";
-
   fs::remove(ini);
   fs::create_symlink("Config.ini", ini);  // a loop: there, but never opens
-  loadError();
+  EXPECT_THROW(load(), Error);
   EXPECT_THROW(Configs::ReadIniValue(process, "MailTo"), Error);
   EXPECT_TRUE(fs::is_symlink(ini));
+  EXPECT_THAT(log, IsEmpty());
+}
+
+TEST(WholeNumberSettingTest, AcceptsDecimalNumbersAndRoundsHalvesToEven) {
+  using In = std::pair<const char*, std::int32_t>;
+  for (const auto& [text, value] :
+       {In{"0", 0}, In{"  42\t", 42}, In{"+5", 5}, In{"-5", -5}, In{"007", 7}, In{"2.5", 2},
+        In{"3.5", 4}, In{"-2.5", -2}, In{"-3.5", -4}, In{"2.50000000000000000001", 3},
+        In{"2.4999", 2}, In{".5", 0}, In{"1.", 1}, In{"2147483647", INT32_MAX},
+        In{"-2147483648", INT32_MIN}, In{"2147483646.5", 2147483646},
+        In{"-2147483648.5", INT32_MIN}}) {
+    EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
+  }
+}
+
+TEST(WholeNumberSettingTest, RefusesWhatIsNoNumberOrDoesNotFitWithKeyAndValueNamed) {
+  const auto expectRefused = [](const std::string& text, int number) {
+    EXPECT_THAT([&] { wholeNumberSetting("DaysTillExpiration", text); },
+                raises(number, "DaysTillExpiration"))
+        << text;
+    EXPECT_THAT([&] { wholeNumberSetting("DaysTillExpiration", text); },
+                raises(number, "'" + text + "'"));
+  };
+  for (const char* text : {"", "  ", "abc", "1e3", "0x10", "&H10", "1,000", "- 5", "5 5", ".", "+",
+                           "1.2.3", "12abc"}) {
+    expectRefused(text, errc::kTypeMismatch);
+  }
+  for (const char* text :
+       {"2147483648", "-2147483649", "2147483647.5", "99999999999999999999999"}) {
+    expectRefused(text, errc::kOverflow);
+  }
 }
 
 }  // namespace
