@@ -1,11 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
-#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
 
 namespace quillfen::test {
 
@@ -15,36 +15,24 @@ struct ProgramResult {
   std::string err;
 };
 
-// The built executable, copied into `folder` so that it finds its Config.ini there, and run in
-// console mode with standard input closed and both output streams captured (not terminals).
-class Program {
- public:
-  explicit Program(const std::filesystem::path& folder);
-  ~Program();  // kills a process still running
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
+// The built executable, copied into `folder` so that it finds its Config.ini there, started in
+// console mode with its standard streams on pipes (none of them a terminal).
+std::unique_ptr<ChildProcess> startProgram(const std::filesystem::path& folder,
+                                           const std::vector<std::string>& arguments = {});
+// Waits up to 90 s for the program's end.
+ProgramResult finish(ChildProcess& program);
+ProgramResult runProgram(const std::filesystem::path& folder,
+                         const std::vector<std::string>& arguments = {});
 
-  void start(const std::vector<std::string>& arguments = {});
-  bool running();
-  void signal(int number);
-  // Waits up to `deadline` for the process to end; kills it past that.
-  ProgramResult wait(std::chrono::seconds deadline = std::chrono::seconds(90));
-  // start() then wait().
-  ProgramResult run(const std::vector<std::string>& arguments = {},
-                    std::chrono::seconds deadline = std::chrono::seconds(90));
+// The name of the dated backup folder of `daysAgo` days before today, by the local clock.
+std::string datedFolderName(int daysAgo = 0);
 
-  const std::filesystem::path& executable() const { return executable_; }
+// Config.ini in `home` for a run from `sourceKeys` into `destination`, expiring after 30 days
+// and mailing to two recipients through the SMTP server on `mailPort`.
+void writeRunConfig(const std::filesystem::path& home, const std::string& sourceKeys,
+                    const std::filesystem::path& destination, int mailPort);
 
- private:
-  bool drain(int timeoutMs);  // true when it read anything
-
-  std::filesystem::path executable_;
-  pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  int status_ = 0;
-  bool reaped_ = false;
-  ProgramResult result_;
-};
+// Checks the frame of a mailed body and returns the report inside it.
+std::string reportUnderFrame(const std::string& body);
 
 }  // namespace quillfen::test

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace quillfen::test {
@@ -20,32 +19,24 @@ struct FtpServerOptions {
 };
 
 // A pyftpdlib server on 127.0.0.1 and a free port, serving `root` to one user with read
-// access. It runs as a child process of the test and stops with this object (and by itself
-// when the test process dies, as its standard input closes then).
+// access. It stops with this object, and by itself when the test process dies.
 class FtpServer {
  public:
-  FtpServer(const std::filesystem::path& root, std::string user, std::string password,
-            FtpServerOptions options = {});
-  ~FtpServer();
-  FtpServer(const FtpServer&) = delete;
-  FtpServer& operator=(const FtpServer&) = delete;
+  FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
+            const FtpServerOptions& options = {});
 
   std::uint16_t port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   // How many control connections were made, and how many logins succeeded, so far.
-  int connections() const;
-  int logins() const;
+  int connections() const { return countEvents("connect"); }
+  int logins() const { return countEvents("login"); }
 
  private:
-  void start(const std::filesystem::path& root, const std::string& user,
-             const std::string& password, const FtpServerOptions& options);
-  void stop() noexcept;
   int countEvents(const std::string& event) const;
 
   TempDir scratch_;
-  pid_t pid_ = -1;
-  int stdinFd_ = -1;
-  std::uint16_t port_ = 0;
+  ChildProcess server_;
+  std::uint16_t port_;
 };
 
 }  // namespace quillfen::test

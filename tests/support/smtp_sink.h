@@ -1,10 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace quillfen::test {
@@ -21,9 +20,8 @@ struct SinkMessage {
   std::vector<std::string> defects;  // what the reader found wrong; empty for a sound message
 };
 
-// An aiosmtpd server on a free loopback port, run by the system Python for the lifetime of
-// the object. It ends by itself if this process dies (its standard input closes) and after a
-// hard lifetime of two minutes.
+// An aiosmtpd server on a free loopback port for the lifetime of the object. It ends by itself
+// if this process dies and after a hard lifetime of two minutes.
 class SmtpSink {
  public:
   enum class Mode {
@@ -34,22 +32,15 @@ class SmtpSink {
   };
 
   explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {});
-  ~SmtpSink();
-  SmtpSink(const SmtpSink&) = delete;
-  SmtpSink& operator=(const SmtpSink&) = delete;
 
   int port() const { return port_; }
   // The messages taken so far, in the order received.
   std::vector<SinkMessage> messages() const;
 
  private:
-  void stop();
-
   TempDir spool_;
-  pid_t pid_ = -1;
-  int stdinFd_ = -1;
-  int stdoutFd_ = -1;
-  int port_ = 0;
+  ChildProcess server_;
+  int port_;
 };
 
 }  // namespace quillfen::test

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace quillfen::test {
@@ -19,29 +19,26 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code error;
   // Read-only folders would stop remove_all: give the owner write access back first.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
   for (auto it = fs::recursive_directory_iterator(path_, error);
        !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (it->is_directory(error) && !it->is_symlink(error)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
     }
   }
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
   fs::remove_all(path_, error);
 }
 
 fs::path TempDir::write(const std::string& relative, const std::string& content) const {
   const fs::path file = path_ / relative;
   fs::create_directories(file.parent_path());
-  std::ofstream out(file, std::ios::binary);
-  out << content;
+  std::ofstream(file, std::ios::binary) << content;
   return file;
 }
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace quillfen::test

@@ -1,0 +1,116 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+extern char** environ;
+
+namespace quillfen::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Which end of a stream's pipe the child gets: the read end for its input, the write end else.
+int childEnd(int stream) {
+  return stream == STDIN_FILENO ? 0 : 1;
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureErrors) {
+  int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+  bool ready = true;
+  for (int i = 0; i < (captureErrors ? 3 : 2); ++i)
+    ready = ready && pipe2(pipes[i], O_CLOEXEC) == 0;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int i = 0; i < 3; ++i) {
+    if (pipes[i][0] >= 0) posix_spawn_file_actions_adddup2(&actions, pipes[i][childEnd(i)], i);
+  }
+  std::vector<char*> pointers;
+  for (std::string& text : argv) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  ready =
+      ready && posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  for (int i = 0; i < 3; ++i) {
+    closeFd(pipes[i][childEnd(i)]);
+    fds_[i] = pipes[i][1 - childEnd(i)];
+  }
+  if (!ready) {
+    reaped_ = true;
+    for (int& fd : fds_) closeFd(fd);
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+}
+
+ChildProcess::~ChildProcess() {
+  closeInput();
+  wait(std::chrono::seconds(5));
+  for (int& fd : fds_) closeFd(fd);
+}
+
+int ChildProcess::announcedPort(std::chrono::milliseconds deadline) {
+  const auto until = Clock::now() + deadline;
+  while (output().find('\n') == std::string::npos && fds_[1] >= 0 && Clock::now() < until) {
+    collect(50);
+  }
+  const bool announced =
+      output().rfind("PORT ", 0) == 0 && output().find('\n') != std::string::npos;
+  return announced ? std::stoi(output().substr(5)) : 0;
+}
+
+bool ChildProcess::running() {
+  collect(0);
+  if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  return !reaped_;
+}
+
+void ChildProcess::signal(int number) {
+  if (!reaped_) ::kill(pid_, number);
+}
+
+void ChildProcess::closeInput() {
+  closeFd(fds_[0]);
+}
+
+int ChildProcess::wait(std::chrono::milliseconds deadline) {
+  const auto until = Clock::now() + deadline;
+  while (running() && Clock::now() < until) collect(50);
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status_, 0);
+    reaped_ = true;
+  }
+  while (collect(20)) {
+  }
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+bool ChildProcess::collect(int timeoutMs) {
+  pollfd ready[2] = {{fds_[1], POLLIN, 0}, {fds_[2], POLLIN, 0}};  // poll skips -1
+  if (::poll(ready, 2, timeoutMs) <= 0) return false;
+  bool got = false;
+  for (int i = 0; i < 2; ++i) {
+    char buffer[65536];
+    const ssize_t n = ready[i].revents == 0 ? 0 : ::read(fds_[i + 1], buffer, sizeof buffer);
+    if (n > 0) texts_[i].append(buffer, static_cast<std::size_t>(n));
+    if (ready[i].revents != 0 && n <= 0) closeFd(fds_[i + 1]);
+    got = got || n > 0;
+  }
+  return got;
+}
+
+}  // namespace quillfen::test
