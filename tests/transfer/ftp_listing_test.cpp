@@ -8,14 +8,10 @@ namespace {
 
 using ::testing::ElementsAre;
 
-RemoteEntry file(const std::string& name) {
-  return {name, false};
-}
-RemoteEntry folder(const std::string& name) {
-  return {name, true};
-}
+const auto file = [](const char* name) { return RemoteEntry{name, false}; };
+const auto folder = [](const char* name) { return RemoteEntry{name, true}; };
 
-TEST(FtpListing, MlsdRepliesOfSeveralServersGiveFilesAndFoldersWithoutTheFolderItself) {
+TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
   const std::string text =
       "type=cdir;perm=el;unique=803g2; .\r\n"
       "type=pdir;perm=el;unique=803g1; ..\r\n"
@@ -29,9 +25,6 @@ TEST(FtpListing, MlsdRepliesOfSeveralServersGiveFilesAndFoldersWithoutTheFolderI
   EXPECT_THAT(parseMlsdListing(text),
               ElementsAre(file("report 2024.txt"), folder("Sub Folder"), file("a;b c"),
                           file("link to target"), file("Grüße.txt")));
-}
-
-TEST(FtpListing, ListRepliesInTheUnixAndTheDosForm) {
   const std::string unixForm =
       "total 24\r\n"
       "drwxr-xr-x    2 ftp      ftp          4096 Jan 15 10:30 .\r\n"

@@ -1,5 +1,6 @@
 #include "transfer/ftp_request.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "common/error.h"
@@ -7,16 +8,8 @@
 namespace quillfen::test {
 namespace {
 
-template <typename Parse>
-void expectRefused(Parse parse, int number, std::initializer_list<const char*> texts) {
-  for (const char* text : texts) {
-    try {
-      parse(text);
-      ADD_FAILURE() << "accepted '" << text << "'";
-    } catch (const Error& error) {
-      EXPECT_EQ(error.number(), number) << text;
-    }
-  }
+auto refusedAs(int number) {
+  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
 }
 
 TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
@@ -32,32 +25,31 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
   EXPECT_EQ(curlUrl({"host", 21, "in box"}, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
   EXPECT_EQ(curlUrl({"host", 21, ""}, "sub/x"), "ftp://host:21/sub/x");
-  expectRefused([](const char* url) { parseFtpAddress(url, 21); }, errc::kTransferBadUrl,
-                {"", "  ", "http://host/", "host:0", "host:65536", "host:21x",
-                 "host:", "user:pw@host", ":21/dir", "[::1"});
-}
-
-std::string described(const FtpOperation& operation) {
-  const bool list = operation.kind == FtpOperation::Kind::List;
-  return (list ? "DIR|" : "GET|") + operation.remote + "|" + operation.local;
+  for (const char* url : {"", "  ", "http://host/", "host:0", "host:65536", "host:21x",
+                          "host:", "user:pw@host", ":21/dir", "[::1"})
+    EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
 }
 
 TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"DIR", "DIR||"},
-      {"dir \"sub dir\"", "DIR|sub dir|"},
-      {"GET \"my file .doc\" \"/b/my file .doc\"", "GET|my file .doc|/b/my file .doc"},
-      {"get plain.txt /tmp/plain.txt", "GET|plain.txt|/tmp/plain.txt"},
-      {"GET \"only.txt\"", "GET|only.txt|only.txt"},
-      {"GET \"say \"hi\".txt\" \"/b/say \"hi\".txt\"", "GET|say \"hi\".txt|/b/say \"hi\".txt"},
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"DIR", "", ""},
+      {"dir \"sub dir\"", "sub dir", ""},
+      {"GET \"my file .doc\" \"/b/my file .doc\"", "my file .doc", "/b/my file .doc"},
+      {"get plain.txt /tmp/plain.txt", "plain.txt", "/tmp/plain.txt"},
+      {"GET \"only.txt\"", "only.txt", "only.txt"},
+      {"GET \"say \"hi\".txt\" \"/b/say \"hi\".txt\"", "say \"hi\".txt", "/b/say \"hi\".txt"},
       // A name holding quote-blank-quote itself: the split that ends in the name wins.
-      {"GET \"x\" \"y\" \"/b/x\" \"y\"", "GET|x\" \"y|/b/x\" \"y"},
-      {"GET \"a b\" local", "GET|a b|local"}};
-  for (const auto& [text, expected] : cases)
-    EXPECT_EQ(described(parseFtpOperation(text)), expected);
-  expectRefused([](const char* text) { parseFtpOperation(text); }, errc::kTransferBadOperation,
-                {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"", "GET a b c",
-                 "GET \"unterminated b", "GET \"x\" \"y\" \"z\"", "DELETE a"});
+      {"GET \"x\" \"y\" \"/b/x\" \"y\"", "x\" \"y", "/b/x\" \"y"},
+      {"GET \"a b\" local", "a b", "local"}};
+  for (const auto& [text, remote, local] : cases) {
+    const FtpOperation operation = parseFtpOperation(text);
+    EXPECT_EQ(operation.kind == FtpOperation::Kind::List, *local == '\0') << text;
+    EXPECT_EQ(operation.remote + "|" + operation.local, std::string(remote) + "|" + local);
+  }
+  for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
+                           "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\""})
+    EXPECT_THAT([text] { parseFtpOperation(text); }, refusedAs(errc::kTransferBadOperation))
+        << text;
 }
 
 }  // namespace
