@@ -81,11 +81,18 @@ class CurlTransferControlTest : public ::testing::Test {
   std::optional<Inet> inet_;
 };
 
-TEST_F(CurlTransferControlTest, ListsTheAddressedFolderByMlsdOrListWithEveryKindOfName) {
-  for (const char* name : {"plain.txt", "with blanks .doc", "Grüße – 日本.txt", "sub dir/a.txt"}) {
-    remote_.write(std::string("my top/") + name, "x");
-  }
+// Hundreds of files: a stall between transfers on the one control connection would show here.
+TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneControlConnection) {
+  std::set<std::string> expected = {"with blanks .doc", "Grüße – 日本.txt", "sub dir/", "empty/"};
+  remote_.write("my top/sub dir/a.txt", "x");
   fs::create_directory(remote_.path() / "my top" / "empty");
+  for (const char* name : {"with blanks .doc", "Grüße – 日本.txt"}) {
+    remote_.write(std::string("my top/") + name, name);
+  }
+  for (int i = 0; i < 320; ++i) {
+    expected.insert("file " + std::to_string(i) + ".bin");
+    remote_.write("my top/file " + std::to_string(i) + ".bin", std::string(100 + i * 37, 'a'));
+  }
   for (bool mlsd : {true, false}) {
     SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
     FtpServer server(remote_.path(), kUser, kPassword, {.offerMlsd = mlsd, .failingFile = {}});
@@ -94,14 +101,21 @@ TEST_F(CurlTransferControlTest, ListsTheAddressedFolderByMlsdOrListWithEveryKind
       inet_->URL("127.0.0.1/my top");
       inet_->RemotePort(static_cast<std::int16_t>(server.port()));
     }
-    EXPECT_EQ(linesOf(list()), (std::set<std::string>{"plain.txt", "with blanks .doc",
-                                                      "Grüße – 日本.txt", "sub dir/", "empty/"}));
+    const std::set<std::string> listed = linesOf(list());
+    EXPECT_EQ(listed, expected);
     EXPECT_EQ(inet_->EventList(),
               "icResolvingHost\r\nicHostResolved\r\nicConnecting\r\nicConnected\r\n"
               "icRequesting\r\nicRequestSent\r\nicReceivingResponse\r\nicResponseReceived\r\n"
               "icResponseCompleted\r\n");
     EXPECT_EQ(inet_->ResponseCode(), 226);
+    for (const std::string& name : listed) {
+      if (name.ends_with('/')) continue;
+      get(name, local_.path() / name);
+      ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
+      ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name));
+    }
     EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(server.logins(), 1);
   }
 }
 
@@ -126,56 +140,16 @@ TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentServerEndInErr
   }
 }
 
-TEST_F(CurlTransferControlTest, ManyFilesOverOneControlConnection) {
-  constexpr int kFiles = 320;
-  for (int i = 0; i < kFiles; ++i) {
-    remote_.write("file " + std::to_string(i) + ".bin", std::string(100 + i * 37, 'a' + i % 26));
-  }
-  FtpServer server(remote_.path(), kUser, kPassword);
-  connect(server);
-  EXPECT_EQ(linesOf(list()).size(), static_cast<std::size_t>(kFiles));
-  for (int i = 0; i < kFiles; ++i) {
-    const std::string name = "file " + std::to_string(i) + ".bin";
-    get(name, local_.path() / name);
-    ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
-    ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / name)) << name;
-  }
-  EXPECT_EQ(server.connections(), 1);
-  EXPECT_EQ(server.logins(), 1);
-}
-
-TEST_F(CurlTransferControlTest, FailedDownloadsLeaveNothingBehindAndKeepAnOlderCopy) {
-  remote_.write("broken.bin", std::string(1 << 20, 'x'));
-  remote_.write("fine.bin", "fine");
-  FtpServer server(remote_.path(), kUser, kPassword, {.failingFile = "broken.bin"});
-  connect(server);
-  get("broken.bin", local_.path() / "broken.bin");  // breaks off mid-transfer
-  EXPECT_THAT(inet_->EventList(), kFailed);
-  EXPECT_TRUE(fs::is_empty(local_.path()));
-
-  const fs::path older = local_.write("broken.bin", "older copy");
-  for (const char* remote : {"broken.bin", "missing.bin"}) {
-    get(remote, older);
-    EXPECT_THAT(inet_->EventList(), kFailed) << remote;
-    EXPECT_EQ(readFile(older), "older copy") << remote;
-  }
-  EXPECT_EQ(inet_->ResponseCode(), 550);
-  EXPECT_THROW(get("", local_.path() / "x"), Error);
-
-  EXPECT_EQ(std::distance(fs::directory_iterator(local_.path()), fs::directory_iterator()), 1);
-  // The control is still usable.
-  EXPECT_EQ(std::get<std::string>(inet_->OpenURL(server.address() + "/fine.bin")), "fine");
-  EXPECT_THROW(inet_->OpenURL(server.address() + "/missing.bin"), Error);
-}
-
-// A cancelled download of the same file afterwards leaves the finished copy as it was.
-TEST_F(CurlTransferControlTest, LargeFileIsStreamedWithFlatMemoryAndCancelKeepsTheCopy) {
+// Downloads stream into a temporary file that replaces the local one only on success: a broken,
+// missing or cancelled download leaves nothing behind and an older copy as it was.
+TEST_F(CurlTransferControlTest, DownloadsStreamWithFlatMemoryAndOnlyACompleteOneReplacesTheCopy) {
   {
     std::ofstream big(remote_.path() / "big.bin", std::ios::binary);
     for (int i = 0; i < 100; ++i) big << std::string(1 << 20, static_cast<char>('a' + i % 26));
   }
+  remote_.write("broken.bin", std::string(1 << 20, 'x'));
   remote_.write("small.txt", "small");
-  FtpServer server(remote_.path(), kUser, kPassword);
+  FtpServer server(remote_.path(), kUser, kPassword, {.failingFile = "broken.bin"});
   connect(server);
   const fs::path copy = local_.path() / "big.bin";
   const long peakBefore = peakResidentKilobytes();
@@ -185,18 +159,27 @@ TEST_F(CurlTransferControlTest, LargeFileIsStreamedWithFlatMemoryAndCancelKeepsT
   EXPECT_EQ(fs::file_size(copy), 100u << 20);
   std::ifstream last(copy, std::ios::binary);
   EXPECT_EQ(last.seekg(-1, std::ios::end).get(), 'a' + 99 % 26);
+
+  get("broken.bin", local_.path() / "broken.bin");  // breaks off mid-transfer
+  EXPECT_THAT(inet_->EventList(), kFailed);
+  const auto stamp = fs::last_write_time(copy) - std::chrono::hours(24);
+  fs::last_write_time(copy, stamp);
+  for (const char* remote : {"broken.bin", "missing.bin"}) {
+    get(remote, copy);
+    EXPECT_THAT(inet_->EventList(), kFailed) << remote;
+  }
+  EXPECT_EQ(inet_->ResponseCode(), 550);
   inet_->OnStateChanged([this](std::int16_t state) {
     if (state == transfer_state::kReceivingResponse) inet_->Cancel();
   });
-  const auto stamp = fs::last_write_time(copy) - std::chrono::hours(24);
-  fs::last_write_time(copy, stamp);
   get("big.bin", copy);
   EXPECT_THAT(inet_->EventList(), kFailed);
-  EXPECT_EQ(fs::last_write_time(copy), stamp) << "the copy was replaced";
+  EXPECT_EQ(fs::last_write_time(copy), stamp) << "the older copy was replaced";
   EXPECT_EQ(std::distance(fs::directory_iterator(local_.path()), fs::directory_iterator()), 1);
+  EXPECT_THROW(get("", local_.path() / "x"), Error);
   inet_->OnStateChanged(nullptr);
-  get("small.txt", local_.path() / "small.txt");  // the control is still usable
-  EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+  EXPECT_EQ(std::get<std::string>(inet_->OpenURL(server.address() + "/small.txt")), "small");
+  EXPECT_THROW(inet_->OpenURL(server.address() + "/missing.bin"), Error);
 }
 
 }  // namespace
