@@ -85,14 +85,6 @@ TEST(ConsoleFrontEndTest, BarShowsTheShareOfItsRangeAndFitsTheTerminal) {
   EXPECT_EQ(narrow.screen().back().size(), 29u) << "never the last column, where terminals wrap";
 }
 
-TEST(ConsoleFrontEndTest, ChoiceReadsQuillfenUiAndTheDisplayVariables) {
-  EXPECT_EQ(frontEndRequest("window"), FrontEndRequest::Automatic);
-  EXPECT_EQ(frontEndRequest("GUI"), FrontEndRequest::Gui);
-  EXPECT_EQ(frontEndRequest("Console"), FrontEndRequest::Console);
-  EXPECT_FALSE(displayNamed(nullptr, ""));
-  EXPECT_TRUE(displayNamed("", "wayland-0"));
-}
-
 // Ctrl-C is only noted by the handler and presses Cancel at the next pass, beside the posted
 // tasks; a task posted during a pass waits for the next one. Without a terminal (cron) only
 // messages are printed.

@@ -10,11 +10,7 @@ namespace quillfen {
 namespace {
 
 void set(const char* name, const char* value) {
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
+  value ? setenv(name, value, 1) : unsetenv(name);
 }
 
 // Picks the front end for QUILLFEN_UI, DISPLAY and QT_QPA_PLATFORM and ends the process: 10 for
@@ -27,10 +23,9 @@ void set(const char* name, const char* value) {
   static int argc = 1;
   static char name[] = "quillfen";
   static char* argv[] = {name, nullptr};
-  const auto frontEnd = makeFrontEnd(argc, argv);
+  const bool window = makeFrontEnd(argc, argv)->hasDisplay();
   const char* after = std::getenv("QT_QPA_PLATFORM");
-  const bool untouched = qt == nullptr ? after == nullptr : after && std::string(after) == qt;
-  std::_Exit((frontEnd->hasDisplay() ? 10 : 20) + (untouched ? 0 : 1));
+  std::_Exit((window ? 10 : 20) + (std::string(after ? after : "-") == (qt ? qt : "-") ? 0 : 1));
 }
 
 // Every case runs in a fresh process: a process holds one QApplication at most, and a display
@@ -41,12 +36,15 @@ TEST(FrontEndChoiceDeathTest, WindowOnlyWhereADisplayOpensNeverAnAbort) {
   using testing::IsEmpty;
   EXPECT_EXIT(chooseAndExit(nullptr, ":77", nullptr), ExitedWithCode(20), IsEmpty())
       << "an unopenable display falls back to the console, silently";
-  EXPECT_EXIT(chooseAndExit(nullptr, nullptr, nullptr), ExitedWithCode(20), IsEmpty());
-  EXPECT_EXIT(chooseAndExit("console", ":0", "offscreen"), ExitedWithCode(20), IsEmpty());
-  EXPECT_EXIT(chooseAndExit("gui", nullptr, "offscreen"), ExitedWithCode(10), "")
+  EXPECT_EXIT(chooseAndExit("window", nullptr, "offscreen"), ExitedWithCode(20), IsEmpty())
+      << "an unknown choice is automatic: no display, no window";
+  EXPECT_EXIT(chooseAndExit("Console", ":0", "offscreen"), ExitedWithCode(20), IsEmpty());
+  EXPECT_EXIT(chooseAndExit("GUI", nullptr, "offscreen"), ExitedWithCode(10), "")
       << "the platform the user named is used as given";
   EXPECT_EXIT(chooseAndExit("gui", ":77", nullptr), ExitedWithCode(20),
               testing::HasSubstr("no display could be opened; using the console"));
+  EXPECT_TRUE(displayNamed("", "wayland-0"));
+  EXPECT_FALSE(displayNamed(nullptr, ""));
 }
 
 }  // namespace

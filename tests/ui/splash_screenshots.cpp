@@ -5,41 +5,36 @@
 #include <QPixmap>
 #include <cstdio>
 #include <cstdlib>
-#include <tuple>
 
 #include "ui/qt_splash_window.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
-    return 2;
-  }
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication application(argc, argv);
-  const QDir folder(QString::fromLocal8Bit(argv[1]));
-  if (!folder.mkpath(".")) return 1;
-
+  const QDir folder(argc == 2 ? QString::fromLocal8Bit(argv[1]) : QString());
+  if (argc != 2 || !folder.mkpath(".")) {
+    std::fprintf(stderr, "usage: %s <output folder that can be made>\n", argv[0]);
+    return 2;
+  }
   quillfen::QtSplashWindow window([](QWidget&) { return false; });
   window.load();
   window.setProgressMin(1);
   window.setProgressMax(12);
   window.show();
-  // The file, the status text (none: the Cancel button pressed) and the files fetched so far.
-  const std::tuple<const char*, const char*, int> stages[] = {
-      {"01-initializing", "Initializing...", 0},
-      {"02-creating-folders", "Creating folders...", 0},
-      {"03-downloading-files", "Downloading files...", 5},
-      {"04-gathering-info", "Gathering info...", 12},
-      {"05-deleting-expired", "Deleting expired...", 0},
-      {"06-sending-notification", "Sending notification...", 0},
-      {"07-complete", "Complete...", 0},
-      {"08-aborting", nullptr, 0}};
-  for (const auto& [file, status, fetched] : stages) {
+  // The file and the status text (none: the Cancel button pressed); the bar from the fetch on.
+  const std::pair<const char*, const char*> stages[] = {
+      {"01-initializing", "Initializing..."},
+      {"02-creating-folders", "Creating folders..."},
+      {"03-downloading-files", "Downloading files..."},
+      {"04-gathering-info", "Gathering info..."},
+      {"05-deleting-expired", "Deleting expired..."},
+      {"06-sending-notification", "Sending notification..."},
+      {"07-complete", "Complete..."},
+      {"08-aborting", nullptr}};
+  for (const auto& [file, status] : stages) {
     status ? window.setStatusCaption(status) : window.pressCancel();
-    if (fetched > 0) {
-      window.setProgressVisible(true);
-      window.setProgressValue(fetched);
-    }
+    if (file[1] == '3') window.setProgressVisible(true);
+    window.setProgressValue(file[1] == '3' ? 5 : 12);
     QApplication::processEvents();
     const QString path = folder.filePath(QString(file) + ".png");
     if (!window.form()->grab().save(path)) {
