@@ -18,13 +18,7 @@ TEST(ConfigurationE2eTest, FirstStartWritesTheTemplateAndTheUntouchedTemplateIsR
                                     "launch the program again."));
   EXPECT_THAT(result.err, HasSubstr((folder.path() / "Config.ini").string()));
   const std::string ini = readFile(folder.path() / "Config.ini");
-  std::size_t at = 0;
-  for (const char* key :
-       {"FtpIPAddress", "FtpUserName", "FtpPassword", "NetworkPath", "DestinationFolder",
-        "DaysTillExpiration", "MailServer", "MailPort", "MailFrom", "MailTo", "MailSubject"}) {
-    at = ini.find(std::string(key) + "=", at);
-    ASSERT_NE(at, std::string::npos) << key << " in\n" << ini;
-  }
+  EXPECT_THAT(ini, HasSubstr("\nDestinationFolder="));  // its full text has a unit test
 
   const ProgramResult second = runProgram(folder.path());
   EXPECT_EQ(second.exitCode, 2);
@@ -35,39 +29,35 @@ TEST(ConfigurationE2eTest, FirstStartWritesTheTemplateAndTheUntouchedTemplateIsR
 // Each case must end before a run: the destination folder never appears.
 TEST(ConfigurationE2eTest, SwitchesAndInvalidSettingsEndWithoutARun) {
   struct Case {
+    const char* argument;  // "" for none
     const char* keys;
-    std::vector<std::string> arguments;
     int exitCode;
     const char* message;
   };
   const Case cases[] = {
-      {"NetworkPath=/srv\n", {"/config"}, 0, "Config.ini"},
-      {"NetworkPath=/srv\n", {"--help"}, 0, "Exit codes"},
-      {"NetworkPath=/srv\n", {"--version"}, 0, "3.2"},
-      {"FtpIPAddress=   \n",
-       {},
-       2,
+      {"/config", "NetworkPath=/srv\n", 0, "Config.ini"},
+      {"--help", "NetworkPath=/srv\n", 0, "Exit codes"},
+      {"--version", "NetworkPath=/srv\n", 0, "3.2"},
+      {"", "FtpIPAddress=   \n", 2,
        "You must enter either a FTP server or a network path in the configuration file.  NOTE: "
        "Entering a network path will override any FTP settings."},
-      {"NetworkPath=/srv\nDestinationFolder=  \n",
-       {},
-       2,
+      {"", "NetworkPath=/srv\nDestinationFolder=  \n", 2,
        "You must enter a destination path in the configuration file."},
-      {"NetworkPath=/srv\nDaysTillExpiration=0\n",
-       {},
-       2,
+      {"", "NetworkPath=/srv\nDaysTillExpiration=0\n", 2,
        "DaysTillExpiration must be a whole number of 1 or more."},
-      {"NetworkPath=/srv\nMailPort=abc\n", {}, 1, "MailPort"},
-      {"NetworkPath=/srv\nDaysTillExpiration=99999999999\n", {}, 1, "DaysTillExpiration"},
+      {"", "NetworkPath=/srv\nMailPort=abc\n", 1, "MailPort"},
+      {"", "NetworkPath=/srv\nDaysTillExpiration=99999999999\n", 1, "DaysTillExpiration"},
   };
   for (const Case& c : cases) {
     TempDir folder;
     const std::string keys = c.keys;
-    const bool hasDestination = keys.find("DestinationFolder") != std::string::npos;
+    const std::string destination = "DestinationFolder=" + folder.str() + "/dest\n";
     folder.write("Config.ini",
                  "[Quillfen]\n" + keys +
-                     (hasDestination ? "" : "DestinationFolder=" + folder.str() + "/dest\n"));
-    const ProgramResult result = runProgram(folder.path(), c.arguments);
+                     (keys.find("DestinationFolder") != std::string::npos ? "" : destination));
+    std::vector<std::string> arguments;
+    if (*c.argument != '\0') arguments.push_back(c.argument);
+    const ProgramResult result = runProgram(folder.path(), arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << keys << result.err;
     EXPECT_THAT(result.out + result.err, HasSubstr(c.message)) << keys;
     EXPECT_FALSE(std::filesystem::exists(folder.path() / "dest")) << keys;

@@ -53,15 +53,13 @@ TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder)
   const auto messages = sink.messages();
   ASSERT_EQ(messages.size(), 2u);
   const std::string report = reportUnderFrame(messages[0].body);
-  const std::regex layout("2 files downloaded to '" + today.string() +
-                          "':\n"
-                          "([^\n]+  \\(\\d+ KB\\)\n){2}"
-                          "\n\\d+ KB total downloaded - [^\n]+\n\n"
-                          "DELETING OLD BACKUPS\\.\\.\\.\n"
-                          "   \\.\\.\\. no expired backups found\\.\n"
-                          "\\.\\.\\. DONE\n\n"
-                          "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?");
-  EXPECT_TRUE(std::regex_match(report, layout)) << report;
+  EXPECT_TRUE(std::regex_match(
+      report, std::regex("2 files downloaded to '[^']+':\n([^\n]+  \\(\\d+ KB\\)\n){2}\n"
+                         "\\d+ KB total downloaded - [^\n]+\n\nDELETING OLD BACKUPS\\.\\.\\.\n"
+                         "   \\.\\.\\. no expired backups found\\.\n\\.\\.\\. DONE\n\n"
+                         "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?")))
+      << report;
+  EXPECT_THAT(report, HasSubstr("downloaded to '" + today.string() + "':\n"));
   EXPECT_THAT(report, HasSubstr("with blanks.doc  (0 KB)\n"));
 }
 

@@ -25,13 +25,10 @@ std::unique_ptr<ChildProcess> startProgram(const fs::path& folder,
   return program;
 }
 
-ProgramResult finish(ChildProcess& program) {
-  const int exitCode = program.wait(std::chrono::seconds(90));
-  return {exitCode, program.output(), program.errors()};
-}
-
 ProgramResult runProgram(const fs::path& folder, const std::vector<std::string>& arguments) {
-  return finish(*startProgram(folder, arguments));
+  const auto program = startProgram(folder, arguments);
+  const int exitCode = program->wait(std::chrono::seconds(90));
+  return {exitCode, program->output(), program->errors()};
 }
 
 std::string datedFolderName(int daysAgo) {

@@ -19,8 +19,7 @@ struct ProgramResult {
 // console mode with its standard streams on pipes (none of them a terminal).
 std::unique_ptr<ChildProcess> startProgram(const std::filesystem::path& folder,
                                            const std::vector<std::string>& arguments = {});
-// Waits up to 90 s for the program's end.
-ProgramResult finish(ChildProcess& program);
+// startProgram(), then up to 90 s for its end.
 ProgramResult runProgram(const std::filesystem::path& folder,
                          const std::vector<std::string>& arguments = {});
 

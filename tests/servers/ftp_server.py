@@ -1,9 +1,5 @@
 #!/usr/bin/python3
-"""Loopback FTP server for the tests, over pyftpdlib.
-
-Prints "PORT <n>" once it listens on 127.0.0.1, then serves until its standard input closes or
-its lifetime runs out, so that a test that dies never leaves it behind.
-"""
+"""Loopback FTP server for the tests, over pyftpdlib (see tests/support/ftp_server.h)."""
 
 import argparse
 import errno

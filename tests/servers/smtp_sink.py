@@ -1,19 +1,14 @@
-"""Loopback SMTP sink for the tests, over aiosmtpd.
+"""Loopback SMTP sink for the tests, over aiosmtpd (see tests/support/smtp_sink.h).
 
-Prints "PORT <n>" once it listens on 127.0.0.1. Every message it takes becomes one folder
-<spool>/<nnnn> holding the files from, to (one recipient a line), data (as received, after
-dot-unstuffing), subject, body (decoded, LF line ends), headers (names in order) and defects
-(what Python's mail parser found wrong); the folder appears complete, in one rename, before
-the final "." is answered. Modes: accept; refuse-recipient (RCPT of --refuse gets 550);
-refuse-all (554 at the end of every message); silent (never says a word). Ends when its
-standard input closes or after --lifetime seconds.
-"""
+Each message it takes becomes one folder <spool>/<nnnn>, complete in one rename before the
+final "." is answered."""
 
 import argparse
 import asyncio
 import email
 import email.policy
 import os
+import pathlib
 
 from aiosmtpd.smtp import SMTP
 
@@ -59,8 +54,7 @@ class SpoolHandler:
             "defects": "\n".join(defects).encode(),
         }
         for file_name, content in files.items():
-            with open(os.path.join(work, file_name), "wb") as out:
-                out.write(content)
+            pathlib.Path(work, file_name).write_bytes(content)
         os.rename(work, os.path.join(self.args.spool, name))
 
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -17,11 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Which end of a stream's pipe the child gets: the read end for its input, the write end else.
-int childEnd(int stream) {
-  return stream == STDIN_FILENO ? 0 : 1;
-}
-
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -30,14 +26,14 @@ void closeFd(int& fd) {
 }  // namespace
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureErrors) {
-  int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+  int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};  // [0] stays here, [1] goes to the child
   bool ready = true;
-  for (int i = 0; i < (captureErrors ? 3 : 2); ++i)
-    ready = ready && pipe2(pipes[i], O_CLOEXEC) == 0;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  for (int i = 0; i < 3; ++i) {
-    if (pipes[i][0] >= 0) posix_spawn_file_actions_adddup2(&actions, pipes[i][childEnd(i)], i);
+  for (int stream = 0; stream < (captureErrors ? 3 : 2); ++stream) {
+    ready = ready && pipe2(pipes[stream], O_CLOEXEC) == 0;
+    if (stream == STDIN_FILENO) std::swap(pipes[0][0], pipes[0][1]);  // the child reads this one
+    posix_spawn_file_actions_adddup2(&actions, pipes[stream][1], stream);
   }
   std::vector<char*> pointers;
   for (std::string& text : argv) pointers.push_back(text.data());
@@ -45,9 +41,9 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureErrors) {
   ready =
       ready && posix_spawn(&pid_, pointers[0], &actions, nullptr, pointers.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  for (int i = 0; i < 3; ++i) {
-    closeFd(pipes[i][childEnd(i)]);
-    fds_[i] = pipes[i][1 - childEnd(i)];
+  for (int stream = 0; stream < 3; ++stream) {
+    closeFd(pipes[stream][1]);
+    fds_[stream] = pipes[stream][0];
   }
   if (!ready) {
     reaped_ = true;

@@ -12,18 +12,10 @@ std::vector<std::string> serverArguments(const std::filesystem::path& root, cons
                                          const std::string& password,
                                          const std::filesystem::path& stats,
                                          const FtpServerOptions& options) {
-  std::vector<std::string> args = {QUILLFEN_SYSTEM_PYTHON,
-                                   std::string(QUILLFEN_TEST_SERVERS_DIR) + "/ftp_server.py",
-                                   "--root",
-                                   root.string(),
-                                   "--user",
-                                   user,
-                                   "--password",
-                                   password,
-                                   "--stats",
-                                   stats.string(),
-                                   "--lifetime",
-                                   std::to_string(options.lifetimeSeconds)};
+  const std::string script = std::string(QUILLFEN_TEST_SERVERS_DIR) + "/ftp_server.py";
+  std::vector<std::string> args = {
+      QUILLFEN_SYSTEM_PYTHON, script,   "--root",  root.string(), "--user", user,
+      "--password",           password, "--stats", stats.string()};
   if (!options.offerMlsd) args.push_back("--no-mlsd");
   if (options.silent) args.push_back("--silent");
   if (!options.failingFile.empty()) {

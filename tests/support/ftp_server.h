@@ -14,12 +14,11 @@ struct FtpServerOptions {
   bool offerMlsd = true;    // false: the server knows LIST only
   std::string failingFile;  // a file name whose download breaks off
   std::size_t failAfterBytes = 65536;
-  bool silent = false;        // accept connections and never answer
-  int lifetimeSeconds = 300;  // the server ends itself after this long
+  bool silent = false;  // accept connections and never answer
 };
 
 // A pyftpdlib server on 127.0.0.1 and a free port, serving `root` to one user with read
-// access. It stops with this object, and by itself when the test process dies.
+// access. It stops with this object, by itself when the test process dies, and after 300 s.
 class FtpServer {
  public:
   FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
