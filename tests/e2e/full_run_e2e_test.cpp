@@ -17,22 +17,19 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
-// A remote directory behind a loopback FTP server, a destination with backups of earlier
-// days, and the program beside its Config.ini.
+// A remote directory behind a loopback FTP server, a destination with backups of 29, 30, 50
+// and 51 days ago, and the program beside its Config.ini.
 class FullRunE2eTest : public ::testing::Test {
  protected:
-  void prepareDays(std::initializer_list<int> daysAgo) {
-    for (int days : daysAgo) fs::create_directories(dest.path() / datedFolderName(days));
+  FullRunE2eTest() {
+    for (int days : {29, 30, 50, 51}) fs::create_directories(dest.path() / datedFolderName(days));
   }
   bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
   fs::path today() const { return dest.path() / datedFolderName(); }
-  void configure(const std::string& password, int mailPort) {
-    writeRunConfig(
-        home.path(),
-        "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\nFtpPassword=" + password + "\n",
-        dest.path(), mailPort);
+  void configure(const std::string& password) {
+    const std::string keys = "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\n";
+    writeRunConfig(home.path(), keys + "FtpPassword=" + password + "\n", dest.path(), sink.port());
   }
 
   TempDir remote, dest, home;
@@ -45,9 +42,8 @@ TEST_F(FullRunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheRepo
   remote.write("with blanks.txt", "blank\r\nname\n");
   remote.write("\xC3\xBCnicode.bin", std::string(1048576, '\x01'));
   remote.write("sub/inner.txt", "not fetched");
-  prepareDays({29, 30, 50, 51});
   fs::create_directories(dest.path() / "notes");
-  configure("secret", sink.port());
+  configure("secret");
 
   const ProgramResult result = runProgram(home.path());
 
@@ -86,26 +82,23 @@ TEST_F(FullRunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheRepo
 }
 
 TEST_F(FullRunE2eTest, RefusedFtpLoginIsReportedKeepsOldBackupsAndEndsIncomplete) {
-  remote.write("notes.txt", "n");
-  prepareDays({30});
-  configure("wrong", sink.port());
+  configure("wrong");
 
   const ProgramResult result = runProgram(home.path());
 
   EXPECT_EQ(result.exitCode, 4) << result.err;
-  EXPECT_TRUE(kept(30));
+  EXPECT_TRUE(kept(30) && kept(50));
   const auto messages = sink.messages();
   ASSERT_EQ(messages.size(), 2u);
   const std::string report = reportUnderFrame(messages[0].body);
   EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: "));
   EXPECT_THAT(report, HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n"));
-  EXPECT_THAT(report, Not(HasSubstr("Deleting folder")));
+  EXPECT_THAT(report, ::testing::Not(HasSubstr("Deleting folder")));
 }
 
 TEST_F(FullRunE2eTest, InterruptDuringTheFetchCancelsWithoutPruningOrMail) {
   for (int i = 0; i < 600; ++i) remote.write("file" + std::to_string(i) + ".dat", "data");
-  prepareDays({30});
-  configure("secret", sink.port());
+  configure("secret");
 
   const auto program = startProgram(home.path());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -118,7 +111,7 @@ TEST_F(FullRunE2eTest, InterruptDuringTheFetchCancelsWithoutPruningOrMail) {
   const auto fetched = std::distance(fs::directory_iterator(today()), fs::directory_iterator());
   EXPECT_GE(fetched, 1);
   EXPECT_LT(fetched, 600);
-  EXPECT_TRUE(kept(30));
+  EXPECT_TRUE(kept(30) && kept(50));
   EXPECT_TRUE(sink.messages().empty());
 }
 

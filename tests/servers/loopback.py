@@ -17,9 +17,7 @@ def end_with_input_or_after(lifetime):
         os._exit(0)
 
     threading.Thread(target=watch, daemon=True).start()
-    timer = threading.Timer(lifetime, lambda: os._exit(0))
-    timer.daemon = True
-    timer.start()
+    threading.Timer(lifetime, os._exit, [0]).start()
 
 
 def serve_silently():
