@@ -15,15 +15,12 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 // The first run meets a refusing mail server; the second, on the same day, replaces today's
-// folder with the changed source and mails the report of that run alone.
+// folder with the changed source and mails the report of that run alone. Which files are
+// copied, and with which times, has unit tests.
 TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder) {
   TempDir source, dest, home;
   source.write("notes.txt", std::string(5000, 'n'));
   source.write("gone.txt", "only in the first run");
-  source.write(".hidden", "never copied");
-  source.write("sub/inner.txt", "never copied");
-  fs::last_write_time(source.path() / "notes.txt",
-                      fs::file_time_type::clock::now() - std::chrono::hours(24 * 40));
   const fs::path today = dest.path() / datedFolderName();
   {
     SmtpSink refusing(SmtpSink::Mode::RefuseAll);
@@ -45,11 +42,7 @@ TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder)
   EXPECT_EQ(result.out + result.err, "");
   EXPECT_EQ(readFile(today / "notes.txt"), std::string(5000, 'n'));
   EXPECT_EQ(readFile(today / "with blanks.doc"), "blank name");
-  for (const char* absent : {"gone.txt", ".hidden", "sub"}) {
-    EXPECT_FALSE(fs::exists(today / absent)) << absent;
-  }
-  EXPECT_EQ(fs::last_write_time(today / "notes.txt"),
-            fs::last_write_time(source.path() / "notes.txt"));
+  EXPECT_FALSE(fs::exists(today / "gone.txt"));
   const auto messages = sink.messages();
   ASSERT_EQ(messages.size(), 2u);
   const std::string report = reportUnderFrame(messages[0].body);
