@@ -38,12 +38,7 @@ class SpoolHandler:
         os.mkdir(work)
         raw = envelope.original_content
         parsed = email.message_from_bytes(raw, policy=email.policy.default)
-        defects = [type(d).__name__ for d in parsed.defects]
-        try:
-            body = parsed.get_content().replace("\r\n", "\n")
-        except Exception as error:  # a body the parser cannot decode
-            body = ""
-            defects.append("content: %s" % error)
+        body = parsed.get_content().replace("\r\n", "\n")  # raises for an undecodable body
         files = {
             "from": envelope.mail_from.encode(),
             "to": "\n".join(envelope.rcpt_tos).encode(),
@@ -51,7 +46,7 @@ class SpoolHandler:
             "subject": str(parsed.get("subject", "")).encode(),
             "body": body.encode("utf-8", "surrogateescape"),
             "headers": "\n".join(parsed.keys()).encode(),
-            "defects": "\n".join(defects).encode(),
+            "defects": "\n".join(type(d).__name__ for d in parsed.defects).encode(),
         }
         for file_name, content in files.items():
             pathlib.Path(work, file_name).write_bytes(content)

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,19 +62,16 @@ int ChildProcess::announcedPort(std::chrono::milliseconds deadline) {
   while (output().find('\n') == std::string::npos && fds_[1] >= 0 && Clock::now() < until) {
     collect(50);
   }
-  const bool announced =
-      output().rfind("PORT ", 0) == 0 && output().find('\n') != std::string::npos;
-  return announced ? std::stoi(output().substr(5)) : 0;
+  if (output().rfind("PORT ", 0) != 0 || output().find('\n') == std::string::npos) {
+    throw std::runtime_error("the test server announced no port; its errors are above");
+  }
+  return std::stoi(output().substr(5));
 }
 
 bool ChildProcess::running() {
   collect(0);
   if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
   return !reaped_;
-}
-
-void ChildProcess::signal(int number) {
-  if (!reaped_) ::kill(pid_, number);
 }
 
 void ChildProcess::closeInput() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -18,11 +19,13 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // The port of the "PORT <n>" line the test servers print once they listen; 0 when none
+  // The port of the "PORT <n>" line the test servers print once they listen; throws when none
   // comes within the deadline.
   int announcedPort(std::chrono::milliseconds deadline = std::chrono::seconds(20));
   bool running();  // also collects what the child wrote so far
-  void signal(int number);
+  void signal(int number) {
+    if (!reaped_) ::kill(pid_, number);
+  }
   void closeInput();
   // Waits for the child to end, killing it past the deadline. Its exit code; -1 when killed.
   int wait(std::chrono::milliseconds deadline);

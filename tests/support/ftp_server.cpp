@@ -1,7 +1,6 @@
 #include "support/ftp_server.h"
 
 #include <fstream>
-#include <stdexcept>
 #include <vector>
 
 namespace quillfen::test {
@@ -30,9 +29,7 @@ std::vector<std::string> serverArguments(const std::filesystem::path& root, cons
 FtpServer::FtpServer(const std::filesystem::path& root, const std::string& user,
                      const std::string& password, const FtpServerOptions& options)
     : server_(serverArguments(root, user, password, scratch_.path() / "stats.txt", options)),
-      port_(static_cast<std::uint16_t>(server_.announcedPort())) {
-  if (port_ == 0) throw std::runtime_error("the FTP test server did not start");
-}
+      port_(static_cast<std::uint16_t>(server_.announcedPort())) {}
 
 int FtpServer::countEvents(const std::string& event) const {
   std::ifstream stats(scratch_.path() / "stats.txt");

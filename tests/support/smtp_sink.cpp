@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
-#include <stdexcept>
 
 namespace quillfen::test {
 
@@ -26,9 +25,7 @@ SmtpSink::SmtpSink(Mode mode, const std::string& refusedRecipient)
     : server_({QUILLFEN_SYSTEM_PYTHON, std::string(QUILLFEN_TEST_SERVERS_DIR) + "/smtp_sink.py",
                "--spool", spool_.str(), "--mode", kModeNames[static_cast<int>(mode)], "--refuse",
                refusedRecipient}),
-      port_(server_.announcedPort()) {
-  if (port_ == 0) throw std::runtime_error("the SMTP test sink did not start");
-}
+      port_(server_.announcedPort()) {}
 
 std::vector<SinkMessage> SmtpSink::messages() const {
   std::vector<fs::path> folders;
