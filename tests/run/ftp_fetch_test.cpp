@@ -9,7 +9,6 @@
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
-#include "support/scripted_transfer_control.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -30,7 +29,7 @@ class FtpFetchTest : public ::testing::Test {
     run.Settings.FtpPassword = "pass word";
     run.ActivityReport = "left over from an earlier run\n";
     env.createControl = [this] {
-      auto control = std::make_unique<test::ScriptedTransferControl>(env.events);
+      auto control = std::make_unique<test::FakeTransferControl>(env.events);
       control->onExecute = [this](const std::string& operation) { serve(operation); };
       control_ = control.get();
       return control;
@@ -44,13 +43,12 @@ class FtpFetchTest : public ::testing::Test {
     control_->data = operation == "DIR" && !fails ? listing : "";
     control_->code = fails ? 550 : 226;
     control_->info = fails ? "550 No such file or directory." : "226 Transfer complete.";
-    control_->states = {static_cast<std::int16_t>(fails ? 11 : 12)};  // icError : completed
+    control_->state = fails ? transfer_state::kError : transfer_state::kResponseCompleted;
   }
 
   void fetch(std::string dirListing, std::set<std::string> failures = {}) {
     listing = std::move(dirListing);
     failing = std::move(failures);
-    control_->calls.clear();
     DownloadFromFtp(run, env.services, *inet, "/backup/20031005");
   }
 
@@ -72,7 +70,7 @@ class FtpFetchTest : public ::testing::Test {
   std::string listing;
   std::set<std::string> failing;
   Names operations;
-  test::ScriptedTransferControl* control_ = nullptr;
+  test::FakeTransferControl* control_ = nullptr;
   std::optional<Inet> inet;
 };
 
@@ -143,22 +141,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"b.log"}}),
     [](const auto& info) { return std::string(info.param.title); });
 
-TEST_F(FtpFetchTest, WritesTheSettingsThenListsAndFetchesIntoTodaysFolder) {
-  fetch("in side.doc\r\n");
-  EXPECT_THAT(control_->calls,
-              ElementsAre("URL ftp.example.org/backups", "UserName backup", "Password pass word",
-                          "Execute ftp.example.org/backups", "GetChunk 256 0", "GetChunk 256 0",
-                          "Execute ftp.example.org/backups"));
-  EXPECT_THAT(operations,
-              ElementsAre("DIR", "GET \"in side.doc\" \"/backup/20031005/in side.doc\""));
-}
-
 TEST_F(FtpFetchTest, CancelIsHonouredBeforeTheNextFile) {
   env.events.onProcess = [this] {
     if (env.window.values.size() == 1) env.window.clickCancel();
   };
-  fetch("a.txt\r\nb.log\r\nc.dat\r\n");
-  EXPECT_THAT(fetchedNames(), ElementsAre("a.txt"));
+  fetch("a file.txt\r\nb.log\r\nc.dat\r\n");
+  EXPECT_THAT(operations, ElementsAre("DIR", "GET \"a file.txt\" \"/backup/20031005/a file.txt\""));
   EXPECT_THAT(env.window.values, ElementsAre(1.0f));
   EXPECT_EQ(run.ActivityReport, kHeader + std::string("Downloading 3 files...\n\n"));
 }

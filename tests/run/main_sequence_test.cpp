@@ -3,70 +3,37 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <set>
+#include <filesystem>
 
-#include "common/error.h"
+#include "filestore/posix_file_system.h"
 #include "run/exit_code.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
-#include "support/scripted_transfer_control.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-using Log = std::vector<std::string>;
 
-// An in-memory file store that logs what the run does to folders; the source has no files.
-class RecordingFileSystem final : public FileSystem {
- public:
-  RecordingFileSystem(Log& log, std::set<std::string>& folders) : log_(log), folders_(folders) {}
-  bool folderExists(const std::string& path) override { return folders_.count(path) > 0; }
-  bool fileExists(const std::string&) override { return false; }
-  void createFolder(const std::string& path) override {
-    if (!folderExists(path.substr(0, path.rfind('/')))) {
-      throw Error(errc::kPathNotFound, "Path not found: " + path);
-    }
-    log_.push_back("create " + path);
-    folders_.insert(path);
-  }
-  void deleteFile(const std::string&, bool) override {}
-  void deleteFolder(const std::string& path, bool) override {
-    log_.push_back("delete " + path);
-    folders_.erase(path);
-  }
-  void copyFile(const std::string&, const std::string&, bool) override {}
-  std::vector<FileEntry> folderFiles(const std::string&) override { return {}; }
-  std::uint64_t folderSize(const std::string&) override { return 0; }
-  DriveInfo getDrive(const std::string&) override { return {"/", 1024}; }
-  void searchPlainFiles(const std::string&,
-                        const std::function<bool(const std::string&)>&) override {}
-
- private:
-  Log& log_;
-  std::set<std::string>& folders_;
-};
-
+// Runs from an empty source folder into a real destination folder.
 class MainSequenceTest : public ::testing::Test {
  protected:
   MainSequenceTest() {
-    writeConfig("NetworkPath=/srv/source\nDestinationFolder=/backup/\nMailTo=\n");
-    env.createControl = [this] {
-      return std::make_unique<test::ScriptedTransferControl>(env.events);
-    };
-    env.services.createFileSystem = [this] {
-      return std::make_unique<RecordingFileSystem>(env.log, folders);
-    };
+    writeConfig("DestinationFolder=" + dest.str() + "/\nMailTo=\n");
+    env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
+    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
   }
 
   void writeConfig(const std::string& keys) {
-    exeFolder.write("Config.ini", "[Quillfen]\n" + keys);
+    exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() + "\n" + keys);
   }
   int runMain(const std::string& commandLine = "") { return Main(run, env.services, commandLine); }
+  std::string inDest(const std::string& name) const { return dest.str() + "/" + name; }
 
   // The log entries that start with one of `prefixes`, in order, joined by " | ".
-  std::string entries(const Log& prefixes) const {
+  std::string entries(const std::vector<std::string>& prefixes) const {
     std::string kept;
     for (const auto& entry : env.log) {
       for (const auto& prefix : prefixes) {
@@ -76,10 +43,9 @@ class MainSequenceTest : public ::testing::Test {
     return kept;
   }
 
-  test::TempDir exeFolder;
+  test::TempDir exeFolder, source, dest;
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
-  std::set<std::string> folders{"/backup"};
 };
 
 TEST_F(MainSequenceTest, WalksTheFiveStagesWithTheirTextsPausesAndEventPasses) {
@@ -88,12 +54,12 @@ TEST_F(MainSequenceTest, WalksTheFiveStagesWithTheirTextsPausesAndEventPasses) {
       env.log,
       ElementsAre("load", "min 1", "max 100", "show", "events", "sleep 2000",
                   "status Creating folders...", "sleep 500", "events",
-                  "create /backup/20031005",  //
                   "status Downloading files...", "bar shown", "sleep 500", "events",
                   "max 1",  // no source files: the bar's range is 1..1
                   "status Gathering info...", "sleep 500", "events", "status Deleting expired...",
                   "sleep 500", "events", "status Sending notification...", "sleep 500", "events",
                   "status Complete...", "events", "sleep 1000", "hide", "unload"));
+  EXPECT_TRUE(fs::is_directory(inDest("20031005")));
 }
 
 // A Cancel click is handled at the first event pass of the stage named; the next stage's check
@@ -101,26 +67,26 @@ TEST_F(MainSequenceTest, WalksTheFiveStagesWithTheirTextsPausesAndEventPasses) {
 TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
   const struct {
     const char* clickDuring;
-    const char* statusesAndFolders;
+    const char* statuses;
   } cases[] = {
       {"Creating folders...",
-       "status Creating folders... | status Aborting... | create /backup/20031005 | "
-       "status Complete..."},
+       "status Creating folders... | status Aborting... | status Complete..."},
       {"Downloading files...",
-       "status Creating folders... | create /backup/20031005 | status Downloading files... | "
-       "bar shown | status Aborting... | status Complete..."},
-      {"Deleting expired...",
-       "status Creating folders... | create /backup/20031005 | status Downloading files... | "
-       "bar shown | status Gathering info... | status Deleting expired... | status Aborting... | "
+       "status Creating folders... | status Downloading files... | status Aborting... | "
        "status Complete..."},
+      {"Deleting expired...",
+       "status Creating folders... | status Downloading files... | status Gathering info... | "
+       "status Deleting expired... | status Aborting... | status Complete..."},
   };
   for (const auto& c : cases) {
     env.log.clear();
+    dest.write("20031005/earlier run.txt", "replaced");
     env.events.onProcess = [&] {
       if (env.window.cancel == 0 && env.window.status == c.clickDuring) env.window.clickCancel();
     };
     EXPECT_EQ(runMain(), kExitCancelled) << c.clickDuring;
-    EXPECT_EQ(entries({"status", "create", "bar"}), c.statusesAndFolders);
+    EXPECT_EQ(entries({"status"}), c.statuses);
+    EXPECT_TRUE(fs::is_empty(inDest("20031005"))) << c.clickDuring;
   }
 }
 
@@ -130,28 +96,31 @@ TEST_F(MainSequenceTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
   env.sleeper.onSleep = [&](int ms) {
     if (ms == 500) env.clock.set({{2003, 10, 6}, 0, 0, 30});
   };
-  writeConfig("NetworkPath=/srv/source\nDestinationFolder=/backup\nDaysTillExpiration=1\n");
-  folders.insert({"/backup/20031004", "/backup/20031005"});  // expired; the run's own
+  writeConfig("DestinationFolder=" + dest.str() + "\nDaysTillExpiration=1\n");
+  dest.write("20031004/expired.txt", "x");
+  dest.write("20031005/earlier run.txt", "x");
   runMain();
-  EXPECT_EQ(entries({"create", "delete"}),
-            "delete /backup/20031005 | create /backup/20031005 | delete /backup/20031004");
+  EXPECT_FALSE(fs::exists(inDest("20031004")));
+  EXPECT_TRUE(fs::is_empty(inDest("20031005")));
+  EXPECT_FALSE(fs::exists(inDest("20031006")));
 }
 
 // Runs that end early: refused settings before any window, errors reported once.
 TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
+  const std::string valid = "DestinationFolder=" + dest.str() + "\n";
   const struct {
     const char* commandLine;
-    const char* keys;
+    std::string keys;
     int exitCode;
-    const char* shown;  // window, status and error entries
+    std::string shown;  // window, status and error entries
   } cases[] = {
-      {"/config", "NetworkPath=/srv\nDestinationFolder=/backup\n", kExitCompleted, ""},
-      {"", "DestinationFolder=/backup\n", kExitConfiguration, ""},
-      {"", "NetworkPath=/srv\nDestinationFolder=/backup\nMailPort=twenty-five\n", kExitError,
+      {"/config", valid, kExitCompleted, ""},
+      {"", "", kExitConfiguration, ""},
+      {"", valid + "MailPort=twenty-five\n", kExitError,
        "error [Quillfen] Error 13: MailPort is not a whole number: 'twenty-five'"},
-      {"", "NetworkPath=/srv\nDestinationFolder=/nowhere\n", kExitError,
-       "load | status Creating folders... | "
-       "error [Quillfen] Error 76: Path not found: /nowhere/20031005"},
+      {"", "DestinationFolder=" + inDest("gone") + "\n", kExitError,
+       "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
+           inDest("gone/20031005") + "': No such file or directory"},
   };
   for (const auto& c : cases) {
     env.log.clear();

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,66 @@ class FakeEventPump final : public EventPump {
  private:
   CallLog& log_;
   std::deque<std::function<void()>> posted_;
+};
+
+// A transfer control that plays a server: `onExecute` sees each operation and sets the reply
+// (`data` for GetChunk, `code`, `info`, `state`); the next StillExecuting posts `state` once.
+class FakeTransferControl final : public TransferControl {
+ public:
+  explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
+  void Execute(const std::string&, const ExecuteArguments& arguments) override {
+    if (onExecute) onExecute(arguments.empty() ? "" : arguments.front().value_or(""));
+  }
+  bool StillExecuting() override {
+    if (!state) return false;
+    pump_.post([this, posted = *state] { listener_(posted); });
+    state.reset();
+    return true;
+  }
+  TransferData GetChunk(std::int32_t size, std::int32_t) override {
+    const std::string piece = data.substr(0, static_cast<std::size_t>(size));
+    data.erase(0, piece.size());
+    return piece;
+  }
+  std::int32_t ResponseCode() override { return code; }
+  std::string ResponseInfo() override { return info; }
+  std::string URL() override { return url_; }
+  void URL(const std::string& vData) override { url_ = vData; }
+  void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
+
+  std::function<void(const std::string& operation)> onExecute;
+  std::string data;
+  std::int32_t code = 226;
+  std::string info = "226 Transfer complete.";
+  std::optional<std::int16_t> state;
+
+  TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
+  std::string GetHeader(const std::optional<std::string>&) override { return {}; }
+  void Cancel() override {}
+  std::int32_t AccessType() override { return 0; }
+  void AccessType(std::int32_t) override {}
+  std::int32_t Protocol() override { return 0; }
+  void Protocol(std::int32_t) override {}
+  std::int16_t RemotePort() override { return 0; }
+  void RemotePort(std::int16_t) override {}
+  std::int32_t RequestTimeout() override { return 0; }
+  void RequestTimeout(std::int32_t) override {}
+  std::string UserName() override { return {}; }
+  void UserName(const std::string&) override {}
+  std::string Password() override { return {}; }
+  void Password(const std::string&) override {}
+  std::string RemoteHost() override { return {}; }
+  void RemoteHost(const std::string&) override {}
+  std::string Proxy() override { return {}; }
+  void Proxy(const std::string&) override {}
+  std::int32_t hInternet() override { return 0; }
+  std::string Document() override { return {}; }
+  void Document(const std::string&) override {}
+
+ private:
+  EventPump& pump_;
+  StateListener listener_;
+  std::string url_;
 };
 
 // Logs "load", "status <text>", "max <n>", "value <n>", "bar shown", ... in call order.
