@@ -59,10 +59,9 @@ ChildProcess::~ChildProcess() {
 
 int ChildProcess::announcedPort(std::chrono::milliseconds deadline) {
   const auto until = Clock::now() + deadline;
-  while (output().find('\n') == std::string::npos && fds_[1] >= 0 && Clock::now() < until) {
-    collect(50);
-  }
-  if (output().rfind("PORT ", 0) != 0 || output().find('\n') == std::string::npos) {
+  const auto lineCame = [&] { return output().find('\n') != std::string::npos; };
+  while (!lineCame() && fds_[1] >= 0 && Clock::now() < until) collect(50);
+  if (!lineCame() || output().rfind("PORT ", 0) != 0) {
     throw std::runtime_error("the test server announced no port; its errors are above");
   }
   return std::stoi(output().substr(5));
