@@ -1,6 +1,5 @@
 #include "filestore/posix_file_system.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -93,15 +92,13 @@ TEST_F(PosixFileSystemTest, DriveIsTheMountPointWithTheWholeFreeSpace) {
   }
 }
 
-TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameKeepingTimeAndPermissionBits) {
+TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameKeepingItsPermissionBits) {
   const std::string content(3 * 1024 * 1024 + 17, 'q');
   // Set-ID bits would hand the copier's rights to the file's users.
   for (const auto& [sourceMode, copiedMode] :
        {std::pair{0640, 0640}, {0444, 0444}, {04755, 0755}}) {
     const fs::path file = dir.write("source/data.bin", content);
     ::chmod(file.c_str(), sourceMode);
-    const timespec when[2] = {{981203696, 123456789}, {981203696, 123456789}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), when, 0), 0);
     ::chmod(dir.write("target/data.bin", "old contents").c_str(), 0444);
 
     fileSystem.copyFile(file.string(), in("target/"), true);
@@ -111,8 +108,6 @@ TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameKeepingTimeAndPermissio
     struct stat status {};
     ASSERT_EQ(::stat(in("target/data.bin").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, static_cast<mode_t>(copiedMode));
-    EXPECT_EQ(status.st_mtim.tv_sec, 981203696);
-    EXPECT_EQ(status.st_mtim.tv_nsec, 123456789);
     fs::remove(file);
   }
 }

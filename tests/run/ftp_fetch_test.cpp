@@ -39,37 +39,26 @@ class FtpFetchTest : public ::testing::Test {
 
   void serve(const std::string& operation) {
     operations.push_back(operation);
-    const bool fails = failing.count(operation == "DIR" ? operation : remoteName(operation)) > 0;
-    control_->data = operation == "DIR" && !fails ? listing : "";
+    const bool listing = operation == "DIR";
+    if (!listing) fetched.push_back(operation.substr(5, operation.find('"', 5) - 5));
+    const bool fails = failing.count(listing ? operation : fetched.back()) > 0;
+    control_->data = listing && !fails ? dirListing : "";
     control_->code = fails ? 550 : 226;
     control_->info = fails ? "550 No such file or directory." : "226 Transfer complete.";
     control_->state = fails ? transfer_state::kError : transfer_state::kResponseCompleted;
   }
 
-  void fetch(std::string dirListing, std::set<std::string> failures = {}) {
-    listing = std::move(dirListing);
+  void fetch(std::string listing, std::set<std::string> failures = {}) {
+    dirListing = std::move(listing);
     failing = std::move(failures);
     DownloadFromFtp(run, env.services, *inet, "/backup/20031005");
   }
 
-  static std::string remoteName(const std::string& get) {
-    const auto open = get.find('"');
-    return get.substr(open + 1, get.find('"', open + 1) - open - 1);
-  }
-
-  Names fetchedNames() const {
-    Names names;
-    for (const auto& operation : operations) {
-      if (operation.rfind("GET ", 0) == 0) names.push_back(remoteName(operation));
-    }
-    return names;
-  }
-
   test::FakeEnvironment env{"/opt/quillfen"};
   RunModule run;
-  std::string listing;
+  std::string dirListing;
   std::set<std::string> failing;
-  Names operations;
+  Names operations, fetched;  // every request; the remote names of the GET requests
   test::FakeTransferControl* control_ = nullptr;
   std::optional<Inet> inet;
 };
@@ -94,7 +83,7 @@ class FtpFetchCaseTest : public FtpFetchTest, public ::testing::WithParamInterfa
 TEST_P(FtpFetchCaseTest, FetchesEveryRealNameOnceAndReportsWhatFailed) {
   const FetchCase& c = GetParam();
   fetch(c.listing, c.failing);
-  EXPECT_EQ(fetchedNames(), c.fetched);
+  EXPECT_EQ(fetched, c.fetched);
   EXPECT_EQ(run.FileList, c.fetched);
   EXPECT_EQ(run.ActivityReport, kHeader + ("Downloading " + std::to_string(c.fetched.size()) +
                                            " files...\n\n" + c.linesAfterCount));
@@ -111,8 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         FetchCase{"WorkedExample", "a.txt\r\nsub/\r\nb.log\r\n\r\n", {"a.txt", "b.log"}, ""},
         FetchCase{"OnlyFolders", "sub/\r\nother/\r\n", {}, ""}, FetchCase{"Empty", "", {}, ""},
         FetchCase{"TrailingCrLf", "a.txt\r\nb.log\r\n", {"a.txt", "b.log"}, ""},
-        FetchCase{"EmptyLineBetweenNames", "a.txt\r\n\r\nb.log", {"a.txt", "b.log"}, ""},
-        FetchCase{"BareCarriageReturns", "a.txt\rb.log\r", {"a.txt", "b.log"}, ""},
+        FetchCase{"EmptyLineAndBareCr", "a.txt\r\n\r\nb.log\rc", {"a.txt", "b.log", "c"}, ""},
         FetchCase{"Blanks",
                   " lead.txt\r\nin side.doc\r\ntrail. \r\n",
                   {" lead.txt", "in side.doc", "trail. "},

@@ -8,9 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "common/date.h"
-#include "filestore/file_system.h"
-#include "mail/smtp_component.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/locale_format.h"
@@ -85,8 +82,8 @@ class FakeTransferControl final : public TransferControl {
   }
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
-  std::string URL() override { return url_; }
-  void URL(const std::string& vData) override { url_ = vData; }
+  std::string URL() override { return {}; }
+  void URL(const std::string&) override {}
   void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
 
   std::function<void(const std::string& operation)> onExecute;
@@ -121,7 +118,6 @@ class FakeTransferControl final : public TransferControl {
  private:
   EventPump& pump_;
   StateListener listener_;
-  std::string url_;
 };
 
 // Logs "load", "status <text>", "max <n>", "value <n>", "bar shown", ... in call order.
