@@ -45,7 +45,7 @@ class FtpFetchTest : public ::testing::Test {
     control_->data = listing && !fails ? dirListing : "";
     control_->code = fails ? 550 : 226;
     control_->info = fails ? "550 No such file or directory." : "226 Transfer complete.";
-    control_->state = fails ? transfer_state::kError : transfer_state::kResponseCompleted;
+    control_->states = {fails ? transfer_state::kError : transfer_state::kResponseCompleted};
   }
 
   void fetch(std::string listing, std::set<std::string> failures = {}) {

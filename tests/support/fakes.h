@@ -5,6 +5,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -61,18 +63,45 @@ class FakeEventPump final : public EventPump {
   std::deque<std::function<void()>> posted_;
 };
 
-// A transfer control that plays a server: `onExecute` sees each operation and sets the reply
-// (`data` for GetChunk, `code`, `info`, `state`); the next StillExecuting posts `state` once.
+// clang-format off
+#define FAKE_PROPERTY(Get, Set, Name, field) \
+  Get Name() override { return field; } void Name(Set v) override { record(#Name, field = v); }
+// clang-format on
+
+// A transfer control that plays a server and records every call reaching it ("RemotePort 21",
+// "Execute host", "GetHeader Date", ...). `onExecute` sees each operation and may set the reply
+// (`data` for GetChunk, `code`, `info`, `states`); after Execute each StillExecuting read answers
+// true and posts the next of `states` until none is left.
 class FakeTransferControl final : public TransferControl {
  public:
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
-  void Execute(const std::string&, const ExecuteArguments& arguments) override {
-    if (onExecute) onExecute(arguments.empty() ? "" : arguments.front().value_or(""));
+
+  std::vector<std::string> calls;
+  ExecuteArguments arguments;  // of the last Execute
+  std::function<void(const std::string& operation)> onExecute;
+  std::string data;
+  std::int32_t code = 226;
+  std::string info = "226 Transfer complete.";
+  std::deque<std::int16_t> states;
+  int reads = 0;
+  bool failRelease = false;
+  std::int32_t accessType = 0, protocol = 0, requestTimeout = -1;
+  std::int16_t remotePort = 0;
+  std::string url, userName, password, remoteHost, proxy, document;
+
+  void notify(std::int16_t state) {
+    pump_.post([this, state] { listener_(state); });
+  }
+  void Execute(const std::string& URL, const ExecuteArguments& args) override {
+    record("Execute", URL);
+    arguments = args;
+    if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
   }
   bool StillExecuting() override {
-    if (!state) return false;
-    pump_.post([this, posted = *state] { listener_(posted); });
-    state.reset();
+    ++reads;
+    if (states.empty()) return false;
+    notify(states.front());
+    states.pop_front();
     return true;
   }
   TransferData GetChunk(std::int32_t size, std::int32_t) override {
@@ -80,42 +109,41 @@ class FakeTransferControl final : public TransferControl {
     data.erase(0, piece.size());
     return piece;
   }
+  TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
+  std::string GetHeader(const std::optional<std::string>& name) override {
+    return record("GetHeader", name.value_or("(omitted)"));
+  }
+  void Cancel() override {}
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
-  std::string URL() override { return {}; }
-  void URL(const std::string&) override {}
-  void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
-
-  std::function<void(const std::string& operation)> onExecute;
-  std::string data;
-  std::int32_t code = 226;
-  std::string info = "226 Transfer complete.";
-  std::optional<std::int16_t> state;
-
-  TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
-  std::string GetHeader(const std::optional<std::string>&) override { return {}; }
-  void Cancel() override {}
-  std::int32_t AccessType() override { return 0; }
-  void AccessType(std::int32_t) override {}
-  std::int32_t Protocol() override { return 0; }
-  void Protocol(std::int32_t) override {}
-  std::int16_t RemotePort() override { return 0; }
-  void RemotePort(std::int16_t) override {}
-  std::int32_t RequestTimeout() override { return 0; }
-  void RequestTimeout(std::int32_t) override {}
-  std::string UserName() override { return {}; }
-  void UserName(const std::string&) override {}
-  std::string Password() override { return {}; }
-  void Password(const std::string&) override {}
-  std::string RemoteHost() override { return {}; }
-  void RemoteHost(const std::string&) override {}
-  std::string Proxy() override { return {}; }
-  void Proxy(const std::string&) override {}
   std::int32_t hInternet() override { return 0; }
-  std::string Document() override { return {}; }
-  void Document(const std::string&) override {}
+  void SubscribeStateChanged(StateListener listener) override {
+    if (!listener && failRelease) throw std::runtime_error("release failed");
+    record(listener ? "subscribe" : "unsubscribe");
+    listener_ = std::move(listener);
+  }
+  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType, accessType)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol, protocol)
+  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort, remotePort)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout, requestTimeout)
+  FAKE_PROPERTY(std::string, const std::string&, URL, url)
+  FAKE_PROPERTY(std::string, const std::string&, UserName, userName)
+  FAKE_PROPERTY(std::string, const std::string&, Password, password)
+  FAKE_PROPERTY(std::string, const std::string&, RemoteHost, remoteHost)
+  FAKE_PROPERTY(std::string, const std::string&, Proxy, proxy)
+  FAKE_PROPERTY(std::string, const std::string&, Document, document)
 
  private:
+  // Logs the call and gives the empty answer every recorded call returns.
+  template <typename... Parts>
+  std::string record(const char* what, const Parts&... parts) {
+    std::ostringstream line;
+    line << what;
+    ((line << ' ' << parts), ...);
+    calls.push_back(line.str());
+    return {};
+  }
+
   EventPump& pump_;
   StateListener listener_;
 };

@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,88 +17,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::Property;
 
-// clang-format off
-#define SCRIPTED_PROPERTY(Get, Set, Name, field) \
-  Get Name() override { return field; } void Name(Set v) override { record(#Name, field = v); }
-// clang-format on
-
-// Records every call reaching it; after Execute, each StillExecuting read answers true and
-// posts the next of `states` until none is left.
-class ScriptedControl final : public TransferControl {
- public:
-  explicit ScriptedControl(EventPump& pump) : pump_(pump) {}
-
-  std::vector<std::string> calls;  // "RemotePort 21", "Execute host", "GetHeader Date", ...
-  ExecuteArguments arguments;      // of the last Execute
-  std::function<void()> onExecute;
-  std::vector<std::int16_t> states;
-  int reads = 0;
-  bool failRelease = false;
-  std::int32_t accessType = 0, protocol = 0, requestTimeout = -1;
-  std::int16_t remotePort = 0;
-  std::string url, userName, password, remoteHost, proxy, document;
-
-  void notify(std::int16_t state) {
-    pump_.post([this, state] { listener_(state); });
-  }
-  void Execute(const std::string& URL, const ExecuteArguments& args) override {
-    record("Execute", URL);
-    arguments = args;
-    if (onExecute) onExecute();
-  }
-  bool StillExecuting() override {
-    ++reads;
-    if (states.empty()) return false;
-    notify(states.front());
-    states.erase(states.begin());
-    return true;
-  }
-  TransferData GetChunk(std::int32_t, std::int32_t) override { return {}; }
-  TransferData OpenURL(const std::string&, std::int16_t) override { return {}; }
-  std::string GetHeader(const std::optional<std::string>& name) override {
-    return record("GetHeader", name.value_or("(omitted)"));
-  }
-  void Cancel() override {}
-  std::int32_t ResponseCode() override { return 226; }
-  std::string ResponseInfo() override { return "226 Transfer complete."; }
-  std::int32_t hInternet() override { return 0; }
-  void SubscribeStateChanged(StateListener listener) override {
-    if (!listener && failRelease) throw std::runtime_error("release failed");
-    record(listener ? "subscribe" : "unsubscribe");
-    listener_ = std::move(listener);
-  }
-  SCRIPTED_PROPERTY(std::int32_t, std::int32_t, AccessType, accessType)
-  SCRIPTED_PROPERTY(std::int32_t, std::int32_t, Protocol, protocol)
-  SCRIPTED_PROPERTY(std::int16_t, std::int16_t, RemotePort, remotePort)
-  SCRIPTED_PROPERTY(std::int32_t, std::int32_t, RequestTimeout, requestTimeout)
-  SCRIPTED_PROPERTY(std::string, const std::string&, URL, url)
-  SCRIPTED_PROPERTY(std::string, const std::string&, UserName, userName)
-  SCRIPTED_PROPERTY(std::string, const std::string&, Password, password)
-  SCRIPTED_PROPERTY(std::string, const std::string&, RemoteHost, remoteHost)
-  SCRIPTED_PROPERTY(std::string, const std::string&, Proxy, proxy)
-  SCRIPTED_PROPERTY(std::string, const std::string&, Document, document)
-
- private:
-  // Logs the call and gives the empty answer every recorded call returns.
-  template <typename... Parts>
-  std::string record(const char* what, const Parts&... parts) {
-    std::ostringstream line;
-    line << what;
-    ((line << ' ' << parts), ...);
-    calls.push_back(line.str());
-    return {};
-  }
-
-  EventPump& pump_;
-  StateListener listener_;
-};
-
 class InetTest : public ::testing::Test {
  protected:
   InetTest() {
     env_.createControl = [this] {
       ++controlsMade_;
-      auto control = std::make_unique<ScriptedControl>(env_.events);
+      auto control = std::make_unique<FakeTransferControl>(env_.events);
       control_ = control.get();
       return control;
     };
@@ -108,7 +31,7 @@ class InetTest : public ::testing::Test {
 
   FakeEnvironment env_{"/opt/quillfen"};
   int controlsMade_ = 0;
-  ScriptedControl* control_ = nullptr;
+  FakeTransferControl* control_ = nullptr;
   std::optional<Inet> inet_;
 };
 
@@ -147,13 +70,13 @@ TEST_F(InetTest, ExecuteClearsTheLogFirstThenProcessesEventsUntilTheControlIsIdl
   EXPECT_EQ(inet_->EventList(), "icRequesting\r\nicRequestSent\r\nicResponseCompleted\r\n");
 
   std::string logAtExecute = "not called";
-  control_->onExecute = [&] { logAtExecute = inet_->EventList(); };
+  control_->onExecute = [&](const std::string&) { logAtExecute = inet_->EventList(); };
   inet_->Execute("host", "DIR");  // idle at once
   EXPECT_EQ(logAtExecute, "");
   EXPECT_EQ(control_->reads, 5);
   EXPECT_EQ(env_.events.passes, 3);
 
-  control_->onExecute = [] { throw Error(errc::kTransferBusy, "busy"); };
+  control_->onExecute = [](const std::string&) { throw Error(errc::kTransferBusy, "busy"); };
   EXPECT_THROW(inet_->Execute("host", "DIR"), Error);
   EXPECT_EQ(control_->reads, 5) << "no wait after a refused Execute";
 }
