@@ -102,15 +102,10 @@ TEST_F(MailerTest, CreationRaisesNothingAndTheFirstUseRaisesWhatWentWrong) {
               raises(errc::kObjectNotSet, "libcurl cannot start"));
   EXPECT_THROW(mailer->Send(), Error);
 
-  // A Clear failing on the way leaves the later fields unset, silently.
-  ASSERT_NO_THROW(mailer.emplace(factory("server"), settings, clock, format));
-  EXPECT_THAT(log, ElementsAre("1: newMessage", "1: date 10/5/2003 2:15:03 AM", "1: server"));
-  EXPECT_NO_THROW(mailer->SendTo("a@example.test"));
-
   Mailer sending(factory("send"), settings, clock, format);
   log.clear();
   EXPECT_THAT([&] { sending.Send(); }, raises(36421, "421 closing: send"));
-  EXPECT_THAT(log, ElementsAre("2: send")) << "a failing send reads no result";
+  EXPECT_THAT(log, ElementsAre("1: send")) << "a failing send reads no result";
 }
 
 TEST_F(MailerTest, TheReportGoesUnderTheFrameWithTheTimeOfTheBodyCall) {
@@ -124,8 +119,7 @@ TEST_F(MailerTest, TheReportGoesUnderTheFrameWithTheTimeOfTheBodyCall) {
   Mailer mailer(factory(), settings, clock, format);
   for (const Case& c : {Case{{{2003, 12, 5}, 0, 5, 0}, "12/05/03 12:05 AM", "line 1\nline 2\n"},
                         Case{{{2003, 12, 5}, 12, 30, 59}, "12/05/03 12:30 PM", "x"},
-                        Case{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM", "x\n"},
-                        Case{{{2010, 1, 9}, 9, 0, 0}, "01/09/10 9:00 AM", ""}}) {
+                        Case{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM", ""}}) {
     clock.set(c.when);
     mailer.Body(c.report);
     EXPECT_EQ(log.back(), "1: text " + sentence + "\r\n" + c.time + "\r\n" + std::string(80, '_') +

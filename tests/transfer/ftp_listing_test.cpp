@@ -14,7 +14,6 @@ const auto folder = [](const char* name) { return RemoteEntry{name, true}; };
 TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
   const std::string text =
       "type=cdir;perm=el;unique=803g2; .\r\n"
-      "type=pdir;perm=el;unique=803g1; ..\r\n"
       "type=file;size=1024;modify=20240115103000;perm=r; report 2024.txt\r\n"
       "Type=Dir;Modify=20240110080000; Sub Folder\r\n"
       "modify=20240101000000;perm=adfr;size=5;type=file;unique=FD01U2;UNIX.group=0; a;b c\r\n"
@@ -28,7 +27,6 @@ TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
   const std::string unixForm =
       "total 24\r\n"
       "drwxr-xr-x    2 ftp      ftp          4096 Jan 15 10:30 .\r\n"
-      "drwxr-xr-x    5 ftp      ftp          4096 Jan 15 10:30 ..\r\n"
       "-rw-r--r--    1 ftp      ftp        102400 Jan 15 10:30 backup.tar\r\n"
       "-rw-r--r--    1 1000     1000           12 Dec 31  2023 old  spaced name.txt\r\n"
       "drwxr-xr-x    2 ftp      ftp          4096 Feb  3 09:05 photos 2024\r\n"

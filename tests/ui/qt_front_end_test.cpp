@@ -38,7 +38,6 @@ TEST(FrontEndChoiceDeathTest, WindowOnlyWhereADisplayOpensNeverAnAbort) {
       << "an unopenable display falls back to the console, silently";
   EXPECT_EXIT(chooseAndExit("window", nullptr, "offscreen"), ExitedWithCode(20), IsEmpty())
       << "an unknown choice is automatic: no display, no window";
-  EXPECT_EXIT(chooseAndExit("Console", ":0", "offscreen"), ExitedWithCode(20), IsEmpty());
   EXPECT_EXIT(chooseAndExit("GUI", nullptr, "offscreen"), ExitedWithCode(10), "")
       << "the platform the user named is used as given";
   EXPECT_EXIT(chooseAndExit("gui", ":77", nullptr), ExitedWithCode(20),
