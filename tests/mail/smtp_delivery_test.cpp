@@ -144,6 +144,11 @@ TEST_F(DeliveryTest, LineBreaksAddNoHeaderAndTheLastSendToIsTheOnlyRecipient) {
   run.Settings.MailPort = sink.port();
   run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
   run.Settings.MailSubject = "Report\r\nBcc: victim@example.test\nX-Injected: subject";
+  std::time_t moment = 1070658453;
+  env.services.createMailComponent = [&moment] {
+    return std::make_unique<CurlSmtpComponent>(kTestBounds, [&moment] { return moment++; });
+  };
+  // Its Clear writes the date text, and so takes the first moment; sending comes later.
   Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);
   mailer.SendTo("first@example.test");
   mailer.SendTo("second@example.test");
@@ -157,6 +162,7 @@ TEST_F(DeliveryTest, LineBreaksAddNoHeaderAndTheLastSendToIsTheOnlyRecipient) {
                           "Content-Type", "Content-Transfer-Encoding"));
   EXPECT_THAT(messages[0].rcptTos, ElementsAre("second@example.test"));
   EXPECT_EQ(messages[0].subject, "ReportBcc: victim@example.testX-Injected: subject");
+  EXPECT_THAT(messages[0].data, HasSubstr("Date: " + mail::rfc5322Date(1070658453) + "\r\n"));
 }
 
 TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBounds) {

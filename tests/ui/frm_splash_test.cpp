@@ -99,6 +99,15 @@ TEST_F(SplashTest, LaidOutAndLabelledAsDesignedWithTheBarFillingItsShare) {
     EXPECT_EQ(box.top(), top) << name;
     EXPECT_LE(std::abs(centre ? box.center().x() - centre : box.right() - right), 1) << name;
   }
+  // Whatever fonts the machine has, every label shows its whole text, the fixed boxes too.
+  for (const char* text : {"Initializing...", "Downloading files...", "Sending notification..."}) {
+    window.setStatusCaption(text);
+    for (const QLabel* label : form.findChildren<QLabel*>()) {
+      const QFontMetrics metrics(label->font());
+      EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << text;
+      EXPECT_LE(metrics.height(), label->height()) << label->objectName().toStdString();
+    }
+  }
 }
 
 // Cancel twice, then Yes to the close question unloads the window, and the next access loads a
