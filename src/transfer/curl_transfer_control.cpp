@@ -25,9 +25,9 @@ namespace state = transfer_state;
 // responsive. StillExecuting drives the transfer on after every wait, whether or not libcurl
 // asked to be woken. That matters: when the reply to EPSV or PASV arrives in the same pass
 // that sent the command, libcurl (7.88) goes on to open the data connection only at its next
-// call, yet leaves no socket and no timer to wait for. A client that sleeps until libcurl
-// wakes it then waits its whole poll period for every such file (the curl tool: a second).
-// That state is recognisable, so the wait is skipped there (see waitsOnNothing).
+// call, yet leaves no socket to wait for, only its long time limits. A client that sleeps
+// until libcurl wakes it then waits its whole poll period for every such file (the curl tool:
+// up to a second). That state is recognisable, so the wait is skipped there (waitsOnNothing).
 constexpr int kPollMilliseconds = 5;
 constexpr int kMostWaitsSkippedInARow = 3;
 constexpr std::int32_t kNamedProxy = 2;
@@ -280,8 +280,8 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   phase = Phase::Running;
 }
 
-// True when libcurl watches no socket: the lost wake-up described above. (Its timers, such
-// as the reply time limit, stay set then, so they do not tell.)
+// True when libcurl watches no socket: the lost wake-up described above. (Its time limits
+// stay set then, so its timer does not tell.)
 bool CurlTransferControl::Impl::waitsOnNothing() {
   fd_set readable, writable, failed;
   FD_ZERO(&readable);
