@@ -1,6 +1,5 @@
 #include "filestore/io.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include "common/error.h"
 #include "config/backup_settings.h"
@@ -21,7 +21,6 @@ namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
 
 // An IO over the real file system, with the clock at 5 October 2003 2:15:03 AM.
 class IoTest : public ::testing::Test {
@@ -30,9 +29,7 @@ class IoTest : public ::testing::Test {
 
   std::string inStore(const std::string& name) const { return store.str() + "/" + name; }
   void makeBackup(const std::string& name) { store.write(name + "/file.txt", "backup"); }
-  void prune(Date today = {2003, 10, 5}, bool incomplete = false) {
-    io.DeleteOldBackups(today, "yyyymmdd", incomplete);
-  }
+  void prune(Date today = {2003, 10, 5}) { io.DeleteOldBackups(today, "yyyymmdd", false); }
   std::set<std::string> remaining() const {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(store.path())) {
@@ -108,18 +105,6 @@ TEST_F(IoTest, FailuresCarryTheirNumberAndLeaveTheReportAsFarAsItGot) {
   EXPECT_TRUE(fs::is_empty(store.path()));
 }
 
-// The file lines of an inventory, sorted (their order is the file system's own), and the rest.
-std::pair<std::multiset<std::string>, std::string> splitInventory(const std::string& text,
-                                                                  std::string& header) {
-  std::size_t start = text.find('\n') + 1;
-  header = text.substr(0, start);
-  std::multiset<std::string> lines;
-  for (std::size_t end; (end = text.find('\n', start)) != start; start = end + 1) {
-    lines.insert(text.substr(start, end - start));
-  }
-  return {lines, text.substr(start)};
-}
-
 TEST_F(IoTest, InventoryOfAnEmptyFolderAppendsToWhatTheReportHeld) {
   fs::create_directory(inStore("20031005"));
   report = "QUILLFEN BACKUP ACTIVITY - earlier text\n\n";
@@ -156,12 +141,16 @@ TEST_F(IoTest, InventoryListsEachFileInRoundedKilobytesAndTotalsSubfoldersToo) {
   ASSERT_EQ(::mkfifo(inStore("day/pipe").c_str(), 0644), 0);
   io.ReadFolderInfo(inStore("day"), report);
 
-  std::string header;
-  const auto [lines, tail] = splitInventory(report, header);
-  EXPECT_EQ(header, "1506 files downloaded to '" + inStore("day") + "':\n");
+  // The file lines come in the file system's own order; 1,073,757,967 bytes in all, the
+  // subfolder's 4,096 among them.
+  const std::string header = "1506 files downloaded to '" + inStore("day") + "':";
+  const std::string total = "1,048,592 KB total downloaded - 10/5/2003 2:15:03 AM";
+  EXPECT_TRUE(report.starts_with(header + "\n") && report.ends_with("\n\n" + total + "\n\n"));
+  std::multiset<std::string> lines;
+  std::istringstream text(report);
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  expected.insert({header, "", total, ""});
   EXPECT_EQ(lines, expected);
-  // 1,073,757,967 bytes in all, the subfolder's 4,096 among them.
-  EXPECT_EQ(tail, "\n1,048,592 KB total downloaded - 10/5/2003 2:15:03 AM\n\n");
 }
 
 TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirst) {
@@ -170,12 +159,6 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
        {"20031005", "20030906", "20030905", "20030831", "20030816", "20030815"}) {
     makeBackup(name);
   }
-  prune({2003, 10, 5}, true);  // an incomplete backup keeps every old folder
-  EXPECT_EQ(beforeFreeSpace(),
-            "DELETING OLD BACKUPS...\n   ... skipped: today's backup is incomplete.\n... DONE\n\n");
-  EXPECT_THAT(report, HasSubstr("Free space remaining on '"));
-  EXPECT_EQ(remaining().size(), 6u);
-  report.clear();
   prune();
   EXPECT_EQ(beforeFreeSpace(), "DELETING OLD BACKUPS...\nDeleting folder: " + inStore("20030905") +
                                    "\nDeleting folder: " + inStore("20030831") +

@@ -25,8 +25,6 @@ class FtpFetchTest : public ::testing::Test {
  protected:
   FtpFetchTest() {
     run.Settings.FtpIPAddress = "ftp.example.org/backups";
-    run.Settings.FtpUserName = "backup";
-    run.Settings.FtpPassword = "pass word";
     run.ActivityReport = "left over from an earlier run\n";
     env.createControl = [this] {
       auto control = std::make_unique<test::FakeTransferControl>(env.events);
