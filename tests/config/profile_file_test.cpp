@@ -64,11 +64,10 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
     const std::string text = withProfileValue("[Quillfen]\nKey=old\n", "Quillfen", "Key", value);
     EXPECT_THAT(findProfileValue(text, "Quillfen", "Key"), Optional(std::string(value))) << text;
   }
-  for (const auto& [key, value] :
-       {std::pair{"", "v"}, std::pair{"a=b", "v"}, std::pair{" K", "v"}, std::pair{";K", "v"},
-        std::pair{"[K", "v"}, std::pair{"K", "two\nlines"}}) {
-    EXPECT_THROW(withProfileValue("", "Quillfen", key, value), Error) << key << value;
+  for (const char* key : {"", "a=b", " K", ";K", "[K"}) {
+    EXPECT_THROW(withProfileValue("", "Quillfen", key, "v"), Error) << key;
   }
+  EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
 }
 
 TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAndNeverOverALinkToNothing) {

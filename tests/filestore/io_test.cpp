@@ -71,14 +71,12 @@ TEST_F(IoTest, FolderOperationsKeepWhatExistsIgnoreWhatDoesNotAndRemoveReadOnlyE
   io.DeleteFile(inStore("a folder"));
   EXPECT_EQ(remaining(), (std::set<std::string>{"a file", "a folder", "today"}));
 
-  for (const char* file : {"old/ro.txt", "old/locked/a.txt", "old/locked/closed/b.txt",
-                           "old/locked/closed/deeper/c.txt", "loose.txt"}) {
+  for (const char* file :
+       {"old/ro.txt", "old/locked/a.txt", "old/locked/closed/b.txt", "loose.txt"}) {
     ::chmod(store.write(file, "data").c_str(), 0444);
   }
-  for (const auto& [folder, mode] : {std::pair{"old/locked/closed/deeper", 0555},
-                                     {"old/locked/closed", 0},
-                                     {"old/locked", 0555},
-                                     {"old", 0555}}) {
+  for (const auto& [folder, mode] :
+       {std::pair{"old/locked/closed", 0}, {"old/locked", 0555}, {"old", 0555}}) {
     ::chmod(inStore(folder).c_str(), mode);
   }
   io.DeleteFolder(inStore("old"));

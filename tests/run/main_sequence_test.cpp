@@ -29,7 +29,7 @@ class MainSequenceTest : public ::testing::Test {
   void writeConfig(const std::string& keys) {
     exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() + "\n" + keys);
   }
-  int runMain(const std::string& commandLine = "") { return Main(run, env.services, commandLine); }
+  int runMain() { return Main(run, env.services, ""); }
   std::string inDest(const std::string& name) const { return dest.str() + "/" + name; }
 
   // The log entries that start with one of `prefixes`, in order, joined by " | ".
@@ -65,28 +65,19 @@ TEST_F(MainSequenceTest, WalksTheFiveStagesWithTheirTextsPausesAndEventPasses) {
 // A Cancel click is handled at the first event pass of the stage named; the next stage's check
 // stops the run. A click during the start pause lands in the folder stage, which still runs.
 TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
-  const struct {
-    const char* clickDuring;
-    const char* statuses;
-  } cases[] = {
-      {"Creating folders...",
-       "status Creating folders... | status Aborting... | status Complete..."},
-      {"Downloading files...",
-       "status Creating folders... | status Downloading files... | status Aborting... | "
-       "status Complete..."},
-      {"Deleting expired...",
-       "status Creating folders... | status Downloading files... | status Gathering info... | "
-       "status Deleting expired... | status Aborting... | status Complete..."},
-  };
-  for (const auto& c : cases) {
+  const std::string stages[] = {"Creating folders...", "Downloading files...", "Gathering info...",
+                                "Deleting expired..."};
+  for (std::size_t clicked = 0; clicked < std::size(stages); ++clicked) {
+    std::string statuses;
+    for (std::size_t i = 0; i <= clicked; ++i) statuses += "status " + stages[i] + " | ";
     env.log.clear();
     dest.write("20031005/earlier run.txt", "replaced");
     env.events.onProcess = [&] {
-      if (env.window.cancel == 0 && env.window.status == c.clickDuring) env.window.clickCancel();
+      if (env.window.cancel == 0 && env.window.status == stages[clicked]) env.window.clickCancel();
     };
-    EXPECT_EQ(runMain(), kExitCancelled) << c.clickDuring;
-    EXPECT_EQ(entries({"status"}), c.statuses);
-    EXPECT_TRUE(fs::is_empty(inDest("20031005"))) << c.clickDuring;
+    EXPECT_EQ(runMain(), kExitCancelled) << stages[clicked];
+    EXPECT_EQ(entries({"status"}), statuses + "status Aborting... | status Complete...");
+    EXPECT_TRUE(fs::is_empty(inDest("20031005"))) << stages[clicked];
   }
 }
 
@@ -106,24 +97,22 @@ TEST_F(MainSequenceTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
 
 // Runs that end early: refused settings before any window, errors reported once.
 TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
-  const std::string valid = "DestinationFolder=" + dest.str() + "\n";
   const struct {
-    const char* commandLine;
     std::string keys;
     int exitCode;
     std::string shown;  // window, status and error entries
   } cases[] = {
-      {"", "", kExitConfiguration, ""},
-      {"", valid + "MailPort=x\n", kExitError,
+      {"", kExitConfiguration, ""},
+      {"DestinationFolder=" + dest.str() + "\nMailPort=x\n", kExitError,
        "error [Quillfen] Error 13: MailPort is not a whole number: 'x'"},
-      {"", "DestinationFolder=" + inDest("gone") + "\n", kExitError,
+      {"DestinationFolder=" + inDest("gone") + "\n", kExitError,
        "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
            inDest("gone/20031005") + "': No such file or directory"},
   };
   for (const auto& c : cases) {
     env.log.clear();
     writeConfig(c.keys);
-    EXPECT_EQ(runMain(c.commandLine), c.exitCode) << c.keys;
+    EXPECT_EQ(runMain(), c.exitCode) << c.keys;
     EXPECT_EQ(entries({"load", "status", "error"}), c.shown) << c.keys;
   }
 }
