@@ -63,8 +63,8 @@ def wait_for_port(port):
 
 
 def ftp_server(root, silent=False):
-    arguments = ["/usr/bin/python3", os.path.join(HERE, "ftp_server.py"), "--root", root,
-                 "--user", USER, "--password", PASSWORD]
+    arguments = ["/usr/bin/python3", os.path.join(HERE, "..", "tests", "servers", "ftp_server.py"),
+                 "--root", root, "--user", USER, "--password", PASSWORD, "--lifetime", "3600"]
     return Server(arguments + (["--silent"] if silent else []), announces_port=True)
 
 

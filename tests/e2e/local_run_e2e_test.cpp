@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 // The first run meets a refusing mail server; the second, on the same day, replaces today's
-// folder with the changed source and mails the report of that run alone. Which files are
+// folder with the changed source, prunes the folder of 30 days back and mails the report of
+// that run alone. Which files are
 // copied, and with which times, has unit tests.
 TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder) {
   TempDir source, dest, home;
@@ -33,6 +34,7 @@ TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder)
   }
   fs::remove(source.path() / "gone.txt");
   source.write("with blanks.doc", "blank name");
+  for (int days : {29, 30}) fs::create_directories(dest.path() / datedFolderName(days));
   SmtpSink sink;
   writeRunConfig(home.path(), "NetworkPath=" + source.str() + "/\n", dest.path(), sink.port());
 
@@ -49,11 +51,15 @@ TEST(LocalRunE2eTest, RefusedMailEndsTheRunAndASameDayRerunReplacesTodaysFolder)
   EXPECT_TRUE(std::regex_match(
       report, std::regex("2 files downloaded to '[^']+':\n([^\n]+  \\(\\d+ KB\\)\n){2}\n"
                          "\\d+ KB total downloaded - [^\n]+\n\nDELETING OLD BACKUPS\\.\\.\\.\n"
-                         "   \\.\\.\\. no expired backups found\\.\n\\.\\.\\. DONE\n\n"
+                         "Deleting folder: [^\n]+\n\\.\\.\\. DONE\n\n"
                          "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?")))
       << report;
   EXPECT_THAT(report, HasSubstr("downloaded to '" + today.string() + "':\n"));
   EXPECT_THAT(report, HasSubstr("with blanks.doc  (0 KB)\n"));
+  EXPECT_THAT(report,
+              HasSubstr("Deleting folder: " + (dest.path() / datedFolderName(30)).string()));
+  EXPECT_FALSE(fs::exists(dest.path() / datedFolderName(30)));
+  EXPECT_TRUE(fs::exists(dest.path() / datedFolderName(29))) << "younger than its expiry";
 }
 
 }  // namespace
