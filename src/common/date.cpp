@@ -28,7 +28,9 @@ Date civilFromDays(std::int64_t days) {
   return Date{static_cast<int>(year), month, day};
 }
 
-Date addDays(const Date& date, std::int64_t days) { return civilFromDays(daysFromCivil(date) + days); }
+Date addDays(const Date& date, std::int64_t days) {
+  return civilFromDays(daysFromCivil(date) + days);
+}
 
 std::string formatYyyymmdd(const Date& date) {
   char text[32];

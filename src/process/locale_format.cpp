@@ -26,7 +26,8 @@ bool isPosixName(const std::string& name) {
 // Owns a locale_t for the lifetime of one formatting call.
 class ScopedLocale {
  public:
-  ScopedLocale(int mask, const std::string& name) : handle_(newlocale(mask, name.c_str(), nullptr)) {}
+  ScopedLocale(int mask, const std::string& name)
+      : handle_(newlocale(mask, name.c_str(), nullptr)) {}
   ~ScopedLocale() {
     if (handle_ != nullptr) freelocale(handle_);
   }
@@ -51,11 +52,15 @@ std::tm toTm(const DateTime& when) {
   return tm;
 }
 
-int twelveHour(int hour) { return hour % 12 == 0 ? 12 : hour % 12; }
+int twelveHour(int hour) {
+  return hour % 12 == 0 ? 12 : hour % 12;
+}
 
 }  // namespace
 
-LocaleFormat LocaleFormat::posix() { return LocaleFormat(); }
+LocaleFormat LocaleFormat::posix() {
+  return LocaleFormat();
+}
 
 LocaleFormat LocaleFormat::fromEnvironment() {
   LocaleFormat format;
@@ -76,7 +81,8 @@ LocaleFormat LocaleFormat::fromEnvironment() {
   const std::string numericName = environmentLocale("LC_NUMERIC");
   if (!isPosixName(numericName)) {
     ScopedLocale numeric(LC_NUMERIC_MASK, numericName);
-    if (numeric.get() != nullptr) format.thousandsSeparator_ = nl_langinfo_l(THOUSEP, numeric.get());
+    if (numeric.get() != nullptr)
+      format.thousandsSeparator_ = nl_langinfo_l(THOUSEP, numeric.get());
   }
   return format;
 }
