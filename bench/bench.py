@@ -76,18 +76,18 @@ def smtp_sink():
 
 
 class Measured:
-    def __init__(self, wall, cpu, peak_kib, code):
-        self.wall, self.cpu, self.peak_kib, self.code = wall, cpu, peak_kib, code
+    def __init__(self, wall, peak_kib, code):
+        self.wall, self.peak_kib, self.code = wall, peak_kib, code
 
 
 def measure(arguments, env=None, log=None, timeout=None):
-    """Wall time, and CPU time and peak RSS of one process as GNU time reads them.
+    """Wall time, and peak RSS of one process as GNU time reads it.
 
     The process is started by GNU time rather than forked from this Python: a fork's maximum
     resident set would count the copied Python image as well.
     """
     usage = os.path.join(OUT, "usage.txt")
-    command = ["/usr/bin/time", "-o", usage, "-f", "%U %S %M", *arguments]
+    command = ["/usr/bin/time", "-o", usage, "-f", "%M", *arguments]
     started = time.monotonic()
     with open(log or os.devnull, "wb") as output:
         # A session of its own, so that a time-out ends the measured process and not just time.
@@ -101,8 +101,8 @@ def measure(arguments, env=None, log=None, timeout=None):
             process.wait()
             return None
     with open(usage) as file:
-        user, system, peak = file.read().split()[-3:]
-    return Measured(wall, float(user) + float(system), int(peak), code)
+        peak = file.read().split()[-1]
+    return Measured(wall, int(peak), code)
 
 
 def checked(name, result):
