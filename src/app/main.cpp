@@ -4,13 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "app/make_front_end.h"
+#include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "process/clock.h"
 #include "process/locale_format.h"
 #include "process/process_services.h"
 #include "process/sleeper.h"
-#include "run/exit_code.h"
+#include "quillfen_version.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "run/services.h"
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "Quillfen 3.2.0";
+constexpr const char* kVersion = "Quillfen " QUILLFEN_VERSION;
 
 constexpr const char* kUsage = R"(Usage: quillfen            perform one backup run
        quillfen /config    open Config.ini for editing and end

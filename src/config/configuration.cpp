@@ -5,8 +5,8 @@
 
 #include "config/configs.h"
 #include "config/whole_number.h"
+#include "process/message_boxes.h"
 #include "process/process_services.h"
-#include "ui/message_boxes.h"
 
 namespace quillfen {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/error.h"
-#include "transfer/curl_global.h"
+#include "curl/curl_global.h"
 
 namespace quillfen {
 

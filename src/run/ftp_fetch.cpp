@@ -6,11 +6,11 @@
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/locale_format.h"
+#include "process/splash_window.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
 #include "transfer/inet.h"
-#include "ui/splash_window.h"
 
 namespace quillfen {
 

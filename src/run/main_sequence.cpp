@@ -4,20 +4,20 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/exit_code.h"
 #include "config/configuration.h"
 #include "filestore/file_system.h"
 #include "filestore/io.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
+#include "process/message_boxes.h"
 #include "process/sleeper.h"
+#include "process/splash_window.h"
 #include "run/download_files.h"
-#include "run/exit_code.h"
 #include "run/run_module.h"
 #include "run/send_notification.h"
 #include "run/services.h"
 #include "transfer/inet.h"
-#include "ui/message_boxes.h"
-#include "ui/splash_window.h"
 
 namespace quillfen {
 

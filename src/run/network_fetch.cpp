@@ -3,10 +3,10 @@
 
 #include "filestore/file_system.h"
 #include "process/event_pump.h"
+#include "process/splash_window.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
-#include "ui/splash_window.h"
 
 namespace quillfen {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "curl/curl_global.h"
 #include "process/event_pump.h"
-#include "transfer/curl_global.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 #include "transfer/partial_file.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "ui/splash_window.h"
+#include "process/splash_window.h"
 
 namespace quillfen {
 

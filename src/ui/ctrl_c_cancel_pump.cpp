@@ -5,7 +5,7 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "run/exit_code.h"
+#include "common/exit_code.h"
 
 namespace quillfen {
 

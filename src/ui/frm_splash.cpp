@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quillfen_version.h"
+
 // The logo is compiled into the static library; registering it by hand keeps the linker from
 // dropping it, since nothing else refers to the generated resource code.
 static void registerSplashResources() {
@@ -145,7 +147,8 @@ void FrmSplash::buildControls() {
   placeSizedToText(*product, kCompanyProduct, Qt::AlignHCenter);
   auto* name = makeLabel(frame1_, "lblProductName", "Tapeless backup system", tempusSans(12));
   placeSizedToText(*name, kProductName, Qt::AlignHCenter);
-  auto* version = makeLabel(frame1_, "lblVersion", "Version 3.2", tempusSans(12));
+  auto* version =
+      makeLabel(frame1_, "lblVersion", "Version " QUILLFEN_VERSION_SHORT, tempusSans(12));
   version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   placeSizedToText(*version, kVersion, Qt::AlignRight);
 

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <iostream>
+
 namespace quillfen {
 
 FrontEndRequest frontEndRequest(const char* quillfenUi) {
@@ -14,6 +16,10 @@ FrontEndRequest frontEndRequest(const char* quillfenUi) {
 bool displayNamed(const char* display, const char* waylandDisplay) {
   const auto named = [](const char* value) { return value != nullptr && *value != '\0'; };
   return named(display) || named(waylandDisplay);
+}
+
+void warnWindowUnavailable(const char* why) {
+  std::cerr << "Quillfen: QUILLFEN_UI=gui, but " << why << "; using the console\n";
 }
 
 }  // namespace quillfen

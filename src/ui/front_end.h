@@ -32,10 +32,7 @@ FrontEndRequest frontEndRequest(const char* quillfenUi);
 // Whether the environment names a display worth trying (DISPLAY or WAYLAND_DISPLAY non-empty).
 bool displayNamed(const char* display, const char* waylandDisplay);
 
-// The front end for this process, from QUILLFEN_UI and the display: the Qt window when a
-// display can be opened, the console otherwise; an unopenable display falls back to the
-// console. `argc` and `argv` go to Qt, which removes its own options from them, and must
-// outlive the returned object. Call once, before anything else shows a message.
-std::unique_ptr<FrontEnd> makeFrontEnd(int& argc, char** argv);
+// Tells the user who asked for the window why the console is used instead.
+void warnWindowUnavailable(const char* why);
 
 }  // namespace quillfen

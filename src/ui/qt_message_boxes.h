@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/message_boxes.h"
+#include "process/message_boxes.h"
 
 namespace quillfen {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "process/splash_window.h"
 #include "ui/frm_splash.h"
-#include "ui/splash_window.h"
 
 namespace quillfen {
 

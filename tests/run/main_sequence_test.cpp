@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
+#include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
-#include "run/exit_code.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"

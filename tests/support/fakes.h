@@ -13,13 +13,13 @@
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/locale_format.h"
+#include "process/message_boxes.h"
 #include "process/process_services.h"
 #include "process/sleeper.h"
+#include "process/splash_window.h"
 #include "run/services.h"
 #include "transfer/main_form.h"
 #include "transfer/transfer_control.h"
-#include "ui/message_boxes.h"
-#include "ui/splash_window.h"
 
 namespace quillfen::test {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ui/front_end.h"
+#include "app/make_front_end.h"
 
 namespace quillfen {
 namespace {

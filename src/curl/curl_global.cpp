@@ -1,4 +1,4 @@
-#include "transfer/curl_global.h"
+#include "curl/curl_global.h"
 
 #include <curl/curl.h>
 
