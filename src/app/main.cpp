@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
                     sleeper,
                     events,
                     frontEnd->splashWindow(),
+                    frontEnd->cancelFlag(),
                     frontEnd->messageBoxes(),
                     process,
                     format,

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/locale_format.h"
@@ -83,12 +84,22 @@ std::string selectFiles(const std::string& listing, std::vector<std::string>& fi
 }
 
 bool endedInError(Inet& transfer) {
-  const std::string& events = transfer.EventList();
-  const bool errorLogged =
-      events.rfind("icError\r\n", 0) == 0 || events.find("\r\nicError\r\n") != std::string::npos;
-  const std::int32_t code = transfer.ResponseCode();
-  return errorLogged || code < 200 || code > 299;
+  return transfer.Outcome() != RequestOutcome::Completed;
 }
+
+// While it lives, the user's Cancel stops the transfer under way at once instead of after it.
+class CancelStopsTransfer {
+ public:
+  CancelStopsTransfer(CancelFlag& flag, Inet& transfer) : flag_(flag) {
+    flag_.onSet([&transfer] { transfer.Cancel(); });
+  }
+  ~CancelStopsTransfer() { flag_.onSet(nullptr); }
+  CancelStopsTransfer(const CancelStopsTransfer&) = delete;
+  CancelStopsTransfer& operator=(const CancelStopsTransfer&) = delete;
+
+ private:
+  CancelFlag& flag_;
+};
 
 std::string getCommand(const std::string& name, const std::string& todaysFolder) {
   return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
@@ -102,6 +113,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   transfer.UserName(run.Settings.FtpUserName);
   transfer.Password(run.Settings.FtpPassword);
 
+  const CancelStopsTransfer cancelStops(services.cancel, transfer);
   transfer.Execute(transfer.URL(), "DIR");
   const bool listingFailed = endedInError(transfer);
   const std::string listingFailure = listingFailed ? transfer.ResponseInfo() : std::string();
@@ -119,9 +131,10 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   SplashWindow& window = services.frmSplash;
   window.setProgressMax(static_cast<float>(std::max<std::size_t>(run.FileList.size(), 1)));
   for (std::size_t i = 0; i < run.FileList.size(); ++i) {
-    if (window.cancelValue() == 1) return;
+    if (services.cancel.isSet()) return;
     const std::string& name = run.FileList[i];
     transfer.Execute(transfer.URL(), getCommand(name, todaysFolder));
+    if (services.cancel.isSet()) return;
     if (endedInError(transfer)) {
       run.ActivityReport += "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
       run.TodaysBackupIncomplete = true;

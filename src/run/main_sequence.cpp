@@ -8,6 +8,7 @@
 #include "config/configuration.h"
 #include "filestore/file_system.h"
 #include "filestore/io.h"
+#include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/message_boxes.h"
@@ -34,7 +35,7 @@ int exitCodeFor(ConfigurationRefusal refusal) {
 // Opens a stage: the cancel check, the status text, the pause and one pass of events.
 // False when the user asked to cancel.
 bool openStage(Services& services, const char* text, bool showProgressBar = false) {
-  if (services.frmSplash.cancelValue() == 1) return false;
+  if (services.cancel.isSet()) return false;
   services.frmSplash.setStatusCaption(text);
   if (showProgressBar) services.frmSplash.setProgressVisible(true);
   services.sleeper.sleep(kStagePauseMs);

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "filestore/file_system.h"
+#include "process/cancel_flag.h"
 #include "process/event_pump.h"
 #include "process/splash_window.h"
 #include "run/download_files.h"
@@ -37,7 +38,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
 
   fileCounter = 1;
   fileSystem->searchPlainFiles(sourceFolder, [&](const std::string& name) {
-    if (window.cancelValue() == 1) return false;
+    if (services.cancel.isSet()) return false;
     fileSystem->copyFile(sourceFolder + trimBlanks(name), destinationFolder, true);
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));

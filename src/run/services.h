@@ -6,6 +6,7 @@
 
 namespace quillfen {
 
+class CancelFlag;
 class Clock;
 class EventPump;
 class FileSystem;
@@ -24,6 +25,7 @@ struct Services {
   Sleeper& sleeper;
   EventPump& events;
   SplashWindow& frmSplash;
+  CancelFlag& cancel;  // frmSplash's ckbCancel
   MessageBoxes& messages;
   ProcessServices& process;
   const LocaleFormat& format;

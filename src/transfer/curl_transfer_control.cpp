@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string_view>
 
@@ -21,15 +23,18 @@ namespace {
 
 namespace state = transfer_state;
 
-// How long StillExecuting waits on the transfer's sockets: short, so that the window stays
-// responsive. StillExecuting drives the transfer on after every wait, whether or not libcurl
-// asked to be woken. That matters: when the reply to EPSV or PASV arrives in the same pass
-// that sent the command, libcurl (7.88) goes on to open the data connection only at its next
-// call, yet leaves no socket to wait for, only its long time limits. A client that sleeps
-// until libcurl wakes it then waits its whole poll period for every such file (the curl tool:
-// up to a second). That state is recognisable, so the wait is skipped there (waitsOnNothing).
-constexpr int kPollMilliseconds = 5;
-constexpr int kMostWaitsSkippedInARow = 3;
+// libcurl's sockets and timer are watched by the front end's event loop, so a transfer moves on
+// whatever loop runs. After every pass the control asks libcurl which sockets it waits on. That
+// matters: when the reply to EPSV or PASV arrives in the same pass that sent the command,
+// libcurl (7.88) goes on to open the data connection only at its next call, yet leaves no
+// socket to wait for, only its long time limits. A client that waits until libcurl wakes it
+// then loses its whole poll period on every such file (the curl tool: up to a second). That
+// state is recognisable, so the control then drives libcurl again at once, a few times in a
+// row, and after that every few milliseconds, so that it can never spin a core.
+constexpr std::chrono::milliseconds kRetryWhileWaitingOnNothing{5};
+constexpr int kMostImmediateRetries = 3;
+// How long OpenURL's wait on events may last before it looks again.
+constexpr std::chrono::milliseconds kLongestWait{250};
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
 
@@ -81,7 +86,7 @@ struct CurlTransferControl::Impl {
   enum class Phase {
     Idle,
     Running,
-    Finished,  // the final state is posted; StillExecuting reads true once more
+    Finished,  // ended; StillExecuting reads true until its notifications have run
   };
 
   Impl(EventPump& pump, TransferTimeouts limits);
@@ -93,12 +98,15 @@ struct CurlTransferControl::Impl {
 
   void start(const std::string& urlArgument, const FtpOperation& operation);
   void startAt(FtpAddress address, const FtpOperation& operation);
-  void advance(int waitMilliseconds);
-  bool waitsOnNothing();
+  void drive();
+  void readFinishedRequests();
+  void rewatch();
+  void scheduleNextDrive(bool watchesNothing);
   void onDone(CURLcode result);
   void succeed();
   void fail(CURLcode result);
   void cancel();
+  void finish(RequestOutcome result);
   void restartWithList();
 
   void post(std::int16_t stateNumber);
@@ -119,7 +127,11 @@ struct CurlTransferControl::Impl {
   EventPump& events;
   TransferTimeouts timeouts;
   // Posted notifications hold this weakly: they come to nothing once the control is gone.
-  std::shared_ptr<StateListener> listener = std::make_shared<StateListener>();
+  struct Subscription {
+    StateListener listener;
+    int undelivered = 0;  // notifications posted and not yet run
+  };
+  std::shared_ptr<Subscription> subscription = std::make_shared<Subscription>();
 
   std::int32_t accessType = 0;
   std::int32_t protocol = 0;
@@ -131,7 +143,9 @@ struct CurlTransferControl::Impl {
   EasyHandle easy;
   char errorBuffer[CURL_ERROR_SIZE] = {};
   bool attached = false;
-  int waitsSkippedInARow = 0;
+  std::unique_ptr<IoWatch> watch;
+  std::map<int, std::pair<bool, bool>> watchedSockets;  // fd: (reading, writing)
+  int immediateRetries = 0;
 
   Phase phase = Phase::Idle;
   bool listing = false;
@@ -149,6 +163,7 @@ struct CurlTransferControl::Impl {
   std::string lastReplyText;
   std::int32_t responseCode = 0;
   std::string responseInfo;
+  RequestOutcome outcome = RequestOutcome::None;
 };
 
 std::size_t CurlTransferControl::Impl::writeCallback(char* data, std::size_t size,
@@ -170,9 +185,11 @@ int CurlTransferControl::Impl::socketCallback(void* user, curl_socket_t, curlsoc
   return CURL_SOCKOPT_OK;
 }
 
+// Data connections resolve the host again; only the control connection's lookup is reported.
 int CurlTransferControl::Impl::resolverStartCallback(void*, void*, void* user) {
   auto* impl = static_cast<Impl*>(user);
-  impl->announceOnce(impl->announcedResolving, state::kResolvingHost);
+  if (!impl->announcedRequesting)
+    impl->announceOnce(impl->announcedResolving, state::kResolvingHost);
   return 0;
 }
 
@@ -188,6 +205,7 @@ CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
   easy.reset(curl_easy_init());
   if (!multi || !easy) throw Error(errc::kTransferInternal, "libcurl cannot create a handle");
   configureHandle();
+  watch = events.watchIo({[this](int, bool, bool) { drive(); }, [this] { drive(); }});
 }
 
 CurlTransferControl::Impl::~Impl() {
@@ -268,6 +286,7 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   lastReplyText.clear();
   responseCode = 0;
   responseInfo.clear();
+  outcome = RequestOutcome::None;
   errorBuffer[0] = '\0';
 
   const CURLMcode added = curl_multi_add_handle(multi.get(), easy.get());
@@ -278,40 +297,83 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   }
   attached = true;
   phase = Phase::Running;
+  immediateRetries = 0;
+  rewatch();
 }
 
-// True when libcurl watches no socket: the lost wake-up described above. (Its time limits
-// stay set then, so its timer does not tell.)
-bool CurlTransferControl::Impl::waitsOnNothing() {
-  fd_set readable, writable, failed;
-  FD_ZERO(&readable);
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  int highest = -1;
-  return curl_multi_fdset(multi.get(), &readable, &writable, &failed, &highest) == CURLM_OK &&
-         highest == -1;
-}
-
-void CurlTransferControl::Impl::advance(int waitMilliseconds) {
-  // A fresh request waits on nothing either, before its first pass; so a few waits in a row may
-  // be skipped, but never more, so that a request can never spin a core.
-  const bool skipWait = waitsSkippedInARow < kMostWaitsSkippedInARow && waitsOnNothing();
-  waitsSkippedInARow = skipWait ? waitsSkippedInARow + 1 : 0;
-  if (waitMilliseconds > 0 && !skipWait) {
-    curl_multi_poll(multi.get(), nullptr, 0, waitMilliseconds, nullptr);
-  }
+// One pass of libcurl, from the event loop: a watched socket is ready or the timer expired.
+void CurlTransferControl::Impl::drive() {
+  if (!attached) return;
   int running = 0;
   const CURLMcode performed = curl_multi_perform(multi.get(), &running);
   if (performed != CURLM_OK) {
     std::snprintf(errorBuffer, sizeof errorBuffer, "%s", curl_multi_strerror(performed));
     onDone(CURLE_RECV_ERROR);
-    return;
+  } else {
+    readFinishedRequests();
   }
+  rewatch();
+}
+
+void CurlTransferControl::Impl::readFinishedRequests() {
   int queued = 0;
   while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == easy.get()) {
       onDone(message->data.result);
     }
+  }
+}
+
+// Hands the event loop the sockets libcurl waits on now, and its timer.
+void CurlTransferControl::Impl::rewatch() {
+  std::map<int, std::pair<bool, bool>> wanted;
+  if (attached) {
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    int highest = -1;
+    curl_multi_fdset(multi.get(), &readable, &writable, &failed, &highest);
+    for (int fd = 0; fd <= highest; ++fd) {
+      const bool reading = FD_ISSET(fd, &readable) || FD_ISSET(fd, &failed);
+      const bool writing = FD_ISSET(fd, &writable);
+      if (reading || writing) wanted[fd] = {reading, writing};
+    }
+  }
+  for (const auto& [fd, directions] : watchedSockets) {
+    if (!wanted.contains(fd)) watch->watchSocket(fd, false, false);
+  }
+  for (const auto& [fd, directions] : wanted) {
+    const auto previous = watchedSockets.find(fd);
+    if (previous == watchedSockets.end() || previous->second != directions) {
+      watch->watchSocket(fd, directions.first, directions.second);
+    }
+  }
+  watchedSockets = std::move(wanted);
+  if (attached) {
+    scheduleNextDrive(watchedSockets.empty());
+  } else {
+    watch->stopTimer();
+  }
+}
+
+void CurlTransferControl::Impl::scheduleNextDrive(bool watchesNothing) {
+  long timeout = -1;
+  curl_multi_timeout(multi.get(), &timeout);
+  std::optional<std::chrono::milliseconds> due;
+  if (timeout >= 0) due = std::chrono::milliseconds(timeout);
+  if (watchesNothing) {
+    const auto retry = immediateRetries < kMostImmediateRetries ? std::chrono::milliseconds(0)
+                                                                : kRetryWhileWaitingOnNothing;
+    ++immediateRetries;
+    due = due ? std::min(*due, retry) : retry;
+  } else {
+    immediateRetries = 0;
+  }
+  if (due) {
+    watch->startTimer(*due);
+  } else {
+    watch->stopTimer();
   }
 }
 
@@ -353,8 +415,7 @@ void CurlTransferControl::Impl::succeed() {
       download.reset();
       responseCode = CURLE_WRITE_ERROR;
       responseInfo = error.description();
-      post(state::kError);
-      phase = Phase::Finished;
+      finish(RequestOutcome::Failed);
       return;
     }
     download.reset();
@@ -366,8 +427,7 @@ void CurlTransferControl::Impl::succeed() {
   responseInfo = lastReplyText;
   announceOnce(announcedReceiving, state::kReceivingResponse);
   post(state::kResponseReceived);
-  post(state::kResponseCompleted);
-  phase = Phase::Finished;
+  finish(RequestOutcome::Completed);
 }
 
 void CurlTransferControl::Impl::fail(CURLcode result) {
@@ -385,8 +445,7 @@ void CurlTransferControl::Impl::fail(CURLcode result) {
     responseInfo = curl_easy_strerror(result);
     if (errorBuffer[0] != '\0') responseInfo += std::string(": ") + errorBuffer;
   }
-  post(state::kError);
-  phase = Phase::Finished;
+  finish(RequestOutcome::Failed);
 }
 
 void CurlTransferControl::Impl::cancel() {
@@ -397,14 +456,25 @@ void CurlTransferControl::Impl::cancel() {
   received.clear();
   responseCode = CURLE_ABORTED_BY_CALLBACK;
   responseInfo = "Request cancelled";
-  post(state::kError);
+  finish(RequestOutcome::Cancelled);
+  rewatch();
+}
+
+// The last state of a request: icResponseCompleted after success, icError otherwise.
+void CurlTransferControl::Impl::finish(RequestOutcome result) {
+  outcome = result;
+  post(result == RequestOutcome::Completed ? state::kResponseCompleted : state::kError);
   phase = Phase::Finished;
 }
 
 void CurlTransferControl::Impl::post(std::int16_t stateNumber) {
-  std::weak_ptr<StateListener> target = listener;
+  ++subscription->undelivered;
+  std::weak_ptr<Subscription> target = subscription;
   events.post([target, stateNumber] {
-    if (auto subscriber = target.lock(); subscriber && *subscriber) (*subscriber)(stateNumber);
+    const auto subscriber = target.lock();
+    if (!subscriber) return;
+    --subscriber->undelivered;
+    if (subscriber->listener) subscriber->listener(stateNumber);
   });
 }
 
@@ -472,8 +542,8 @@ TransferData CurlTransferControl::OpenURL(const std::string& URL, std::int16_t d
     address.directory.resize(slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1));
   }
   impl_->startAt(address, operation);
-  while (impl_->phase == Impl::Phase::Running) impl_->advance(kPollMilliseconds);
-  impl_->phase = Impl::Phase::Idle;
+  // The request's last notifications belong to it, not to whatever request comes next.
+  while (StillExecuting()) impl_->events.processEventsWaiting(kLongestWait);
   if (impl_->responseCode < 200 || impl_->responseCode > 299) {
     throw Error(errc::kTransferOpenUrlFailed, "OpenURL failed: " + impl_->responseInfo);
   }
@@ -511,14 +581,17 @@ bool CurlTransferControl::StillExecuting() {
     case Impl::Phase::Idle:
       return false;
     case Impl::Phase::Finished:
+      if (impl_->subscription->undelivered > 0) return true;
       impl_->phase = Impl::Phase::Idle;
-      return true;
+      return false;
     case Impl::Phase::Running:
-      impl_->advance(kPollMilliseconds);
-      if (impl_->phase == Impl::Phase::Finished) impl_->phase = Impl::Phase::Idle;
       return true;
   }
   return false;
+}
+
+RequestOutcome CurlTransferControl::Outcome() {
+  return impl_->outcome;
 }
 
 std::int32_t CurlTransferControl::ResponseCode() {
@@ -600,7 +673,7 @@ void CurlTransferControl::Document(const std::string& vData) {
 }
 
 void CurlTransferControl::SubscribeStateChanged(StateListener listener) {
-  *impl_->listener = std::move(listener);
+  impl_->subscription->listener = std::move(listener);
 }
 
 }  // namespace quillfen

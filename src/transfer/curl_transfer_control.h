@@ -19,8 +19,9 @@ struct TransferTimeouts {
 
 // The transfer control over libcurl's multi interface. One easy handle serves every request of
 // the control's lifetime, so a listing and all downloads after it share one control connection
-// (passive mode, EPSV before PASV). Requests advance only while StillExecuting is read, and
-// state changes are posted into `events`.
+// (passive mode, EPSV before PASV). Its sockets and timer are watched through `events`, so a
+// request advances whenever the front end processes events (a modal box's loop too), and state
+// changes are posted into `events`. Cancel stops a running request at once.
 //
 // "DIR" lists with MLSD, or with LIST when the server does not know MLSD. "GET" streams the
 // file into a temporary file beside the local path and renames it when the transfer completed:
@@ -39,7 +40,9 @@ class CurlTransferControl final : public TransferControl {
   TransferData GetChunk(std::int32_t size, std::int32_t datatype) override;
   void Cancel() override;
 
+  // Reports only; the request advances with the event loop.
   bool StillExecuting() override;
+  RequestOutcome Outcome() override;
   // The last FTP reply of the request and its text; for a failure without an FTP reply, the
   // libcurl error number and its description.
   std::int32_t ResponseCode() override;

@@ -1,5 +1,6 @@
 #include "transfer/inet.h"
 
+#include <chrono>
 #include <limits>
 
 #include "common/error.h"
@@ -13,6 +14,7 @@ namespace {
 constexpr std::int32_t kDirectAccess = 1;
 constexpr std::int32_t kFtpProtocol = 2;
 constexpr std::int16_t kFtpPort = 21;
+constexpr std::chrono::milliseconds kLongestEventWait{250};
 
 std::int16_t narrowed(std::int32_t value, const char* property) {
   if (value < std::numeric_limits<std::int16_t>::min() ||
@@ -101,10 +103,11 @@ void Inet::Execute(const std::string& URL, const std::string& Operation, const s
   waitUntilIdle();
 }
 
-// No pause and no limit of its own: the control bounds its requests and its StillExecuting
-// waits briefly on the transfer's sockets, so this loop neither spins nor hangs.
+// No limit of its own: the control bounds its requests. Each pass waits until an event is
+// pending (a socket of the transfer, a click), so the loop does not spin a core, and the bound
+// on each wait keeps it looking at the control at least that often.
 void Inet::waitUntilIdle() {
-  while (oInet_->StillExecuting()) events_.processEvents();
+  while (oInet_->StillExecuting()) events_.processEventsWaiting(kLongestEventWait);
 }
 
 std::string Inet::GetHeader(const std::string& headername) {
@@ -134,6 +137,9 @@ void Inet::URL(const std::string& vData) {
 }
 bool Inet::StillExecuting() {
   return oInet_->StillExecuting();
+}
+RequestOutcome Inet::Outcome() {
+  return oInet_->Outcome();
 }
 std::string Inet::ResponseInfo() {
   return oInet_->ResponseInfo();

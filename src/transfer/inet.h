@@ -44,6 +44,7 @@ class Inet {
   const std::string& Tag() const { return tag_; }
   void Tag(const std::string& vData) { tag_ = vData; }
   bool StillExecuting();
+  RequestOutcome Outcome();
   std::string ResponseInfo();
   std::int32_t ResponseCode();
   std::int32_t RequestTimeout();

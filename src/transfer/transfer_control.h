@@ -17,6 +17,14 @@ using TransferData = std::variant<std::string, std::vector<unsigned char>>;
 // out before a given one is std::nullopt, the control's marker for an omitted argument.
 using ExecuteArguments = std::vector<std::optional<std::string>>;
 
+// How the last request ended, for the callers that act on it (the state log is for reading).
+enum class RequestOutcome {
+  None,       // no request has ended yet
+  Completed,  // the server confirmed the request and all its data arrived
+  Failed,     // ResponseCode and ResponseInfo say why
+  Cancelled,  // Cancel stopped it; nothing of it was kept
+};
+
 // The state numbers of StateChanged.
 namespace transfer_state {
 inline constexpr std::int16_t kNone = 0;
@@ -35,8 +43,8 @@ inline constexpr std::int16_t kResponseCompleted = 12;
 }  // namespace transfer_state
 
 // The internet transfer control Inet1: an asynchronous FTP client. Execute starts a request
-// and returns at once; the request advances while StillExecuting is read, and StateChanged
-// notifications reach the listener only while the front end processes its events.
+// and returns at once; the request advances while the front end processes its events, which
+// is also when StateChanged notifications reach the listener.
 // Failures to start a request are thrown as quillfen::Error; a request that fails later ends
 // in the state kError with ResponseCode and ResponseInfo describing why.
 class TransferControl {
@@ -54,6 +62,7 @@ class TransferControl {
 
   // Live status.
   virtual bool StillExecuting() = 0;
+  virtual RequestOutcome Outcome() = 0;
   virtual std::int32_t ResponseCode() = 0;
   virtual std::string ResponseInfo() = 0;
 

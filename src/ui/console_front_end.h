@@ -27,6 +27,7 @@ class ConsoleFrontEnd final : public FrontEnd {
   static std::unique_ptr<ConsoleFrontEnd> onStandardError();
 
   SplashWindow& splashWindow() override { return window_; }
+  CancelFlag& cancelFlag() override { return window_; }
   MessageBoxes& messageBoxes() override { return messages_; }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return false; }

@@ -93,6 +93,7 @@ void ConsoleSplashWindow::pressCancel() {
   state_.cancel = 1;
   state_.status = "Aborting...";
   redraw();
+  if (cancelReaction_) cancelReaction_();
 }
 
 std::string ConsoleSplashWindow::renderLine() const {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
+#include "process/cancel_flag.h"
 #include "process/splash_window.h"
 
 namespace quillfen {
@@ -12,7 +14,7 @@ class ConsoleStatusLine;
 // and, once the bar is made visible, a text progress bar. When standard error is not a
 // terminal the line is never drawn and nothing is printed. Ctrl-C stands in for the Cancel
 // button (pressCancel); there is no close question, so the user never unloads this window.
-class ConsoleSplashWindow final : public SplashWindow {
+class ConsoleSplashWindow final : public SplashWindow, public CancelFlag {
  public:
   explicit ConsoleSplashWindow(ConsoleStatusLine& line) : line_(line) {}
 
@@ -27,6 +29,9 @@ class ConsoleSplashWindow final : public SplashWindow {
   void setProgressValue(float value) override;
   void setProgressVisible(bool visible) override;
   int cancelValue() override;
+
+  bool isSet() override { return cancelValue() == 1; }
+  void onSet(std::function<void()> reaction) override { cancelReaction_ = std::move(reaction); }
 
   // The Cancel button: flag 1 and "Aborting...". Does nothing unless the window is shown,
   // since only a visible button can be pressed.
@@ -50,6 +55,7 @@ class ConsoleSplashWindow final : public SplashWindow {
   bool loaded_ = false;
   bool shown_ = false;
   State state_;
+  std::function<void()> cancelReaction_;
 };
 
 }  // namespace quillfen

@@ -51,16 +51,30 @@ CtrlCCancelPump::~CtrlCCancelPump() {
   installed = false;
 }
 
-void CtrlCCancelPump::processEvents() {
+void CtrlCCancelPump::pressCancelOnNewInterrupt() {
   if (interruptCount > handled_) {
     handled_ = interruptCount;
     if (pressCancel_) pressCancel_();
   }
+}
+
+void CtrlCCancelPump::processEvents() {
+  pressCancelOnNewInterrupt();
   inner_.processEvents();
+}
+
+void CtrlCCancelPump::processEventsWaiting(std::chrono::milliseconds most) {
+  pressCancelOnNewInterrupt();
+  inner_.processEventsWaiting(most);
+  pressCancelOnNewInterrupt();
 }
 
 void CtrlCCancelPump::post(std::function<void()> task) {
   inner_.post(std::move(task));
+}
+
+std::unique_ptr<IoWatch> CtrlCCancelPump::watchIo(IoHandlers handlers) {
+  return inner_.watchIo(std::move(handlers));
 }
 
 }  // namespace quillfen

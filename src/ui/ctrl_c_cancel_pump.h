@@ -12,7 +12,8 @@ namespace quillfen {
 // run, after ending the live line on `lineFd` (-1: none) so the shell prompt starts on a line
 // of its own. Other signals keep their usual meaning.
 //
-// It wraps the front end's own pump: posted tasks and the inner pass are the inner pump's.
+// It wraps the front end's own pump: posted tasks, watched sockets and the inner pass are the
+// inner pump's. An interrupt that cuts a wait short is acted on as soon as the wait ends.
 // One instance at a time: the handler is process-wide.
 class CtrlCCancelPump final : public EventPump {
  public:
@@ -22,9 +23,13 @@ class CtrlCCancelPump final : public EventPump {
   CtrlCCancelPump& operator=(const CtrlCCancelPump&) = delete;
 
   void processEvents() override;
+  void processEventsWaiting(std::chrono::milliseconds most) override;
   void post(std::function<void()> task) override;
+  std::unique_ptr<IoWatch> watchIo(IoHandlers handlers) override;
 
  private:
+  void pressCancelOnNewInterrupt();
+
   EventPump& inner_;
   std::function<void()> pressCancel_;
   int handled_ = 0;  // interrupts already turned into a Cancel press

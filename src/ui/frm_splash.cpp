@@ -252,6 +252,7 @@ void FrmSplash::showCentred() {
 void FrmSplash::pressCancel() {
   ckbCancel_->setChecked(true);
   setStatus("Aborting...");
+  emit cancelPressed();
   QCoreApplication::processEvents();
 }
 

@@ -39,6 +39,7 @@ class FrmSplash final : public QFrame {
 
  signals:
   void closeRequested();
+  void cancelPressed();  // after the flag was set
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -5,6 +5,7 @@
 
 namespace quillfen {
 
+class CancelFlag;
 class EventPump;
 class MessageBoxes;
 class SplashWindow;
@@ -15,6 +16,7 @@ class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
   virtual SplashWindow& splashWindow() = 0;
+  virtual CancelFlag& cancelFlag() = 0;  // the window's ckbCancel
   virtual MessageBoxes& messageBoxes() = 0;
   virtual EventPump& eventPump() = 0;
   // True for the window front end: the places that differ by display (opening Config.ini for

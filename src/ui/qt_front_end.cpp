@@ -31,6 +31,7 @@ class QtFrontEnd final : public FrontEnd {
   ~QtFrontEnd() override { window_.unload(); }
 
   SplashWindow& splashWindow() override { return window_; }
+  CancelFlag& cancelFlag() override { return window_; }
   MessageBoxes& messageBoxes() override { return messages_; }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return true; }

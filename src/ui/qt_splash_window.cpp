@@ -58,6 +58,9 @@ FrmSplash& QtSplashWindow::loaded() {
   if (!form_) {
     form_ = std::make_unique<FrmSplash>(askToClose_);
     QObject::connect(form_.get(), &FrmSplash::closeRequested, form_.get(), [this] { release(); });
+    QObject::connect(form_.get(), &FrmSplash::cancelPressed, form_.get(), [this] {
+      if (cancelReaction_) cancelReaction_();
+    });
   }
   return *form_;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "process/cancel_flag.h"
 #include "process/splash_window.h"
 #include "ui/frm_splash.h"
 
@@ -10,7 +11,7 @@ namespace quillfen {
 // frmSplash as the run sees it: an object that lives for the whole run while the window
 // itself may come and go. Any access after the window was unloaded (by the run, or by the
 // user's Yes to the close question) loads a fresh, hidden window with the flag back at 0.
-class QtSplashWindow final : public SplashWindow {
+class QtSplashWindow final : public SplashWindow, public CancelFlag {
  public:
   explicit QtSplashWindow(FrmSplash::CloseQuestion askToClose = askToCloseWithMessageBox);
   ~QtSplashWindow() override;
@@ -27,6 +28,9 @@ class QtSplashWindow final : public SplashWindow {
   void setProgressVisible(bool visible) override;
   int cancelValue() override;
 
+  bool isSet() override { return cancelValue() == 1; }
+  void onSet(std::function<void()> reaction) override { cancelReaction_ = std::move(reaction); }
+
   // Ctrl-C from the terminal that started the window: the Cancel reaction, when a window is
   // up to receive it. Never loads one.
   void pressCancel();
@@ -39,6 +43,7 @@ class QtSplashWindow final : public SplashWindow {
   void release();
 
   FrmSplash::CloseQuestion askToClose_;
+  std::function<void()> cancelReaction_;
   std::unique_ptr<FrmSplash> form_;
   std::unique_ptr<FrmSplash> closed_;  // closed by the user, destroyed at the next access
 };

@@ -11,10 +11,19 @@ void FakeEventPump::processEvents() {
   for (auto& task : ready) task();
 }
 
+std::unique_ptr<IoWatch> FakeEventPump::watchIo(IoHandlers) {
+  struct NoWatch final : IoWatch {
+    void watchSocket(int, bool, bool) override {}
+    void startTimer(std::chrono::milliseconds) override {}
+    void stopTimer() override {}
+  };
+  return std::make_unique<NoWatch>();
+}
+
 FakeEnvironment::FakeEnvironment(std::string exeFolder)
     : process(log, std::move(exeFolder)),
       frmMain([this] { return createControl(); }),
-      services{clock,  sleeper, events,  window,  messages, process,
-               format, frmMain, nullptr, nullptr, nullptr} {}
+      services{clock,   sleeper, events,  window,  window,  messages,
+               process, format,  frmMain, nullptr, nullptr, nullptr} {}
 
 }  // namespace quillfen::test

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/locale_format.h"
@@ -54,7 +55,9 @@ class FakeEventPump final : public EventPump {
  public:
   explicit FakeEventPump(CallLog& log) : log_(log) {}
   void processEvents() override;  // logs "events", runs onProcess, then the posted tasks
+  void processEventsWaiting(std::chrono::milliseconds) override { processEvents(); }
   void post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
+  std::unique_ptr<IoWatch> watchIo(IoHandlers) override;  // watches nothing
   std::function<void()> onProcess;  // a user action handled at this pass (a Cancel click)
   int passes = 0;
 
@@ -96,6 +99,9 @@ class FakeTransferControl final : public TransferControl {
     record("Execute", URL);
     arguments = args;
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
+  }
+  RequestOutcome Outcome() override {
+    return code >= 200 && code <= 299 ? RequestOutcome::Completed : RequestOutcome::Failed;
   }
   bool StillExecuting() override {
     ++reads;
@@ -149,7 +155,7 @@ class FakeTransferControl final : public TransferControl {
 };
 
 // Logs "load", "status <text>", "max <n>", "value <n>", "bar shown", ... in call order.
-class FakeSplashWindow final : public SplashWindow {
+class FakeSplashWindow final : public SplashWindow, public CancelFlag {
  public:
   explicit FakeSplashWindow(CallLog& log) : log_(log) {}
   void load() override {
@@ -172,10 +178,14 @@ class FakeSplashWindow final : public SplashWindow {
     log_.push_back(shown ? "bar shown" : "bar hidden");
   }
   int cancelValue() override { return cancel; }
+  bool isSet() override { return cancel == 1; }
+  void onSet(std::function<void()> reaction) override { onCancel = std::move(reaction); }
   void clickCancel() {  // what the Cancel button does
     cancel = 1;
     setStatusCaption("Aborting...");
+    if (onCancel) onCancel();
   }
+  std::function<void()> onCancel;
 
   int cancel = 0;
   std::string status;

@@ -15,6 +15,7 @@
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
 #include "transfer/inet.h"
+#include "ui/console_event_pump.h"
 
 namespace quillfen::test {
 namespace {
@@ -74,8 +75,7 @@ class CurlTransferControlTest : public ::testing::Test {
   TransferTimeouts timeouts{std::chrono::seconds(10), std::chrono::seconds(10),
                             std::chrono::seconds(10)};
   TempDir remote_, local_;
-  CallLog log_;
-  FakeEventPump pump_{log_};
+  ConsoleEventPump pump_;
   MainForm frmMain_{[this] { return std::make_unique<CurlTransferControl>(pump_, timeouts); }};
   std::optional<Inet> inet_;
 };
