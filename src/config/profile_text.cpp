@@ -3,20 +3,13 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/trim.h"
 
 namespace quillfen {
 
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kBlanks = " \t";
-
-std::string_view trimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -75,18 +68,18 @@ struct ParsedLine {
 };
 
 ParsedLine parseLine(std::string_view content) {
-  const std::string_view text = trimBlanks(content);
+  const std::string_view text = trimmed(content);
   if (text.empty() || text.front() == ';') return {};
   if (text.front() == '[') {
     const auto close = text.find(']');
     const auto length = close == std::string_view::npos ? std::string_view::npos : close - 1;
-    return {LineKind::Section, trimBlanks(text.substr(1, length)), {}};
+    return {LineKind::Section, trimmed(text.substr(1, length)), {}};
   }
   const auto equals = text.find('=');
   if (equals == std::string_view::npos) return {};
-  const std::string_view name = trimBlanks(text.substr(0, equals));
+  const std::string_view name = trimmed(text.substr(0, equals));
   if (name.empty()) return {};
-  return {LineKind::Entry, name, unquote(trimBlanks(text.substr(equals + 1)))};
+  return {LineKind::Entry, name, unquote(trimmed(text.substr(equals + 1)))};
 }
 
 struct ProfileText {
@@ -132,7 +125,7 @@ KeyPlace findKey(const std::vector<Line>& lines, std::string_view section, std::
 }
 
 void checkStorable(std::string_view key, std::string_view value) {
-  const bool keyFits = !key.empty() && trimBlanks(key) == key &&
+  const bool keyFits = !key.empty() && trimmed(key) == key &&
                        key.find_first_of("=\r\n") == std::string_view::npos && key.front() != '[' &&
                        key.front() != ';';
   const bool valueFits = value.find_first_of("\r\n") == std::string_view::npos;
@@ -197,7 +190,7 @@ std::string withProfileValue(std::string_view text, std::string_view section, st
     insertLine(lines, *place.lastInSection + 1, std::string(key) + "=" + encodeValue(value),
                ending);
   } else {
-    if (!lines.empty() && !trimBlanks(lines.back().content).empty()) {
+    if (!lines.empty() && !trimmed(lines.back().content).empty()) {
       insertLine(lines, lines.size(), "", ending);
     }
     insertLine(lines, lines.size(), "[" + std::string(section) + "]", ending);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/trim.h"
 
 namespace quillfen {
 
@@ -11,12 +12,6 @@ namespace {
 
 // The magnitude of INT32_MIN; anything above it cannot fit whatever the sign.
 constexpr std::uint64_t kLargestMagnitude = 2147483648u;
-
-std::string_view trimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 bool allDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -49,7 +44,7 @@ bool roundsUp(std::string_view fraction, bool wholeIsOdd) {
 }  // namespace
 
 std::int32_t wholeNumberSetting(std::string_view key, std::string_view text) {
-  std::string_view number = trimBlanks(text);
+  std::string_view number = trimmed(text);
   const bool negative = !number.empty() && number.front() == '-';
   if (!number.empty() && (number.front() == '-' || number.front() == '+')) number.remove_prefix(1);
 

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "common/error.h"
+#include "common/posix_file.h"
 
 namespace quillfen {
 
@@ -22,30 +23,6 @@ namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
 constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
-
-// Owns one open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and tells how it went: some write errors surface only here (NFS, quotas).
-  int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 std::string joinPath(const std::string& folder, const char* name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -204,38 +181,6 @@ FileDescriptor openRegularFile(const std::string& path, struct stat& status) {
   return file;
 }
 
-// A temporary file in the destination folder; it takes the final name only by commit(), and
-// is removed again when the copy fails before that.
-class PendingFile {
- public:
-  explicit PendingFile(const std::string& folder)
-      : path_(folder + ".quillfen-XXXXXX"), file_(::mkostemp(path_.data(), O_CLOEXEC)) {
-    if (!file_.valid()) throw errorFromErrno(errno, "Cannot write to folder", folder, true);
-  }
-  ~PendingFile() {
-    if (committed_) return;
-    if (file_.valid()) file_.close();
-    ::unlink(path_.c_str());
-  }
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-
-  int fd() const { return file_.get(); }
-
-  void commit(const std::string& target) {
-    if (file_.close() != 0) throw errorFromErrno(errno, "Cannot write", target);
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
-      throw errorFromErrno(errno, "Cannot write", target);
-    }
-    committed_ = true;
-  }
-
- private:
-  std::string path_;
-  FileDescriptor file_;
-  bool committed_ = false;
-};
-
 // Errors of an in-kernel copy that only mean "not possible here": plain reads and writes do it.
 bool kernelCopyUnavailable(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -261,20 +206,7 @@ bool copyInKernel(int in, int out, const std::string& source, const std::string&
   }
 }
 
-void writeAll(int out, const char* data, std::size_t size, const std::string& target) {
-  while (size > 0) {
-    const ssize_t written = ::write(out, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw errorFromErrno(errno, "Cannot write", target);
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
-void copyByReading(int in, int out, std::vector<char>& buffer, const std::string& source,
-                   const std::string& target) {
+void copyByReading(int in, PendingFile& out, std::vector<char>& buffer, const std::string& source) {
   if (buffer.empty()) buffer.resize(kCopyBufferSize);
   for (;;) {
     const ssize_t got = ::read(in, buffer.data(), buffer.size());
@@ -283,18 +215,17 @@ void copyByReading(int in, int out, std::vector<char>& buffer, const std::string
       if (errno == EINTR) continue;
       throw errorFromErrno(errno, "Cannot read", source);
     }
-    writeAll(out, buffer.data(), static_cast<std::size_t>(got), target);
+    out.write({buffer.data(), static_cast<std::size_t>(got)});
   }
 }
 
 // The copy belongs to whoever runs the backup, so set-user-ID and set-group-ID bits would hand
 // out that user's rights: only the permission bits travel.
-void keepTimesAndPermissions(int out, const struct stat& source, const std::string& target) {
-  if (::fchmod(out, source.st_mode & 0777) != 0) {
-    throw errorFromErrno(errno, "Cannot write", target);
-  }
+void keepTimesAndPermissions(PendingFile& out, const struct stat& source,
+                             const std::string& target) {
+  out.setPermissions(source.st_mode & 0777);
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  if (::futimens(out, times) != 0) throw errorFromErrno(errno, "Cannot write", target);
+  if (::futimens(out.fd(), times) != 0) throw errorFromErrno(errno, "Cannot write", target);
 }
 
 Error driveError(const std::string& path, int error) {
@@ -416,12 +347,15 @@ void PosixFileSystem::copyFile(const std::string& source, const std::string& des
   if (!overwrite && ::lstat(target.c_str(), &existing) == 0) {
     throw errorFromErrno(EEXIST, "Cannot copy to", target);
   }
-  PendingFile out(folder);
+  PendingFile out(target, {.create = "Cannot write to folder",
+                           .createNamesFolder = true,
+                           .write = "Cannot write",
+                           .replace = "Cannot write"});
   if (!copyInKernel(in.get(), out.fd(), source, target)) {
-    copyByReading(in.get(), out.fd(), copyBuffer_, source, target);
+    copyByReading(in.get(), out, copyBuffer_, source);
   }
-  keepTimesAndPermissions(out.fd(), status, target);
-  out.commit(target);
+  keepTimesAndPermissions(out, status, target);
+  out.commit();
 }
 
 std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "common/trim.h"
 #include "curl/curl_global.h"
 
 namespace quillfen {
@@ -95,7 +96,7 @@ std::size_t collectReply(char* buffer, std::size_t size, std::size_t count, void
 // smtp://host:port, or nothing when the settings cannot name a server. Only characters of
 // host names and address literals are taken, so that no setting can change the URL's meaning.
 std::optional<std::string> serverUrl(std::string_view serverText, std::int32_t port) {
-  const std::string host = mail::trimBlanks(serverText);
+  const std::string host(trimmed(serverText));
   const bool hostUsable = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
     return std::isalnum(u) || u >= 0x80 || std::strchr(".-_:[]", c) != nullptr;
@@ -263,7 +264,7 @@ SmtpStatus CurlSmtpComponent::send() {
     result_ = errc::kMailNoRecipient;
     return SmtpStatus::success();
   }
-  const std::string where = mail::trimBlanks(server_) + ":" + std::to_string(port_);
+  const std::string where = std::string(trimmed(server_)) + ":" + std::to_string(port_);
   const std::optional<std::string> url = serverUrl(server_, port_);
   if (!url) {
     result_ = errc::kMailBadServer;

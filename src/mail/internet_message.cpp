@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "common/trim.h"
+
 namespace quillfen::mail {
 
 namespace {
@@ -80,10 +82,10 @@ std::string headerSubject(std::string_view subject) {
 // The address as the header shows it: the whole text, with a non-ASCII display name encoded.
 // A non-ASCII address itself stays as written, since no encoding may apply to it.
 std::string headerAddress(std::string_view addressText) {
-  const std::string text = trimBlanks(withoutLineBreaks(addressText));
+  const std::string text(trimmed(withoutLineBreaks(addressText)));
   const std::size_t open = text.rfind('<');
   if (isPlainText(text) || open == std::string::npos || text.back() != '>') return text;
-  std::string name = trimBlanks(std::string_view(text).substr(0, open));
+  std::string name(trimmed(std::string_view(text).substr(0, open)));
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
     name = name.substr(1, name.size() - 2);
   }
@@ -188,21 +190,13 @@ std::string withoutLineBreaks(std::string_view text) {
   return out;
 }
 
-std::string trimBlanks(std::string_view text) {
-  std::size_t first = 0;
-  std::size_t last = text.size();
-  while (first < last && isBlank(text[first])) ++first;
-  while (last > first && isBlank(text[last - 1])) --last;
-  return std::string(text.substr(first, last - first));
-}
-
 std::string envelopeAddress(std::string_view addressText) {
-  const std::string text = trimBlanks(withoutLineBreaks(addressText));
+  const std::string text(trimmed(withoutLineBreaks(addressText)));
   const std::size_t open = text.rfind('<');
   if (open == std::string::npos) return text;
   const std::size_t close = text.find('>', open);
   if (close == std::string::npos) return text;
-  return trimBlanks(std::string_view(text).substr(open + 1, close - open - 1));
+  return std::string(trimmed(std::string_view(text).substr(open + 1, close - open - 1)));
 }
 
 std::string rfc5322Date(std::time_t moment) {

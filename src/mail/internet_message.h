@@ -20,9 +20,6 @@ struct MessageParts {
 // header nor cut a C string short.
 std::string withoutLineBreaks(std::string_view text);
 
-// `text` without leading and trailing blanks and tabs.
-std::string trimBlanks(std::string_view text);
-
 // The address an SMTP envelope carries: "addr" for "Name <addr>", otherwise the text itself,
 // trimmed. Line breaks are removed first.
 std::string envelopeAddress(std::string_view addressText);

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/trim.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/event_pump.h"
@@ -13,11 +14,8 @@ namespace quillfen {
 
 namespace {
 
-std::string trimBlanks(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+// The path and the names lose their spaces only: a tab there stays part of the name.
+constexpr std::string_view kSpaces = " ";
 
 }  // namespace
 
@@ -25,7 +23,7 @@ std::string trimBlanks(const std::string& text) {
 // wide: a source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
-  const std::string sourceFolder = trimBlanks(run.Settings.NetworkPath) + "/";
+  const std::string sourceFolder = std::string(trimmed(run.Settings.NetworkPath, kSpaces)) + "/";
   const std::string destinationFolder = todaysFolder + "/";
   SplashWindow& window = services.frmSplash;
 
@@ -39,7 +37,8 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   fileCounter = 1;
   fileSystem->searchPlainFiles(sourceFolder, [&](const std::string& name) {
     if (services.cancel.isSet()) return false;
-    fileSystem->copyFile(sourceFolder + trimBlanks(name), destinationFolder, true);
+    fileSystem->copyFile(sourceFolder + std::string(trimmed(name, kSpaces)), destinationFolder,
+                         true);
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));
     services.events.processEvents();

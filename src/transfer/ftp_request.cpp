@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/trim.h"
 
 namespace quillfen {
 
@@ -14,12 +15,6 @@ namespace {
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
 }
 
 std::string lowered(std::string_view text) {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "common/posix_file.h"
+
 namespace quillfen {
 
 // A download in progress: a hidden temporary file beside the final path that takes the place
@@ -11,25 +13,18 @@ namespace quillfen {
 class PartialFile {
  public:
   // Error (from errno) when the temporary file cannot be created.
-  explicit PartialFile(std::string finalPath);
-  ~PartialFile();
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
+  explicit PartialFile(const std::string& finalPath);
 
-  // False when the data could not be written; failure() then says why.
+  // False when the data could not be written; failure() then says why. The data arrives in a
+  // libcurl callback, which must not throw.
   bool write(const char* data, std::size_t size);
   // Closes the file and renames it to the final path. Error (from errno) when that fails.
-  void commit();
+  void commit() { file_.commit(); }
 
-  const std::string& finalPath() const { return finalPath_; }
   const std::string& failure() const { return failure_; }
 
  private:
-  void discard() noexcept;
-
-  std::string finalPath_;
-  std::string tempPath_;
-  int fd_ = -1;
+  PendingFile file_;
   std::string failure_;
 };
 

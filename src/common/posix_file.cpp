@@ -1,0 +1,102 @@
+#include "common/posix_file.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/error.h"
+
+namespace quillfen {
+
+namespace {
+
+// One fixed name rather than one made from the target's, so that a target whose name is as
+// long as the file system allows still gets a temporary file. The dot hides it from listings.
+constexpr std::string_view kTemporaryName = ".quillfen-XXXXXX";
+
+// The folder part of `path` with its trailing slash; empty for a bare name, which lies in the
+// working folder.
+std::string folderOf(const std::string& path) {
+  return path.substr(0, path.find_last_of('/') + 1);
+}
+
+}  // namespace
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int FileDescriptor::close() noexcept {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  return result;
+}
+
+PendingFile::PendingFile(std::string target, Wording wording)
+    : target_(std::move(target)),
+      wording_(wording),
+      path_(folderOf(target_).append(kTemporaryName)),
+      file_(::mkostemp(path_.data(), O_CLOEXEC)) {
+  if (file_.valid()) return;
+  const int error = errno;
+  if (wording_.createNamesFolder) {
+    throw errorFromErrno(error, wording_.create, folderOf(target_), true);
+  }
+  throw errorFromErrno(error, wording_.create, target_);
+}
+
+PendingFile::~PendingFile() {
+  if (!committed_) ::unlink(path_.c_str());
+}
+
+void PendingFile::write(std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd(), data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    // Writing nothing without an error would repeat forever: it counts as a device failure.
+    if (written <= 0) throw errorFromErrno(written < 0 ? errno : EIO, wording_.write, target_);
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+void PendingFile::setPermissions(mode_t mode) {
+  if (::fchmod(fd(), mode) != 0) throw errorFromErrno(errno, wording_.write, target_);
+}
+
+void PendingFile::flushToDisk() {
+  if (::fsync(fd()) != 0) throw errorFromErrno(errno, wording_.write, target_);
+}
+
+void PendingFile::close() {
+  if (file_.close() != 0) throw errorFromErrno(errno, wording_.write, target_);
+}
+
+void PendingFile::commit() {
+  close();
+  if (::rename(path_.c_str(), target_.c_str()) != 0) {
+    throw errorFromErrno(errno, wording_.replace, target_);
+  }
+  committed_ = true;
+}
+
+void PendingFile::commitWithoutReplacing() {
+  close();
+  if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) {
+    committed_ = true;
+    return;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    throw errorFromErrno(errno, wording_.replace, target_);
+  }
+  // This file system cannot rename without replacing; a hard link refuses to replace as well.
+  // The temporary name is then left to the destructor.
+  if (::link(path_.c_str(), target_.c_str()) != 0) {
+    throw errorFromErrno(errno, wording_.replace, target_);
+  }
+}
+
+}  // namespace quillfen

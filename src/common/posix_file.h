@@ -1,0 +1,72 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// Owns one open file descriptor and closes it when destroyed.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  ~FileDescriptor();
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const noexcept { return fd_; }
+  bool valid() const noexcept { return fd_ >= 0; }
+  // Closes now and tells how it went: some write errors surface only here (NFS, quotas).
+  int close() noexcept;
+
+ private:
+  int fd_;
+};
+
+// A file written under a hidden temporary name in the folder of its target, which takes the
+// target's name only by commit(): until then a file of that name stays untouched, and
+// destroying the object removes the temporary file again. The temporary file starts readable
+// and writable by its owner only. Every failure is thrown as an Error (errorFromErrno) that
+// begins with the caller's words for the step that failed.
+class PendingFile {
+ public:
+  // The words that open each failure; the quoted path and the system's reason follow. Each
+  // user keeps the wording, and so the error numbers, that its own reports always had.
+  struct Wording {
+    std::string_view create;         // the temporary file cannot be made; names the target...
+    bool createNamesFolder = false;  // ...or, when set, the target's folder as a folder
+    std::string_view write;          // writing, permissions, flushing, closing; names the target
+    std::string_view replace;        // taking the target's name; names the target
+  };
+
+  // The words of `wording` must outlive the object (string literals do).
+  PendingFile(std::string target, Wording wording);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  int fd() const noexcept { return file_.get(); }
+  void write(std::string_view data);
+  void setPermissions(mode_t mode);
+  // Waits until the data is on the disk, so that a crash after commit() cannot leave the
+  // target empty.
+  void flushToDisk();
+  // Closes the file and renames it over the target, replacing whatever has that name.
+  void commit();
+  // Closes the file and gives it the target's name only when nothing has that name, not even
+  // a dangling link: an Error numbered kFileExists otherwise.
+  void commitWithoutReplacing();
+
+ private:
+  void close();
+
+  std::string target_;
+  Wording wording_;
+  std::string path_;
+  FileDescriptor file_;
+  bool committed_ = false;
+};
+
+}  // namespace quillfen

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string_view>
+
+namespace quillfen {
+
+// What the settings, FTP commands and mail addresses count as blank around a value.
+inline constexpr std::string_view kBlanks = " \t";
+
+// `text` without the leading and trailing characters that are in `blanks`. The result points
+// into `text`, so it must not outlive the string that `text` views.
+std::string_view trimmed(std::string_view text, std::string_view blanks = kBlanks);
+
+}  // namespace quillfen
