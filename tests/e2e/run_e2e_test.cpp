@@ -1,0 +1,171 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "e2e/program.h"
+#include "support/ftp_server.h"
+#include "support/smtp_sink.h"
+#include "support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// Each case ends before a run, so today's folder never appears. The messages' full texts and
+// each validation have unit tests; here the executable finds its Config.ini and exits by code.
+TEST(ConfigurationE2eTest, MissingFileSwitchesAndBadSettingsEndWithoutARun) {
+  const struct {
+    const char* argument;  // "" for none
+    const char* keys;      // nullptr: no Config.ini at all
+    int exitCode;
+    const char* message;
+  } cases[] = {
+      {"", nullptr, 2, "Please enter the correct configuration data"},
+      {"/config", "NetworkPath=/srv\n", 0, "edit the configuration file"},
+      {"--help", "NetworkPath=/srv\n", 0, "Exit codes"},
+      {"--version", "NetworkPath=/srv\n", 0, "3.2"},
+      {"", "FtpIPAddress=   \n", 2, "You must enter either a FTP server or a network path"},
+      {"", "NetworkPath=/srv\nMailPort=abc\n", 1, "MailPort"},
+  };
+  for (const auto& c : cases) {
+    TempDir home;
+    const fs::path dest = home.path() / "dest";
+    if (c.keys) writeRunConfig(home.path(), c.keys, dest, 25);
+    std::vector<std::string> arguments;
+    if (*c.argument != '\0') arguments.push_back(c.argument);
+    const ProgramResult result = runProgram(home.path(), arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.message << result.err;
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.message));
+    EXPECT_THAT(readFile(home.path() / "Config.ini"), HasSubstr("\nDestinationFolder="));
+    EXPECT_FALSE(fs::exists(dest)) << c.message;
+  }
+}
+
+// A source behind a loopback FTP server or in a local folder, a destination with backups of 29,
+// 30, 50 and 51 days ago, and the program beside its Config.ini.
+class RunE2eTest : public ::testing::Test {
+ protected:
+  RunE2eTest() {
+    for (int days : {29, 30, 50, 51}) fs::create_directories(dest.path() / datedFolderName(days));
+  }
+  bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
+  bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
+  fs::path today() const { return dest.path() / datedFolderName(); }
+  void configureFtp(const std::string& password) {
+    const std::string keys = "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\n";
+    writeRunConfig(home.path(), keys + "FtpPassword=" + password + "\n", dest.path(), sink.port());
+  }
+
+  TempDir remote, dest, home;
+  FtpServer ftp{remote.path(), "backup", "secret"};
+  SmtpSink sink;
+};
+
+TEST_F(RunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheReport) {
+  remote.write("notes.txt", std::string(5000, 'n'));
+  remote.write("with blanks.txt", "blank\r\nname\n");
+  remote.write("\xC3\xBCnicode.bin", std::string(1048576, '\x01'));
+  remote.write("sub/inner.txt", "not fetched");
+  configureFtp("secret");
+
+  const ProgramResult result = runProgram(home.path());
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out + result.err, "");
+  EXPECT_EQ(ftp.logins(), 1);
+  for (const char* name : {"notes.txt", "with blanks.txt", "\xC3\xBCnicode.bin"}) {
+    EXPECT_EQ(readFile(today() / name), readFile(remote.path() / name)) << name;
+  }
+  EXPECT_TRUE(prunedTheExpired());
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_THAT(messages[0].rcptTos, ElementsAre("ops@example.com"));
+  EXPECT_THAT(messages[1].rcptTos, ElementsAre("backup@example.com"));
+  const std::string report = reportUnderFrame(messages[0].body);
+  EXPECT_EQ(reportUnderFrame(messages[1].body), report);
+  // The subfolder is neither fetched nor counted: three files.
+  std::smatch parts;
+  EXPECT_TRUE(std::regex_match(
+      report, parts,
+      std::regex("QUILLFEN BACKUP ACTIVITY - [^\n]+\n\nDownloading 3 files\\.\\.\\.\n\n"
+                 "3 files downloaded to '([^']+)':\n([^\n]+  \\(\\d+(,\\d{3})* KB\\)\n){3}"
+                 "\n1,029 KB total downloaded - [^\n]+\n\nDELETING OLD BACKUPS\\.\\.\\.\n"
+                 "(Deleting folder: [^\n]+\n){2}\\.\\.\\. DONE\n\n"
+                 "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?")))
+      << report;
+  EXPECT_EQ(parts[1], today().string());
+}
+
+TEST_F(RunE2eTest, RefusedFtpLoginIsReportedKeepsOldBackupsAndEndsIncomplete) {
+  configureFtp("wrong");
+
+  const ProgramResult result = runProgram(home.path());
+
+  EXPECT_EQ(result.exitCode, 4) << result.err;
+  EXPECT_TRUE(kept(30) && kept(50));
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  const std::string report = reportUnderFrame(messages[0].body);
+  EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: "));
+  EXPECT_THAT(report, HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n"));
+}
+
+TEST_F(RunE2eTest, InterruptDuringTheFetchCancelsWithoutPruningOrMail) {
+  for (int i = 0; i < 600; ++i) remote.write("file" + std::to_string(i) + ".dat", "data");
+  configureFtp("secret");
+
+  const auto program = startProgram(home.path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (program->running() && std::chrono::steady_clock::now() < deadline &&
+         (!fs::exists(today()) || fs::is_empty(today()))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  program->signal(SIGINT);
+  EXPECT_EQ(program->wait(std::chrono::seconds(90)), 3) << program->errors();
+  const auto fetched = std::distance(fs::directory_iterator(today()), fs::directory_iterator());
+  EXPECT_TRUE(fetched >= 1 && fetched < 600) << fetched;
+  EXPECT_TRUE(kept(30) && kept(50));
+  EXPECT_TRUE(sink.messages().empty());
+}
+
+// The first local run prunes and then meets a refusing mail server; the second, the same day,
+// replaces today's folder with the changed source and mails the report of that run alone.
+// Which files are copied, and with which times, has unit tests.
+TEST_F(RunE2eTest, LocalRunPrunesBeforeARefusedMailAndASameDayRerunReplacesTodaysFolder) {
+  remote.write("notes.txt", std::string(5000, 'n'));
+  remote.write("gone.txt", "only in the first run");
+  const std::string source = "NetworkPath=" + remote.str() + "/\n";
+  {
+    SmtpSink refusing(SmtpSink::Mode::RefuseAll);
+    writeRunConfig(home.path(), source, dest.path(), refusing.port());
+    const ProgramResult result = runProgram(home.path());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_THAT(result.err, HasSubstr("Error 36554"));
+    EXPECT_EQ(readFile(today() / "gone.txt"), "only in the first run");
+    EXPECT_TRUE(prunedTheExpired());
+  }
+  fs::remove(remote.path() / "gone.txt");
+  remote.write("with blanks.doc", "blank name");
+  writeRunConfig(home.path(), source, dest.path(), sink.port());
+
+  const ProgramResult result = runProgram(home.path());
+
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(readFile(today() / "with blanks.doc"), "blank name");
+  EXPECT_FALSE(fs::exists(today() / "gone.txt"));
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(reportUnderFrame(messages[0].body)
+                  .starts_with("2 files downloaded to '" + today().string() + "':\n"))
+      << messages[0].body;
+}
+
+}  // namespace
+}  // namespace quillfen::test
