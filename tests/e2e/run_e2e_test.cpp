@@ -1,12 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
-#include "e2e/program.h"
+#include "common/date.h"
+#include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/smtp_sink.h"
 #include "support/temp_dir.h"
@@ -17,6 +21,63 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+// The built executable, copied into `folder` so that it finds its Config.ini there, started in
+// console mode with its standard streams on pipes (none of them a terminal).
+std::unique_ptr<ChildProcess> startProgram(const fs::path& folder,
+                                           const std::vector<std::string>& arguments = {}) {
+  const fs::path executable = folder / "quillfen";
+  fs::copy_file(QUILLFEN_EXECUTABLE, executable, fs::copy_options::skip_existing);
+  setenv("QUILLFEN_UI", "console", 1);  // inherited by the program
+  std::vector<std::string> argv{executable.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  auto program = std::make_unique<ChildProcess>(argv, true);
+  program->closeInput();
+  return program;
+}
+
+struct ProgramResult {
+  int exitCode = -1;  // -1 when killed at the deadline or by a signal
+  std::string out, err;
+};
+
+ProgramResult runProgram(const fs::path& folder, const std::vector<std::string>& arguments = {}) {
+  const auto program = startProgram(folder, arguments);
+  const int exitCode = program->wait(std::chrono::seconds(90));
+  return {exitCode, program->output(), program->errors()};
+}
+
+// The name of the dated backup folder of `daysAgo` days before today, by the local clock.
+std::string datedFolderName(int daysAgo = 0) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return formatYyyymmdd(
+      addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
+}
+
+// Config.ini in `home` for a run from `sourceKeys` into `destination`, expiring after 30 days
+// and mailing to two recipients through the SMTP server on `mailPort`.
+void writeRunConfig(const fs::path& home, const std::string& sourceKeys,
+                    const fs::path& destination, int mailPort) {
+  std::ofstream(home / "Config.ini")
+      << "[Quillfen]\n"
+      << sourceKeys << "DestinationFolder=" << destination.string()
+      << "\nDaysTillExpiration=30\nMailServer=127.0.0.1\nMailPort=" << mailPort
+      << "\nMailFrom=Quillfen <quillfen@example.com>\n"
+         "MailTo=ops@example.com;backup@example.com\nMailSubject=Quillfen Backup Report\n";
+}
+
+// Checks the frame of a mailed body and returns the report inside it.
+std::string reportUnderFrame(const std::string& body) {
+  const std::regex frame(
+      "This is an automated message sent by Quillfen\\. \n"
+      "\\d\\d/\\d\\d/\\d\\d \\d{1,2}:\\d\\d (AM|PM)\n_{80}\n\n");
+  std::smatch found;
+  const bool framed = std::regex_search(body, found, frame, std::regex_constants::match_continuous);
+  EXPECT_TRUE(framed) << body;
+  return framed ? found.suffix().str() : "";
+}
 
 // Each case ends before a run, so today's folder never appears. The messages' full texts and
 // each validation have unit tests; here the executable finds its Config.ini and exits by code.
