@@ -8,28 +8,22 @@
 namespace quillfen {
 namespace {
 
-TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundaries) {
+TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundariesAndFolderNamesArePadded) {
   struct Step {
     Date from;
     int days;
     Date expected;
   };
   for (const Step& s :
-       {Step{{2003, 10, 5}, -50, {2003, 8, 16}}, Step{{2004, 3, 1}, -1, {2004, 2, 29}},
-        Step{{2003, 3, 1}, -1, {2003, 2, 28}}, Step{{2000, 3, 1}, -1, {2000, 2, 29}},
+       {Step{{2004, 3, 1}, -1, {2004, 2, 29}}, Step{{2000, 3, 1}, -1, {2000, 2, 29}},
         Step{{1900, 3, 1}, -1, {1900, 2, 28}}, Step{{2027, 1, 1}, -1, {2026, 12, 31}},
-        Step{{2024, 12, 31}, -365, {2024, 1, 1}}, Step{{1970, 1, 1}, -1, {1969, 12, 31}},
-        Step{{2026, 12, 7}, 0, {2026, 12, 7}}}) {
+        Step{{2003, 10, 5}, -50, {2003, 8, 16}}, Step{{1970, 1, 1}, -1, {1969, 12, 31}}}) {
     EXPECT_EQ(addDays(s.from, s.days), s.expected) << formatYyyymmdd(s.from) << " " << s.days;
   }
   for (std::int64_t day = -200000; day <= 200000; day += 97) {
     EXPECT_EQ(daysFromCivil(civilFromDays(day)), day);
   }
-}
-
-TEST(DateTest, FolderNameIsZeroPaddedYyyymmdd) {
-  EXPECT_EQ(formatYyyymmdd({2003, 10, 5}), "20031005");
-  EXPECT_EQ(formatYyyymmdd({987, 1, 9}), "09870109");
+  EXPECT_EQ(formatYyyymmdd({987, 1, 9}), "09870109") << "folder names are zero-padded";
 }
 
 TEST(ErrorTest, ErrnoMapsToTheDocumentedNumbersAndNamesThePath) {

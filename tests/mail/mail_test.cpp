@@ -1,5 +1,5 @@
-// The message as it goes on the wire, and the real mail component, the Mailer and
-// SendNotification against an aiosmtpd sink on loopback.
+// The Mailer over a recording component; the message as it goes on the wire; the real mail
+// component, the Mailer and SendNotification against an aiosmtpd sink on loopback.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "common/error.h"
+#include "config/backup_settings.h"
 #include "mail/curl_smtp_component.h"
 #include "mail/internet_message.h"
 #include "mail/mailer.h"
+#include "mail/smtp_component.h"
+#include "process/locale_format.h"
 #include "run/run_module.h"
 #include "run/send_notification.h"
 #include "support/fakes.h"
@@ -24,18 +27,129 @@
 namespace quillfen {
 namespace {
 
+using test::CallLog;
 using test::SmtpSink;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+
+auto raises(int number, const std::string& text) {
+  return ::testing::Throws<Error>(
+      ::testing::AllOf(::testing::Property(&Error::number, number),
+                       ::testing::Property(&Error::description, HasSubstr(text))));
+}
+
+// The frame the Mailer puts above the report, its first two lines ended by `lineEnd`.
+std::string framed(const std::string& time, const std::string& report,
+                   const std::string& lineEnd = "\r\n") {
+  return "This is an automated message sent by Quillfen. " + lineEnd + time + lineEnd +
+         std::string(80, '_') + "\n\n" + report;
+}
+
+// Writes every call into a log, "<instance>: <call> <value>", and fails the call named in
+// `failing` with error 36421.
+struct RecordingComponent final : SmtpComponent {
+  RecordingComponent(CallLog& log, int instance, std::string failing)
+      : log(log), prefix(std::to_string(instance) + ": "), failing(std::move(failing)) {}
+  SmtpStatus record(const std::string& call, const std::string& value = "") {
+    log.push_back(prefix + call + (value.empty() ? "" : " " + value));
+    return call == failing ? SmtpStatus{36421, "421 closing: " + call} : SmtpStatus::success();
+  }
+
+  SmtpStatus newMessage() override { return record("newMessage"); }
+  SmtpStatus setSender(const std::string& v) override { return record("sender", v); }
+  SmtpStatus setRecipient(const std::string& v) override { return record("recipient", v); }
+  SmtpStatus setDateText(const std::string& v) override { return record("date", v); }
+  SmtpStatus setSubject(const std::string& v) override { return record("subject", v); }
+  SmtpStatus setMessageText(const std::string& v) override { return record("text", v); }
+  SmtpStatus setServer(const std::string& v) override { return record("server", v); }
+  SmtpStatus setPort(std::int32_t v) override { return record("port", std::to_string(v)); }
+  SmtpStatus resultValue(std::int32_t& r) override { return r = 250, record("result"); }
+  SmtpStatus send() override { return record("send"); }
+
+  CallLog& log;
+  const std::string prefix, failing;
+};
+
+struct MailerTest : ::testing::Test {
+  Mailer::ComponentFactory factory(std::string failing = {}) {
+    return
+        [this, failing] { return std::make_unique<RecordingComponent>(log, ++instances, failing); };
+  }
+
+  CallLog log;
+  int instances = 0;
+  BackupSettings settings;
+  test::FakeClock clock;  // 5 October 2003, 2:15:03
+  LocaleFormat format = LocaleFormat::posix();
+};
+
+TEST_F(MailerTest, ClearFillsTheMessageFromTheSettingsAsTheyStandAtEachCall) {
+  settings.MailServer = "mail.example.test";
+  settings.MailPort = 2525;
+  settings.MailSubject = "Quillfen Backup Report";
+  settings.MailFrom = "Ops <ops@example.test>";
+  Mailer mailer(factory(), settings, clock, format);
+  settings.MailServer = "other.example.test";
+  clock.set({{2003, 12, 5}, 21, 7, 33});
+  mailer.Clear();
+  const std::string rest[] = {"1: port 2525", "1: subject Quillfen Backup Report",
+                              "1: sender Ops <ops@example.test>"};
+  EXPECT_EQ(log,
+            (CallLog{"1: newMessage", "1: date 10/5/2003 2:15:03 AM", "1: server mail.example.test",
+                     rest[0], rest[1], rest[2], "1: newMessage", "1: date 12/5/2003 9:07:33 PM",
+                     "1: server other.example.test", rest[0], rest[1], rest[2]}));
+}
+
+TEST_F(MailerTest, EachMailerUsesItsOwnInstanceAndSendReturnsTheResultValue) {
+  Mailer first(factory(), settings, clock, format);
+  Mailer second(factory(), settings, clock, format);
+  log.clear();
+  second.SendTo("a@example.test");
+  first.From("b@example.test");
+  EXPECT_EQ(second.Send(), 250);
+  EXPECT_THAT(log, ElementsAre("2: recipient a@example.test", "1: sender b@example.test", "2: send",
+                               "2: result"));
+}
+
+TEST_F(MailerTest, CreationRaisesNothingAndTheFirstUseRaisesWhatWentWrong) {
+  auto missing = []() -> std::unique_ptr<SmtpComponent> {
+    throw Error(errc::kMailTransportOther, "libcurl cannot start");
+  };
+  std::optional<Mailer> mailer;
+  ASSERT_NO_THROW(mailer.emplace(missing, settings, clock, format));
+  EXPECT_THAT([&] { mailer->SendTo("a@example.test"); },
+              raises(errc::kObjectNotSet, "libcurl cannot start"));
+  EXPECT_THROW(mailer->Send(), Error);
+
+  Mailer sending(factory("send"), settings, clock, format);
+  log.clear();
+  EXPECT_THAT([&] { sending.Send(); }, raises(36421, "421 closing: send"));
+  EXPECT_THAT(log, ElementsAre("1: send")) << "a failing send reads no result";
+}
+
+TEST_F(MailerTest, TheReportGoesUnderTheFrameWithTheTimeOfTheBodyCall) {
+  struct Case {
+    DateTime when;
+    const char* time;
+    const char* report;
+  };
+  Mailer mailer(factory(), settings, clock, format);
+  for (const Case& c : {Case{{{2003, 12, 5}, 0, 5, 0}, "12/05/03 12:05 AM", "line 1\nline 2\n"},
+                        Case{{{2003, 12, 5}, 12, 30, 59}, "12/05/03 12:30 PM", "x"},
+                        Case{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM", ""}}) {
+    clock.set(c.when);
+    mailer.Body(c.report);
+    EXPECT_EQ(log.back(), "1: text " + framed(c.time, c.report));
+  }
+}
 
 // Short enough to keep the tests quick, long enough for a loaded machine.
 constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::seconds(2)};
 
 // The body as a mail reader shows it: the frame's CR LF are line ends like the report's LF.
 std::string readerBody(const std::string& report) {
-  return "This is an automated message sent by Quillfen. \n10/05/03 2:15 AM\n" +
-         std::string(80, '_') + "\n\n" + report;
+  return framed("10/05/03 2:15 AM", report, "\n");
 }
 
 // 5 December 2003, 21:07:33 UTC, as the header shows it with TZ set to `zone`.

@@ -1,0 +1,215 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "common/date.h"
+#include "support/child_process.h"
+#include "support/ftp_server.h"
+#include "support/smtp_sink.h"
+#include "support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// The built executable, copied into `folder` so that it finds its Config.ini there, started in
+// console mode with its standard streams on pipes (none of them a terminal).
+std::unique_ptr<ChildProcess> startProgram(const fs::path& folder,
+                                           const std::vector<std::string>& arguments = {}) {
+  const fs::path executable = folder / "quillfen";
+  fs::copy_file(QUILLFEN_EXECUTABLE, executable, fs::copy_options::skip_existing);
+  setenv("QUILLFEN_UI", "console", 1);  // inherited by the program
+  std::vector<std::string> argv{executable.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  auto program = std::make_unique<ChildProcess>(argv, true);
+  program->closeInput();
+  return program;
+}
+
+struct ProgramResult {
+  int exitCode = -1;  // -1 when killed at the deadline or by a signal
+  std::string out, err;
+};
+
+ProgramResult runProgram(const fs::path& folder, const std::vector<std::string>& arguments = {}) {
+  const auto program = startProgram(folder, arguments);
+  const int exitCode = program->wait(std::chrono::seconds(90));
+  return {exitCode, program->output(), program->errors()};
+}
+
+// The name of the dated backup folder of `daysAgo` days before today, by the local clock.
+std::string datedFolderName(int daysAgo = 0) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return formatYyyymmdd(
+      addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
+}
+
+// Config.ini in `home` for a run from `sourceKeys` into `destination`, expiring after 30 days
+// and mailing to two recipients through the SMTP server on `mailPort`.
+void writeRunConfig(const fs::path& home, const std::string& sourceKeys,
+                    const fs::path& destination, int mailPort) {
+  std::ofstream(home / "Config.ini")
+      << "[Quillfen]\n"
+      << sourceKeys << "DestinationFolder=" << destination.string()
+      << "\nDaysTillExpiration=30\nMailServer=127.0.0.1\nMailPort=" << mailPort
+      << "\nMailFrom=Quillfen <quillfen@example.com>\n"
+         "MailTo=ops@example.com;backup@example.com\nMailSubject=Quillfen Backup Report\n";
+}
+
+// Checks the frame of a mailed body and returns the report inside it.
+std::string reportUnderFrame(const std::string& body) {
+  const std::regex frame(
+      "This is an automated message sent by Quillfen\\. \n"
+      "\\d\\d/\\d\\d/\\d\\d \\d{1,2}:\\d\\d (AM|PM)\n_{80}\n\n");
+  std::smatch found;
+  const bool framed = std::regex_search(body, found, frame, std::regex_constants::match_continuous);
+  EXPECT_TRUE(framed) << body;
+  return framed ? found.suffix().str() : "";
+}
+
+// Each case ends before a run, so today's folder never appears: a first start without
+// Config.ini, which writes the template beside the executable, and each switch. The messages'
+// texts and the settings' own exit codes have unit tests.
+TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
+  const struct {
+    const char* argument;  // none: the first start
+    int exitCode;
+    const char* message;
+  } cases[] = {{nullptr, 2, "Please enter the correct configuration data"},
+               {"/config", 0, "edit the configuration file"},
+               {"--help", 0, "Exit codes"},
+               {"--version", 0, "3.2"}};
+  for (const auto& c : cases) {
+    TempDir home;
+    const fs::path dest = home.path() / "dest";
+    std::vector<std::string> arguments;
+    if (c.argument) {
+      writeRunConfig(home.path(), "NetworkPath=/srv\n", dest, 25);
+      arguments.push_back(c.argument);
+    }
+    const ProgramResult result = runProgram(home.path(), arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.message << result.err;
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.message));
+    EXPECT_THAT(readFile(home.path() / "Config.ini"), HasSubstr("\nDestinationFolder="));
+    EXPECT_FALSE(fs::exists(dest)) << c.message;
+  }
+}
+
+// A source behind a loopback FTP server or in a local folder, a destination with backups of 29,
+// 30, 50 and 51 days ago, and the program beside its Config.ini.
+class RunE2eTest : public ::testing::Test {
+ protected:
+  RunE2eTest() {
+    for (int days : {29, 30, 50, 51}) fs::create_directories(dest.path() / datedFolderName(days));
+  }
+  bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
+  bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
+  fs::path today() const { return dest.path() / datedFolderName(); }
+  void configureFtp(const std::string& password) {
+    const std::string keys = "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\n";
+    writeRunConfig(home.path(), keys + "FtpPassword=" + password + "\n", dest.path(), sink.port());
+  }
+
+  TempDir remote, dest, home;
+  FtpServer ftp{remote.path(), "backup", "secret"};
+  SmtpSink sink;
+};
+
+TEST_F(RunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheReport) {
+  remote.write("notes.txt", std::string(5000, 'n'));
+  remote.write("with blanks.txt", "blank\r\nname\n");
+  remote.write("\xC3\xBCnicode.bin", std::string(1048576, '\x01'));
+  remote.write("sub/inner.txt", "not fetched");
+  configureFtp("secret");
+
+  const ProgramResult result = runProgram(home.path());
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out + result.err, "");
+  EXPECT_EQ(ftp.logins(), 1);
+  for (const char* name : {"notes.txt", "with blanks.txt", "\xC3\xBCnicode.bin"}) {
+    EXPECT_EQ(readFile(today() / name), readFile(remote.path() / name)) << name;
+  }
+  EXPECT_TRUE(prunedTheExpired());
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_THAT(messages[0].rcptTos, ElementsAre("ops@example.com"));
+  EXPECT_THAT(messages[1].rcptTos, ElementsAre("backup@example.com"));
+  const std::string report = reportUnderFrame(messages[0].body);
+  EXPECT_EQ(reportUnderFrame(messages[1].body), report);
+  // The subfolder is neither fetched nor counted: three files.
+  std::smatch parts;
+  EXPECT_TRUE(std::regex_match(
+      report, parts,
+      std::regex("QUILLFEN BACKUP ACTIVITY - [^\n]+\n\nDownloading 3 files\\.\\.\\.\n\n"
+                 "3 files downloaded to '([^']+)':\n([^\n]+  \\(\\d+(,\\d{3})* KB\\)\n){3}"
+                 "\n1,029 KB total downloaded - [^\n]+\n\nDELETING OLD BACKUPS\\.\\.\\.\n"
+                 "(Deleting folder: [^\n]+\n){2}\\.\\.\\. DONE\n\n"
+                 "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?")))
+      << report;
+  EXPECT_EQ(parts[1], today().string());
+}
+
+TEST_F(RunE2eTest, RefusedFtpLoginIsReportedKeepsOldBackupsAndEndsIncomplete) {
+  configureFtp("wrong");
+
+  const ProgramResult result = runProgram(home.path());
+
+  EXPECT_EQ(result.exitCode, 4) << result.err;
+  EXPECT_TRUE(kept(30) && kept(50));
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  const std::string report = reportUnderFrame(messages[0].body);
+  EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: "));
+  EXPECT_THAT(report, HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n"));
+}
+
+TEST_F(RunE2eTest, InterruptDuringTheFetchCancelsWithoutPruningOrMail) {
+  for (int i = 0; i < 600; ++i) remote.write("file" + std::to_string(i) + ".dat", "data");
+  configureFtp("secret");
+
+  const auto program = startProgram(home.path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (program->running() && std::chrono::steady_clock::now() < deadline &&
+         (!fs::exists(today()) || fs::is_empty(today()))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  program->signal(SIGINT);
+  EXPECT_EQ(program->wait(std::chrono::seconds(90)), 3) << program->errors();
+  const auto fetched = std::distance(fs::directory_iterator(today()), fs::directory_iterator());
+  EXPECT_TRUE(fetched >= 1 && fetched < 600) << fetched;
+  EXPECT_TRUE(kept(30) && kept(50));
+  EXPECT_TRUE(sink.messages().empty());
+}
+
+// A local source in the real executable, its pruning, and a mail server that refuses the report.
+// Which files are copied, and with which times, has unit tests, as has the same-day rerun.
+TEST_F(RunE2eTest, LocalRunCopiesAndPrunesThenARefusedMailEndsItWithAnError) {
+  remote.write("notes.txt", std::string(5000, 'n'));
+  remote.write("with blanks.doc", "blank name");
+  SmtpSink refusing(SmtpSink::Mode::RefuseAll);
+  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "/\n", dest.path(), refusing.port());
+
+  const ProgramResult result = runProgram(home.path());
+
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, HasSubstr("Error 36554"));
+  EXPECT_EQ(readFile(today() / "with blanks.doc"), "blank name");
+  EXPECT_EQ(readFile(today() / "notes.txt"), std::string(5000, 'n'));
+  EXPECT_TRUE(prunedTheExpired());
+}
+
+}  // namespace
+}  // namespace quillfen::test

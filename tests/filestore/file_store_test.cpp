@@ -1,0 +1,337 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "common/error.h"
+#include "config/backup_settings.h"
+#include "filestore/io.h"
+#include "filestore/posix_file_system.h"
+#include "process/locale_format.h"
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+
+namespace quillfen {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using ::testing::HasSubstr;
+
+auto raises(int number) {
+  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
+}
+
+// A temporary folder and the real file system.
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  std::string in(const std::string& name) const { return dir.str() + "/" + name; }
+  std::set<std::string> namesIn(const std::string& folder = "") const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(in(folder))) {
+      names.insert(entry.path().filename());
+    }
+    return names;
+  }
+
+  test::TempDir dir;
+  PosixFileSystem fileSystem;
+};
+
+TEST_F(PosixFileSystemTest, ExistenceTestsTellFilesFromFoldersAndDeletingALinkSparesItsTarget) {
+  dir.write("a.txt", "abc");
+  dir.write("sub/keep.txt", "keep");
+  fs::create_symlink(in("a.txt"), in("link.txt"));
+  fs::create_directory_symlink(in("sub"), in("link-to-sub"));
+  fs::create_symlink(in("gone"), in("dangling"));
+  ASSERT_EQ(::mkfifo(in("pipe").c_str(), 0644), 0);
+  const struct {
+    const char* name;
+    bool file, folder;
+  } cases[] = {{"a.txt", true, false},       {"sub", false, true},       {"link.txt", true, false},
+               {"link-to-sub", false, true}, {"dangling", false, false}, {"pipe", false, false},
+               {"missing", false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(fileSystem.fileExists(in(c.name)), c.file) << c.name;
+    EXPECT_EQ(fileSystem.folderExists(in(c.name)), c.folder) << c.name;
+  }
+
+  fs::create_directory(in("backup"));
+  fs::create_directory_symlink(in("sub"), in("backup/inner-link"));
+  fileSystem.deleteFolder(in("backup"), true);
+  fileSystem.deleteFolder(in("link-to-sub"), true);
+  EXPECT_FALSE(fs::exists(in("backup")) || fs::exists(fs::symlink_status(in("link-to-sub"))));
+  EXPECT_EQ(readFile(in("sub/keep.txt")), "keep");
+}
+
+// What `df` reports for the file system holding `path`: its mount point and the free bytes
+// (size less used, the superuser's reserve included).
+std::pair<std::string, std::uint64_t> dfFigures(const std::string& path) {
+  FILE* pipe = ::popen(
+      ("timeout 10 df -B1 --output=size,used,target '" + path + "' | tail -n 1").c_str(), "r");
+  char line[4096] = {}, target[4096] = {};
+  const bool read = pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr;
+  if (pipe != nullptr) ::pclose(pipe);
+  unsigned long long size = 0, used = 0;
+  if (!read || std::sscanf(line, "%llu %llu %4095[^\n]", &size, &used, target) != 3) return {};
+  return {target, size - used};
+}
+
+TEST_F(PosixFileSystemTest, DriveIsTheMountPointWithTheWholeFreeSpace) {
+  // /dev/shm is a file system of its own on most machines.
+  for (const std::string& path : {dir.str(), std::string("/"), std::string("/dev/shm")}) {
+    if (!fs::is_directory(path)) continue;
+    const auto [mountPoint, freeBytes] = dfFigures(path);
+    ASSERT_FALSE(mountPoint.empty()) << "df failed for " << path;
+    const DriveInfo drive = fileSystem.getDrive(path);
+    EXPECT_EQ(drive.letter, mountPoint) << path;
+    // Others write to the same disk meanwhile; the reserve that tells the two figures apart is
+    // far larger than this.
+    const std::uint64_t tolerance = std::uint64_t{64} << 20;
+    EXPECT_LE(drive.freeSpace, freeBytes + tolerance) << path;
+    EXPECT_GE(drive.freeSpace + tolerance, freeBytes) << path;
+  }
+}
+
+TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameKeepingItsPermissionBits) {
+  const std::string content(3 * 1024 * 1024 + 17, 'q');
+  // Set-ID bits would hand the copier's rights to the file's users.
+  for (const auto& [sourceMode, copiedMode] :
+       {std::pair{0640, 0640}, {0444, 0444}, {04755, 0755}}) {
+    const fs::path file = dir.write("source/data.bin", content);
+    ::chmod(file.c_str(), sourceMode);
+    ::chmod(dir.write("target/data.bin", "old contents").c_str(), 0444);
+
+    fileSystem.copyFile(file.string(), in("target/"), true);
+
+    EXPECT_EQ(namesIn("target"), std::set<std::string>{"data.bin"});
+    EXPECT_EQ(readFile(in("target/data.bin")), content);
+    struct stat status {};
+    ASSERT_EQ(::stat(in("target/data.bin").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, static_cast<mode_t>(copiedMode));
+    fs::remove(file);
+  }
+}
+
+// Lowers the largest file this process may write, as a full disk would stop a copy midway.
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit lowered{bytes, saved.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+  }
+  void (*handler)(int);
+  rlimit saved{};
+};
+
+// Each failure tells what went wrong by number, names a missing path and leaves the
+// destination of a copy exactly as it was.
+TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
+  const std::string file = dir.write("source/present.txt", std::string(1024 * 1024, 'n')).string();
+  ASSERT_EQ(::mkfifo(in("source/pipe").c_str(), 0644), 0);
+  dir.write("target/keep.txt", "kept");
+  dir.write("target/present.txt", "old");
+  const std::string target = in("target/"), missing = in("missing");
+  const auto copy = [&](const std::string& from, const std::string& to, bool overwrite = true) {
+    return [=, this] { fileSystem.copyFile(from, to, overwrite); };
+  };
+  const struct {
+    std::function<void()> call;
+    int number;
+    std::string named = "";  // the path the description names
+    rlim_t sizeLimit = RLIM_INFINITY;
+  } cases[] = {
+      {[&] { fileSystem.deleteFolder(missing, true); }, errc::kPathNotFound, missing},
+      {[&] { fileSystem.folderFiles(missing); }, errc::kPathNotFound, missing},
+      {[&] { fileSystem.folderFiles(file); }, errc::kPathNotFound, file},
+      {copy(in("source/missing.txt"), target), errc::kFileNotFound},
+      {copy(in("source/pipe"), target), errc::kPathFileAccess},
+      {copy("/proc/self/mem", target), errc::kDeviceIo},  // every read fails, root's too
+      {copy(file, target + "missing/"), errc::kPathNotFound},
+      {copy(file, target + "keep.txt/"), errc::kPathNotFound},
+      {copy(file, target, false), errc::kFileExists},
+      {copy(file, target), errc::kDiskFull, "", 64 * 1024},  // stopped midway
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const FileSizeLimit limit(cases[i].sizeLimit);
+    EXPECT_THAT(cases[i].call,
+                ::testing::Throws<Error>(::testing::AllOf(
+                    ::testing::Property(&Error::number, cases[i].number),
+                    ::testing::Property(&Error::description, HasSubstr("'" + cases[i].named)))))
+        << i;
+    EXPECT_EQ(namesIn("target"), (std::set<std::string>{"keep.txt", "present.txt"})) << i;
+    EXPECT_EQ(readFile(in("target/present.txt")), "old") << i;
+  }
+}
+
+// An IO over the real file system and the same folder as its destination, with the clock at
+// 5 October 2003 2:15:03 AM.
+class IoTest : public PosixFileSystemTest {
+ protected:
+  IoTest() { settings.DestinationFolder = dir.str(); }
+  void makeBackup(const std::string& name) { dir.write(name + "/file.txt", "backup"); }
+  void prune(Date today = {2003, 10, 5}) { io.DeleteOldBackups(today, "yyyymmdd", false); }
+  // The report up to the free-space line, which depends on the machine.
+  std::string beforeFreeSpace() const {
+    return report.substr(0, report.find("Free space remaining on '"));
+  }
+
+  BackupSettings settings;
+  std::string report;
+  test::FakeClock clock;
+  LocaleFormat format = LocaleFormat::posix();
+  IO io{std::make_unique<PosixFileSystem>(), settings, report, clock, format};
+};
+
+TEST_F(IoTest, FolderOperationsKeepWhatExistsIgnoreWhatDoesNotAndRemoveReadOnlyEntries) {
+  dir.write("today/file.txt", "kept");
+  io.MakeFolder(in("today"));
+  EXPECT_EQ(readFile(in("today/file.txt")), "kept");
+
+  dir.write("a file", "x");
+  fs::create_directory(in("a folder"));
+  io.DeleteFolder(in("missing"));
+  io.DeleteFile(in("missing"));
+  io.DeleteFolder(in("a file"));
+  io.DeleteFile(in("a folder"));
+  EXPECT_EQ(namesIn(), (std::set<std::string>{"a file", "a folder", "today"}));
+
+  for (const char* file :
+       {"old/ro.txt", "old/locked/a.txt", "old/locked/closed/b.txt", "loose.txt"}) {
+    ::chmod(dir.write(file, "data").c_str(), 0444);
+  }
+  for (const auto& [folder, mode] :
+       {std::pair{"old/locked/closed", 0}, {"old/locked", 0555}, {"old", 0555}}) {
+    ::chmod(in(folder).c_str(), mode);
+  }
+  io.DeleteFolder(in("old"));
+  io.DeleteFile(in("loose.txt"));
+  EXPECT_EQ(namesIn(), (std::set<std::string>{"a file", "a folder", "today"}));
+}
+
+TEST_F(IoTest, FailuresCarryTheirNumberAndLeaveTheReportAsFarAsItGot) {
+  EXPECT_THAT([&] { io.MakeFolder(in("missing/today")); }, raises(errc::kPathNotFound));
+  EXPECT_THAT([&] { io.ReadFolderInfo(in("missing"), report); }, raises(errc::kPathNotFound));
+  EXPECT_EQ(report, "");
+  for (const std::int32_t days : {4'000'000, INT_MAX}) {  // beyond the calendar
+    settings.DaysTillExpiration = days;
+    report.clear();
+    EXPECT_THAT([&] { prune(); }, raises(errc::kInvalidArgument)) << days;
+    EXPECT_EQ(report, "DELETING OLD BACKUPS...\n") << days;
+  }
+  settings.DaysTillExpiration = 30;
+  settings.DestinationFolder = in("gone");
+  report.clear();
+  EXPECT_THAT([&] { prune(); }, raises(errc::kDeviceUnavailable));
+  EXPECT_EQ(report, "DELETING OLD BACKUPS...\n   ... no expired backups found.\n... DONE\n\n");
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// The inventory goes after what the report held. Its file lines come in the file system's own
+// order; the total, 1,073,757,967 bytes, counts the subfolder's 4,096 too.
+TEST_F(IoTest, InventoryListsEachFileInRoundedKilobytesAndTotalsSubfoldersToo) {
+  std::multiset<std::string> expected = {"data.mdb  (1,048,576 KB)", "alias.txt  (5 KB)"};
+  const struct {
+    const char* name;
+    std::size_t size;
+    const char* kb;
+  } files[] = {{"half less.txt", 511, "0"},
+               {"half.txt", 512, "1"},
+               {"notes.txt", 5000, "5"},
+               {".hidden", 1024, "1"}};
+  for (const auto& f : files) {
+    dir.write(std::string("day/") + f.name, std::string(f.size, 'x'));
+    expected.insert(f.name + std::string("  (") + f.kb + " KB)");
+  }
+  for (int i = 0; i < 1500; ++i) {  // the count is never grouped
+    std::ofstream(in("day/n" + std::to_string(i))).close();
+    expected.insert("n" + std::to_string(i) + "  (0 KB)");
+  }
+  std::ofstream(in("day/data.mdb")).close();
+  fs::resize_file(in("day/data.mdb"), std::uintmax_t{1} << 30);
+  dir.write("day/sub/inner.bin", std::string(4096, 'y'));
+  // A link counts as what it points to; a linked folder is not entered, or it would count twice.
+  fs::create_symlink(in("day/notes.txt"), in("day/alias.txt"));
+  fs::create_directory_symlink(in("day/sub"), in("day/sub-link"));
+  ASSERT_EQ(::mkfifo(in("day/pipe").c_str(), 0644), 0);
+  report = "QUILLFEN BACKUP ACTIVITY - earlier text\n\n";
+  io.ReadFolderInfo(in("day"), report);
+
+  const std::string header = "1506 files downloaded to '" + in("day") + "':";
+  const std::string total = "1,048,592 KB total downloaded - 10/5/2003 2:15:03 AM";
+  EXPECT_TRUE(report.starts_with("QUILLFEN BACKUP ACTIVITY - earlier text\n\n" + header + "\n") &&
+              report.ends_with("\n\n" + total + "\n\n"));
+  std::multiset<std::string> lines;
+  std::istringstream text(report);
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  expected.insert({"QUILLFEN BACKUP ACTIVITY - earlier text", "", header, "", total, ""});
+  EXPECT_EQ(lines, expected);
+}
+
+TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirst) {
+  settings.DaysTillExpiration = 30;
+  for (const char* name :
+       {"20031005", "20030906", "20030905", "20030831", "20030816", "20030815"}) {
+    makeBackup(name);
+  }
+  prune();
+  EXPECT_EQ(beforeFreeSpace(), "DELETING OLD BACKUPS...\nDeleting folder: " + in("20030905") +
+                                   "\nDeleting folder: " + in("20030831") +
+                                   "\nDeleting folder: " + in("20030816") + "\n... DONE\n\n");
+  EXPECT_EQ(namesIn(), (std::set<std::string>{"20031005", "20030906", "20030815"}));
+}
+
+// Each case deletes DaysTillExpiration and DaysTillExpiration + 20 days back and keeps the days
+// one younger and one older than those; today's and later folders stay whatever the setting.
+TEST_F(IoTest, PruningCountsCalendarDaysAndNeverDeletesTodaysOrLaterFolders) {
+  const struct {
+    Date today;
+    std::int32_t daysTillExpiration;
+    std::set<std::string> deleted, kept;
+  } cases[] = {
+      {{2004, 3, 1}, 1, {"20040229", "20040209"}, {"20040301", "20040208"}},
+      {{2004, 1, 10}, 10, {"20031231", "20031211"}, {"20040101", "20031210"}},
+      {{2004, 10, 5}, 365, {"20031006", "20030916"}, {"20031007", "20030915"}},
+      {{2003, 10, 5}, 0, {"20030915"}, {"20031005", "20031006", "20030914"}},
+      {{2003, 10, 5}, -19, {"20031004"}, {"20031005", "20031006"}},
+  };
+  for (const auto& c : cases) {
+    settings.DaysTillExpiration = c.daysTillExpiration;
+    for (const auto& name : c.deleted) makeBackup(name);
+    for (const auto& name : c.kept) makeBackup(name);
+    prune(c.today);
+    EXPECT_EQ(namesIn(), c.kept) << c.daysTillExpiration << " days before " << *c.kept.begin();
+    for (const auto& name : c.kept) fs::remove_all(in(name));
+  }
+}
+
+TEST_F(IoTest, PruningWithoutExpiredDatedFoldersSaysSoAndEndsWithTheFreeSpace) {
+  settings.DaysTillExpiration = 30;
+  for (const char* name : {"20031005", "2003-09-05", "20030905.old", "200309050", "0030905"}) {
+    makeBackup(name);
+  }
+  dir.write("20030905", "a file of a candidate's name");
+  prune();
+  EXPECT_EQ(beforeFreeSpace(),
+            "DELETING OLD BACKUPS...\n   ... no expired backups found.\n... DONE\n\n");
+  const std::regex freeSpace("Free space remaining on '" + fileSystem.getDrive(dir.str()).letter +
+                             "' drive: [1-9][0-9]{0,2}(,[0-9]{3})* KB");
+  EXPECT_TRUE(std::regex_match(report.substr(beforeFreeSpace().size()), freeSpace)) << report;
+  EXPECT_EQ(namesIn().size(), 6u);
+}
+
+}  // namespace
+}  // namespace quillfen
