@@ -9,7 +9,7 @@ import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 import loopback
@@ -42,10 +42,15 @@ def make_handler(args):
 
     hidden = ("MLSD", "MLST") if args.no_mlsd else ()
 
+    class Trickle(ThrottledDTPHandler):
+        write_limit = args.bytes_per_second
+
     class Handler(FTPHandler):
         abstracted_fs = FailingFS
         auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
-        use_sendfile = not args.fail_file  # sendfile() would bypass the failing file
+        # sendfile() would bypass the failing file and the throttle
+        use_sendfile = not args.fail_file and not args.bytes_per_second
+        dtp_handler = Trickle if args.bytes_per_second else FTPHandler.dtp_handler
         proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in hidden}
 
         def on_connect(self):
@@ -69,6 +74,7 @@ def main():
     parser.add_argument("--fail-file", help="name of a file whose download breaks off")
     parser.add_argument("--fail-after", type=int, default=65536)
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--bytes-per-second", type=int, default=0, help="downloads trickle")
     parser.add_argument("--lifetime", type=float, default=300.0)
     args = parser.parse_args()
     loopback.end_with_input_or_after(args.lifetime)

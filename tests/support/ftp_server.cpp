@@ -17,6 +17,9 @@ std::vector<std::string> serverArguments(const std::filesystem::path& root, cons
       "--password",           password, "--stats", stats.string()};
   if (!options.offerMlsd) args.push_back("--no-mlsd");
   if (options.silent) args.push_back("--silent");
+  if (options.bytesPerSecond > 0) {
+    args.insert(args.end(), {"--bytes-per-second", std::to_string(options.bytesPerSecond)});
+  }
   if (!options.failingFile.empty()) {
     args.insert(args.end(), {"--fail-file", options.failingFile, "--fail-after",
                              std::to_string(options.failAfterBytes)});

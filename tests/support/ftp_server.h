@@ -14,7 +14,14 @@ struct FtpServerOptions {
   bool offerMlsd = true;    // false: the server knows LIST only
   std::string failingFile;  // a file name whose download breaks off
   std::size_t failAfterBytes = 65536;
-  bool silent = false;  // accept connections and never answer
+  bool silent = false;             // accept connections and never answer
+  std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
+
+  static FtpServerOptions trickling(std::size_t bytesPerSecond) {
+    FtpServerOptions options;
+    options.bytesPerSecond = bytesPerSecond;
+    return options;
+  }
 };
 
 // A pyftpdlib server on 127.0.0.1 and a free port, serving `root` to one user with read
