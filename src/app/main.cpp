@@ -47,10 +47,12 @@ Front end: the window when a display is available, otherwise the terminal (Ctrl-
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
 standard error is not a terminal, a successful run prints nothing.
 
+Any other argument is refused before anything is touched (exit code 2).
+
 Exit codes:
   0  the run completed (also /config, --help, --version)
   1  an error ended the run; its number and description were reported
-  2  no run: Config.ini was missing or its settings are invalid
+  2  no run: Config.ini was missing, its settings are invalid, or an argument is unknown
   3  the run was cancelled
   4  the run completed, but the listing or some files could not be fetched; old backups kept
 
@@ -58,6 +60,10 @@ Scheduling: run a copy that has its own Config.ini, once a day, e.g. the cron li
   0 2 * * * QUILLFEN_UI=console /home/me/backup/quillfen
 or a systemd timer (see quillfen.service and quillfen.timer in the examples).
 )";
+
+constexpr const char* kShortUsage =
+    "Usage: quillfen [/config | --help | --version]\n"
+    "Without an argument it performs one backup run; --help says more.\n";
 
 // The argument text after the program name, as one string.
 std::string commandLineOf(int argc, char** argv) {
@@ -80,6 +86,12 @@ int main(int argc, char** argv) {
   if (requested == "--version") {
     std::cout << kVersion << '\n';
     return quillfen::kExitCompleted;
+  }
+  // A run deletes today's folder and prunes: an argument meant for something else must not
+  // start one.
+  if (!requested.empty() && requested != "/config") {
+    std::cerr << "quillfen: unknown argument '" << requested << "'\n" << kShortUsage;
+    return quillfen::kExitConfiguration;
   }
 
   using namespace quillfen;

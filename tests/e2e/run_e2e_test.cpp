@@ -80,7 +80,8 @@ std::string reportUnderFrame(const std::string& body) {
 }
 
 // Each case ends before a run, so today's folder never appears: a first start without
-// Config.ini, which writes the template beside the executable, and each switch. The messages'
+// Config.ini, which writes the template beside the executable, each switch, and an argument
+// the program does not know. The messages'
 // texts and the settings' own exit codes have unit tests.
 TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
   const struct {
@@ -90,7 +91,8 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
   } cases[] = {{nullptr, 2, "Please enter the correct configuration data"},
                {"/config", 0, "edit the configuration file"},
                {"--help", 0, "Exit codes"},
-               {"--version", 0, "3.2"}};
+               {"--version", 0, "3.2"},
+               {"--dry-run", 2, "unknown argument '--dry-run'"}};
   for (const auto& c : cases) {
     TempDir home;
     const fs::path dest = home.path() / "dest";
