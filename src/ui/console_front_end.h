@@ -17,8 +17,10 @@ namespace quillfen {
 class ConsoleFrontEnd final : public FrontEnd {
  public:
   // `lineFd` is the descriptor behind `err`, for ending the live line when a second Ctrl-C
-  // ends the process; -1 when there is none to end.
-  ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns, int lineFd);
+  // ends the process; -1 when there is none to end. `reportOut` gets the finished report: the
+  // standard output when it is a terminal, otherwise nothing (null).
+  ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns, int lineFd,
+                  std::ostream* reportOut = nullptr);
   // A run that ended by an error never hid its window: the live line goes here at the latest,
   // so that the shell prompt does not start in the middle of it.
   ~ConsoleFrontEnd() override { window_.unload(); }
@@ -34,6 +36,7 @@ class ConsoleFrontEnd final : public FrontEnd {
   void showReport(const std::string& report) override;
 
  private:
+  std::ostream* reportOut_;
   ConsoleStatusLine line_;
   ConsoleSplashWindow window_{line_};
   ConsoleMessageBoxes messages_{line_};

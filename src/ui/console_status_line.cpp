@@ -25,10 +25,15 @@ void ConsoleStatusLine::erase() {
 }
 
 void ConsoleStatusLine::printAbove(const std::string& text) {
+  printAbove(text, out_);
+}
+
+void ConsoleStatusLine::printAbove(const std::string& text, std::ostream& target) {
   const std::string line = shown_;
   erase();
-  out_ << text << '\n';
   out_.flush();
+  target << text << '\n';
+  target.flush();
   draw(line);
 }
 

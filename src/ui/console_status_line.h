@@ -21,8 +21,10 @@ class ConsoleStatusLine {
   void draw(const std::string& text);
   // Removes the live line, leaving the cursor at the start of the empty line.
   void erase();
-  // Prints `text` and a line end above the live line, which is drawn again below it.
+  // Prints `text` and a line end above the live line, which is drawn again below it; `target`
+  // may be another stream on the same terminal.
   void printAbove(const std::string& text);
+  void printAbove(const std::string& text, std::ostream& target);
 
  private:
   void overwrite(const std::string& text);

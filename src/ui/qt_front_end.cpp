@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QByteArrayList>
+#include <iostream>
 
 #include "ui/ctrl_c_cancel_pump.h"
 #include "ui/qt_event_pump.h"
@@ -35,7 +36,10 @@ class QtFrontEnd final : public FrontEnd {
   MessageBoxes& messageBoxes() override { return messages_; }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return true; }
-  void showReport(const std::string&) override {}
+  // The window shows no report; a user who started it from a terminal reads it there.
+  void showReport(const std::string& report) override {
+    if (isatty(STDOUT_FILENO) == 1) std::cout << report << std::flush;
+  }
 
  private:
   std::unique_ptr<QApplication> application_;

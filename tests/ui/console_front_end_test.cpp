@@ -18,7 +18,9 @@ using Lines = std::vector<std::string>;
 // returns go back to the start of the line, line feeds open a new one, trailing blanks are
 // invisible.
 struct Console {
-  explicit Console(bool isTerminal, int columns = 80) : frontEnd(out, isTerminal, columns, -1) {}
+  // A terminal carries both standard streams; a pipe gets no report.
+  explicit Console(bool isTerminal, int columns = 80)
+      : frontEnd(out, isTerminal, columns, -1, isTerminal ? &out : nullptr) {}
   Lines screen() const {
     Lines lines(1);
     std::size_t column = 0;
