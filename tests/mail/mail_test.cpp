@@ -1,5 +1,5 @@
-// The Mailer over a recording component; the message as it goes on the wire; the real mail
-// component, the Mailer and SendNotification against an aiosmtpd sink on loopback.
+// The message as it goes on the wire; the real mail component, the Mailer and SendNotification
+// against an aiosmtpd sink on loopback.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,15 +10,13 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/error.h"
-#include "config/backup_settings.h"
 #include "mail/curl_smtp_component.h"
 #include "mail/internet_message.h"
-#include "mail/mailer.h"
 #include "mail/smtp_component.h"
-#include "process/locale_format.h"
 #include "run/run_module.h"
 #include "run/send_notification.h"
 #include "support/fakes.h"
@@ -27,129 +25,18 @@
 namespace quillfen {
 namespace {
 
-using test::CallLog;
 using test::SmtpSink;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-
-auto raises(int number, const std::string& text) {
-  return ::testing::Throws<Error>(
-      ::testing::AllOf(::testing::Property(&Error::number, number),
-                       ::testing::Property(&Error::description, HasSubstr(text))));
-}
-
-// The frame the Mailer puts above the report, its first two lines ended by `lineEnd`.
-std::string framed(const std::string& time, const std::string& report,
-                   const std::string& lineEnd = "\r\n") {
-  return "This is an automated message sent by Quillfen. " + lineEnd + time + lineEnd +
-         std::string(80, '_') + "\n\n" + report;
-}
-
-// Writes every call into a log, "<instance>: <call> <value>", and fails the call named in
-// `failing` with error 36421.
-struct RecordingComponent final : SmtpComponent {
-  RecordingComponent(CallLog& log, int instance, std::string failing)
-      : log(log), prefix(std::to_string(instance) + ": "), failing(std::move(failing)) {}
-  SmtpStatus record(const std::string& call, const std::string& value = "") {
-    log.push_back(prefix + call + (value.empty() ? "" : " " + value));
-    return call == failing ? SmtpStatus{36421, "421 closing: " + call} : SmtpStatus::success();
-  }
-
-  SmtpStatus newMessage() override { return record("newMessage"); }
-  SmtpStatus setSender(const std::string& v) override { return record("sender", v); }
-  SmtpStatus setRecipient(const std::string& v) override { return record("recipient", v); }
-  SmtpStatus setDateText(const std::string& v) override { return record("date", v); }
-  SmtpStatus setSubject(const std::string& v) override { return record("subject", v); }
-  SmtpStatus setMessageText(const std::string& v) override { return record("text", v); }
-  SmtpStatus setServer(const std::string& v) override { return record("server", v); }
-  SmtpStatus setPort(std::int32_t v) override { return record("port", std::to_string(v)); }
-  SmtpStatus resultValue(std::int32_t& r) override { return r = 250, record("result"); }
-  SmtpStatus send() override { return record("send"); }
-
-  CallLog& log;
-  const std::string prefix, failing;
-};
-
-struct MailerTest : ::testing::Test {
-  Mailer::ComponentFactory factory(std::string failing = {}) {
-    return
-        [this, failing] { return std::make_unique<RecordingComponent>(log, ++instances, failing); };
-  }
-
-  CallLog log;
-  int instances = 0;
-  BackupSettings settings;
-  test::FakeClock clock;  // 5 October 2003, 2:15:03
-  LocaleFormat format = LocaleFormat::posix();
-};
-
-TEST_F(MailerTest, ClearFillsTheMessageFromTheSettingsAsTheyStandAtEachCall) {
-  settings.MailServer = "mail.example.test";
-  settings.MailPort = 2525;
-  settings.MailSubject = "Quillfen Backup Report";
-  settings.MailFrom = "Ops <ops@example.test>";
-  Mailer mailer(factory(), settings, clock, format);
-  settings.MailServer = "other.example.test";
-  clock.set({{2003, 12, 5}, 21, 7, 33});
-  mailer.Clear();
-  const std::string rest[] = {"1: port 2525", "1: subject Quillfen Backup Report",
-                              "1: sender Ops <ops@example.test>"};
-  EXPECT_EQ(log,
-            (CallLog{"1: newMessage", "1: date 10/5/2003 2:15:03 AM", "1: server mail.example.test",
-                     rest[0], rest[1], rest[2], "1: newMessage", "1: date 12/5/2003 9:07:33 PM",
-                     "1: server other.example.test", rest[0], rest[1], rest[2]}));
-}
-
-TEST_F(MailerTest, EachMailerUsesItsOwnInstanceAndSendReturnsTheResultValue) {
-  Mailer first(factory(), settings, clock, format);
-  Mailer second(factory(), settings, clock, format);
-  log.clear();
-  second.SendTo("a@example.test");
-  first.From("b@example.test");
-  EXPECT_EQ(second.Send(), 250);
-  EXPECT_THAT(log, ElementsAre("2: recipient a@example.test", "1: sender b@example.test", "2: send",
-                               "2: result"));
-}
-
-TEST_F(MailerTest, CreationRaisesNothingAndTheFirstUseRaisesWhatWentWrong) {
-  auto missing = []() -> std::unique_ptr<SmtpComponent> {
-    throw Error(errc::kMailTransportOther, "libcurl cannot start");
-  };
-  std::optional<Mailer> mailer;
-  ASSERT_NO_THROW(mailer.emplace(missing, settings, clock, format));
-  EXPECT_THAT([&] { mailer->SendTo("a@example.test"); },
-              raises(errc::kObjectNotSet, "libcurl cannot start"));
-  EXPECT_THROW(mailer->Send(), Error);
-
-  Mailer sending(factory("send"), settings, clock, format);
-  log.clear();
-  EXPECT_THAT([&] { sending.Send(); }, raises(36421, "421 closing: send"));
-  EXPECT_THAT(log, ElementsAre("1: send")) << "a failing send reads no result";
-}
-
-TEST_F(MailerTest, TheReportGoesUnderTheFrameWithTheTimeOfTheBodyCall) {
-  struct Case {
-    DateTime when;
-    const char* time;
-    const char* report;
-  };
-  Mailer mailer(factory(), settings, clock, format);
-  for (const Case& c : {Case{{{2003, 12, 5}, 0, 5, 0}, "12/05/03 12:05 AM", "line 1\nline 2\n"},
-                        Case{{{2003, 12, 5}, 12, 30, 59}, "12/05/03 12:30 PM", "x"},
-                        Case{{{2003, 12, 5}, 21, 7, 33}, "12/05/03 9:07 PM", ""}}) {
-    clock.set(c.when);
-    mailer.Body(c.report);
-    EXPECT_EQ(log.back(), "1: text " + framed(c.time, c.report));
-  }
-}
 
 // Short enough to keep the tests quick, long enough for a loaded machine.
 constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::seconds(2)};
 
 // The body as a mail reader shows it: the frame's CR LF are line ends like the report's LF.
 std::string readerBody(const std::string& report) {
-  return framed("10/05/03 2:15 AM", report, "\n");
+  return "This is an automated message sent by Quillfen. \n10/05/03 2:15 AM\n" +
+         std::string(80, '_') + "\n\n" + report;
 }
 
 // 5 December 2003, 21:07:33 UTC, as the header shows it with TZ set to `zone`.
@@ -230,16 +117,21 @@ TEST_F(DeliveryTest, EveryAddressGetsItsOwnMessageInTheOrderWritten) {
   EXPECT_EQ(env.events.passes, 0) << "window events were processed while mailing";
 }
 
-TEST_F(DeliveryTest, SubjectAndBodyArriveIntact) {
-  const std::pair<std::string, std::string> texts[] = {
-      {"Report", ".\n.hidden\n..\nend.\n"},
+// Line breaks in the sender or the subject are dropped: they must add no header.
+TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
+  const std::tuple<std::string, std::string, std::string> texts[] = {
+      // the subject, the report, the subject received when not the one sent
+      {"Report", ".\n.hidden\n..\nend.\n", ""},
       {"Sicherung fertig \xE2\x80\x93 Gr\xC3\xB6\xC3\x9F"
        "e \xE2\x9C\x93 f\xC3\xBCr alle Ordner unter /srv/daten/\xC3\xA4rger",
-       "\xC3\x84rger.txt 12 KB\n.versteckt\n\xE6\x97\xA5\xE6\x9C\xAC.txt 1 KB\n"},
-      {std::string(2000, 's'), "before\n" + std::string(3000, 'x') + "\nafter\n"},
-      {"=?UTF-8?B?SGk=?= stays as written", "=41 stays too\n"}};
+       "\xC3\x84rger.txt 12 KB\n.versteckt\n\xE6\x97\xA5\xE6\x9C\xAC.txt 1 KB\n", ""},
+      {std::string(2000, 's'), "before\n" + std::string(3000, 'x') + "\nafter\n", ""},
+      {"=?UTF-8?B?SGk=?= stays as written", "=41 stays too\n", ""},
+      {"R\r\nBcc: victim@example.test\nX-Injected: subject", "R\n",
+       "RBcc: victim@example.testX-Injected: subject"}};
+  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
   SmtpSink sink;
-  for (const auto& [subject, report] : texts) {
+  for (const auto& [subject, report, received] : texts) {
     run.Settings.MailSubject = subject;
     run.ActivityReport = report;
     ASSERT_EQ(notify(sink.port(), "ops@example.test"), std::nullopt) << subject;
@@ -247,36 +139,26 @@ TEST_F(DeliveryTest, SubjectAndBodyArriveIntact) {
   const auto messages = sink.messages();
   ASSERT_EQ(messages.size(), std::size(texts));
   for (std::size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_EQ(messages[i].subject, texts[i].first);
-    EXPECT_EQ(messages[i].body, readerBody(texts[i].second));
-    EXPECT_THAT(messages[i].defects, IsEmpty()) << texts[i].first;
+    const auto& [subject, report, received] = texts[i];
+    EXPECT_EQ(messages[i].subject, received.empty() ? subject : received);
+    EXPECT_EQ(messages[i].body, readerBody(report)) << subject;
+    EXPECT_THAT(messages[i].defects, IsEmpty()) << subject;
+    EXPECT_THAT(messages[i].headers,
+                ElementsAre("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                            "Content-Type", "Content-Transfer-Encoding"))
+        << subject;
   }
 }
 
-TEST_F(DeliveryTest, LineBreaksAddNoHeaderAndTheLastSendToIsTheOnlyRecipient) {
-  SmtpSink sink;
-  run.Settings.MailPort = sink.port();
-  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
-  run.Settings.MailSubject = "Report\r\nBcc: victim@example.test\nX-Injected: subject";
-  std::time_t moment = 1070658453;
-  env.services.createMailComponent = [&moment] {
-    return std::make_unique<CurlSmtpComponent>(kTestBounds, [&moment] { return moment++; });
+// A mail component that cannot be made fails the Mailer's first use, not its creation.
+TEST_F(DeliveryTest, AComponentThatCannotBeMadeFailsTheFirstUse) {
+  env.services.createMailComponent = []() -> std::unique_ptr<SmtpComponent> {
+    throw Error(errc::kMailTransportOther, "libcurl cannot start");
   };
-  // Its Clear writes the date text, and so takes the first moment; sending comes later.
-  Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);
-  mailer.SendTo("first@example.test");
-  mailer.SendTo("second@example.test");
-  mailer.Body("R\n");
-  EXPECT_EQ(mailer.Send(), 0);
-
-  const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_THAT(messages[0].headers,
-              ElementsAre("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
-                          "Content-Type", "Content-Transfer-Encoding"));
-  EXPECT_THAT(messages[0].rcptTos, ElementsAre("second@example.test"));
-  EXPECT_EQ(messages[0].subject, "ReportBcc: victim@example.testX-Injected: subject");
-  EXPECT_THAT(messages[0].data, HasSubstr("Date: " + mail::rfc5322Date(1070658453) + "\r\n"));
+  const auto error = notify(25, "a@example.test");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->number(), errc::kObjectNotSet);
+  EXPECT_THAT(error->description(), HasSubstr("libcurl cannot start"));
 }
 
 TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBounds) {
@@ -296,7 +178,6 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
            // A port that nothing listens on: one a sink held until it ended.
            Case{std::nullopt, "127.0.0.1", SmtpSink().port(), errc::kMailCannotConnect, "", 0},
            Case{std::nullopt, "127.0.0.1/x?", 25, errc::kMailBadServer, "", 0},
-           Case{std::nullopt, "127.0.0.1", 70000, errc::kMailBadServer, "", 0},
        }) {
     std::optional<SmtpSink> sink;
     if (c.sink) sink.emplace(*c.sink, "nobody@example.test");
