@@ -26,35 +26,39 @@ auto raises(int number, const std::string& text) {
                        ::testing::Property(&Error::description, HasSubstr(text))));
 }
 
-// Writes every call into a log, "<instance>: <call> <value>", and fails the call named in
-// `failing` with error 36421.
+// Writes every call into a log, "<instance>: <call> <value>"; its send raises error 36421
+// when `sendFails`.
 struct RecordingComponent final : SmtpComponent {
-  RecordingComponent(CallLog& log, int instance, std::string failing)
-      : log(log), prefix(std::to_string(instance) + ": "), failing(std::move(failing)) {}
-  SmtpStatus record(const std::string& call, const std::string& value = "") {
+  RecordingComponent(CallLog& log, int instance, bool sendFails)
+      : log(log), prefix(std::to_string(instance) + ": "), sendFails(sendFails) {}
+  void record(const std::string& call, const std::string& value = "") const {
     log.push_back(prefix + call + (value.empty() ? "" : " " + value));
-    return call == failing ? SmtpStatus{36421, "421 closing: " + call} : SmtpStatus::success();
   }
 
-  SmtpStatus newMessage() override { return record("newMessage"); }
-  SmtpStatus setSender(const std::string& v) override { return record("sender", v); }
-  SmtpStatus setRecipient(const std::string& v) override { return record("recipient", v); }
-  SmtpStatus setDateText(const std::string& v) override { return record("date", v); }
-  SmtpStatus setSubject(const std::string& v) override { return record("subject", v); }
-  SmtpStatus setMessageText(const std::string& v) override { return record("text", v); }
-  SmtpStatus setServer(const std::string& v) override { return record("server", v); }
-  SmtpStatus setPort(std::int32_t v) override { return record("port", std::to_string(v)); }
-  SmtpStatus resultValue(std::int32_t& r) override { return r = 250, record("result"); }
-  SmtpStatus send() override { return record("send"); }
+  void newMessage() override { record("newMessage"); }
+  void setSender(const std::string& v) override { record("sender", v); }
+  void setRecipient(const std::string& v) override { record("recipient", v); }
+  void setDateText(const std::string& v) override { record("date", v); }
+  void setSubject(const std::string& v) override { record("subject", v); }
+  void setMessageText(const std::string& v) override { record("text", v); }
+  void setServer(const std::string& v) override { record("server", v); }
+  void setPort(std::int32_t v) override { record("port", std::to_string(v)); }
+  std::int32_t resultValue() const override { return record("result"), 250; }
+  void send() override {
+    record("send");
+    if (sendFails) throw Error(36421, "421 closing: send");
+  }
 
   CallLog& log;
-  const std::string prefix, failing;
+  const std::string prefix;
+  const bool sendFails;
 };
 
 struct MailerTest : ::testing::Test {
-  Mailer::ComponentFactory factory(std::string failing = {}) {
-    return
-        [this, failing] { return std::make_unique<RecordingComponent>(log, ++instances, failing); };
+  Mailer::ComponentFactory factory(bool sendFails = false) {
+    return [this, sendFails] {
+      return std::make_unique<RecordingComponent>(log, ++instances, sendFails);
+    };
   }
 
   CallLog log;
@@ -102,7 +106,7 @@ TEST_F(MailerTest, CreationRaisesNothingAndTheFirstUseRaisesWhatWentWrong) {
               raises(errc::kObjectNotSet, "libcurl cannot start"));
   EXPECT_THROW(mailer->Send(), Error);
 
-  Mailer sending(factory("send"), settings, clock, format);
+  Mailer sending(factory(true), settings, clock, format);
   log.clear();
   EXPECT_THAT([&] { sending.Send(); }, raises(36421, "421 closing: send"));
   EXPECT_THAT(log, ElementsAre("1: send")) << "a failing send reads no result";
