@@ -13,6 +13,7 @@ namespace quillfen {
 namespace errc {
 inline constexpr int kInvalidArgument = 5;     // invalid procedure call or argument
 inline constexpr int kOverflow = 6;            // a number does not fit its type
+inline constexpr int kOutOfMemory = 7;         // std::bad_alloc reached the top of the run
 inline constexpr int kTypeMismatch = 13;       // a setting is not a number
 inline constexpr int kBadFileName = 52;        // a path that cannot name a file
 inline constexpr int kFileNotFound = 53;       // ENOENT on a file

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "common/error.h"
+#include "curl/curl_error.h"
 
 namespace quillfen {
 
@@ -13,8 +14,7 @@ void ensureCurlInitialised() {
   static CURLcode result = CURLE_OK;
   std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
   if (result != CURLE_OK) {
-    throw Error(errc::kTransferFirst,
-                std::string("libcurl cannot start: ") + curl_easy_strerror(result));
+    throw curlError(errc::kTransferFirst, "libcurl cannot start", result);
   }
 }
 

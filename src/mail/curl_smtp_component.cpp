@@ -5,27 +5,20 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string_view>
 
 #include "common/error.h"
 #include "common/trim.h"
+#include "curl/curl_error.h"
 #include "curl/curl_global.h"
 
 namespace quillfen {
 
 namespace {
 
-struct CurlEasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
-
-struct CurlSlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+// A failure of libcurl itself, before the exchange: no handle, a refused setting.
+constexpr int kLibcurlFailure = errc::kMailTransportOther;
 
 // The message handed to libcurl piece by piece. libcurl dot-stuffs SMTP uploads itself and
 // appends the final "." line, so the text goes as it is.
@@ -122,86 +115,61 @@ struct ExchangeOutcome {
 
 void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upload& upload,
                ServerReplies& replies, char* errorText) {
-  curl_easy_setopt(curl, CURLOPT_URL, exchange.url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp");
+  const auto set = [curl](CURLoption option, auto value) {
+    setOption(curl, option, value, kLibcurlFailure);
+  };
+  set(CURLOPT_URL, exchange.url.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "smtp");
   // The mail server is reached directly, whatever proxy the environment names.
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(exchange.bounds.connect.count()));
-  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                   static_cast<long>(exchange.bounds.reply.count()));
+  set(CURLOPT_PROXY, "");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_ERRORBUFFER, errorText);
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(exchange.bounds.connect.count()));
+  set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(exchange.bounds.reply.count()));
   // A server that stops reading the message would otherwise hold the upload for ever.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.bounds.reply.count()));
-  curl_easy_setopt(curl, CURLOPT_MAIL_FROM, ("<" + exchange.from + ">").c_str());
-  curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
-  curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectReply);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &replies);
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.bounds.reply.count()));
+  set(CURLOPT_MAIL_FROM, ("<" + exchange.from + ">").c_str());
+  set(CURLOPT_MAIL_RCPT, recipients);
+  set(CURLOPT_UPLOAD, 1L);
+  set(CURLOPT_READFUNCTION, readUpload);
+  set(CURLOPT_READDATA, &upload);
+  set(CURLOPT_HEADERFUNCTION, collectReply);
+  set(CURLOPT_HEADERDATA, &replies);
 }
 
+// Raises Error(kLibcurlFailure) when libcurl fails before the exchange begins.
 ExchangeOutcome perform(const Exchange& exchange) {
   ExchangeOutcome outcome;
-  CurlEasy curl(curl_easy_init());
-  CurlSlist recipients(curl_slist_append(nullptr, ("<" + exchange.to + ">").c_str()));
-  if (!curl || !recipients) {
-    outcome.code = CURLE_OUT_OF_MEMORY;
-    return outcome;
-  }
+  const EasyHandle curl = newEasyHandle(kLibcurlFailure);
+  SlistHandle recipients;
+  appendToSlist(recipients, "<" + exchange.to + ">", kLibcurlFailure);
   Upload upload{exchange.message};
   char errorText[CURL_ERROR_SIZE] = "";
   configure(curl.get(), exchange, recipients.get(), upload, outcome.replies, errorText);
   outcome.code = curl_easy_perform(curl.get());
-  outcome.curlText = errorText[0] != '\0' ? errorText : curl_easy_strerror(outcome.code);
+  outcome.curlText = curlText(outcome.code, errorText);
   return outcome;
-}
-
-SmtpStatus transportFailure(CURLcode code) {
-  switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return {errc::kMailHostNotFound, "The mail server cannot be found"};
-    case CURLE_COULDNT_CONNECT:
-      return {errc::kMailCannotConnect, "Cannot connect to the mail server"};
-    case CURLE_OPERATION_TIMEDOUT:
-      return {errc::kMailTimedOut, "The mail server did not answer in time"};
-    case CURLE_URL_MALFORMAT:
-      return {errc::kMailBadServer, "MailServer and MailPort name no mail server"};
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_WEIRD_SERVER_REPLY:
-      return {errc::kMailConnectionLost, "The mail server ended the conversation"};
-    default:
-      return {errc::kMailTransportOther, "The message could not be sent"};
-  }
 }
 
 // A refusal by the server carries its reply; a time-out wins over any earlier refusal, which
 // is then not the cause.
-SmtpStatus statusOf(const ExchangeOutcome& outcome, const std::string& where,
-                    const std::string& recipient) {
-  if (outcome.code == CURLE_OK) return SmtpStatus::success();
+Error failureOf(const ExchangeOutcome& outcome, const std::string& where,
+                const std::string& recipient) {
   const ServerReplies& replies = outcome.replies;
   if (outcome.code != CURLE_OPERATION_TIMEDOUT && replies.refusalCode() != 0) {
-    return {errc::kMailFirst + replies.refusalCode(), "The mail server " + where +
-                                                          " refused the message to '" + recipient +
-                                                          "': " + replies.refusal()};
+    return Error(errc::kMailFirst + replies.refusalCode(),
+                 "The mail server " + where + " refused the message to '" + recipient +
+                     "': " + replies.refusal());
   }
-  SmtpStatus status = transportFailure(outcome.code);
-  status.description += " (" + where + "): " + outcome.curlText;
-  return status;
+  return mailTransportError(outcome.code, where, outcome.curlText);
 }
 
-// 0, the server's bare reply code, or the transport code: numbers above the transport range
-// are 36000 + a reply code.
-std::int32_t resultValueOf(const SmtpStatus& status) {
-  if (status.ok()) return 0;
-  return status.number > errc::kMailTransportOther ? status.number - errc::kMailFirst
-                                                   : status.number;
+// The server's bare reply code, or the transport code: numbers above the transport range are
+// 36000 + a reply code.
+std::int32_t resultValueOf(const Error& failure) {
+  return failure.number() > errc::kMailTransportOther ? failure.number() - errc::kMailFirst
+                                                      : failure.number();
 }
 
 }  // namespace
@@ -211,75 +179,69 @@ CurlSmtpComponent::CurlSmtpComponent(SmtpBounds bounds, WallClock wallClock)
   ensureCurlInitialised();
 }
 
-SmtpStatus CurlSmtpComponent::newMessage() {
+void CurlSmtpComponent::newMessage() {
   message_ = {};
   dated_ = false;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setSender(const std::string& sender) {
+void CurlSmtpComponent::setSender(const std::string& sender) {
   message_.sender = sender;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setRecipient(const std::string& recipient) {
+void CurlSmtpComponent::setRecipient(const std::string& recipient) {
   message_.recipient = recipient;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setDateText(const std::string&) {
+void CurlSmtpComponent::setDateText(const std::string&) {
   message_.date = wallClock_();
   dated_ = true;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setSubject(const std::string& subject) {
+void CurlSmtpComponent::setSubject(const std::string& subject) {
   message_.subject = subject;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setMessageText(const std::string& text) {
+void CurlSmtpComponent::setMessageText(const std::string& text) {
   message_.text = text;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setServer(const std::string& server) {
+void CurlSmtpComponent::setServer(const std::string& server) {
   server_ = server;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::setPort(std::int32_t port) {
+void CurlSmtpComponent::setPort(std::int32_t port) {
   port_ = port;
-  return SmtpStatus::success();
 }
 
-SmtpStatus CurlSmtpComponent::resultValue(std::int32_t& result) {
-  result = result_;
-  return SmtpStatus::success();
-}
-
-SmtpStatus CurlSmtpComponent::send() {
+void CurlSmtpComponent::send() {
   const std::string recipient = mail::envelopeAddress(message_.recipient);
   if (recipient.empty()) {
     result_ = errc::kMailNoRecipient;
-    return SmtpStatus::success();
+    return;
   }
   const std::string where = std::string(trimmed(server_)) + ":" + std::to_string(port_);
   const std::optional<std::string> url = serverUrl(server_, port_);
   if (!url) {
     result_ = errc::kMailBadServer;
-    return {errc::kMailBadServer, "MailServer and MailPort name no mail server: '" + where + "'"};
+    throw Error(errc::kMailBadServer,
+                "MailServer and MailPort name no mail server: '" + where + "'");
   }
   mail::MessageParts parts = message_;
   if (!dated_) parts.date = wallClock_();
   parts.messageId = mail::newMessageId(parts.sender);
   const std::string wire = mail::composeInternetMessage(parts);
 
+  // What raises before the exchange ends is a failure of libcurl itself.
+  result_ = kLibcurlFailure;
   const ExchangeOutcome outcome =
       perform({*url, mail::envelopeAddress(parts.sender), recipient, wire, bounds_});
-  SmtpStatus status = statusOf(outcome, where, recipient);
-  result_ = resultValueOf(status);
-  return status;
+  if (outcome.code == CURLE_OK) {
+    result_ = 0;
+    return;
+  }
+  Error failure = failureOf(outcome, where, recipient);
+  result_ = resultValueOf(failure);
+  throw failure;
 }
 
 }  // namespace quillfen

@@ -19,8 +19,8 @@ struct SmtpBounds {
 
 // The mail component over libcurl's SMTP support: plain SMTP (no TLS, no credentials), one
 // envelope recipient per message. A blank recipient sends nothing and leaves the result value
-// "no recipient" without a failing status; every other failure of the exchange is a failing
-// status carrying the server's reply or the transport failure (numbers in common/error.h).
+// "no recipient" without raising; every other failure of the exchange raises an Error carrying
+// the server's reply or the transport failure (numbers in common/error.h).
 class CurlSmtpComponent final : public SmtpComponent {
  public:
   using WallClock = std::function<std::time_t()>;
@@ -28,16 +28,16 @@ class CurlSmtpComponent final : public SmtpComponent {
   // Throws Error when libcurl cannot start.
   explicit CurlSmtpComponent(SmtpBounds bounds = {}, WallClock wallClock = systemWallClock);
 
-  SmtpStatus newMessage() override;
-  SmtpStatus setSender(const std::string& sender) override;
-  SmtpStatus setRecipient(const std::string& recipient) override;
-  SmtpStatus setDateText(const std::string& dateText) override;
-  SmtpStatus setSubject(const std::string& subject) override;
-  SmtpStatus setMessageText(const std::string& text) override;
-  SmtpStatus setServer(const std::string& server) override;
-  SmtpStatus setPort(std::int32_t port) override;
-  SmtpStatus resultValue(std::int32_t& result) override;
-  SmtpStatus send() override;
+  void newMessage() override;
+  void setSender(const std::string& sender) override;
+  void setRecipient(const std::string& recipient) override;
+  void setDateText(const std::string& dateText) override;
+  void setSubject(const std::string& subject) override;
+  void setMessageText(const std::string& text) override;
+  void setServer(const std::string& server) override;
+  void setPort(std::int32_t port) override;
+  std::int32_t resultValue() const override { return result_; }
+  void send() override;
 
  private:
   static std::time_t systemWallClock() { return std::time(nullptr); }

@@ -12,10 +12,6 @@ namespace quillfen {
 
 namespace {
 
-void raiseOnFailure(const SmtpStatus& status) {
-  if (!status.ok()) throw Error(status.number, status.description);
-}
-
 std::string frame(const std::string& time) {
   return "This is an automated message sent by Quillfen. \r\n" + time + "\r\n" +
          std::string(80, '_') + "\n\n";
@@ -52,36 +48,34 @@ SmtpComponent& Mailer::component() {
 
 void Mailer::Clear() {
   SmtpComponent& mail = component();
-  raiseOnFailure(mail.newMessage());
-  raiseOnFailure(mail.setDateText(format_.generalDateTime(clock_.now())));
-  raiseOnFailure(mail.setServer(settings_.MailServer));
-  raiseOnFailure(mail.setPort(settings_.MailPort));
-  raiseOnFailure(mail.setSubject(settings_.MailSubject));
-  raiseOnFailure(mail.setSender(settings_.MailFrom));
+  mail.newMessage();
+  mail.setDateText(format_.generalDateTime(clock_.now()));
+  mail.setServer(settings_.MailServer);
+  mail.setPort(settings_.MailPort);
+  mail.setSubject(settings_.MailSubject);
+  mail.setSender(settings_.MailFrom);
 }
 
 std::int32_t Mailer::Send() {
   SmtpComponent& mail = component();
-  raiseOnFailure(mail.send());
-  std::int32_t result = 0;
-  raiseOnFailure(mail.resultValue(result));
-  return result;
+  mail.send();
+  return mail.resultValue();
 }
 
 void Mailer::From(const std::string& vData) {
-  raiseOnFailure(component().setSender(vData));
+  component().setSender(vData);
 }
 
 void Mailer::SendTo(const std::string& vData) {
-  raiseOnFailure(component().setRecipient(vData));
+  component().setRecipient(vData);
 }
 
 void Mailer::Subject(const std::string& vData) {
-  raiseOnFailure(component().setSubject(vData));
+  component().setSubject(vData);
 }
 
 void Mailer::Body(const std::string& vData) {
-  raiseOnFailure(component().setMessageText(frame(format_.mailTime(clock_.now())) + vData));
+  component().setMessageText(frame(format_.mailTime(clock_.now())) + vData);
 }
 
 }  // namespace quillfen

@@ -29,7 +29,8 @@ class Mailer {
   // Begins a new message dated now, with server, port, subject and sender from the settings
   // as they stand at this call.
   void Clear();
-  // Sends the message and returns the component's result value.
+  // Sends the message and returns the component's result value; a failed exchange raises the
+  // component's Error instead.
   std::int32_t Send();
   void From(const std::string& vData);
   void SendTo(const std::string& vData);

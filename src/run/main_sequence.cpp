@@ -116,7 +116,7 @@ int Main(RunModule& run, Services& services, const std::string& commandLine) {
   } catch (const Error& error) {
     report(services, error.number(), error.description());
   } catch (const std::bad_alloc&) {
-    report(services, 7, "Out of memory");
+    report(services, errc::kOutOfMemory, "Out of memory");
   } catch (const std::exception& error) {
     report(services, errc::kInvalidArgument, error.what());
   }

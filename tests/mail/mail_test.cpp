@@ -193,5 +193,43 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
   }
 }
 
+// The result value the component keeps after send, and what send raised with it.
+TEST(CurlSmtpComponent, TheResultValueIsZeroTheReplyCodeOrTheTransportCode) {
+  SmtpSink sink(SmtpSink::Mode::RefuseRecipient, "nobody@example.test");
+  const int unused = SmtpSink().port();
+  struct Case {
+    const char* name;
+    std::string server;
+    int port;
+    const char* recipient;
+    std::int32_t result;
+    int raised;  // 0: nothing
+  };
+  for (const Case& c : {
+           Case{"delivered", "127.0.0.1", sink.port(), "a@example.test", 0, 0},
+           Case{"blank recipient", "127.0.0.1", sink.port(), " \t", errc::kMailNoRecipient, 0},
+           Case{"refused", "127.0.0.1", sink.port(), "nobody@example.test", 550,
+                errc::kMailFirst + 550},
+           Case{"nothing listening", "127.0.0.1", unused, "a@example.test",
+                errc::kMailCannotConnect, errc::kMailCannotConnect},
+           Case{"no server named", " ", 25, "a@example.test", errc::kMailBadServer,
+                errc::kMailBadServer},
+       }) {
+    SCOPED_TRACE(c.name);
+    CurlSmtpComponent component(kTestBounds);
+    component.setServer(c.server);
+    component.setPort(c.port);
+    component.setRecipient(c.recipient);
+    int raised = 0;
+    try {
+      component.send();
+    } catch (const Error& error) {
+      raised = error.number();
+    }
+    EXPECT_EQ(raised, c.raised);
+    EXPECT_EQ(component.resultValue(), c.result);
+  }
+}
+
 }  // namespace
 }  // namespace quillfen

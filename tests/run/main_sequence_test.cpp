@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <filesystem>
+#include <new>
 
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
@@ -101,6 +103,7 @@ TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
     std::string keys;
     int exitCode;
     std::string shown;  // window, status and error entries
+    std::exception_ptr fileSystemFailure = nullptr;
   } cases[] = {
       {"", kExitConfiguration, ""},
       {"DestinationFolder=" + dest.str() + "\nMailPort=x\n", kExitError,
@@ -108,10 +111,16 @@ TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
       {"DestinationFolder=" + inDest("gone") + "\n", kExitError,
        "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
            inDest("gone/20031005") + "': No such file or directory"},
+      {"DestinationFolder=" + dest.str() + "\n", kExitError,
+       "load | error [Quillfen] Error 7: Out of memory", std::make_exception_ptr(std::bad_alloc())},
   };
   for (const auto& c : cases) {
     env.log.clear();
     writeConfig(c.keys);
+    env.services.createFileSystem = [&c]() -> std::unique_ptr<FileSystem> {
+      if (c.fileSystemFailure) std::rethrow_exception(c.fileSystemFailure);
+      return std::make_unique<PosixFileSystem>();
+    };
     EXPECT_EQ(runMain(), c.exitCode) << c.keys;
     EXPECT_EQ(entries({"load", "status", "error"}), c.shown) << c.keys;
   }

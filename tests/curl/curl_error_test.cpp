@@ -1,0 +1,73 @@
+#include "curl/curl_error.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "common/error.h"
+#include "curl/curl_global.h"
+
+namespace quillfen {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Property;
+using ::testing::Throws;
+
+auto raises(int number, const std::string& text) {
+  return Throws<Error>(
+      AllOf(Property(&Error::number, number), Property(&Error::description, HasSubstr(text))));
+}
+
+TEST(CurlError, ARefusedSettingRaisesTheCallersNumberNamingTheOption) {
+  ensureCurlInitialised();
+  const EasyHandle easy = newEasyHandle(errc::kTransferInternal);
+  EXPECT_THAT([&] { setOption(easy.get(), CURLOPT_PROTOCOLS_STR, "no-such-protocol", 36099); },
+              raises(36099, "libcurl refused the setting CURLOPT_PROTOCOLS_STR: "));
+  EXPECT_NO_THROW(setOption(easy.get(), CURLOPT_PROTOCOLS_STR, "smtp", 36099));
+  EXPECT_THAT([] { checkMulti(CURLM_BAD_HANDLE, 35754, "libcurl cannot start the request"); },
+              raises(35754, "libcurl cannot start the request: Invalid multi handle"));
+}
+
+TEST(CurlError, LibcurlsTextIsItsErrorBufferWhenFilled) {
+  EXPECT_EQ(curlFailureText("FTP", CURLE_COULDNT_CONNECT, "Failed to connect to port 21"),
+            "FTP: Failed to connect to port 21");
+  EXPECT_EQ(curlFailureText("FTP", CURLE_COULDNT_CONNECT, ""), "FTP: Couldn't connect to server");
+}
+
+// Codes an exchange on loopback hardly produces are checked here; the delivery tests see the
+// others end to end.
+struct MailCase {
+  const char* name;
+  CURLcode code;
+  int number;
+};
+
+void PrintTo(const MailCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class MailErrorNumber : public ::testing::TestWithParam<MailCase> {};
+
+TEST_P(MailErrorNumber, MapsTheCodeIntoTheMailTransportRange) {
+  const MailCase& c = GetParam();
+  EXPECT_EQ(mailErrorNumber(c.code), c.number);
+  const Error error = mailTransportError(c.code, "mail.example.test:25", "what libcurl said");
+  EXPECT_EQ(error.number(), c.number);
+  EXPECT_THAT(error.description(), HasSubstr(" (mail.example.test:25): what libcurl said"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, MailErrorNumber,
+    ::testing::Values(MailCase{"UnknownHost", CURLE_COULDNT_RESOLVE_HOST, errc::kMailHostNotFound},
+                      MailCase{"ClosedWithoutReply", CURLE_GOT_NOTHING, errc::kMailConnectionLost},
+                      MailCase{"NotSmtp", CURLE_WEIRD_SERVER_REPLY, errc::kMailConnectionLost},
+                      MailCase{"ResetWhileSending", CURLE_SEND_ERROR, errc::kMailConnectionLost},
+                      MailCase{"OutOfMemory", CURLE_OUT_OF_MEMORY, errc::kMailTransportOther}),
+    [](const ::testing::TestParamInfo<MailCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quillfen
