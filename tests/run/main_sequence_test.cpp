@@ -88,26 +88,5 @@ TEST_F(MainSequenceTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
   EXPECT_FALSE(fs::exists(inDest("20031006")));
 }
 
-// Runs that end early: refused settings before any window, errors reported once.
-TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
-  const struct {
-    std::string keys;
-    int exitCode;
-    std::string shown;  // window, status and error entries
-  } cases[] = {
-      {"DestinationFolder=" + dest.str() + "\nMailPort=x\n", kExitError,
-       "error [Quillfen] Error 13: MailPort is not a whole number: 'x'"},
-      {"DestinationFolder=" + inDest("gone") + "\n", kExitError,
-       "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
-           inDest("gone/20031005") + "': No such file or directory"},
-  };
-  for (const auto& c : cases) {
-    env.log.clear();
-    writeConfig(c.keys);
-    EXPECT_EQ(runMain(), c.exitCode) << c.keys;
-    EXPECT_EQ(entries({"load", "status", "error"}), c.shown) << c.keys;
-  }
-}
-
 }  // namespace
 }  // namespace quillfen
