@@ -1,11 +1,9 @@
 #pragma once
 
-#include <charconv>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,8 +22,8 @@
 
 namespace quillfen::test {
 
-// Every call made on the fakes below, in order, as one readable log ("sleep 500",
-// "status Creating folders...", "events", ...), shared so that tests can check interleaving.
+// What the fakes below were asked to show, in order ("load", "status Creating folders...",
+// "error [Quillfen] ...", "edit <path>"), shared so that tests can check the order.
 using CallLog = std::vector<std::string>;
 
 class FakeClock final : public Clock {
@@ -38,55 +36,48 @@ class FakeClock final : public Clock {
   DateTime now_;
 };
 
-class FakeSleeper final : public Sleeper {
- public:
-  explicit FakeSleeper(CallLog& log) : log_(log) {}
+// Returns at once; `onSleep` may advance a fake clock.
+struct FakeSleeper final : Sleeper {
   void sleep(int milliseconds) override {
-    log_.push_back("sleep " + std::to_string(milliseconds));
     if (onSleep) onSleep(milliseconds);
   }
-  std::function<void(int)> onSleep;  // e.g. advance a fake clock
-
- private:
-  CallLog& log_;
+  std::function<void(int)> onSleep;
 };
 
-class FakeEventPump final : public EventPump {
- public:
-  explicit FakeEventPump(CallLog& log) : log_(log) {}
-  void processEvents() override;  // logs "events", runs onProcess, then the posted tasks
+// Each pass runs `onProcess` (a user action such as a Cancel click), then the posted tasks.
+struct FakeEventPump final : EventPump {
+  void processEvents() override {
+    ++passes;
+    if (onProcess) onProcess();
+    for (std::deque<std::function<void()>> ready(std::move(posted)); auto& task : ready) task();
+  }
   void processEventsWaiting(std::chrono::milliseconds) override { processEvents(); }
-  void post(std::function<void()> task) override { posted_.push_back(std::move(task)); }
-  std::unique_ptr<IoWatch> watchIo(IoHandlers) override;  // watches nothing
-  std::function<void()> onProcess;  // a user action handled at this pass (a Cancel click)
+  void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
+  std::unique_ptr<IoWatch> watchIo(IoHandlers) override {
+    throw std::logic_error("the fake pump watches no sockets");
+  }
+  std::function<void()> onProcess;
   int passes = 0;
-
- private:
-  CallLog& log_;
-  std::deque<std::function<void()>> posted_;
+  std::deque<std::function<void()>> posted;
 };
 
 // clang-format off
 #define FAKE_PROPERTY(Get, Set, Name, field) \
-  Get Name() override { return field; } void Name(Set v) override { record(#Name, field = v); }
+  Get Name() override { return field; } void Name(Set v) override { field = v; }
 // clang-format on
 
-// A transfer control that plays a server and records every call reaching it ("RemotePort 21",
-// "Execute host", "GetHeader Date", ...). `onExecute` sees each operation and may set the reply
-// (`data` for GetChunk, `code`, `info`, `states`); after Execute each StillExecuting read answers
-// true and posts the next of `states` until none is left.
+// A transfer control that plays a server: `onExecute` sees each operation and may set the reply
+// (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then answers true and
+// posts the next of `states` until none is left.
 class FakeTransferControl final : public TransferControl {
  public:
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
 
-  std::vector<std::string> calls;
   ExecuteArguments arguments;  // of the last Execute
   std::function<void(const std::string& operation)> onExecute;
-  std::string data;
+  std::string data, info;
   std::int32_t code = 226;
-  std::string info = "226 Transfer complete.";
   std::deque<std::int16_t> states;
-  int reads = 0;
   bool failRelease = false;
   std::int32_t accessType = 0, protocol = 0, requestTimeout = -1;
   std::int16_t remotePort = 0;
@@ -95,8 +86,7 @@ class FakeTransferControl final : public TransferControl {
   void notify(std::int16_t state) {
     pump_.post([this, state] { listener_(state); });
   }
-  void Execute(const std::string& URL, const ExecuteArguments& args) override {
-    record("Execute", URL);
+  void Execute(const std::string&, const ExecuteArguments& args) override {
     arguments = args;
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
   }
@@ -104,7 +94,6 @@ class FakeTransferControl final : public TransferControl {
     return code >= 200 && code <= 299 ? RequestOutcome::Completed : RequestOutcome::Failed;
   }
   bool StillExecuting() override {
-    ++reads;
     if (states.empty()) return false;
     notify(states.front());
     states.pop_front();
@@ -116,16 +105,13 @@ class FakeTransferControl final : public TransferControl {
     return piece;
   }
   TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
-  std::string GetHeader(const std::optional<std::string>& name) override {
-    return record("GetHeader", name.value_or("(omitted)"));
-  }
+  std::string GetHeader(const std::optional<std::string>&) override { return {}; }
   void Cancel() override {}
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
   std::int32_t hInternet() override { return 0; }
   void SubscribeStateChanged(StateListener listener) override {
     if (!listener && failRelease) throw std::runtime_error("release failed");
-    record(listener ? "subscribe" : "unsubscribe");
     listener_ = std::move(listener);
   }
   FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType, accessType)
@@ -140,21 +126,11 @@ class FakeTransferControl final : public TransferControl {
   FAKE_PROPERTY(std::string, const std::string&, Document, document)
 
  private:
-  // Logs the call and gives the empty answer every recorded call returns.
-  template <typename... Parts>
-  std::string record(const char* what, const Parts&... parts) {
-    std::ostringstream line;
-    line << what;
-    ((line << ' ' << parts), ...);
-    calls.push_back(line.str());
-    return {};
-  }
-
   EventPump& pump_;
   StateListener listener_;
 };
 
-// Logs "load", "status <text>", "max <n>", "value <n>", "bar shown", ... in call order.
+// Logs "load" and "status <text>"; keeps the bar's maximum and every value written.
 class FakeSplashWindow final : public SplashWindow, public CancelFlag {
  public:
   explicit FakeSplashWindow(CallLog& log) : log_(log) {}
@@ -162,21 +138,16 @@ class FakeSplashWindow final : public SplashWindow, public CancelFlag {
     log_.push_back("load");
     cancel = 0;
   }
-  void show() override { log_.push_back("show"); }
-  void hide() override { log_.push_back("hide"); }
-  void unload() override { log_.push_back("unload"); }
+  void show() override {}
+  void hide() override {}
+  void unload() override {}
   void setStatusCaption(const std::string& text) override {
     log_.push_back("status " + (status = text));
   }
-  void setProgressMin(float value) override { log_.push_back("min " + number(value)); }
-  void setProgressMax(float value) override { log_.push_back("max " + number(max = value)); }
-  void setProgressValue(float value) override {
-    values.push_back(value);
-    log_.push_back("value " + number(value));
-  }
-  void setProgressVisible(bool shown) override {
-    log_.push_back(shown ? "bar shown" : "bar hidden");
-  }
+  void setProgressMin(float) override {}
+  void setProgressMax(float value) override { max = value; }
+  void setProgressValue(float value) override { values.push_back(value); }
+  void setProgressVisible(bool) override {}
   int cancelValue() override { return cancel; }
   bool isSet() override { return cancel == 1; }
   void onSet(std::function<void()> reaction) override { onCancel = std::move(reaction); }
@@ -193,10 +164,6 @@ class FakeSplashWindow final : public SplashWindow, public CancelFlag {
   std::vector<float> values;  // every Value written
 
  private:
-  static std::string number(float value) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-  }
   CallLog& log_;
 };
 
@@ -228,19 +195,20 @@ class FakeProcessServices final : public ProcessServices {
 // A complete set of fakes wired into Services. The file system, transfer control and mail
 // component factories are left for the test to set.
 struct FakeEnvironment {
-  explicit FakeEnvironment(std::string exeFolder);
+  explicit FakeEnvironment(std::string exeFolder) : process(log, std::move(exeFolder)) {}
 
   CallLog log;
   FakeClock clock;
-  FakeSleeper sleeper{log};
-  FakeEventPump events{log};
+  FakeSleeper sleeper;
+  FakeEventPump events;
   FakeSplashWindow window{log};
   FakeMessageBoxes messages{log};
   FakeProcessServices process;
   LocaleFormat format = LocaleFormat::posix();
   MainForm::ControlFactory createControl;  // used by frmMain; set by the test
-  MainForm frmMain;
-  Services services;
+  MainForm frmMain{[this] { return createControl(); }};
+  Services services{clock,   sleeper, events,  window,  window,  messages,
+                    process, format,  frmMain, nullptr, nullptr, nullptr};
 };
 
 }  // namespace quillfen::test

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -11,9 +12,8 @@
 namespace quillfen::test {
 
 struct FtpServerOptions {
-  bool offerMlsd = true;    // false: the server knows LIST only
-  std::string failingFile;  // a file name whose download breaks off
-  std::size_t failAfterBytes = 65536;
+  bool offerMlsd = true;           // false: the server knows LIST only
+  std::string failingFile;         // a file name whose download breaks off after 64 KiB
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
 
@@ -29,16 +29,46 @@ struct FtpServerOptions {
 class FtpServer {
  public:
   FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
-            const FtpServerOptions& options = {});
+            const FtpServerOptions& options = {})
+      : server_(arguments(root, user, password, options)),
+        port_(static_cast<std::uint16_t>(server_.announcedPort())) {}
 
   std::uint16_t port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  // How many control connections were made, and how many logins succeeded, so far.
-  int connections() const { return countEvents("connect"); }
-  int logins() const { return countEvents("login"); }
+  // How many control connections were made, and how many logins succeeded, so far: the server
+  // writes one line per event.
+  int connections() const { return count("connect"); }
+  int logins() const { return count("login"); }
 
  private:
-  int countEvents(const std::string& event) const;
+  std::vector<std::string> arguments(const std::filesystem::path& root, const std::string& user,
+                                     const std::string& password,
+                                     const FtpServerOptions& options) const {
+    std::vector<std::string> args = {QUILLFEN_SYSTEM_PYTHON,
+                                     std::string(QUILLFEN_TEST_SERVERS_DIR) + "/ftp_server.py",
+                                     "--root",
+                                     root.string(),
+                                     "--user",
+                                     user,
+                                     "--password",
+                                     password,
+                                     "--stats",
+                                     stats()};
+    if (!options.offerMlsd) args.push_back("--no-mlsd");
+    if (options.silent) args.push_back("--silent");
+    if (!options.failingFile.empty()) args.insert(args.end(), {"--fail-file", options.failingFile});
+    args.insert(args.end(), {"--bytes-per-second", std::to_string(options.bytesPerSecond)});
+    return args;
+  }
+  std::string stats() const { return (scratch_.path() / "stats.txt").string(); }
+  int count(const std::string& event) const {
+    const std::string text = readFile(stats());
+    int found = 0;
+    for (auto at = text.find(event); at != std::string::npos; at = text.find(event, at + 1)) {
+      ++found;
+    }
+    return found;
+  }
 
   TempDir scratch_;
   ChildProcess server_;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,11 +34,37 @@ class SmtpSink {
     Silent,           // accepts connections and never answers
   };
 
-  explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {});
+  explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {})
+      : server_({QUILLFEN_SYSTEM_PYTHON, std::string(QUILLFEN_TEST_SERVERS_DIR) + "/smtp_sink.py",
+                 "--spool", spool_.str(), "--mode",
+                 std::vector<std::string>{"accept", "refuse-recipient", "refuse-all",
+                                          "silent"}[static_cast<int>(mode)],
+                 "--refuse", refusedRecipient}),
+        port_(server_.announcedPort()) {}
 
   int port() const { return port_; }
-  // The messages taken so far, in the order received.
-  std::vector<SinkMessage> messages() const;
+  // The messages taken so far, in the order received. Folders starting with "." are still
+  // being written.
+  std::vector<SinkMessage> messages() const {
+    std::vector<std::filesystem::path> folders;
+    for (const auto& entry : std::filesystem::directory_iterator(spool_.path())) {
+      if (entry.path().filename().string().front() != '.') folders.push_back(entry.path());
+    }
+    std::sort(folders.begin(), folders.end());
+    std::vector<SinkMessage> out;
+    for (const auto& folder : folders) {
+      const auto part = [&](const char* name) { return readFile(folder / name); };
+      const auto lines = [&](const char* name) {
+        std::vector<std::string> found;
+        std::istringstream in(part(name));
+        for (std::string line; std::getline(in, line);) found.push_back(line);
+        return found;
+      };
+      out.push_back({part("from"), lines("to"), part("data"), part("subject"), part("body"),
+                     lines("headers"), lines("defects")});
+    }
+    return out;
+  }
 
  private:
   TempDir spool_;

