@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "curl/curl_error.h"
 #include "curl/curl_global.h"
 #include "process/event_pump.h"
 #include "transfer/ftp_listing.h"
@@ -37,15 +38,6 @@ constexpr int kMostImmediateRetries = 3;
 constexpr std::chrono::milliseconds kLongestWait{250};
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
-
-struct EasyCleanup {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
-};
-struct MultiCleanup {
-  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
-};
-using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
-using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 
 // The replies by which a server says it does not know a command.
 bool isNotUnderstood(long code) {
@@ -201,9 +193,8 @@ int CurlTransferControl::Impl::prerequestCallback(void* user, char*, char*, int,
 CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
     : events(pump), timeouts(limits) {
   ensureCurlInitialised();
-  multi.reset(curl_multi_init());
-  easy.reset(curl_easy_init());
-  if (!multi || !easy) throw Error(errc::kTransferInternal, "libcurl cannot create a handle");
+  multi = newMultiHandle(errc::kTransferInternal);
+  easy = newEasyHandle(errc::kTransferInternal);
   configureHandle();
   watch = events.watchIo({[this](int, bool, bool) { drive(); }, [this] { drive(); }});
 }
@@ -214,11 +205,7 @@ CurlTransferControl::Impl::~Impl() {
 
 template <typename Value>
 void CurlTransferControl::Impl::set(CURLoption option, Value value) {
-  const CURLcode result = curl_easy_setopt(easy.get(), option, value);
-  if (result != CURLE_OK) {
-    throw Error(errc::kTransferInternal,
-                std::string("libcurl refused a transfer setting: ") + curl_easy_strerror(result));
-  }
+  setOption(easy.get(), option, value, errc::kTransferInternal);
 }
 
 void CurlTransferControl::Impl::configureHandle() {
@@ -292,8 +279,7 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   const CURLMcode added = curl_multi_add_handle(multi.get(), easy.get());
   if (added != CURLM_OK) {
     download.reset();
-    throw Error(errc::kTransferInternal,
-                std::string("libcurl cannot start the request: ") + curl_multi_strerror(added));
+    throw curlMultiError(errc::kTransferInternal, "libcurl cannot start the request", added);
   }
   attached = true;
   phase = Phase::Running;
@@ -399,8 +385,8 @@ void CurlTransferControl::Impl::restartWithList() {
   received.clear();
   lastReplyCode = 0;
   lastReplyText.clear();
-  curl_easy_setopt(easy.get(), CURLOPT_CUSTOMREQUEST, "LIST");
-  if (curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
+  if (curl_easy_setopt(easy.get(), CURLOPT_CUSTOMREQUEST, "LIST") != CURLE_OK ||
+      curl_multi_add_handle(multi.get(), easy.get()) != CURLM_OK) {
     fail(CURLE_FAILED_INIT);
     return;
   }
@@ -442,8 +428,7 @@ void CurlTransferControl::Impl::fail(CURLcode result) {
     responseInfo = lastReplyText;
   } else {
     responseCode = result;
-    responseInfo = curl_easy_strerror(result);
-    if (errorBuffer[0] != '\0') responseInfo += std::string(": ") + errorBuffer;
+    responseInfo = curlText(result, errorBuffer);
   }
   finish(RequestOutcome::Failed);
 }
