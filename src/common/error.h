@@ -11,20 +11,21 @@ namespace quillfen {
 // classic runtime error numbers users of such tools know; the transfer and mail ranges are
 // this program's own.
 namespace errc {
-inline constexpr int kInvalidArgument = 5;     // invalid procedure call or argument
-inline constexpr int kOverflow = 6;            // a number does not fit its type
-inline constexpr int kOutOfMemory = 7;         // std::bad_alloc reached the top of the run
-inline constexpr int kTypeMismatch = 13;       // a setting is not a number
-inline constexpr int kBadFileName = 52;        // a path that cannot name a file
-inline constexpr int kFileNotFound = 53;       // ENOENT on a file
-inline constexpr int kDeviceIo = 57;           // EIO and other device failures
-inline constexpr int kFileExists = 58;         // EEXIST where replacing is not allowed
-inline constexpr int kDiskFull = 61;           // ENOSPC, EDQUOT, EFBIG
-inline constexpr int kPermissionDenied = 70;   // EACCES, EPERM, EROFS
-inline constexpr int kDeviceUnavailable = 68;  // the file system of a path cannot be found
-inline constexpr int kPathFileAccess = 75;     // any other file system failure
-inline constexpr int kPathNotFound = 76;       // ENOENT / ENOTDIR on a folder path
-inline constexpr int kObjectNotSet = 91;       // a component that was never created
+inline constexpr int kInvalidArgument = 5;       // invalid procedure call or argument
+inline constexpr int kOverflow = 6;              // a number does not fit its type
+inline constexpr int kOutOfMemory = 7;           // std::bad_alloc reached the top of the run
+inline constexpr int kTypeMismatch = 13;         // a setting is not a number
+inline constexpr int kBadFileName = 52;          // a path that cannot name a file
+inline constexpr int kFileNotFound = 53;         // ENOENT on a file
+inline constexpr int kDeviceIo = 57;             // EIO and other device failures
+inline constexpr int kFileExists = 58;           // EEXIST where replacing is not allowed
+inline constexpr int kDiskFull = 61;             // ENOSPC, EDQUOT, EFBIG
+inline constexpr int kPermissionDenied = 70;     // EACCES, EPERM, EROFS
+inline constexpr int kDeviceUnavailable = 68;    // the file system of a path cannot be found
+inline constexpr int kPathFileAccess = 75;       // any other file system failure
+inline constexpr int kPathNotFound = 76;         // ENOENT / ENOTDIR on a folder path
+inline constexpr int kObjectNotSet = 91;         // a component that was never created
+inline constexpr int kDestinationInUse = 37000;  // another run holds DestinationFolder
 // 35750-35799: transfer control (FTP) errors.
 inline constexpr int kTransferFirst = 35750;
 inline constexpr int kTransferLast = 35799;

@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
 
 #include "common/error.h"
 
@@ -36,12 +40,42 @@ int FileDescriptor::close() noexcept {
   return result;
 }
 
+namespace {
+
+// The temporary names, kept where a signal handler can read them without allocating.
+constexpr int kSignalSlots = 8;
+char signalSlotPaths[kSignalSlots][PATH_MAX];
+volatile std::sig_atomic_t signalSlotUsed[kSignalSlots];
+
+int claimSignalSlot(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int slot = 0; slot < kSignalSlots; ++slot) {
+    if (signalSlotUsed[slot] != 0) continue;
+    std::memcpy(signalSlotPaths[slot], path.c_str(), path.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    signalSlotUsed[slot] = 1;
+    return slot;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void removeTemporaryFilesNow() noexcept {
+  for (int slot = 0; slot < kSignalSlots; ++slot) {
+    if (signalSlotUsed[slot] != 0) ::unlink(signalSlotPaths[slot]);
+  }
+}
+
 PendingFile::PendingFile(std::string target, Wording wording)
     : target_(std::move(target)),
       wording_(wording),
       path_(folderOf(target_).append(kTemporaryName)),
       file_(::mkostemp(path_.data(), O_CLOEXEC)) {
-  if (file_.valid()) return;
+  if (file_.valid()) {
+    signalSlot_ = claimSignalSlot(path_);
+    return;
+  }
   const int error = errno;
   if (wording_.createNamesFolder) {
     throw errorFromErrno(error, wording_.create, folderOf(target_), true);
@@ -51,6 +85,7 @@ PendingFile::PendingFile(std::string target, Wording wording)
 
 PendingFile::~PendingFile() {
   if (!committed_) ::unlink(path_.c_str());
+  if (signalSlot_ >= 0) signalSlotUsed[signalSlot_] = 0;
 }
 
 void PendingFile::write(std::string_view data) {

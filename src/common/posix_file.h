@@ -67,6 +67,12 @@ class PendingFile {
   std::string path_;
   FileDescriptor file_;
   bool committed_ = false;
+  int signalSlot_ = -1;  // where removeTemporaryFilesNow finds path_
 };
+
+// Removes every temporary file of a PendingFile that exists right now, with async-signal-safe
+// calls only: for a signal handler that ends the process at once, so that no hidden file is
+// left behind. Removing a name that was committed meanwhile does nothing: it no longer exists.
+void removeTemporaryFilesNow() noexcept;
 
 }  // namespace quillfen

@@ -13,6 +13,11 @@ struct Services;
 void DownloadFiles(RunModule& run, Services& services, Inet& transfer,
                    const std::string& todaysFolder);
 
+// A source that was read and holds no file is not a backup (an unmounted share leaves an empty
+// mount point): the report says so and the backup counts as incomplete, so that nothing is
+// pruned for it.
+inline constexpr const char* kEmptySourceLine = "Source is empty: nothing was backed up.\n";
+
 // The two branches of the fetch stage.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,

@@ -125,6 +125,9 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   if (listingFailed) {
     run.ActivityReport += "Listing failed: " + listingFailure + "\n";
     run.TodaysBackupIncomplete = true;
+  } else if (run.FileList.empty()) {
+    run.ActivityReport += kEmptySourceLine;
+    run.TodaysBackupIncomplete = true;
   }
   run.ActivityReport += skippedLines;
 

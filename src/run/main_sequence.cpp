@@ -6,6 +6,7 @@
 #include "common/error.h"
 #include "common/exit_code.h"
 #include "config/configuration.h"
+#include "filestore/destination_lock.h"
 #include "filestore/file_system.h"
 #include "filestore/io.h"
 #include "process/cancel_flag.h"
@@ -46,6 +47,8 @@ bool openStage(Services& services, const char* text, bool showProgressBar = fals
 // The five stages. False when a cancel check stopped the run.
 bool runStages(RunModule& run, Services& services, const Date& runDate,
                const std::string& todaysFolder) {
+  // Before anything is deleted: a second run on this destination ends here.
+  const DestinationLock lock(run.Settings.DestinationFolder);
   auto io = std::make_unique<IO>(services.createFileSystem(), run.Settings, run.ActivityReport,
                                  services.clock, services.format);
   auto inet = std::make_unique<Inet>(services.frmMain, services.events);

@@ -33,6 +33,10 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
     return true;
   });
   window.setProgressMax(static_cast<float>(fileCounter));
+  if (fileCounter == 1) {
+    run.ActivityReport += kEmptySourceLine;
+    run.TodaysBackupIncomplete = true;
+  }
 
   fileCounter = 1;
   fileSystem->searchPlainFiles(sourceFolder, [&](const std::string& name) {

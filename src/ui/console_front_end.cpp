@@ -11,7 +11,13 @@ ConsoleFrontEnd::ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns
     : reportOut_(reportOut),
       line_(err, isTerminal, columns),
       pump_(
-          queue_, [this] { window_.pressCancel(); }, isTerminal ? lineFd : -1) {}
+          queue_,
+          [this](int signalNumber) {
+            const std::string why = cancelledBySignalText(signalNumber);
+            if (!why.empty()) line_.printAbove(why);
+            window_.pressCancel();
+          },
+          isTerminal ? lineFd : -1) {}
 
 std::unique_ptr<ConsoleFrontEnd> ConsoleFrontEnd::onStandardError() {
   const bool terminal = isatty(STDERR_FILENO) == 1;

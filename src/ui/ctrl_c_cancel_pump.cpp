@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <iterator>
 #include <stdexcept>
 
 #include "common/exit_code.h"
+#include "common/posix_file.h"
 
 namespace quillfen {
 
@@ -14,13 +16,17 @@ namespace {
 // The handler only ever counts; the pump reads the count and keeps its own record of what it
 // has acted on, so no read-modify-write is shared between the two.
 volatile std::sig_atomic_t interruptCount = 0;
+volatile std::sig_atomic_t lastSignal = 0;
 volatile std::sig_atomic_t interruptLineFd = -1;
 bool installed = false;
-struct sigaction previousAction {};
+constexpr int kCancellingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[std::size(kCancellingSignals)]{};
 
-extern "C" void onInterrupt(int) {
+extern "C" void onInterrupt(int number) {
+  lastSignal = number;
   interruptCount = interruptCount + 1;
   if (interruptCount < 2) return;
+  removeTemporaryFilesNow();
   const int fd = interruptLineFd;
   if (fd >= 0) {
     [[maybe_unused]] const ssize_t written = write(fd, "\n", 1);
@@ -30,7 +36,7 @@ extern "C" void onInterrupt(int) {
 
 }  // namespace
 
-CtrlCCancelPump::CtrlCCancelPump(EventPump& inner, std::function<void()> pressCancel, int lineFd)
+CtrlCCancelPump::CtrlCCancelPump(EventPump& inner, PressCancel pressCancel, int lineFd)
     : inner_(inner), pressCancel_(std::move(pressCancel)) {
   if (installed) throw std::logic_error("Ctrl-C handling is already installed");
   interruptCount = 0;
@@ -40,12 +46,16 @@ CtrlCCancelPump::CtrlCCancelPump(EventPump& inner, std::function<void()> pressCa
   sigemptyset(&action.sa_mask);
   // Restarting keeps blocking calls elsewhere in the program unaware of the signal.
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, &previousAction);
+  for (std::size_t i = 0; i < std::size(kCancellingSignals); ++i) {
+    sigaction(kCancellingSignals[i], &action, &previousActions[i]);
+  }
   installed = true;
 }
 
 CtrlCCancelPump::~CtrlCCancelPump() {
-  sigaction(SIGINT, &previousAction, nullptr);
+  for (std::size_t i = 0; i < std::size(kCancellingSignals); ++i) {
+    sigaction(kCancellingSignals[i], &previousActions[i], nullptr);
+  }
   interruptCount = 0;
   interruptLineFd = -1;
   installed = false;
@@ -54,7 +64,7 @@ CtrlCCancelPump::~CtrlCCancelPump() {
 void CtrlCCancelPump::pressCancelOnNewInterrupt() {
   if (interruptCount > handled_) {
     handled_ = interruptCount;
-    if (pressCancel_) pressCancel_();
+    if (pressCancel_) pressCancel_(lastSignal);
   }
 }
 

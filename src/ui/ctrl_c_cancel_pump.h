@@ -6,18 +6,21 @@
 
 namespace quillfen {
 
-// Ctrl-C as the Cancel button, for the lifetime of the object. The first SIGINT is only noted
-// by the signal handler; the next processEvents presses Cancel, like a click that waited in the
-// window's queue. A second SIGINT ends the process at once with the exit code of a cancelled
-// run, after ending the live line on `lineFd` (-1: none) so the shell prompt starts on a line
-// of its own. Other signals keep their usual meaning.
+// Ctrl-C as the Cancel button, for the lifetime of the object; SIGTERM (systemctl stop, a
+// shutdown) and SIGHUP (a closed terminal) likewise. The first such signal is only noted by
+// the signal handler; the next processEvents presses Cancel with the signal's number, like a
+// click that waited in the window's queue. A second one ends the process at once with the exit
+// code of a cancelled run, after removing the temporary file of a download or copy under way
+// and ending the live line on `lineFd` (-1: none) so the shell prompt starts on a line of its
+// own. Other signals keep their usual meaning.
 //
 // It wraps the front end's own pump: posted tasks, watched sockets and the inner pass are the
 // inner pump's. An interrupt that cuts a wait short is acted on as soon as the wait ends.
 // One instance at a time: the handler is process-wide.
 class CtrlCCancelPump final : public EventPump {
  public:
-  CtrlCCancelPump(EventPump& inner, std::function<void()> pressCancel, int lineFd = -1);
+  using PressCancel = std::function<void(int signalNumber)>;
+  CtrlCCancelPump(EventPump& inner, PressCancel pressCancel, int lineFd = -1);
   ~CtrlCCancelPump() override;
   CtrlCCancelPump(const CtrlCCancelPump&) = delete;
   CtrlCCancelPump& operator=(const CtrlCCancelPump&) = delete;
@@ -31,7 +34,7 @@ class CtrlCCancelPump final : public EventPump {
   void pressCancelOnNewInterrupt();
 
   EventPump& inner_;
-  std::function<void()> pressCancel_;
+  PressCancel pressCancel_;
   int handled_ = 0;  // interrupts already turned into a Cancel press
 };
 

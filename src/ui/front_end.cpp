@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <csignal>
 #include <iostream>
 
 namespace quillfen {
@@ -16,6 +17,17 @@ FrontEndRequest frontEndRequest(const char* quillfenUi) {
 bool displayNamed(const char* display, const char* waylandDisplay) {
   const auto named = [](const char* value) { return value != nullptr && *value != '\0'; };
   return named(display) || named(waylandDisplay);
+}
+
+std::string cancelledBySignalText(int signalNumber) {
+  switch (signalNumber) {
+    case SIGTERM:
+      return "Quillfen: the run was cancelled by SIGTERM";
+    case SIGHUP:
+      return "Quillfen: the run was cancelled by SIGHUP";
+    default:
+      return {};
+  }
 }
 
 void warnWindowUnavailable(const char* why) {

@@ -34,6 +34,10 @@ FrontEndRequest frontEndRequest(const char* quillfenUi);
 // Whether the environment names a display worth trying (DISPLAY or WAYLAND_DISPLAY non-empty).
 bool displayNamed(const char* display, const char* waylandDisplay);
 
+// The line that tells why a run was cancelled without anyone pressing Cancel (SIGTERM, SIGHUP);
+// empty for Ctrl-C, which the user pressed.
+std::string cancelledBySignalText(int signalNumber);
+
 // Tells the user who asked for the window why the console is used instead.
 void warnWindowUnavailable(const char* why);
 

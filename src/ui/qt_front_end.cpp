@@ -46,7 +46,11 @@ class QtFrontEnd final : public FrontEnd {
   QtSplashWindow window_;
   QtMessageBoxes messages_;
   QtEventPump queue_;
-  CtrlCCancelPump pump_{queue_, [this] { window_.pressCancel(); }};
+  CtrlCCancelPump pump_{queue_, [this](int signalNumber) {
+                          const std::string why = cancelledBySignalText(signalNumber);
+                          if (!why.empty()) std::cerr << why << '\n';
+                          window_.pressCancel();
+                        }};
 };
 
 bool namesPlatform(const QByteArray& platforms, const QByteArray& name) {

@@ -17,10 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs from an empty source folder into a real destination folder.
+// Runs from a source folder of one file into a real destination folder.
 class MainSequenceTest : public ::testing::Test {
  protected:
   MainSequenceTest() {
+    source.write("a.txt", "a");
     writeConfig("DestinationFolder=" + dest.str() + "/\nMailTo=\n");
     env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
@@ -72,7 +73,7 @@ TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
     };
     EXPECT_EQ(runMain(), kExitCancelled) << stages[clicked];
     EXPECT_EQ(entries({"status"}), statuses + "status Aborting... | status Complete...");
-    EXPECT_TRUE(fs::is_empty(inDest("20031005"))) << stages[clicked];
+    EXPECT_FALSE(fs::exists(inDest("20031005/earlier run.txt"))) << stages[clicked];
   }
 }
 

@@ -121,7 +121,7 @@ TEST(ConsoleFrontEndDeathTest, SecondInterruptEndsTheLineAndExitsAsCancelled) {
       {
         ConsoleEventPump queue;
         CtrlCCancelPump pump(
-            queue, [] {}, fds[1]);
+            queue, [](int) {}, fds[1]);
         std::raise(SIGINT);
         std::raise(SIGINT);
         std::_Exit(0);
