@@ -119,8 +119,18 @@ class RunE2eTest : public ::testing::Test {
   bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
   bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
   fs::path today() const { return dest.path() / datedFolderName(); }
-  void configureFtp(const std::string& password) {
-    const std::string keys = "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\n";
+  // Until the first download has begun (its hidden file is there), then a little longer.
+  void waitUntilDownloading(ChildProcess& program) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (program.running() && std::chrono::steady_clock::now() < deadline &&
+           (!fs::exists(today()) || fs::is_empty(today()))) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  void configureFtp(const std::string& password) { configureFtp(ftp, password); }
+  void configureFtp(const FtpServer& server, const std::string& password) {
+    const std::string keys = "FtpIPAddress=" + server.address() + "\nFtpUserName=backup\n";
     writeRunConfig(home.path(), keys + "FtpPassword=" + password + "\n", dest.path(), sink.port());
   }
 
@@ -178,28 +188,70 @@ TEST_F(RunE2eTest, RefusedFtpLoginIsReportedKeepsOldBackupsAndEndsIncomplete) {
   EXPECT_THAT(report, HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n"));
 }
 
-// Ctrl-C in the middle of a download that would take minutes stops it at once: nothing of it is
-// kept, the old backups stay, and no mail goes out.
-TEST_F(RunE2eTest, InterruptDuringASlowDownloadStopsItAtOnceWithoutPruningOrMail) {
+// Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would
+// take minutes stop it at once: nothing of it is kept, the old backups stay, no mail goes out.
+TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
-  const std::string keys = "FtpIPAddress=" + slow.address() + "\nFtpUserName=backup\n";
-  writeRunConfig(home.path(), keys + "FtpPassword=secret\n", dest.path(), sink.port());
-
-  const auto program = startProgram(home.path());
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (program->running() && std::chrono::steady_clock::now() < deadline &&
-         (!fs::exists(today()) || fs::is_empty(today()))) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  configureFtp(slow, "secret");
+  const struct {
+    std::vector<int> signals;
+    const char* said;
+  } cases[] = {{{SIGINT}, ""}, {{SIGTERM}, "cancelled by SIGTERM"}, {{SIGINT, SIGINT}, ""}};
+  for (const auto& c : cases) {
+    const auto program = startProgram(home.path());
+    waitUntilDownloading(*program);
+    const auto signalled = std::chrono::steady_clock::now();
+    for (const int number : c.signals) program->signal(number);
+    EXPECT_EQ(program->wait(std::chrono::seconds(90)), 3) << program->errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2));
+    EXPECT_TRUE(fs::is_empty(today())) << c.signals.size();
+    EXPECT_THAT(program->errors(), HasSubstr(c.said));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // well into the download
-  const auto interrupted = std::chrono::steady_clock::now();
-  program->signal(SIGINT);
-  EXPECT_EQ(program->wait(std::chrono::seconds(90)), 3) << program->errors();
-  EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(2));
-  EXPECT_TRUE(fs::is_empty(today()));
   EXPECT_TRUE(kept(30) && kept(50));
   EXPECT_TRUE(sink.messages().empty());
+}
+
+// Two runs on one destination (cron and a manual start): the second ends at once, touching
+// nothing, and the first completes undisturbed.
+TEST_F(RunE2eTest, ASecondRunOnABusyDestinationEndsAtOnceAndTheFirstCompletes) {
+  const std::string content(1 << 20, 's');
+  remote.write("slow.bin", content);
+  const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(512 << 10));
+  configureFtp(slow, "secret");
+  const auto first = startProgram(home.path());
+  waitUntilDownloading(*first);
+  const ProgramResult second = runProgram(home.path());
+  EXPECT_EQ(second.exitCode, 1);
+  EXPECT_THAT(second.err, HasSubstr("Error 37000: Another Quillfen run (process"));
+  EXPECT_EQ(first->wait(std::chrono::seconds(90)), 0) << first->errors();
+  EXPECT_EQ(readFile(today() / "slow.bin"), content);
+}
+
+// An empty source (an unmounted share's mount point, an empty FTP folder) is not a backup: the
+// run ends incomplete, says why, and prunes nothing.
+TEST_F(RunE2eTest, AnEmptySourceEndsIncompleteAndPrunesNothing) {
+  for (const bool local : {true, false}) {
+    if (local) {
+      writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "\n", dest.path(), sink.port());
+    } else {
+      configureFtp(ftp, "secret");
+    }
+    EXPECT_EQ(runProgram(home.path()).exitCode, 4) << local;
+    EXPECT_TRUE(kept(30) && kept(50)) << local;
+    EXPECT_THAT(sink.messages().back().body, HasSubstr("Source is empty: nothing was backed up."));
+  }
+}
+
+// The report is for a reader at a terminal: on one, it arrives on standard output.
+TEST_F(RunE2eTest, TheReportGoesToAStandardOutputThatIsATerminal) {
+  remote.write("notes.txt", "n");
+  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "\n", dest.path(), sink.port());
+  startProgram(home.path(), {"--version"})->wait(std::chrono::seconds(30));  // copies it there
+  const std::string command = (home.path() / "quillfen").string() + " 2>/dev/null";
+  ChildProcess terminal({"/usr/bin/script", "-qec", command, "/dev/null"});
+  EXPECT_EQ(terminal.wait(std::chrono::seconds(90)), 0);
+  EXPECT_THAT(terminal.output(), HasSubstr("1 files downloaded to"));
 }
 
 // A local source in the real executable, its pruning, and a mail server that refuses the report.
