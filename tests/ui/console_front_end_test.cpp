@@ -6,7 +6,6 @@
 #include <csignal>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace quillfen {
@@ -67,23 +66,6 @@ TEST(ConsoleFrontEndTest, OneLiveLineWhileShownWithMessagesAndReportAboveIt) {
   console.window.setStatusCaption("Gathering info...");
   EXPECT_EQ(console.window.cancelValue(), 0) << "a fresh window after the unload";
   EXPECT_EQ(console.screen().back(), "") << "the reloaded window is hidden";
-}
-
-TEST(ConsoleFrontEndTest, BarShowsTheShareOfItsRangeAndFitsTheTerminal) {
-  const std::tuple<float, float, float, const char*> cases[] = {
-      {1, 3, 9, "] 100%"}, {1, 3, -4, "]   0%"}, {5, 1, 3, "]   0%"}};
-  for (const auto& [min, max, value, end] : cases) {
-    Console console(true);
-    console.window.setProgressVisible(true);
-    console.window.setProgressMin(min);
-    console.window.setProgressMax(max);
-    console.window.setProgressValue(value);
-    EXPECT_TRUE(console.window.renderLine().ends_with(end)) << console.window.renderLine();
-  }
-  Console narrow(true, 30);
-  narrow.window.show();
-  narrow.window.setProgressVisible(true);
-  EXPECT_EQ(narrow.screen().back().size(), 29u) << "never the last column, where terminals wrap";
 }
 
 // Ctrl-C is only noted by the handler and presses Cancel at the next pass, beside the posted
