@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "common/date.h"
-#include "common/error.h"
 
 namespace quillfen {
 namespace {
@@ -23,16 +20,6 @@ TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundariesAndFolderNamesArePadde
     EXPECT_EQ(daysFromCivil(civilFromDays(day)), day);
   }
   EXPECT_EQ(formatYyyymmdd({987, 1, 9}), "09870109") << "folder names are zero-padded";
-}
-
-// The numbers of missing paths, a full disk and a busy file show in the file store's tests; a
-// refused write cannot be caused there when the tests run as root.
-TEST(ErrorTest, RefusedAccessIsPermissionDeniedNamingThePath) {
-  for (const int errnoValue : {EACCES, EROFS}) {
-    const Error error = errorFromErrno(errnoValue, "Cannot copy", "/srv/a b", true);
-    EXPECT_EQ(error.number(), errc::kPermissionDenied) << errnoValue;
-    EXPECT_EQ(error.description().rfind("Cannot copy '/srv/a b': ", 0), 0u) << errnoValue;
-  }
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "common/error.h"
@@ -34,10 +33,6 @@ struct MailCase {
   CURLcode code;
   int number;
 };
-
-void PrintTo(const MailCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class MailErrorNumber : public ::testing::TestWithParam<MailCase> {};
 

@@ -134,57 +134,28 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
   using Mode = SmtpSink::Mode;
   struct Case {
     std::optional<Mode> sink;  // none: no server at all
-    std::string server;
     int port;
     int number;
     const char* text;
     std::size_t delivered;
   };
   for (const Case& c : {
-           Case{Mode::RefuseRecipient, "127.0.0.1", 0, errc::kMailFirst + 550,
-                "550 5.1.1 <nobody@example.test>", 1},
-           Case{Mode::Silent, "127.0.0.1", 0, errc::kMailTimedOut, "", 0},
+           Case{Mode::RefuseRecipient, 0, errc::kMailFirst + 550, "550 5.1.1 <nobody@example.test>",
+                1},
+           Case{Mode::Silent, 0, errc::kMailTimedOut, "", 0},
            // A port that nothing listens on: one a sink held until it ended.
-           Case{std::nullopt, "127.0.0.1", SmtpSink().port(), errc::kMailCannotConnect, "", 0},
+           Case{std::nullopt, SmtpSink().port(), errc::kMailCannotConnect, "", 0},
        }) {
     std::optional<SmtpSink> sink;
     if (c.sink) sink.emplace(*c.sink, "nobody@example.test");
-    run.Settings.MailServer = c.server;
     const auto start = std::chrono::steady_clock::now();
     const auto error =
         notify(sink ? sink->port() : c.port, "a@example.test;nobody@example.test;c@example.test");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    ASSERT_TRUE(error.has_value()) << c.server << ":" << c.port;
+    ASSERT_TRUE(error.has_value()) << c.number;
     EXPECT_EQ(error->number(), c.number) << error->description();
     EXPECT_THAT(error->description(), HasSubstr(c.text));
     EXPECT_EQ(sink ? sink->messages().size() : 0u, c.delivered) << error->description();
-  }
-}
-
-// The result value the component keeps after send, and what send raised with it; transport
-// failures raise what the delivery test above checks.
-TEST(CurlSmtpComponent, TheResultValueIsZeroTheReplyCodeOrTheTransportCode) {
-  SmtpSink sink(SmtpSink::Mode::RefuseRecipient, "nobody@example.test");
-  struct Case {
-    const char* recipient;
-    std::int32_t result;
-    int raised;  // 0: nothing
-  };
-  for (const Case& c : {Case{"a@example.test", 0, 0}, Case{" \t", errc::kMailNoRecipient, 0},
-                        Case{"nobody@example.test", 550, errc::kMailFirst + 550}}) {
-    SCOPED_TRACE(c.recipient);
-    CurlSmtpComponent component(kTestBounds);
-    component.setServer("127.0.0.1");
-    component.setPort(sink.port());
-    component.setRecipient(c.recipient);
-    int raised = 0;
-    try {
-      component.send();
-    } catch (const Error& error) {
-      raised = error.number();
-    }
-    EXPECT_EQ(raised, c.raised);
-    EXPECT_EQ(component.resultValue(), c.result);
   }
 }
 
