@@ -10,15 +10,7 @@
 namespace quillfen {
 namespace {
 
-using ::testing::AllOf;
 using ::testing::HasSubstr;
-using ::testing::Property;
-using ::testing::Throws;
-
-auto raises(int number, const std::string& text) {
-  return Throws<Error>(
-      AllOf(Property(&Error::number, number), Property(&Error::description, HasSubstr(text))));
-}
 
 TEST(CurlError, LibcurlsTextIsItsErrorBufferWhenFilled) {
   EXPECT_EQ(curlFailureText("FTP", CURLE_COULDNT_CONNECT, "Failed to connect to port 21"),
