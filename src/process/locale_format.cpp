@@ -70,6 +70,8 @@ LocaleFormat LocaleFormat::fromEnvironment() {
     if (time.get() != nullptr) {
       format.posixTime_ = false;
       format.timeLocale_ = timeName;
+      format.dateSeparator_ = separatorIn(nl_langinfo_l(D_FMT, time.get()), "/");
+      format.timeSeparator_ = separatorIn(nl_langinfo_l(T_FMT, time.get()), ":");
       const std::string am = nl_langinfo_l(AM_STR, time.get());
       const std::string pm = nl_langinfo_l(PM_STR, time.get());
       if (!am.empty() && !pm.empty()) {
@@ -103,10 +105,26 @@ std::string LocaleFormat::generalDateTime(const DateTime& when) const {
 
 std::string LocaleFormat::mailTime(const DateTime& when) const {
   char text[64];
-  std::snprintf(text, sizeof text, "%02d/%02d/%02d %d:%02d %s", when.date.month, when.date.day,
-                ((when.date.year % 100) + 100) % 100, twelveHour(when.hour), when.minute,
-                when.hour < 12 ? am_.c_str() : pm_.c_str());
+  std::snprintf(text, sizeof text, "%02d%s%02d%s%02d %d%s%02d %s", when.date.month,
+                dateSeparator_.c_str(), when.date.day, dateSeparator_.c_str(),
+                ((when.date.year % 100) + 100) % 100, twelveHour(when.hour), timeSeparator_.c_str(),
+                when.minute, when.hour < 12 ? am_.c_str() : pm_.c_str());
   return text;
+}
+
+std::string separatorIn(std::string_view format, std::string_view fallback) {
+  // Past the first field: "%", any flags, width or E/O modifier, then the conversion letter.
+  std::size_t at = format.find('%');
+  if (at == std::string_view::npos) return std::string(fallback);
+  ++at;
+  while (at < format.size() &&
+         std::string_view("_-0^#EO123456789").find(format[at]) != std::string_view::npos) {
+    ++at;
+  }
+  const std::size_t begin = at + 1;
+  if (begin >= format.size()) return std::string(fallback);
+  const std::string_view between = format.substr(begin, format.find('%', begin) - begin);
+  return between.empty() ? std::string(fallback) : std::string(between);
 }
 
 std::string LocaleFormat::grouped(std::uint64_t value) const {

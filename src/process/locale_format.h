@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/date.h"
 
@@ -20,7 +21,8 @@ class LocaleFormat {
 
   // The locale's date followed by its time with seconds.
   std::string generalDateTime(const DateTime& when) const;
-  // "mm/dd/yy h:mm AMPM": two-digit month, day and year, 12-hour clock without a leading zero.
+  // "mm/dd/yy h:mm AMPM": two-digit month, day and year, 12-hour clock without a leading zero;
+  // "/", ":" and the designators are the locale's.
   std::string mailTime(const DateTime& when) const;
   // bytes / 1024 rounded half up, grouped in threes with the locale's thousands separator.
   std::string kilobytes(std::uint64_t bytes) const;
@@ -35,8 +37,14 @@ class LocaleFormat {
   bool posixTime_ = true;
   std::string timeLocale_;  // the LC_TIME locale name when not POSIX
   std::string thousandsSeparator_ = ",";
+  std::string dateSeparator_ = "/";
+  std::string timeSeparator_ = ":";
   std::string am_ = "AM";
   std::string pm_ = "PM";
 };
+
+// What stands between the first two fields of a strftime format ("%d.%m.%Y": "."), or
+// `fallback` when nothing does.
+std::string separatorIn(std::string_view format, std::string_view fallback);
 
 }  // namespace quillfen
