@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <set>
 
 #include "common/error.h"
@@ -85,17 +84,6 @@ TEST_F(NetworkFetchTest, AFailedCopyEndsTheFetchKeepingWhatCameBefore) {
   });
   EXPECT_THROW(fetch(), Error);
   EXPECT_EQ(copied(), before);
-}
-
-// More files than a 16-bit counter holds; the bar runs from 1 to one past the count.
-TEST_F(NetworkFetchTest, ASourceOfMoreFilesThanSixteenBitsCountIsCopiedCompletely) {
-  constexpr int kFiles = 33000;
-  for (int i = 0; i < kFiles; ++i) std::ofstream(source.path() / std::to_string(i)) << i;
-  fetch();
-  EXPECT_EQ(copied().size(), static_cast<std::size_t>(kFiles));
-  EXPECT_EQ(env.window.max, kFiles + 1.0f);
-  EXPECT_EQ(env.window.values.size(), static_cast<std::size_t>(kFiles));
-  EXPECT_EQ(env.window.values.back(), kFiles + 1.0f);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -28,7 +29,10 @@ class ChildProcess {
   void signal(int number) {
     if (running()) ::kill(pid_, number);
   }
-  void closeInput();
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
   // Waits for the child to end, killing it past the deadline. Its exit code; -1 when killed.
   int wait(std::chrono::milliseconds deadline);
   std::string output() const { return readFile(files_.path() / "out"); }
@@ -36,9 +40,8 @@ class ChildProcess {
 
  private:
   TempDir files_;
-  pid_t pid_ = -1;
+  pid_t pid_ = -1;  // -1 once reaped
   int status_ = 0;
-  bool reaped_ = false;
   int input_ = -1;
 };
 

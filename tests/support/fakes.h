@@ -62,13 +62,12 @@ struct FakeEventPump final : EventPump {
 };
 
 // clang-format off
-#define FAKE_PROPERTY(Get, Set, Name, field) \
-  Get Name() override { return field; } void Name(Set v) override { field = v; }
+#define FAKE_PROPERTY(Get, Set, Name) Get Name() override { return {}; } void Name(Set) override {}
 // clang-format on
 
-// A transfer control that plays a server: `onExecute` sees each operation and may set the reply
-// (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then answers true and
-// posts the next of `states` until none is left.
+// A transfer control that plays a server: `onExecute` sees each Execute's arguments and may set
+// the reply (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then posts
+// the next of `states` until none is left. Its properties keep nothing.
 class FakeTransferControl final : public TransferControl {
  public:
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
@@ -78,10 +77,6 @@ class FakeTransferControl final : public TransferControl {
   std::string data, info;
   std::int32_t code = 226;
   std::deque<std::int16_t> states;
-  bool failRelease = false;
-  std::int32_t accessType = 0, protocol = 0, requestTimeout = -1;
-  std::int16_t remotePort = 0;
-  std::string url, userName, password, remoteHost, proxy, document;
 
   void notify(std::int16_t state) {
     pump_.post([this, state] { listener_(state); });
@@ -91,7 +86,7 @@ class FakeTransferControl final : public TransferControl {
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
   }
   RequestOutcome Outcome() override {
-    return code >= 200 && code <= 299 ? RequestOutcome::Completed : RequestOutcome::Failed;
+    return code / 100 == 2 ? RequestOutcome::Completed : RequestOutcome::Failed;
   }
   bool StillExecuting() override {
     if (states.empty()) return false;
@@ -110,20 +105,17 @@ class FakeTransferControl final : public TransferControl {
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
   std::int32_t hInternet() override { return 0; }
-  void SubscribeStateChanged(StateListener listener) override {
-    if (!listener && failRelease) throw std::runtime_error("release failed");
-    listener_ = std::move(listener);
-  }
-  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType, accessType)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol, protocol)
-  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort, remotePort)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout, requestTimeout)
-  FAKE_PROPERTY(std::string, const std::string&, URL, url)
-  FAKE_PROPERTY(std::string, const std::string&, UserName, userName)
-  FAKE_PROPERTY(std::string, const std::string&, Password, password)
-  FAKE_PROPERTY(std::string, const std::string&, RemoteHost, remoteHost)
-  FAKE_PROPERTY(std::string, const std::string&, Proxy, proxy)
-  FAKE_PROPERTY(std::string, const std::string&, Document, document)
+  void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
+  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol)
+  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout)
+  FAKE_PROPERTY(std::string, const std::string&, URL)
+  FAKE_PROPERTY(std::string, const std::string&, UserName)
+  FAKE_PROPERTY(std::string, const std::string&, Password)
+  FAKE_PROPERTY(std::string, const std::string&, RemoteHost)
+  FAKE_PROPERTY(std::string, const std::string&, Proxy)
+  FAKE_PROPERTY(std::string, const std::string&, Document)
 
  private:
   EventPump& pump_;
