@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <new>
 #include <set>
 
 #include "common/exit_code.h"
@@ -120,21 +119,6 @@ TEST_F(RunTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
   EXPECT_FALSE(fs::exists(inDest("20031004")));
   EXPECT_TRUE(fs::is_directory(inDest("20031005")));
   EXPECT_FALSE(fs::exists(inDest("20031006")));
-}
-
-// Errors are reported once, with the window's entries before them.
-TEST_F(RunTest, AFailedStageEndsTheRunInErrorReportingItOnce) {
-  writeConfig("DestinationFolder=" + inDest("gone") + "\n");
-  EXPECT_EQ(runMain(), kExitError);
-  EXPECT_EQ(
-      entries({"load", "status", "error"}),
-      "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
-          inDest("gone/20031005") + "': No such file or directory");
-  env.log.clear();
-  writeConfig("DestinationFolder=" + dest.str() + "\n");
-  env.services.createFileSystem = []() -> std::unique_ptr<FileSystem> { throw std::bad_alloc(); };
-  EXPECT_EQ(runMain(), kExitError);
-  EXPECT_EQ(entries({"load", "status", "error"}), "load | error [Quillfen] Error 7: Out of memory");
 }
 
 TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
