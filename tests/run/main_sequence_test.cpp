@@ -1,7 +1,9 @@
 #include "run/main_sequence.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -69,6 +71,13 @@ class RunTest : public ::testing::Test {
     failing = std::move(failures);
     Inet inet(env.frmMain, env.events);
     DownloadFromFtp(run, env.services, inet, "/backup/20031005");
+  }
+
+  std::set<std::string> copied() const {  // the names in dest
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dest.path()))
+      names.insert(entry.path().filename());
+    return names;
   }
 
   test::TempDir exeFolder, source, dest;
@@ -174,6 +183,41 @@ TEST_F(RunTest, FtpCancelIsHonouredBeforeTheNextFile) {
   fetch("a file.txt\r\nb.log\r\nc.dat\r\n");
   EXPECT_THAT(operations,
               ::testing::ElementsAre("DIR", "GET \"a file.txt\" \"/backup/20031005/a file.txt\""));
+}
+
+// The network branch copies the plain files of the source (links followed) over today's copies.
+TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
+  run.Settings.NetworkPath = "  " + source.str() + " ";
+  const fs::path db = source.write("with blanks.mdb", "new contents");
+  const timespec when[2] = {{1000000000, 0}, {1065320103, 500}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, db.c_str(), when, 0), 0);
+  ::chmod(dest.write("with blanks.mdb", "old").c_str(), 0400);
+  fs::create_symlink(db, source.path() / "link.mdb");
+  // A name with blanks around it is looked for without them: both turns copy the plain file.
+  source.write(" padded.txt ", "the padded one");
+  source.write("padded.txt", "the plain one");
+  source.write(".hidden", "hidden");
+  source.write("sub/inner.txt", "inner");
+  ASSERT_EQ(::mkfifo((source.path() / "pipe").c_str(), 0644), 0);
+  fs::create_symlink(source.path() / "gone", source.path() / "dangling");
+  DownloadFromNetworkPath(run, env.services, dest.str());
+  EXPECT_EQ(copied(), (std::set<std::string>{"with blanks.mdb", "link.mdb", "padded.txt"}));
+  EXPECT_EQ(test::readFile(dest.path() / "with blanks.mdb"), "new contents");
+  EXPECT_EQ(test::readFile(dest.path() / "link.mdb"), "new contents");
+  EXPECT_EQ(test::readFile(dest.path() / "padded.txt"), "the plain one");
+  struct stat status {};
+  ASSERT_EQ(::stat((dest.path() / "with blanks.mdb").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtim.tv_sec, 1065320103);
+  EXPECT_EQ(status.st_mtim.tv_nsec, 500);
+  EXPECT_EQ(env.window.max, 5.0f) << "the bar runs from 1 to one past the count";
+}
+
+TEST_F(RunTest, NetworkCancelBeforeTheSecondFileStopsAfterTheFirst) {
+  run.Settings.NetworkPath = source.str();
+  for (const char* name : {"1.txt", "2.txt", "3.txt"}) source.write(name, name);
+  env.events.onProcess = [this] { env.window.clickCancel(); };
+  DownloadFromNetworkPath(run, env.services, dest.str());
+  EXPECT_EQ(copied().size(), 1u);
 }
 
 }  // namespace
