@@ -26,14 +26,10 @@ namespace quillfen::test {
 // "error [Quillfen] ...", "edit <path>"), shared so that tests can check the order.
 using CallLog = std::vector<std::string>;
 
-class FakeClock final : public Clock {
- public:
-  explicit FakeClock(DateTime start = {{2003, 10, 5}, 2, 15, 3}) : now_(start) {}
-  DateTime now() const override { return now_; }
-  void set(DateTime when) { now_ = when; }
-
- private:
-  DateTime now_;
+struct FakeClock final : Clock {
+  DateTime now() const override { return current; }
+  void set(DateTime when) { current = when; }
+  DateTime current{{2003, 10, 5}, 2, 15, 3};
 };
 
 // Returns at once; `onSleep` may advance a fake clock.
@@ -53,9 +49,7 @@ struct FakeEventPump final : EventPump {
   }
   void processEventsWaiting(std::chrono::milliseconds) override { processEvents(); }
   void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
-  std::unique_ptr<IoWatch> watchIo(IoHandlers) override {
-    throw std::logic_error("the fake pump watches no sockets");
-  }
+  std::unique_ptr<IoWatch> watchIo(IoHandlers) override { throw std::logic_error("no sockets"); }
   std::function<void()> onProcess;
   int passes = 0;
   std::deque<std::function<void()>> posted;
@@ -68,8 +62,7 @@ struct FakeEventPump final : EventPump {
 // A transfer control that plays a server: `onExecute` sees each Execute's arguments and may set
 // the reply (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then posts
 // the next of `states` until none is left. Its properties keep nothing.
-class FakeTransferControl final : public TransferControl {
- public:
+struct FakeTransferControl final : TransferControl {
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
 
   ExecuteArguments arguments;  // of the last Execute
@@ -116,25 +109,19 @@ class FakeTransferControl final : public TransferControl {
   FAKE_PROPERTY(std::string, const std::string&, RemoteHost)
   FAKE_PROPERTY(std::string, const std::string&, Proxy)
   FAKE_PROPERTY(std::string, const std::string&, Document)
-
- private:
   EventPump& pump_;
   StateListener listener_;
 };
 
 // Logs "load" and "status <text>"; keeps the bar's maximum and every value written.
-class FakeSplashWindow final : public SplashWindow, public CancelFlag {
- public:
-  explicit FakeSplashWindow(CallLog& log) : log_(log) {}
-  void load() override {
-    log_.push_back("load");
-    cancel = 0;
-  }
+struct FakeSplashWindow final : SplashWindow, CancelFlag {
+  explicit FakeSplashWindow(CallLog& log) : log(log) {}
+  void load() override { log.push_back("load"), cancel = 0; }
   void show() override {}
   void hide() override {}
   void unload() override {}
   void setStatusCaption(const std::string& text) override {
-    log_.push_back("status " + (status = text));
+    log.push_back("status " + (status = text));
   }
   void setProgressMin(float) override {}
   void setProgressMax(float value) override { max = value; }
@@ -148,40 +135,32 @@ class FakeSplashWindow final : public SplashWindow, public CancelFlag {
     setStatusCaption("Aborting...");
     if (onCancel) onCancel();
   }
-  std::function<void()> onCancel;
 
+  CallLog& log;
+  std::function<void()> onCancel;
   int cancel = 0;
   std::string status;
   float max = 0;
   std::vector<float> values;  // every Value written
-
- private:
-  CallLog& log_;
 };
 
-class FakeMessageBoxes final : public MessageBoxes {
- public:
-  explicit FakeMessageBoxes(CallLog& log) : log_(log) {}
+struct FakeMessageBoxes final : MessageBoxes {
+  explicit FakeMessageBoxes(CallLog& log) : log(log) {}
   void information(const std::string& title, const std::string& text) override {
-    log_.push_back("info [" + title + "] " + text);
+    log.push_back("info [" + title + "] " + text);
   }
   void error(const std::string& title, const std::string& text) override {
-    log_.push_back("error [" + title + "] " + text);
+    log.push_back("error [" + title + "] " + text);
   }
-
- private:
-  CallLog& log_;
+  CallLog& log;
 };
 
-class FakeProcessServices final : public ProcessServices {
- public:
-  FakeProcessServices(CallLog& log, std::string folder) : log_(log), folder_(std::move(folder)) {}
-  std::string executableFolder() const override { return folder_; }
-  void openForEditing(const std::string& path) override { log_.push_back("edit " + path); }
-
- private:
-  CallLog& log_;
-  std::string folder_;
+struct FakeProcessServices final : ProcessServices {
+  FakeProcessServices(CallLog& log, std::string folder) : log(log), folder(std::move(folder)) {}
+  std::string executableFolder() const override { return folder; }
+  void openForEditing(const std::string& path) override { log.push_back("edit " + path); }
+  CallLog& log;
+  std::string folder;
 };
 
 // A complete set of fakes wired into Services. The file system, transfer control and mail
