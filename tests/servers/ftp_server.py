@@ -27,14 +27,10 @@ args = parser.parse_args()
 
 class FailingFile(io.FileIO):
     """Delivers its first 64 KiB, then fails like a broken disk."""
-    left = 65536
-
     def read(self, size=-1):
-        if self.left <= 0:
+        if self.tell() >= 65536:
             raise OSError(errno.EIO, os.strerror(errno.EIO))
-        data = super().read(min(size, self.left) if size >= 0 else self.left)
-        self.left -= len(data)
-        return data
+        return super().read(min(65536 - self.tell(), size if size >= 0 else 65536))
 
 
 class FailingFS(AbstractedFS):
