@@ -28,16 +28,11 @@ using CallLog = std::vector<std::string>;
 
 struct FakeClock final : Clock {
   DateTime now() const override { return current; }
-  void set(DateTime when) { current = when; }
   DateTime current{{2003, 10, 5}, 2, 15, 3};
 };
 
-// Returns at once; `onSleep` may advance a fake clock.
-struct FakeSleeper final : Sleeper {
-  void sleep(int milliseconds) override {
-    if (onSleep) onSleep(milliseconds);
-  }
-  std::function<void(int)> onSleep;
+struct FakeSleeper final : Sleeper {  // returns at once
+  void sleep(int) override {}
 };
 
 // Each pass runs `onProcess` (a user action such as a Cancel click), then the posted tasks.
