@@ -47,8 +47,6 @@ class RunTest : public ::testing::Test {
     };
   }
 
-  int runMain() { return Main(run, env.services, ""); }
-  std::string inDest(const std::string& name) const { return dest.str() + "/" + name; }
   std::string entries() const {  // the log, joined by " | "
     std::string kept;
     for (const auto& entry : env.log) kept += (kept.empty() ? "" : " | ") + entry;
@@ -66,13 +64,6 @@ class RunTest : public ::testing::Test {
     DownloadFromFtp(run, env.services, inet, "/backup/20031005");
   }
 
-  std::set<std::string> copied() const {  // the names in dest
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dest.path()))
-      names.insert(entry.path().filename());
-    return names;
-  }
-
   test::TempDir exeFolder, source, dest;
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
@@ -82,12 +73,12 @@ class RunTest : public ::testing::Test {
 };
 
 TEST_F(RunTest, WalksTheStagesInOrderAndCompletes) {
-  EXPECT_EQ(runMain(), kExitCompleted);
+  EXPECT_EQ(Main(run, env.services, ""), kExitCompleted);
   EXPECT_EQ(entries(),
             "load | status Creating folders... | status Downloading files... | status Gathering "
             "info... | status Deleting expired... | status Sending notification... | status "
             "Complete...");
-  EXPECT_TRUE(fs::is_directory(inDest("20031005")));
+  EXPECT_TRUE(fs::is_directory(dest.path() / "20031005"));
 }
 
 // A Cancel click is handled at the first event pass of the stage named; the next stage's check
@@ -103,9 +94,9 @@ TEST_F(RunTest, CancelSkipsTheStagesAfterTheNextCheck) {
     env.events.onProcess = [&] {
       if (env.window.cancel == 0 && env.window.status == stages[clicked]) env.window.clickCancel();
     };
-    EXPECT_EQ(runMain(), kExitCancelled) << stages[clicked];
+    EXPECT_EQ(Main(run, env.services, ""), kExitCancelled) << stages[clicked];
     EXPECT_EQ(entries(), "load | " + statuses + "status Aborting... | status Complete...");
-    EXPECT_TRUE(fs::is_empty(inDest("20031005"))) << stages[clicked];
+    EXPECT_TRUE(fs::is_empty(dest.path() / "20031005")) << stages[clicked];
   }
 }
 
@@ -174,7 +165,7 @@ TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
   source.write(".hidden", "hidden");
   source.write("sub/inner.txt", "inner");
   DownloadFromNetworkPath(run, env.services, dest.str());
-  EXPECT_EQ(copied(), (std::set<std::string>{"with blanks.mdb", "link.mdb", "padded.txt"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 3);
   EXPECT_EQ(test::readFile(dest.path() / "with blanks.mdb"), "new contents");
   EXPECT_EQ(test::readFile(dest.path() / "link.mdb"), "new contents");
   EXPECT_EQ(test::readFile(dest.path() / "padded.txt"), "the plain one");

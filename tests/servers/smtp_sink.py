@@ -41,19 +41,13 @@ class SpoolHandler:  # one for all connections: it numbers the messages
         os.mkdir(work)
         raw = envelope.original_content
         parsed = email.message_from_bytes(raw, policy=email.policy.default)
-        files = {
-            "from": envelope.mail_from,
-            "to": "\n".join(envelope.rcpt_tos),
-            "data": raw,
-            "subject": str(parsed.get("subject", "")),
-            "body": parsed.get_content().replace("\r\n", "\n"),  # raises if undecodable
-            "headers": "\n".join(parsed.keys()),
-            "defects": "\n".join(type(d).__name__ for d in parsed.defects),
-        }
-        for file_name, content in files.items():
-            if isinstance(content, str):
-                content = content.encode("utf-8", "surrogateescape")
-            pathlib.Path(work, file_name).write_bytes(content)
+        body = parsed.get_content().replace("\r\n", "\n")  # raises if undecodable
+        for file_name, content in [
+                ("from", envelope.mail_from), ("to", "\n".join(envelope.rcpt_tos)),
+                ("data", raw.decode("utf-8", "surrogateescape")), ("body", body),
+                ("subject", str(parsed.get("subject", ""))), ("headers", "\n".join(parsed.keys())),
+                ("defects", "\n".join(type(d).__name__ for d in parsed.defects))]:
+            pathlib.Path(work, file_name).write_bytes(content.encode("utf-8", "surrogateescape"))
         os.rename(work, name)
         return "250 OK: queued"
 
