@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -41,9 +40,8 @@ class FtpServer {
           if (options.silent) args.push_back("--silent");
           return args;
         }()),
-        port_(static_cast<std::uint16_t>(server_.announcedPort())) {}
+        port_(server_.announcedPort()) {}
 
-  std::uint16_t port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   // How many control connections were made, and how many logins succeeded, so far: the server
   // writes one line per event.
@@ -61,7 +59,7 @@ class FtpServer {
 
   TempDir stats_;
   ChildProcess server_;
-  std::uint16_t port_;
+  int port_;
 };
 
 }  // namespace quillfen::test
