@@ -1,66 +1,90 @@
 #include "run/main_sequence.h"
 
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <exception>
 #include <filesystem>
-#include <new>
+#include <set>
 
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
+#include "run/download_files.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
+#include "transfer/inet.h"
 
 namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
-// Runs from a source folder of one file into a real destination folder.
-class MainSequenceTest : public ::testing::Test {
+// Runs from a source folder of one file into a real destination folder; the FTP branch against a
+// control that answers like a server: the listing for DIR, an empty download for GET, and an
+// error for the requests naming an entry of `failing` (a file or "DIR").
+class RunTest : public ::testing::Test {
  protected:
-  MainSequenceTest() {
+  RunTest() {
     source.write("a.txt", "a");
-    writeConfig("DestinationFolder=" + dest.str() + "/\nMailTo=\n");
-    env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
+    exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() +
+                                      "\nDestinationFolder=" + dest.str() + "/\nMailTo=\n");
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.createControl = [this] {
+      auto control = std::make_unique<test::FakeTransferControl>(env.events);
+      control->onExecute = [this, c = control.get()](const std::string& operation) {
+        operations.push_back(operation);
+        const bool listing = operation == "DIR";
+        if (!listing) fetched.push_back(operation.substr(5, operation.find('"', 5) - 5));
+        const bool fails = failing.count(listing ? operation : fetched.back()) > 0;
+        c->data = listing && !fails ? dirListing : "";
+        c->code = fails ? 550 : 226;
+        c->info = fails ? "550 Missing." : "226 Transfer complete.";
+        c->states = {fails ? transfer_state::kError : transfer_state::kResponseCompleted};
+      };
+      return control;
+    };
   }
 
-  void writeConfig(const std::string& keys) {
-    exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() + "\n" + keys);
-  }
-  int runMain() { return Main(run, env.services, ""); }
-  std::string inDest(const std::string& name) const { return dest.str() + "/" + name; }
-
-  // The log entries that start with one of `prefixes`, in order, joined by " | ".
-  std::string entries(const std::vector<std::string>& prefixes) const {
+  std::string entries() const {  // the log, joined by " | "
     std::string kept;
-    for (const auto& entry : env.log) {
-      for (const auto& prefix : prefixes) {
-        if (entry.rfind(prefix, 0) == 0) kept += (kept.empty() ? "" : " | ") + entry;
-      }
-    }
+    for (const auto& entry : env.log) kept += (kept.empty() ? "" : " | ") + entry;
     return kept;
+  }
+  void fetch(std::string listing, std::set<std::string> failures = {}) {
+    operations.clear();
+    fetched.clear();
+    run = RunModule();
+    run.Settings.FtpIPAddress = "ftp.example.org/backups";
+    run.ActivityReport = "left over from an earlier run\n";
+    dirListing = std::move(listing);
+    failing = std::move(failures);
+    Inet inet(env.frmMain, env.events);
+    DownloadFromFtp(run, env.services, inet, "/backup/20031005");
   }
 
   test::TempDir exeFolder, source, dest;
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
+  std::string dirListing;
+  std::set<std::string> failing;
+  Names operations, fetched;  // every request; the remote names of the GET requests
 };
 
-TEST_F(MainSequenceTest, WalksTheStagesInOrderAndCompletes) {
-  EXPECT_EQ(runMain(), kExitCompleted);
-  EXPECT_EQ(entries({"load", "status"}),
+TEST_F(RunTest, WalksTheStagesInOrderAndCompletes) {
+  EXPECT_EQ(Main(run, env.services, ""), kExitCompleted);
+  EXPECT_EQ(entries(),
             "load | status Creating folders... | status Downloading files... | status Gathering "
             "info... | status Deleting expired... | status Sending notification... | status "
             "Complete...");
-  EXPECT_TRUE(fs::is_directory(inDest("20031005")));
+  EXPECT_TRUE(fs::is_directory(dest.path() / "20031005"));
 }
 
 // A Cancel click is handled at the first event pass of the stage named; the next stage's check
 // stops the run. A click during the start pause lands in the folder stage, which still runs.
-TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
+TEST_F(RunTest, CancelSkipsTheStagesAfterTheNextCheck) {
   const std::string stages[] = {"Creating folders...", "Downloading files...", "Gathering info...",
                                 "Deleting expired..."};
   for (std::size_t clicked = 0; clicked < std::size(stages); ++clicked) {
@@ -71,53 +95,83 @@ TEST_F(MainSequenceTest, CancelSkipsTheStagesAfterTheNextCheck) {
     env.events.onProcess = [&] {
       if (env.window.cancel == 0 && env.window.status == stages[clicked]) env.window.clickCancel();
     };
-    EXPECT_EQ(runMain(), kExitCancelled) << stages[clicked];
-    EXPECT_EQ(entries({"status"}), statuses + "status Aborting... | status Complete...");
-    EXPECT_FALSE(fs::exists(inDest("20031005/earlier run.txt"))) << stages[clicked];
+    EXPECT_EQ(Main(run, env.services, ""), kExitCancelled) << stages[clicked];
+    EXPECT_EQ(entries(), "load | " + statuses + "status Aborting... | status Complete...");
+    EXPECT_FALSE(fs::exists(dest.path() / "20031005" / "earlier run.txt")) << stages[clicked];
   }
 }
 
-TEST_F(MainSequenceTest, SameDayRerunPassingMidnightKeepsTheDateItStartedWith) {
-  env.clock.set({{2003, 10, 5}, 23, 59, 59});
-  // The date is read after the start pause; midnight passes during the first stage pause.
-  env.sleeper.onSleep = [&](int ms) {
-    if (ms == 500) env.clock.set({{2003, 10, 6}, 0, 0, 30});
+TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
+  struct Case {
+    const char* title;
+    std::string listing;
+    Names fetched;
+    std::string linesAfterCount;
+    std::set<std::string> failing = {};
   };
-  writeConfig("DestinationFolder=" + dest.str() + "\nDaysTillExpiration=1\n");
-  dest.write("20031004/expired.txt", "x");
-  runMain();
-  EXPECT_FALSE(fs::exists(inDest("20031004")));
-  EXPECT_TRUE(fs::is_directory(inDest("20031005")));
-  EXPECT_FALSE(fs::exists(inDest("20031006")));
+  // Folders and empty lines skipped, a bare CR ends a line as well, blanks stay part of the
+  // name, and the listing is longer than one 256-character piece.
+  Case plain{"plain", " lead.txt\r\nsub/\r\n\r\ntrail. \rc\r\n", {" lead.txt", "trail. ", "c"}, ""};
+  for (int i = 0; i < 60; ++i)
+    plain.listing += plain.fetched.emplace_back("f " + std::to_string(i)) + "\r\n";
+  const Case cases[] = {
+      plain,
+      {"unsafe names",
+       "..\r\n.\r\nsub/inner.txt\r\nback\\slash.txt\r\nbell\x07tab\t.txt\r\ngood.txt\r\n",
+       {"good.txt"},
+       "Skipped unsafe remote name: ..\nSkipped unsafe remote name: .\n"
+       "Skipped unsafe remote name: sub/inner.txt\nSkipped unsafe remote name: back\\slash.txt\n"
+       "Skipped unsafe remote name: bell?tab?.txt\n"},
+      {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
+      {"failed file",
+       "a\r\nb\r\nc\r\n",
+       {"a", "b", "c"},
+       "Failed to download: b (550 Missing.)\n",
+       {"b"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    env.window.values.clear();
+    fetch(c.listing, c.failing);
+    EXPECT_EQ(fetched, c.fetched);
+    EXPECT_EQ(run.FileList, c.fetched);
+    EXPECT_EQ(run.ActivityReport,
+              "QUILLFEN BACKUP ACTIVITY - 10/5/2003 2:15:03 AM\n\nDownloading " +
+                  std::to_string(c.fetched.size()) + " files...\n\n" + c.linesAfterCount);
+    EXPECT_EQ(env.window.max, c.fetched.empty() ? 1.0f : static_cast<float>(c.fetched.size()));
+    EXPECT_EQ(env.window.values.size(), c.fetched.size());
+    EXPECT_EQ(run.TodaysBackupIncomplete, !c.failing.empty());
+  }
 }
 
-// Runs that end early: refused settings before any window, errors reported once.
-TEST_F(MainSequenceTest, EndsEarlyWithTheExitCodeOfWhatStoppedIt) {
-  const struct {
-    std::string keys;
-    int exitCode;
-    std::string shown;  // window, status and error entries
-    std::exception_ptr fileSystemFailure = nullptr;
-  } cases[] = {
-      {"", kExitConfiguration, ""},
-      {"DestinationFolder=" + dest.str() + "\nMailPort=x\n", kExitError,
-       "error [Quillfen] Error 13: MailPort is not a whole number: 'x'"},
-      {"DestinationFolder=" + inDest("gone") + "\n", kExitError,
-       "load | status Creating folders... | error [Quillfen] Error 76: Cannot create folder '" +
-           inDest("gone/20031005") + "': No such file or directory"},
-      {"DestinationFolder=" + dest.str() + "\n", kExitError,
-       "load | error [Quillfen] Error 7: Out of memory", std::make_exception_ptr(std::bad_alloc())},
+TEST_F(RunTest, FtpCancelIsHonouredBeforeTheNextFile) {
+  env.events.onProcess = [this] {
+    if (env.window.values.size() == 1) env.window.clickCancel();
   };
-  for (const auto& c : cases) {
-    env.log.clear();
-    writeConfig(c.keys);
-    env.services.createFileSystem = [&c]() -> std::unique_ptr<FileSystem> {
-      if (c.fileSystemFailure) std::rethrow_exception(c.fileSystemFailure);
-      return std::make_unique<PosixFileSystem>();
-    };
-    EXPECT_EQ(runMain(), c.exitCode) << c.keys;
-    EXPECT_EQ(entries({"load", "status", "error"}), c.shown) << c.keys;
-  }
+  fetch("a file.txt\r\nb.log\r\nc.dat\r\n");
+  EXPECT_THAT(operations,
+              ::testing::ElementsAre("DIR", "GET \"a file.txt\" \"/backup/20031005/a file.txt\""));
+}
+
+// The network branch copies the plain files of the source (links followed) over today's copies.
+TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
+  run.Settings.NetworkPath = "  " + source.str() + " ";
+  const fs::path db = source.write("with blanks.mdb", "new contents");
+  const timespec when[2] = {{1000000000, 0}, {1065320103, 500}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, db.c_str(), when, 0), 0);
+  ::chmod(dest.write("with blanks.mdb", "old").c_str(), 0400);
+  fs::create_symlink(db, source.path() / "link.mdb");
+  // A name with blanks around it is looked for without them: both turns copy the plain file.
+  source.write(" padded.txt ", "the padded one");
+  source.write("padded.txt", "the plain one");
+  source.write(".hidden", "hidden");
+  source.write("sub/inner.txt", "inner");
+  DownloadFromNetworkPath(run, env.services, dest.str());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 4);  // and a.txt
+  EXPECT_EQ(test::readFile(dest.path() / "with blanks.mdb"), "new contents");
+  EXPECT_EQ(test::readFile(dest.path() / "link.mdb"), "new contents");
+  EXPECT_EQ(test::readFile(dest.path() / "padded.txt"), "the plain one");
+  EXPECT_EQ(fs::last_write_time(dest.path() / "with blanks.mdb"), fs::last_write_time(db));
+  EXPECT_EQ(env.window.max, 6.0f) << "the bar runs from 1 to one past the count";
 }
 
 }  // namespace

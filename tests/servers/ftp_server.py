@@ -14,77 +14,58 @@ from pyftpdlib.servers import FTPServer
 
 import loopback
 
+parser = argparse.ArgumentParser()
+for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
+                        ("--stats", os.devnull), ("--fail-file", None)]:
+    parser.add_argument(option, default=default)  # stats: one line per connection and login
+for option, default in [("--bytes-per-second", 0), ("--lifetime", 300.0)]:
+    parser.add_argument(option, type=type(default), default=default)
+parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
+parser.add_argument("--silent", action="store_true", help="accept and never answer")
+args = parser.parse_args()
+
 
 class FailingFile(io.FileIO):
-    """Delivers its first `left` bytes, then fails like a broken disk."""
-    left = 0
-
+    """Delivers its first 64 KiB, then fails like a broken disk."""
     def read(self, size=-1):
-        if self.left <= 0:
+        if self.tell() >= 65536:
             raise OSError(errno.EIO, os.strerror(errno.EIO))
-        data = super().read(min(size, self.left) if size >= 0 else self.left)
-        self.left -= len(data)
-        return data
+        return super().read(min(65536 - self.tell(), size if size >= 0 else 65536))
 
 
-def make_handler(args):
-    def record(event):
-        with open(args.stats or os.devnull, "a") as out:
+class FailingFS(AbstractedFS):
+    def open(self, filename, mode):
+        if os.path.basename(filename) == args.fail_file:
+            return FailingFile(filename, "r")
+        return super().open(filename, mode)
+
+
+class Handler(FTPHandler):
+    abstracted_fs = FailingFS
+    auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
+    use_sendfile = not args.fail_file and not args.bytes_per_second  # would bypass both
+    dtp_handler = type("Trickle", (ThrottledDTPHandler,), {"write_limit": args.bytes_per_second}) \
+        if args.bytes_per_second else FTPHandler.dtp_handler
+    proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                  if not (args.no_mlsd and k in ("MLSD", "MLST"))}
+
+    def record(self, event):
+        with open(args.stats, "a") as out:
             out.write(event + "\n")
 
-    class FailingFS(AbstractedFS):
-        def open(self, filename, mode):
-            if args.fail_file and os.path.basename(filename) == args.fail_file:
-                broken = FailingFile(filename, "r")
-                broken.left = args.fail_after
-                return broken
-            return super().open(filename, mode)
+    def on_connect(self):
+        self.record("connect")
 
-    hidden = ("MLSD", "MLST") if args.no_mlsd else ()
-
-    class Trickle(ThrottledDTPHandler):
-        write_limit = args.bytes_per_second
-
-    class Handler(FTPHandler):
-        abstracted_fs = FailingFS
-        auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
-        # sendfile() would bypass the failing file and the throttle
-        use_sendfile = not args.fail_file and not args.bytes_per_second
-        dtp_handler = Trickle if args.bytes_per_second else FTPHandler.dtp_handler
-        proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in hidden}
-
-        def on_connect(self):
-            record("connect")
-
-        def on_login(self, username):
-            record("login")
-
-    Handler.authorizer = DummyAuthorizer()
-    Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr")
-    return Handler
+    def on_login(self, username):
+        self.record("login")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", default=".")
-    parser.add_argument("--user", default="backup")
-    parser.add_argument("--password", default="secret")
-    parser.add_argument("--stats", help="file that gets one line per connection and login")
-    parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
-    parser.add_argument("--fail-file", help="name of a file whose download breaks off")
-    parser.add_argument("--fail-after", type=int, default=65536)
-    parser.add_argument("--silent", action="store_true")
-    parser.add_argument("--bytes-per-second", type=int, default=0, help="downloads trickle")
-    parser.add_argument("--lifetime", type=float, default=300.0)
-    args = parser.parse_args()
-    loopback.end_with_input_or_after(args.lifetime)
-    if args.silent:
-        loopback.serve_silently()
-    logging.basicConfig(level=logging.CRITICAL)
-    server = FTPServer(("127.0.0.1", 0), make_handler(args))
-    loopback.announce(server.socket.getsockname()[1])
-    server.serve_forever(timeout=0.5)
-
-
-if __name__ == "__main__":
-    main()
+Handler.authorizer = DummyAuthorizer()
+Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr")
+loopback.end_with_input_or_after(args.lifetime)
+if args.silent:
+    loopback.serve_silently()
+logging.basicConfig(level=logging.CRITICAL)
+server = FTPServer(("127.0.0.1", 0), Handler)
+loopback.announce(server.socket.getsockname()[1])
+server.serve_forever(timeout=0.5)

@@ -12,11 +12,7 @@ def announce(port):
 
 def end_with_input_or_after(lifetime):
     """Ends the process when its standard input closes (its test is gone) or after `lifetime` s."""
-    def watch():
-        sys.stdin.buffer.read()
-        os._exit(0)
-
-    threading.Thread(target=watch, daemon=True).start()
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
     threading.Timer(lifetime, os._exit, [0]).start()
 
 

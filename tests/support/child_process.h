@@ -1,10 +1,13 @@
 #pragma once
 
 #include <signal.h>
-#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -17,28 +20,50 @@ namespace quillfen::test {
 class ChildProcess {
  public:
   explicit ChildProcess(std::vector<std::string> argv, bool captureErrors = false);
-  ~ChildProcess();
+  ~ChildProcess() {
+    closeInput();
+    wait(std::chrono::seconds(5));
+  }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // The port of the "PORT <n>" line the test servers print once they listen; throws when none
   // comes within the deadline.
-  int announcedPort(std::chrono::milliseconds deadline = std::chrono::seconds(20));
-  bool running();
+  int announcedPort(std::chrono::milliseconds deadline = std::chrono::seconds(20)) {
+    for (const auto until = std::chrono::steady_clock::now() + deadline;
+         output().find('\n') == std::string::npos && running() &&
+         std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (output().rfind("PORT ", 0) != 0 || output().find('\n') == std::string::npos)
+      throw std::runtime_error("the test server announced no port; its errors are above");
+    return std::stoi(output().substr(5));
+  }
+  bool running() {
+    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
+    return pid_ > 0;
+  }
   void signal(int number) {
     if (running()) ::kill(pid_, number);
   }
-  void closeInput();
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
   // Waits for the child to end, killing it past the deadline. Its exit code; -1 when killed.
-  int wait(std::chrono::milliseconds deadline);
+  int wait(std::chrono::milliseconds deadline) {
+    for (const auto until = std::chrono::steady_clock::now() + deadline;
+         running() && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (running() && ::kill(pid_, SIGKILL) == 0 && ::waitpid(pid_, &status_, 0) == pid_) pid_ = -1;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  }
   std::string output() const { return readFile(files_.path() / "out"); }
   std::string errors() const { return readFile(files_.path() / "err"); }
 
  private:
   TempDir files_;
-  pid_t pid_ = -1;
+  pid_t pid_ = -1;  // -1 once reaped
   int status_ = 0;
-  bool reaped_ = false;
   int input_ = -1;
 };
 

@@ -26,22 +26,13 @@ namespace quillfen::test {
 // "error [Quillfen] ...", "edit <path>"), shared so that tests can check the order.
 using CallLog = std::vector<std::string>;
 
-class FakeClock final : public Clock {
- public:
-  explicit FakeClock(DateTime start = {{2003, 10, 5}, 2, 15, 3}) : now_(start) {}
-  DateTime now() const override { return now_; }
-  void set(DateTime when) { now_ = when; }
-
- private:
-  DateTime now_;
+struct FakeClock final : Clock {
+  DateTime now() const override { return current; }
+  DateTime current{{2003, 10, 5}, 2, 15, 3};
 };
 
-// Returns at once; `onSleep` may advance a fake clock.
-struct FakeSleeper final : Sleeper {
-  void sleep(int milliseconds) override {
-    if (onSleep) onSleep(milliseconds);
-  }
-  std::function<void(int)> onSleep;
+struct FakeSleeper final : Sleeper {  // returns at once
+  void sleep(int) override {}
 };
 
 // Each pass runs `onProcess` (a user action such as a Cancel click), then the posted tasks.
@@ -53,24 +44,20 @@ struct FakeEventPump final : EventPump {
   }
   void processEventsWaiting(std::chrono::milliseconds) override { processEvents(); }
   void post(std::function<void()> task) override { posted.push_back(std::move(task)); }
-  std::unique_ptr<IoWatch> watchIo(IoHandlers) override {
-    throw std::logic_error("the fake pump watches no sockets");
-  }
+  std::unique_ptr<IoWatch> watchIo(IoHandlers) override { throw std::logic_error("no sockets"); }
   std::function<void()> onProcess;
   int passes = 0;
   std::deque<std::function<void()>> posted;
 };
 
 // clang-format off
-#define FAKE_PROPERTY(Get, Set, Name, field) \
-  Get Name() override { return field; } void Name(Set v) override { field = v; }
+#define FAKE_PROPERTY(Get, Set, Name) Get Name() override { return {}; } void Name(Set) override {}
 // clang-format on
 
-// A transfer control that plays a server: `onExecute` sees each operation and may set the reply
-// (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then answers true and
-// posts the next of `states` until none is left.
-class FakeTransferControl final : public TransferControl {
- public:
+// A transfer control that plays a server: `onExecute` sees each Execute's arguments and may set
+// the reply (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then posts
+// the next of `states` until none is left. Its properties keep nothing.
+struct FakeTransferControl final : TransferControl {
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
 
   ExecuteArguments arguments;  // of the last Execute
@@ -78,10 +65,6 @@ class FakeTransferControl final : public TransferControl {
   std::string data, info;
   std::int32_t code = 226;
   std::deque<std::int16_t> states;
-  bool failRelease = false;
-  std::int32_t accessType = 0, protocol = 0, requestTimeout = -1;
-  std::int16_t remotePort = 0;
-  std::string url, userName, password, remoteHost, proxy, document;
 
   void notify(std::int16_t state) {
     pump_.post([this, state] { listener_(state); });
@@ -91,7 +74,7 @@ class FakeTransferControl final : public TransferControl {
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
   }
   RequestOutcome Outcome() override {
-    return code >= 200 && code <= 299 ? RequestOutcome::Completed : RequestOutcome::Failed;
+    return code / 100 == 2 ? RequestOutcome::Completed : RequestOutcome::Failed;
   }
   bool StillExecuting() override {
     if (states.empty()) return false;
@@ -110,39 +93,30 @@ class FakeTransferControl final : public TransferControl {
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
   std::int32_t hInternet() override { return 0; }
-  void SubscribeStateChanged(StateListener listener) override {
-    if (!listener && failRelease) throw std::runtime_error("release failed");
-    listener_ = std::move(listener);
-  }
-  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType, accessType)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol, protocol)
-  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort, remotePort)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout, requestTimeout)
-  FAKE_PROPERTY(std::string, const std::string&, URL, url)
-  FAKE_PROPERTY(std::string, const std::string&, UserName, userName)
-  FAKE_PROPERTY(std::string, const std::string&, Password, password)
-  FAKE_PROPERTY(std::string, const std::string&, RemoteHost, remoteHost)
-  FAKE_PROPERTY(std::string, const std::string&, Proxy, proxy)
-  FAKE_PROPERTY(std::string, const std::string&, Document, document)
-
- private:
+  void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
+  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol)
+  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort)
+  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout)
+  FAKE_PROPERTY(std::string, const std::string&, URL)
+  FAKE_PROPERTY(std::string, const std::string&, UserName)
+  FAKE_PROPERTY(std::string, const std::string&, Password)
+  FAKE_PROPERTY(std::string, const std::string&, RemoteHost)
+  FAKE_PROPERTY(std::string, const std::string&, Proxy)
+  FAKE_PROPERTY(std::string, const std::string&, Document)
   EventPump& pump_;
   StateListener listener_;
 };
 
 // Logs "load" and "status <text>"; keeps the bar's maximum and every value written.
-class FakeSplashWindow final : public SplashWindow, public CancelFlag {
- public:
-  explicit FakeSplashWindow(CallLog& log) : log_(log) {}
-  void load() override {
-    log_.push_back("load");
-    cancel = 0;
-  }
+struct FakeSplashWindow final : SplashWindow, CancelFlag {
+  explicit FakeSplashWindow(CallLog& log) : log(log) {}
+  void load() override { log.push_back("load"), cancel = 0; }
   void show() override {}
   void hide() override {}
   void unload() override {}
   void setStatusCaption(const std::string& text) override {
-    log_.push_back("status " + (status = text));
+    log.push_back("status " + (status = text));
   }
   void setProgressMin(float) override {}
   void setProgressMax(float value) override { max = value; }
@@ -156,40 +130,32 @@ class FakeSplashWindow final : public SplashWindow, public CancelFlag {
     setStatusCaption("Aborting...");
     if (onCancel) onCancel();
   }
-  std::function<void()> onCancel;
 
+  CallLog& log;
+  std::function<void()> onCancel;
   int cancel = 0;
   std::string status;
   float max = 0;
   std::vector<float> values;  // every Value written
-
- private:
-  CallLog& log_;
 };
 
-class FakeMessageBoxes final : public MessageBoxes {
- public:
-  explicit FakeMessageBoxes(CallLog& log) : log_(log) {}
+struct FakeMessageBoxes final : MessageBoxes {
+  explicit FakeMessageBoxes(CallLog& log) : log(log) {}
   void information(const std::string& title, const std::string& text) override {
-    log_.push_back("info [" + title + "] " + text);
+    log.push_back("info [" + title + "] " + text);
   }
   void error(const std::string& title, const std::string& text) override {
-    log_.push_back("error [" + title + "] " + text);
+    log.push_back("error [" + title + "] " + text);
   }
-
- private:
-  CallLog& log_;
+  CallLog& log;
 };
 
-class FakeProcessServices final : public ProcessServices {
- public:
-  FakeProcessServices(CallLog& log, std::string folder) : log_(log), folder_(std::move(folder)) {}
-  std::string executableFolder() const override { return folder_; }
-  void openForEditing(const std::string& path) override { log_.push_back("edit " + path); }
-
- private:
-  CallLog& log_;
-  std::string folder_;
+struct FakeProcessServices final : ProcessServices {
+  FakeProcessServices(CallLog& log, std::string folder) : log(log), folder(std::move(folder)) {}
+  std::string executableFolder() const override { return folder; }
+  void openForEditing(const std::string& path) override { log.push_back("edit " + path); }
+  CallLog& log;
+  std::string folder;
 };
 
 // A complete set of fakes wired into Services. The file system, transfer control and mail

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,10 +29,19 @@ class FtpServer {
  public:
   FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
             const FtpServerOptions& options = {})
-      : server_(arguments(root, user, password, options)),
-        port_(static_cast<std::uint16_t>(server_.announcedPort())) {}
+      : server_([&] {
+          std::vector<std::string> args{QUILLFEN_SYSTEM_PYTHON,
+                                        QUILLFEN_TEST_SERVERS_DIR "/ftp_server.py"};
+          args.insert(args.end(),
+                      {"--root", root.string(), "--user", user, "--password", password, "--stats",
+                       (stats_.path() / "stats").string(), "--fail-file", options.failingFile,
+                       "--bytes-per-second", std::to_string(options.bytesPerSecond)});
+          if (!options.offerMlsd) args.push_back("--no-mlsd");
+          if (options.silent) args.push_back("--silent");
+          return args;
+        }()),
+        port_(server_.announcedPort()) {}
 
-  std::uint16_t port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
   // How many control connections were made, and how many logins succeeded, so far: the server
   // writes one line per event.
@@ -41,38 +49,17 @@ class FtpServer {
   int logins() const { return count("login"); }
 
  private:
-  std::vector<std::string> arguments(const std::filesystem::path& root, const std::string& user,
-                                     const std::string& password,
-                                     const FtpServerOptions& options) const {
-    std::vector<std::string> args = {QUILLFEN_SYSTEM_PYTHON,
-                                     std::string(QUILLFEN_TEST_SERVERS_DIR) + "/ftp_server.py",
-                                     "--root",
-                                     root.string(),
-                                     "--user",
-                                     user,
-                                     "--password",
-                                     password,
-                                     "--stats",
-                                     stats()};
-    if (!options.offerMlsd) args.push_back("--no-mlsd");
-    if (options.silent) args.push_back("--silent");
-    if (!options.failingFile.empty()) args.insert(args.end(), {"--fail-file", options.failingFile});
-    args.insert(args.end(), {"--bytes-per-second", std::to_string(options.bytesPerSecond)});
-    return args;
-  }
-  std::string stats() const { return (scratch_.path() / "stats.txt").string(); }
   int count(const std::string& event) const {
-    const std::string text = readFile(stats());
+    const std::string text = readFile(stats_.path() / "stats");
     int found = 0;
-    for (auto at = text.find(event); at != std::string::npos; at = text.find(event, at + 1)) {
+    for (auto at = text.find(event); at != std::string::npos; at = text.find(event, at + 1))
       ++found;
-    }
     return found;
   }
 
-  TempDir scratch_;
+  TempDir stats_;
   ChildProcess server_;
-  std::uint16_t port_;
+  int port_;
 };
 
 }  // namespace quillfen::test

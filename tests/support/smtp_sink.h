@@ -47,21 +47,20 @@ class SmtpSink {
   // being written.
   std::vector<SinkMessage> messages() const {
     std::vector<std::filesystem::path> folders;
-    for (const auto& entry : std::filesystem::directory_iterator(spool_.path())) {
+    for (const auto& entry : std::filesystem::directory_iterator(spool_.path()))
       if (entry.path().filename().string().front() != '.') folders.push_back(entry.path());
-    }
     std::sort(folders.begin(), folders.end());
     std::vector<SinkMessage> out;
     for (const auto& folder : folders) {
-      const auto part = [&](const char* name) { return readFile(folder / name); };
       const auto lines = [&](const char* name) {
         std::vector<std::string> found;
-        std::istringstream in(part(name));
+        std::istringstream in(readFile(folder / name));
         for (std::string line; std::getline(in, line);) found.push_back(line);
         return found;
       };
-      out.push_back({part("from"), lines("to"), part("data"), part("subject"), part("body"),
-                     lines("headers"), lines("defects")});
+      out.push_back({readFile(folder / "from"), lines("to"), readFile(folder / "data"),
+                     readFile(folder / "subject"), readFile(folder / "body"), lines("headers"),
+                     lines("defects")});
     }
     return out;
   }

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 namespace quillfen::test {
@@ -9,20 +14,44 @@ namespace quillfen::test {
 // entries included) when the object goes.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quillfen-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  // Read-only folders would stop remove_all: the owner gets write access back first.
+  ~TempDir() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    for (fs::recursive_directory_iterator it(path_, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->is_directory(error) && !it->is_symlink(error))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+    fs::remove_all(path_, error);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
   // Writes `content` to `relative` (creating parent folders) and returns the full path.
-  std::filesystem::path write(const std::string& relative, const std::string& content) const;
+  std::filesystem::path write(const std::string& relative, const std::string& content) const {
+    const std::filesystem::path file = path_ / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+  }
 
  private:
   std::filesystem::path path_;
 };
 
-std::string readFile(const std::filesystem::path& path);
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace quillfen::test

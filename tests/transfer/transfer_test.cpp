@@ -1,0 +1,268 @@
+// The transfer subsystem: the address, operation and listing parsers, Inet over a fake control,
+// and the libcurl control against a loopback FTP server.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "support/fakes.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "transfer/curl_transfer_control.h"
+#include "transfer/ftp_listing.h"
+#include "transfer/ftp_request.h"
+#include "transfer/inet.h"
+#include "ui/console_event_pump.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+auto refusedAs(int number) {
+  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
+}
+
+TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
+  const std::pair<const char*, const char*> cases[] = {
+      {" files.example.org:21 ", "ftp://files.example.org:21/"},
+      {"FTP://host:21/My Files/2024 ü", "ftp://host:21/My%20Files/2024%20%C3%BC/"},
+      {"ftp://host//srv/data", "ftp://host:2121/%2Fsrv/data/"},
+      {"[::1]:2100/d", "ftp://[::1]:2100/d/"},
+      {"host/100%#?", "ftp://host:2121/100%25%23%3F/"}};
+  for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
+  EXPECT_EQ(curlUrl({"host", 21, "in box"}, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
+  for (const char* url : {"", "http://host/", "host:0", "host:65536", "host:21x",
+                          "host:", "user:pw@host", ":21/dir", "[::1"})
+    EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
+}
+
+TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"DIR", "", ""},
+      {"GET \"my file .doc\" \"/b/my file .doc\"", "my file .doc", "/b/my file .doc"},
+      // A name holding quote-blank-quote itself: the split that ends in the name wins.
+      {"GET \"x\" \"y\" \"/b/x\" \"y\"", "x\" \"y", "/b/x\" \"y"},
+      {"get \"a b\" local", "a b", "local"}};
+  for (const auto& [text, remote, local] : cases) {
+    const FtpOperation operation = parseFtpOperation(text);
+    EXPECT_EQ(operation.kind == FtpOperation::Kind::List, *local == '\0') << text;
+    EXPECT_EQ(operation.remote + "|" + operation.local, std::string(remote) + "|" + local);
+  }
+  for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
+                           "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\""})
+    EXPECT_THAT([text] { parseFtpOperation(text); }, refusedAs(errc::kTransferBadOperation))
+        << text;
+}
+
+const auto file = [](const char* name) { return RemoteEntry{name, false}; };
+const auto folder = [](const char* name) { return RemoteEntry{name, true}; };
+
+TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
+  const std::string text =
+      "type=cdir;perm=el;unique=803g2; .\r\n"
+      "Type=Dir;Modify=20240110080000; Sub Folder\r\n"
+      "modify=20240101000000;perm=adfr;size=5;type=file;unique=FD01U2;UNIX.group=0; a;b c\r\n"
+      "type=OS.unix=slink:/srv/target;size=9; link to target\r\n"
+      "type=file;size=3; Grüße.txt\n"
+      "\r\n"
+      "garbage-without-a-blank\r\n";
+  EXPECT_THAT(parseMlsdListing(text), ElementsAre(folder("Sub Folder"), file("a;b c"),
+                                                  file("link to target"), file("Grüße.txt")));
+  const std::string unixForm =
+      "total 24\r\n"
+      "drwxr-xr-x    2 ftp      ftp          4096 Jan 15 10:30 .\r\n"
+      "-rw-r--r--    1 1000     1000           12 Dec 31  2023 old  spaced name.txt\r\n"
+      "drwxr-xr-x    2 ftp      ftp          4096 Feb  3 09:05 photos 2024\r\n"
+      "lrwxrwxrwx    1 ftp      ftp            10 Mar  1 12:00 current -> backup.tar\r\n"
+      "-rw-r--r--    1 owner           33 Apr 30 23:59 no group.txt\r\n"
+      "crw-rw-rw-    1 root     root     1,   3 Jan  1  2024 null\r\n";
+  EXPECT_THAT(parseListListing(unixForm),
+              ElementsAre(file("old  spaced name.txt"), folder("photos 2024"), file("current"),
+                          file("no group.txt")));
+  const std::string dosForm =
+      "01-15-24  10:30AM       <DIR>          Sub Folder\r\n"
+      "12-31-2023  11:59PM            1,048,576 big file.bin\r\n"
+      "01-15-24  10:30                     17 24h clock.txt\r\n"
+      "not a listing line\r\n";
+  EXPECT_THAT(parseListListing(dosForm),
+              ElementsAre(folder("Sub Folder"), file("big file.bin"), file("24h clock.txt")));
+}
+
+class InetTest : public ::testing::Test {
+ protected:
+  InetTest() {
+    env_.createControl = [this] {
+      auto control = std::make_unique<FakeTransferControl>(env_.events);
+      control_ = control.get();
+      return control;
+    };
+    inet_.emplace(env_.frmMain, env_.events);
+  }
+
+  FakeEnvironment env_{"/opt/quillfen"};
+  FakeTransferControl* control_ = nullptr;
+  std::optional<Inet> inet_;
+};
+
+TEST_F(InetTest, ExecutePassesTheFilledArgumentsWithAMarkerForEachGapBeforeOne) {
+  const auto o = std::nullopt;
+  const ExecuteArguments passed[] = {{},      {o, o, "H"},     {o, "D"},     {o, "D", "H"},
+                                     {"DIR"}, {"DIR", o, "H"}, {"DIR", "D"}, {"DIR", "D", "H"}};
+  for (int given = 0; given < 8; ++given) {  // bits: operation, data, headers
+    inet_->Execute("h", given & 4 ? "DIR" : "", given & 2 ? "D" : "", given & 1 ? "H" : "");
+    EXPECT_EQ(control_->arguments, passed[given]) << given;
+  }
+}
+
+// Execute empties the log, then waits while every state is logged by name, unknown numbers
+// included, before it is announced unchanged.
+TEST_F(InetTest, ExecuteLogsEveryStateByNameInOrderBeforeAnnouncingIt) {
+  control_->states = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, -1};
+  std::istringstream names(
+      "icNone icResolvingHost icHostResolved icConnecting icConnected icRequesting icRequestSent "
+      "icReceivingResponse icResponseReceived icDisconnecting icDisconnected icError "
+      "icResponseCompleted icUnknown icUnknown");
+  std::vector<std::string> expected, logged;
+  std::vector<std::int16_t> announced;
+  for (std::string log, name; names >> name;) expected.push_back(log += name + "\r\n");
+  control_->notify(5);  // a line from before the request
+  env_.events.processEvents();
+  inet_->OnStateChanged([&](std::int16_t state) {
+    announced.push_back(state);
+    logged.push_back(inet_->EventList());
+  });
+  const std::deque<std::int16_t> states = control_->states;
+  inet_->Execute("host", "DIR");
+  EXPECT_EQ(announced, std::vector(states.begin(), states.end()));
+  EXPECT_EQ(logged, expected);
+}
+
+constexpr const char* kUser = "backup";
+constexpr const char* kPassword = "s3cret:@/ \"x";
+const auto kCompleted = EndsWith("icResponseCompleted\r\n");
+const auto kFailed = EndsWith("icError\r\n");
+
+class CurlTransferControlTest : public ::testing::Test {
+ protected:
+  void connect(const FtpServer& server, const std::string& path = {},
+               const std::string& password = kPassword) {
+    inet_.emplace(frmMain_, pump_);  // the one before goes first
+    inet_->URL(server.address() + path);
+    inet_->UserName(kUser);
+    inet_->Password(password);
+  }
+  std::string list() {
+    inet_->Execute(inet_->URL(), "DIR");
+    std::string listing, piece;
+    while (!(piece = std::get<std::string>(inet_->GetChunk(256))).empty()) listing += piece;
+    return listing;
+  }
+  void get(const std::string& remote, const fs::path& local) {
+    inet_->Execute(inet_->URL(), "GET \"" + remote + "\" \"" + local.string() + "\"");
+  }
+
+  // Short bounds, so that a server that hangs fails the test quickly.
+  TransferTimeouts timeouts{std::chrono::seconds(10), std::chrono::seconds(10),
+                            std::chrono::seconds(10)};
+  TempDir remote_, local_;
+  ConsoleEventPump pump_;
+  MainForm frmMain_{[this] { return std::make_unique<CurlTransferControl>(pump_, timeouts); }};
+  std::optional<Inet> inet_;
+};
+
+// A hundred files well within 20 s: a stall of a fifth of a second or more between transfers on
+// the one control connection fails it.
+TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneControlConnection) {
+  std::set<std::string> expected = {"with blanks .doc", "Grüße – 日本.txt", "sub dir/", "empty/"};
+  for (int i = 0; i < 100; ++i) expected.insert("file " + std::to_string(i) + ".bin");
+  for (const std::string& name : expected) {
+    if (name.ends_with('/'))
+      fs::create_directories(remote_.path() / "my top" / name);
+    else
+      remote_.write("my top/" + name, name + std::string(name.size() * 99, 'a'));
+  }
+  for (bool mlsd : {true, false}) {
+    SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+    FtpServer server(remote_.path(), kUser, kPassword, {.offerMlsd = mlsd, .failingFile = {}});
+    connect(server, "/my top");
+    std::set<std::string> listed;
+    std::istringstream lines(list());
+    for (std::string line; std::getline(lines, line);)
+      listed.insert(line.substr(0, line.size() - 1));
+    EXPECT_EQ(listed, expected);
+    EXPECT_THAT(inet_->EventList(), kCompleted);
+    const auto started = std::chrono::steady_clock::now();
+    for (const std::string& name : listed) {
+      if (name.ends_with('/')) continue;
+      get(name, local_.path() / name);
+      ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
+      ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(server.logins(), 1);
+  }
+}
+
+// A server that accepts the connection and never answers must not hang an unattended run.
+TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentServerEndInErrorWithTheReply) {
+  timeouts = {std::chrono::seconds(2), std::chrono::seconds(1), std::chrono::seconds(1)};
+  const FtpServerOptions silent{.offerMlsd = true, .failingFile = {}, .silent = true};
+  const std::tuple<FtpServerOptions, const char*, const char*, int, const char*> cases[] = {
+      {{}, "", "wrong", 530, "530 "},
+      {{}, "/no such folder", kPassword, 550, "550 "},
+      {silent, "", kPassword, 28, "imeout"}};  // libcurl's time-out, as there was no reply
+  for (const auto& [options, path, password, code, info] : cases) {
+    FtpServer server(remote_.path(), kUser, kPassword, options);
+    connect(server, path, password);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(list(), "") << info;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << info;
+    EXPECT_THAT(inet_->EventList(), kFailed) << info;
+    EXPECT_EQ(inet_->ResponseCode(), code) << info;
+    EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(info));
+  }
+}
+
+// Downloads go to a temporary file that replaces the local one only on success: a broken,
+// missing or cancelled download leaves nothing behind and an older copy as it was.
+TEST_F(CurlTransferControlTest, OnlyACompleteDownloadReplacesTheCopyAndAFailedOneLeavesNothing) {
+  remote_.write("big.bin", std::string(4 << 20, 'b'));
+  remote_.write("broken.bin", std::string(1 << 20, 'x'));
+  FtpServer server(remote_.path(), kUser, kPassword, {.failingFile = "broken.bin"});
+  connect(server);
+  const fs::path copy = local_.path() / "big.bin";
+  get("big.bin", copy);
+  EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+  EXPECT_EQ(readFile(copy), readFile(remote_.path() / "big.bin"));
+  const auto stamp = fs::last_write_time(copy) - std::chrono::hours(24);
+  fs::last_write_time(copy, stamp);
+  for (const std::string remote : {"broken.bin", "missing.bin"}) {  // the first breaks off midway
+    for (const fs::path& to : {copy, local_.path() / remote}) {
+      get(remote, to);
+      EXPECT_THAT(inet_->EventList(), kFailed) << to;
+    }
+  }
+  EXPECT_EQ(inet_->ResponseCode(), 550);
+  inet_->OnStateChanged([this](std::int16_t state) {
+    if (state == transfer_state::kReceivingResponse) inet_->Cancel();
+  });
+  get("big.bin", copy);
+  EXPECT_THAT(inet_->EventList(), kFailed);
+  EXPECT_EQ(fs::last_write_time(copy), stamp) << "the older copy was replaced";
+  EXPECT_EQ(std::distance(fs::directory_iterator(local_.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace quillfen::test
