@@ -210,6 +210,10 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
       ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    // A later request on the open connection: its data connection resolves nothing worth telling.
+    EXPECT_EQ(inet_->EventList(),
+              "icRequesting\r\nicRequestSent\r\nicReceivingResponse\r\nicResponseReceived\r\n"
+              "icResponseCompleted\r\n");
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(server.logins(), 1);
   }
