@@ -20,6 +20,8 @@ namespace {
 constexpr std::int32_t kListingPiece = 256;
 constexpr std::int32_t kText = 0;
 constexpr char kQuote = '"';
+// Longer remote names are not fetched: no file system of a destination takes them.
+constexpr std::size_t kLongestRemoteName = 1024;
 
 std::string readListing(Inet& transfer) {
   std::string listing;
@@ -52,10 +54,11 @@ bool isControlCharacter(unsigned char c) {
   return c < 0x20 || c == 0x7F;
 }
 
-// A remote name becomes a file name in today's folder: a name that could lead out of it or
-// that hides characters a reader of the report cannot see is not fetched.
+// A remote name becomes a file name in today's folder: a name that could lead out of it, that
+// hides characters a reader of the report cannot see (the control hands out a CR, LF or NUL
+// of a name as one) or that is too long for a file name is not fetched.
 bool isSafeLocalName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
+  if (name.empty() || name == "." || name == ".." || name.size() > kLongestRemoteName) return false;
   return std::none_of(name.begin(), name.end(), [](unsigned char c) {
     return c == '/' || c == '\\' || isControlCharacter(c);
   });

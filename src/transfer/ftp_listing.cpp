@@ -167,9 +167,10 @@ std::vector<RemoteEntry> parseListListing(std::string_view text) {
 }
 
 std::string formatListing(const std::vector<RemoteEntry>& entries) {
+  static constexpr char kSubstitute = '\x1A';
   std::string text;
   for (const RemoteEntry& entry : entries) {
-    text += entry.name;
+    for (char c : entry.name) text += c == '\r' || c == '\n' || c == '\0' ? kSubstitute : c;
     if (entry.isDirectory) text += '/';
     text += "\r\n";
   }

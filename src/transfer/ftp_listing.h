@@ -25,7 +25,8 @@ std::vector<RemoteEntry> parseMlsdListing(std::string_view text);
 std::vector<RemoteEntry> parseListListing(std::string_view text);
 
 // The listing as the control hands it out: one name per line, each line ended by CR LF,
-// folders marked by a final "/".
+// folders marked by a final "/". A CR, LF or NUL within a name is handed out as SUB (0x1A),
+// so that the name stays on its one line and still shows a control character to its reader.
 std::string formatListing(const std::vector<RemoteEntry>& entries);
 
 }  // namespace quillfen

@@ -14,6 +14,7 @@
 #include "run/run_module.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
+#include "transfer/ftp_listing.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -122,6 +123,16 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
        "Skipped unsafe remote name: ..\nSkipped unsafe remote name: .\n"
        "Skipped unsafe remote name: sub/inner.txt\nSkipped unsafe remote name: back\\slash.txt\n"
        "Skipped unsafe remote name: bell?tab?.txt\n"},
+      {"line ends, NUL and overlong names",
+       formatListing({{"evil\rname.txt"},
+                      {"line\nfeed"},
+                      {std::string("nul\0.txt", 8)},
+                      {std::string(1025, 'n')},
+                      {std::string(1024, 'k')}}),
+       {std::string(1024, 'k')},
+       "Skipped unsafe remote name: evil?name.txt\nSkipped unsafe remote name: line?feed\n"
+       "Skipped unsafe remote name: nul?.txt\nSkipped unsafe remote name: " +
+           std::string(1025, 'n') + "\n"},
       {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
       {"failed file",
        "a\r\nb\r\nc\r\n",
