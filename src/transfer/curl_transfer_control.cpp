@@ -144,6 +144,7 @@ struct CurlTransferControl::Impl {
   bool usingMlsd = false;
   bool serverLacksMlsd = false;
   std::string received;
+  std::string receivingFailure;  // why onData refused the data, for the request's end
   std::size_t chunkOffset = 0;
   std::unique_ptr<PartialFile> download;
 
@@ -214,8 +215,14 @@ void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_ERRORBUFFER, errorBuffer);
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connect.count()));
   set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(timeouts.reply.count()));
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts.stall.count()));
+  // libcurl ends a transfer whose speed stays below LOW_SPEED_LIMIT bytes/s for LOW_SPEED_TIME
+  // seconds. Fewer than `stallBytes` in `stall` (1,024 bytes in 60 s) is an average below
+  // stallBytes / stall bytes/s (17): rounded down, a transfer that keeps to the rule is never
+  // ended, and a server that drips a few bytes now and then no longer keeps one alive.
+  const auto stallSeconds = std::max<long>(timeouts.stall.count(), 1);
+  set(CURLOPT_LOW_SPEED_LIMIT,
+      std::max<long>(static_cast<long>(timeouts.stallBytes) / stallSeconds, 1));
+  set(CURLOPT_LOW_SPEED_TIME, stallSeconds);
   set(CURLOPT_FTP_USE_EPSV, 1L);
   // Servers behind NAT often announce an address that cannot be reached: the data
   // connection goes to the server the control connection reached.
@@ -264,6 +271,7 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   set(CURLOPT_PROXY, accessType == kNamedProxy ? proxy.c_str() : "");
 
   received.clear();
+  receivingFailure.clear();
   chunkOffset = 0;
   download = std::move(file);
   announcedResolving = announcedResolved = announcedConnecting = announcedConnected = false;
@@ -417,7 +425,7 @@ void CurlTransferControl::Impl::succeed() {
 }
 
 void CurlTransferControl::Impl::fail(CURLcode result) {
-  const std::string localFailure = download ? download->failure() : std::string();
+  const std::string localFailure = download ? download->failure() : receivingFailure;
   download.reset();
   received.clear();
   if (!localFailure.empty()) {
@@ -504,6 +512,10 @@ void CurlTransferControl::Impl::onReplyText(std::string_view text) {
 bool CurlTransferControl::Impl::onData(const char* data, std::size_t size) {
   announceOnce(announcedReceiving, state::kReceivingResponse);
   if (download) return download->write(data, size);
+  if (listing && size > timeouts.largestListing - received.size()) {
+    receivingFailure = "listing too large";
+    return false;
+  }
   received.append(data, size);
   return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 #include "transfer/transfer_control.h"
@@ -9,12 +10,14 @@ namespace quillfen {
 
 class EventPump;
 
-// How long a request may wait on a server before it ends in error. No total limit applies
-// unless RequestTimeout is set.
+// How long a request may wait on a server, and how much a listing may hold, before it ends in
+// error. No total limit applies unless RequestTimeout is set.
 struct TransferTimeouts {
   std::chrono::seconds connect{30};  // to connect to the server
   std::chrono::seconds reply{60};    // for any reply of the server
   std::chrono::seconds stall{60};    // for a data transfer that makes no progress
+  std::size_t stallBytes = 1024;     // fewer bytes than this in `stall` are no progress
+  std::size_t largestListing = std::size_t{256} << 20;  // more ends it as "listing too large"
 };
 
 // The transfer control over libcurl's multi interface. One easy handle serves every request of

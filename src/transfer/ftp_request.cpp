@@ -104,9 +104,25 @@ void appendPath(std::string& out, std::string_view path, bool endWithSlash) {
   if (endWithSlash && !first) out += '/';
 }
 
+// For every length L up to text.size(): whether the first L characters of `text` are also its
+// last L ones (the prefix function's chain of borders, in linear time).
+std::vector<bool> prefixIsAlsoSuffix(std::string_view text) {
+  std::vector<std::size_t> border(text.size() + 1, 0);
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    std::size_t length = border[i];
+    while (length > 0 && text[i] != text[length]) length = border[length];
+    border[i + 1] = text[i] == text[length] ? length + 1 : 0;
+  }
+  std::vector<bool> result(text.size() + 1, false);
+  for (std::size_t length = text.size(); length > 0; length = border[length]) result[length] = true;
+  result[0] = true;
+  return result;
+}
+
 // The arguments of an operation when the whole text is one or two quoted names: the split is
 // at a quote-blank-quote, and when a name itself holds one, at the split whose local path
-// ends in the remote name (the form the fetch stage composes).
+// ends in the remote name (the form the fetch stage composes). Every split is weighed in
+// constant time, so a name made of quote-blank-quotes costs time linear in its length.
 std::optional<std::vector<std::string>> splitFullyQuoted(std::string_view text) {
   if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
   const std::string_view inner = text.substr(1, text.size() - 2);
@@ -119,17 +135,22 @@ std::optional<std::vector<std::string>> splitFullyQuoted(std::string_view text) 
     if (inner.find('"') != std::string_view::npos) return std::nullopt;
     return std::vector<std::string>{std::string(inner)};
   }
-  std::vector<std::vector<std::string>> fitting;
+  const std::vector<bool> endsInItsStart = prefixIsAlsoSuffix(inner);
+  // The remote name is inner[0, at), the local path inner[at + 3, end).
+  const auto fits = [&](std::size_t at) {
+    const std::size_t localSize = inner.size() - at - 3;
+    if (localSize == at) return inner.substr(0, at) == inner.substr(at + 3);
+    return localSize > at && endsInItsStart[at] && inner[inner.size() - at - 1] == '/';
+  };
+  std::optional<std::size_t> chosen;
   for (std::size_t at : splits) {
-    std::string remote(inner.substr(0, at));
-    std::string local(inner.substr(at + 3));
-    if (splits.size() == 1 || local == remote ||
-        (local.size() > remote.size() && local.ends_with("/" + remote))) {
-      fitting.push_back({std::move(remote), std::move(local)});
-    }
+    if (splits.size() > 1 && !fits(at)) continue;
+    if (chosen) return std::nullopt;
+    chosen = at;
   }
-  if (fitting.size() != 1) return std::nullopt;
-  return fitting.front();
+  if (!chosen) return std::nullopt;
+  return std::vector<std::string>{std::string(inner.substr(0, *chosen)),
+                                  std::string(inner.substr(*chosen + 3))};
 }
 
 // Words separated by blanks; a word starting with a quote runs to the next quote that ends

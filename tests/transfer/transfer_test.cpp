@@ -47,18 +47,25 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
 }
 
+// A name of many quote-blank-quotes makes each of them a possible split: the text is still read
+// in time linear in its length (a quadratic reading takes minutes on this one).
 TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
-  const std::tuple<const char*, const char*, const char*> cases[] = {
+  std::string manySplits;
+  for (int i = 0; i < 600000; ++i) manySplits += "\" \"";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"DIR", "", ""},
       {"GET \"my file .doc\" \"/b/my file .doc\"", "my file .doc", "/b/my file .doc"},
       // A name holding quote-blank-quote itself: the split that ends in the name wins.
       {"GET \"x\" \"y\" \"/b/x\" \"y\"", "x\" \"y", "/b/x\" \"y"},
-      {"get \"a b\" local", "a b", "local"}};
+      {"get \"a b\" local", "a b", "local"},
+      {"GET \"" + manySplits + "\" \"/b/" + manySplits + "\"", manySplits, "/b/" + manySplits}};
+  const auto started = std::chrono::steady_clock::now();
   for (const auto& [text, remote, local] : cases) {
     const FtpOperation operation = parseFtpOperation(text);
-    EXPECT_EQ(operation.kind == FtpOperation::Kind::List, *local == '\0') << text;
-    EXPECT_EQ(operation.remote + "|" + operation.local, std::string(remote) + "|" + local);
+    EXPECT_EQ(operation.kind == FtpOperation::Kind::List, local.empty()) << text.substr(0, 40);
+    EXPECT_TRUE(operation.remote == remote && operation.local == local) << text.substr(0, 40);
   }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
                            "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\""})
     EXPECT_THAT([text] { parseFtpOperation(text); }, refusedAs(errc::kTransferBadOperation))
@@ -219,19 +226,30 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
   }
 }
 
-// A server that accepts the connection and never answers must not hang an unattended run.
-TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentServerEndInErrorWithTheReply) {
-  timeouts = {std::chrono::seconds(2), std::chrono::seconds(1), std::chrono::seconds(1)};
+// A server that accepts the connection and never answers, sends a listing without end or drips a
+// file must not hang an unattended run (here: a listing over 4 KiB, a file under 1 MiB/s).
+TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentOrFloodingServerEndInError) {
+  timeouts = {std::chrono::seconds(2), std::chrono::seconds(1), std::chrono::seconds(1), 1 << 20,
+              4096};
+  for (int i = 0; i < 100; ++i)
+    remote_.write("big/" + std::string(60, 'n') + std::to_string(i), "");
+  remote_.write("slow.bin", std::string(1 << 20, 's'));
   const FtpServerOptions silent{.offerMlsd = true, .failingFile = {}, .silent = true};
-  const std::tuple<FtpServerOptions, const char*, const char*, int, const char*> cases[] = {
-      {{}, "", "wrong", 530, "530 "},
-      {{}, "/no such folder", kPassword, 550, "550 "},
-      {silent, "", kPassword, 28, "imeout"}};  // libcurl's time-out, as there was no reply
-  for (const auto& [options, path, password, code, info] : cases) {
+  const std::tuple<FtpServerOptions, const char*, const char*, const char*, int, const char*>
+      cases[] = {
+          {{}, "", "wrong", "", 530, "530 "},
+          {{}, "/no such folder", kPassword, "", 550, "550 "},
+          {silent, "", kPassword, "", 28, "imeout"},  // libcurl's, as there was no reply
+          {{}, "/big", kPassword, "", 23, "listing too large"},
+          {FtpServerOptions::trickling(64 << 10), "", kPassword, "slow.bin", 28, "too slow"}};
+  for (const auto& [options, path, password, fetched, code, info] : cases) {
     FtpServer server(remote_.path(), kUser, kPassword, options);
     connect(server, path, password);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(list(), "") << info;
+    if (*fetched != '\0')
+      get(fetched, local_.path() / fetched);
+    else
+      EXPECT_EQ(list(), "") << info;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << info;
     EXPECT_THAT(inet_->EventList(), kFailed) << info;
     EXPECT_EQ(inet_->ResponseCode(), code) << info;
