@@ -54,8 +54,9 @@ Exit codes:
   1  an error ended the run; its number and description were reported
   2  no run: Config.ini was missing, its settings are invalid, or an argument is unknown
   3  the run was cancelled (Cancel, Ctrl-C, SIGTERM or SIGHUP)
-  4  the run completed, but the listing or some files could not be fetched, or the source
-     held no file; old backups kept
+  4  completed, but some files were not fetched or some folders not pruned: the listing or
+     some files could not be fetched or the source held no file (old backups kept), or an
+     expired folder could not be deleted
 
 Scheduling: run a copy that has its own Config.ini, once a day, e.g. the cron line
   0 2 * * * QUILLFEN_UI=console /home/me/backup/quillfen

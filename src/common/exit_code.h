@@ -8,7 +8,8 @@ enum ExitCode : int {
   kExitError = 1,          // an error ended the run
   kExitConfiguration = 2,  // no run: Config.ini was missing or invalid
   kExitCancelled = 3,      // the user cancelled the run
-  kExitIncomplete = 4,     // the run completed, but some files could not be fetched
+  kExitIncomplete = 4,     // the run completed, but some files were not fetched or some
+                           // expired folders not pruned
 };
 
 }  // namespace quillfen

@@ -5,7 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace quillfen {
+
+// A copy that failed on its source file (gone, unreadable, no longer a regular file): only that
+// one file is lost, so a caller may go on with the next. A failure on the destination side is a
+// plain Error: it would stop every later copy too.
+class SourceFileError : public Error {
+ public:
+  explicit SourceFileError(const Error& error) : Error(error) {}
+};
 
 struct FileEntry {
   std::string name;  // without path
@@ -30,7 +40,8 @@ class FileSystem {
   virtual void deleteFile(const std::string& path, bool force) = 0;
   virtual void deleteFolder(const std::string& path, bool force) = 0;  // with all its contents
   // Copies `source` into `destinationFolder` (which ends in "/") under its own name. A failed
-  // copy leaves no partial file under that name and keeps a file already there.
+  // copy leaves no partial file under that name and keeps a file already there; a failure to
+  // open or read the source is thrown as a SourceFileError.
   virtual void copyFile(const std::string& source, const std::string& destinationFolder,
                         bool overwrite) = 0;
   // The files directly in `path`, hidden ones included, in enumeration order
@@ -41,8 +52,8 @@ class FileSystem {
   // The file system that holds `path` (GetDrive).
   virtual DriveInfo getDrive(const std::string& path) = 0;
   // Directory search with normal attributes: calls `visit` with each plain file name directly
-  // in `folder` (regular files, links to them included; hidden names, folders, devices, pipes
-  // and sockets left out) until it returns false.
+  // in `folder` (regular files and links to them, names starting with "." included; folders,
+  // devices, pipes and sockets left out) until it returns false.
   virtual void searchPlainFiles(const std::string& folder,
                                 const std::function<bool(const std::string& name)>& visit) = 0;
 };

@@ -84,21 +84,25 @@ void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) 
   pReport += "\n\n";
 }
 
-void IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
+bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
                           bool todaysBackupIncomplete) {
   activityReport_ += "DELETING OLD BACKUPS...\n";
+  bool allDeleted = true;
   if (todaysBackupIncomplete) {
     // The old copies may be the only good ones while today's is missing files.
     activityReport_ += "   ... skipped: today's backup is incomplete.\n";
-  } else if (!deleteExpiredFolders(dCurrDate, sFormat)) {
-    activityReport_ += "   ... no expired backups found.\n";
+  } else {
+    const ExpiredFolders expired = deleteExpiredFolders(dCurrDate, sFormat);
+    if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
+    allDeleted = expired.kept == 0;
   }
   activityReport_ += "... DONE\n\n";
   appendFreeSpace();
+  return allDeleted;
 }
 
-bool IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat) {
-  bool deleted = false;
+IO::ExpiredFolders IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat) {
+  ExpiredFolders expired;
   for (std::int32_t i = 0; i <= kLastCandidateOffset; ++i) {
     std::int32_t daysBack = 0;
     if (__builtin_add_overflow(settings_.DaysTillExpiration, i, &daysBack)) {
@@ -111,12 +115,24 @@ bool IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat)
     const std::string path = settings_.DestinationFolder + "/" +
                              formatFolderDate(candidateDay(dCurrDate, daysBack), sFormat);
     if (FolderExists(path)) {
-      DeleteFolder(path);
-      activityReport_ += "Deleting folder: " + path + "\n";
-      deleted = true;
+      ++expired.found;
+      if (!deleteExpiredFolder(path)) ++expired.kept;
     }
   }
-  return deleted;
+  return expired;
+}
+
+// Whatever stops the deletion of one folder concerns that folder only: the report names it and
+// the other expired folders are still deleted, on the next run this one is tried again.
+bool IO::deleteExpiredFolder(const std::string& path) {
+  activityReport_ += "Deleting folder: " + path + "\n";
+  try {
+    DeleteFolder(path);
+    return true;
+  } catch (const Error& error) {
+    activityReport_ += "Could not delete folder: " + path + " (" + error.description() + ")\n";
+    return false;
+  }
 }
 
 void IO::appendFreeSpace() {

@@ -31,13 +31,20 @@ class IO {
   void ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
   // Deletes the dated folders of the days DaysTillExpiration to DaysTillExpiration + 20 before
   // dCurrDate and appends what it did and the free space to the activity report. With
-  // `todaysBackupIncomplete` nothing is deleted and the report says why.
-  void DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
+  // `todaysBackupIncomplete` nothing is deleted and the report says why. False when an expired
+  // folder could not be deleted (the report names it and why).
+  bool DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
                         bool todaysBackupIncomplete = false);
 
  private:
-  // Deletes the existing folders of the 21 candidate days; false when there was none.
-  bool deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat);
+  struct ExpiredFolders {
+    int found = 0;  // dated folders of the candidate days
+    int kept = 0;   // of them, the ones that could not be deleted
+  };
+  // Deletes the existing folders of the 21 candidate days.
+  ExpiredFolders deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat);
+  // Deletes one expired folder; false, with a report line, when that failed.
+  bool deleteExpiredFolder(const std::string& path);
   void appendFreeSpace();
 
   std::unique_ptr<FileSystem> fso_;

@@ -181,6 +181,14 @@ FileDescriptor openRegularFile(const std::string& path, struct stat& status) {
   return file;
 }
 
+FileDescriptor openSource(const std::string& path, struct stat& status) {
+  try {
+    return openRegularFile(path, status);
+  } catch (const Error& error) {
+    throw SourceFileError(error);
+  }
+}
+
 // Errors of an in-kernel copy that only mean "not possible here": plain reads and writes do it.
 bool kernelCopyUnavailable(int error) {
   return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
@@ -213,7 +221,7 @@ void copyByReading(int in, PendingFile& out, std::vector<char>& buffer, const st
     if (got == 0) return;
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw errorFromErrno(errno, "Cannot read", source);
+      throw SourceFileError(errorFromErrno(errno, "Cannot read", source));
     }
     out.write({buffer.data(), static_cast<std::size_t>(got)});
   }
@@ -342,7 +350,7 @@ void PosixFileSystem::copyFile(const std::string& source, const std::string& des
   const std::string target = folder + name;
 
   struct stat status;
-  const FileDescriptor in = openRegularFile(source, status);
+  const FileDescriptor in = openSource(source, status);
   struct stat existing;
   if (!overwrite && ::lstat(target.c_str(), &existing) == 0) {
     throw errorFromErrno(EEXIST, "Cannot copy to", target);
@@ -391,7 +399,6 @@ void PosixFileSystem::searchPlainFiles(const std::string& folder,
                                        const std::function<bool(const std::string& name)>& visit) {
   Directory directory(AT_FDCWD, folder, folder, true);
   while (const dirent* entry = directory.next()) {
-    if (entry->d_name[0] == '.') continue;  // hidden
     if (!isRegularTarget(directory, *entry, nullptr)) continue;
     if (!visit(entry->d_name)) return;
   }

@@ -64,7 +64,7 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
   io->ReadFolderInfo(todaysFolder, run.ActivityReport);
 
   if (!openStage(services, "Deleting expired...")) return false;
-  io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);
+  run.ExpiredBackupsRemain = !io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);
   if (services.showReport) services.showReport(run.ActivityReport);
 
   if (!openStage(services, "Sending notification...")) return false;
@@ -104,7 +104,8 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
   const bool completed = runStages(run, services, runDate, todaysFolder);
   finish(services);
   if (!completed) return kExitCancelled;
-  return run.TodaysBackupIncomplete ? kExitIncomplete : kExitCompleted;
+  const bool incomplete = run.TodaysBackupIncomplete || run.ExpiredBackupsRemain;
+  return incomplete ? kExitIncomplete : kExitCompleted;
 }
 
 void report(Services& services, int number, const std::string& description) {

@@ -14,13 +14,27 @@ namespace quillfen {
 
 namespace {
 
-// The path and the names lose their spaces only: a tab there stays part of the name.
+// The setting loses its spaces only: a tab there stays part of the path.
 constexpr std::string_view kSpaces = " ";
+
+// A source file that vanished or cannot be read costs that file only, as a failed FTP file does:
+// the report names it and the backup counts as incomplete. A failure on the destination side
+// (not writable, full) propagates and ends the run, as it would fail every later file too.
+void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
+                 const std::string& name, const std::string& destinationFolder) {
+  try {
+    fileSystem.copyFile(sourceFolder + name, destinationFolder, true);
+  } catch (const SourceFileError& error) {
+    run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
+    run.TodaysBackupIncomplete = true;
+  }
+}
 
 }  // namespace
 
-// The search yields plain files only, so "." and ".." never arrive here. The counter is 64 bits
-// wide: a source of any size is copied.
+// The search yields plain files only, so "." and ".." never arrive here; every other name is
+// copied exactly as listed, blanks and a leading "." included. The counter is 64 bits wide: a
+// source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
   const std::string sourceFolder = std::string(trimmed(run.Settings.NetworkPath, kSpaces)) + "/";
@@ -41,8 +55,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   fileCounter = 1;
   fileSystem->searchPlainFiles(sourceFolder, [&](const std::string& name) {
     if (services.cancel.isSet()) return false;
-    fileSystem->copyFile(sourceFolder + std::string(trimmed(name, kSpaces)), destinationFolder,
-                         true);
+    copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder);
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));
     services.events.processEvents();

@@ -15,6 +15,8 @@ struct RunModule {
   std::vector<std::string> FileList;
   // Set by the fetch stage when a listing or a file failed: pruning is then skipped.
   bool TodaysBackupIncomplete = false;
+  // Set by pruning when an expired folder could not be deleted.
+  bool ExpiredBackupsRemain = false;
 };
 
 }  // namespace quillfen

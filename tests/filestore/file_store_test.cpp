@@ -79,17 +79,20 @@ TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameDroppingSetIdBits) {
   EXPECT_EQ(fs::status(in("target/data.bin")).permissions(), static_cast<fs::perms>(0755));
 }
 
-// Lowers the largest file this process may write, as a full disk would stop a copy midway.
-struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit lowered{bytes, saved.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
+// Lowers a limit of this process for a while: the largest file it may write, as a full disk
+// would stop a copy midway, or the open files, which root cannot exceed either.
+struct ResourceLimit {
+  ResourceLimit(int resource, rlim_t value)
+      : resource(resource), handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(resource, &saved);
+    const rlimit lowered{value, saved.rlim_max};
+    ::setrlimit(resource, &lowered);
   }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+  ~ResourceLimit() {
+    ::setrlimit(resource, &saved);
     std::signal(SIGXFSZ, handler);
   }
+  int resource;
   void (*handler)(int);
   rlimit saved{};
 };
@@ -119,7 +122,7 @@ TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
       {copy(file, target), errc::kDiskFull, "", 64 * 1024},  // stopped midway
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const FileSizeLimit limit(cases[i].sizeLimit);
+    const ResourceLimit limit(RLIMIT_FSIZE, cases[i].sizeLimit);
     EXPECT_THAT(cases[i].call,
                 ::testing::Throws<Error>(::testing::AllOf(
                     ::testing::Property(&Error::number, cases[i].number),
@@ -197,7 +200,9 @@ TEST_F(IoTest, InventoryListsEachFileInKilobytesAndTotalsSubfoldersToo) {
   EXPECT_THAT(report, EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
 }
 
-// Names that only look dated (or a file of a dated name) are never deleted.
+// Names that only look dated (or a file of a dated name) are never deleted. A folder that cannot
+// be deleted is reported and the others still go: one nested deeper than the few descriptors
+// left open to the process.
 TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirst) {
   settings.DaysTillExpiration = 30;
   for (const char* name :
@@ -205,12 +210,31 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
     makeBackup(name);
   }
   dir.write("20030901", "a file of a candidate's name");
-  prune();
-  EXPECT_EQ(beforeFreeSpace(), "DELETING OLD BACKUPS...\nDeleting folder: " + in("20030905") +
-                                   "\nDeleting folder: " + in("20030831") +
-                                   "\nDeleting folder: " + in("20030816") + "\n... DONE\n\n");
-  EXPECT_EQ(namesIn(), (std::set<std::string>{"20031005", "20030906", "20030815", "20030905.old",
-                                              "20030901"}));
+  std::string nested = "20030831";
+  for (int depth = 0; depth < 64; ++depth) nested += "/d";
+  dir.write(nested + "/file.txt", "too deep");
+  std::set<int> open;  // a limit above the second free number leaves two descriptors
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    open.insert(std::stoi(entry.path().filename()));
+  }
+  int limit = 0;
+  for (int free = 0; free < 2; ++limit) free += open.count(limit) == 0 ? 1 : 0;
+  bool allDeleted = false;
+  {
+    const ResourceLimit lowered(RLIMIT_NOFILE, limit);
+    allDeleted = io.DeleteOldBackups({2003, 10, 5}, "yyyymmdd", false);
+  }
+  EXPECT_FALSE(allDeleted);
+  EXPECT_THAT(beforeFreeSpace(),
+              ::testing::MatchesRegex("DELETING OLD BACKUPS...\nDeleting folder: " +
+                                      in("20030905") + "\nDeleting folder: " + in("20030831") +
+                                      "\nCould not delete folder: " + in("20030831") +
+                                      " \\(Cannot read folder '" + in("20030831") +
+                                      "(/d)+': Too many open files\\)"
+                                      "\nDeleting folder: " +
+                                      in("20030816") + "\n... DONE\n\n"));
+  EXPECT_EQ(namesIn(), (std::set<std::string>{"20031005", "20030906", "20030831", "20030815",
+                                              "20030905.old", "20030901"}));
 }
 
 // Today's and later folders stay whatever the setting: each case deletes DaysTillExpiration and

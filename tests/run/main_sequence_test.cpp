@@ -171,18 +171,58 @@ TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
   ASSERT_EQ(::utimensat(AT_FDCWD, db.c_str(), when, 0), 0);
   ::chmod(dest.write("with blanks.mdb", "old").c_str(), 0400);
   fs::create_symlink(db, source.path() / "link.mdb");
-  // A name with blanks around it is looked for without them: both turns copy the plain file.
-  source.write(" padded.txt ", "the padded one");
-  source.write("padded.txt", "the plain one");
-  source.write(".hidden", "hidden");
   source.write("sub/inner.txt", "inner");
   DownloadFromNetworkPath(run, env.services, dest.str());
-  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 4);  // and a.txt
+  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 3);  // and a.txt
   EXPECT_EQ(test::readFile(dest.path() / "with blanks.mdb"), "new contents");
   EXPECT_EQ(test::readFile(dest.path() / "link.mdb"), "new contents");
-  EXPECT_EQ(test::readFile(dest.path() / "padded.txt"), "the plain one");
   EXPECT_EQ(fs::last_write_time(dest.path() / "with blanks.mdb"), fs::last_write_time(db));
-  EXPECT_EQ(env.window.max, 6.0f) << "the bar runs from 1 to one past the count";
+  EXPECT_EQ(env.window.max, 4.0f) << "the bar runs from 1 to one past the count";
+}
+
+// Each file keeps its exact name; one that vanishes after it was listed (removed at the event
+// pass after the first copy) costs a report line, and the copy goes on.
+TEST_F(RunTest, NetworkFetchCopiesEachNameAsListedAndReportsAVanishedFile) {
+  const struct {
+    const char* title;
+    Names names;  // beside a.txt, each file holding its own name
+    bool oneVanishes = false;
+  } cases[] = {{"blanks kept", {" padded.txt ", "padded.txt", "trail "}},
+               {"dotfiles", {".env", ".htaccess"}},
+               {"vanished file", {"b.txt", "c.txt"}, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    const test::TempDir from, to;
+    for (const std::string& name : c.names) from.write(name, name);
+    from.write("a.txt", "a.txt");
+    run.Settings.NetworkPath = from.str();
+    run.ActivityReport.clear();
+    run.TodaysBackupIncomplete = false;
+    std::string vanished;
+    env.events.onProcess = [&] {
+      for (const auto& entry : fs::directory_iterator(from.path())) {
+        if (!c.oneVanishes || !vanished.empty() || fs::exists(to.path() / entry.path().filename()))
+          continue;
+        vanished = entry.path().filename();
+        fs::remove(entry.path());
+      }
+    };
+    DownloadFromNetworkPath(run, env.services, to.str());
+    std::set<std::string> expected(c.names.begin(), c.names.end()), copied;
+    expected.insert("a.txt");
+    expected.erase(vanished);
+    for (const auto& entry : fs::directory_iterator(to.path())) {
+      copied.insert(entry.path().filename());
+      EXPECT_EQ(test::readFile(entry.path()), entry.path().filename());
+    }
+    EXPECT_EQ(copied, expected);
+    EXPECT_EQ(run.ActivityReport,
+              vanished.empty() ? ""
+                               : "Failed to copy: " + vanished + " (Cannot copy '" + from.str() +
+                                     "/" + vanished + "': No such file or directory)\n");
+    EXPECT_EQ(run.TodaysBackupIncomplete, c.oneVanishes);
+    EXPECT_EQ(vanished.empty(), !c.oneVanishes);
+  }
 }
 
 }  // namespace
