@@ -40,7 +40,7 @@ bool sameName(std::string_view a, std::string_view b) {
 
 struct Line {
   std::string content;  // without its line end
-  std::string ending;   // "\n", "\r\n", or empty for a last line without one
+  std::string ending;   // "\n", "\r\n"; for a last line "\r" or empty
 };
 
 std::vector<Line> splitLines(std::string_view text) {
@@ -48,7 +48,10 @@ std::vector<Line> splitLines(std::string_view text) {
   while (!text.empty()) {
     const auto feed = text.find('\n');
     if (feed == std::string_view::npos) {
-      lines.push_back({std::string(text), ""});
+      // A CR at the very end is the start of a line end that was cut off, not part of a value:
+      // it must not become one when a line is added after it.
+      const bool cr = text.back() == '\r';
+      lines.push_back({std::string(text.substr(0, text.size() - (cr ? 1 : 0))), cr ? "\r" : ""});
       break;
     }
     const bool crlf = feed > 0 && text[feed - 1] == '\r';
@@ -153,6 +156,7 @@ std::string lineEndingOf(const std::vector<Line>& lines) {
 void insertLine(std::vector<Line>& lines, std::size_t at, std::string content,
                 const std::string& ending) {
   if (at > 0 && lines[at - 1].ending.empty()) lines[at - 1].ending = ending;
+  if (at > 0 && lines[at - 1].ending == "\r") lines[at - 1].ending = "\r\n";
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(content), ending});
 }
 

@@ -1,0 +1,52 @@
+// The Internet message builder: whatever the settings and the report hold, every line ends in
+// CR LF, none is longer than 998 octets, and the headers are exactly the ones the builder
+// writes, each once.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "mail/internet_message.h"
+
+namespace {
+
+// The input cut at NUL bytes into sender, recipient, subject and text.
+quillfen::mail::MessageParts partsOf(std::string_view input) {
+  std::string fields[4];
+  for (std::string& field : fields) {
+    const std::size_t end = input.find('\0');
+    field = std::string(input.substr(0, end));
+    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+  }
+  return {fields[0], fields[1], fields[2], fields[3], 1070000000, "<id@example.test>"};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string message = quillfen::mail::composeInternetMessage(
+      partsOf(std::string_view(reinterpret_cast<const char*>(data), size)));
+  static const std::set<std::string_view> kHeaders = {
+      "Date",       "From",         "To",           "Subject",
+      "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding"};
+  std::set<std::string_view> seen;
+  std::size_t lineStart = 0;
+  bool inHeaders = true;
+  for (std::size_t at = 0; at < message.size(); ++at) {
+    if (message[at] == '\n') std::abort();  // a bare LF
+    if (message[at] != '\r') continue;
+    if (at + 1 >= message.size() || message[at + 1] != '\n') std::abort();  // a bare CR
+    const std::string_view line(message.data() + lineStart, at - lineStart);
+    if (line.size() > 998) std::abort();
+    if (inHeaders && line.empty()) inHeaders = false;
+    if (inHeaders && !line.empty() && line[0] != ' ' && line[0] != '\t') {
+      const std::string_view name = line.substr(0, line.find(':'));
+      if (!kHeaders.contains(name) || !seen.insert(name).second) std::abort();  // injected
+    }
+    lineStart = at + 2;
+    ++at;
+  }
+  return 0;
+}
