@@ -81,13 +81,23 @@ TEST_F(LoadConfigurationTest, TheTemplateReadsBackAndOnlyTheExactSwitchOpensAPre
 }
 
 TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
-  const std::pair<const char*, const char*> cases[] = {
+  using namespace std::string_literals;
+  const std::pair<std::string, const char*> cases[] = {
       // keys, the message (nullptr: the run may go on)
       {"DestinationFolder=/b\n", kNoSource},
       {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
       {"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
       {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
       {"FtpIPAddress=\" h\"\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
+      // Every system call would see "/b": today's folder would be the destination itself.
+      {"NetworkPath=/n\nDestinationFolder=/b\0x\n"s, "DestinationFolder must not contain"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;A <a@x>, B <b@x>\n",
+       "MailTo must name one address per entry, written addr or Name <addr>; this entry is not "
+       "one: 'A <a@x>, B <b@x>'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x> NOTIFY=NEVER\n",
+       "not one: 'a@x> NOTIFY=NEVER'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;\"B, Team\" < b@x > ;Ops <o@x>\n",
+       nullptr},
   };
   for (const auto& [keys, message] : cases) {
     EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
