@@ -1,7 +1,6 @@
 #include "config/configuration.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -51,12 +50,6 @@ constexpr TemplateLine kTemplate[] = {
     {"MailTo", "admin@example.com;backup@example.com"},
     {"MailSubject", "Quillfen Backup Report"},
 };
-
-// A symbolic link to a regular file counts; a folder, a device or a dangling link does not.
-bool isRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
 
 bool isBlankOrEmpty(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
@@ -185,7 +178,7 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   };
 
   const std::string path = Configs::configFilePath(process);
-  if (!isRegularFile(path)) {
+  if (!Configs::fileIsPresent(process)) {
     // A template that cannot be written ends here with the reason: telling the user to edit a
     // file that does not exist would send them round in circles.
     WriteDefaultConfiguration(process);

@@ -2,9 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,6 +104,24 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
   for (const auto& [keys, message] : cases) {
     EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
     EXPECT_THAT(log, refusedWith(message)) << keys;
+  }
+}
+
+// Neither blocks nor reads without end: each is refused at once, before "/config" too.
+TEST_F(LoadConfigurationTest, AConfigIniThatIsNoRegularFileOrOverOneMebibyteIsRefused) {
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[&] { fs::create_directory(ini); }, "not a regular file"},
+      {[&] { folder.write("Config.ini", "[Quillfen]\n;" + std::string(1 << 20, 'x')); },
+       "larger than 1 MiB"},
+      {[&] { ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0); }, "not a regular file"},
+      {[&] { fs::create_symlink("/dev/zero", ini); }, "not a regular file"},
+  };
+  for (const auto& [make, text] : cases) {
+    fs::remove(ini);
+    make();
+    for (const char* commandLine : {"", "/config"}) {
+      EXPECT_THAT([&] { load(commandLine); }, raises(errc::kPathFileAccess, text)) << text;
+    }
   }
 }
 
