@@ -49,6 +49,26 @@ TEST(ComposeInternetMessage, EndsEveryLineByCrLfAndProtectsTheBlankBeforeALineBr
   EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
 }
 
+// Each header line within SMTP's 998 octets, and no control character but its CR LF.
+TEST(ComposeInternetMessage, AddressHeadersFoldLongNamesAndDropControlCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      // sender, recipient
+      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>"},
+      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>"},
+  };
+  for (const auto& [sender, recipient] : cases) {
+    mail::MessageParts parts;
+    parts.sender = sender;
+    parts.recipient = recipient;
+    const std::string wire = mail::composeInternetMessage(parts);
+    const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
+    EXPECT_FALSE(std::regex_search(headers, std::regex("[^\r\n]{999}"))) << sender;
+    EXPECT_FALSE(std::regex_search(headers, std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x1F\\x7F]")))
+        << sender;
+    EXPECT_THAT(headers, HasSubstr("<b@x>\r\n")) << sender;
+  }
+}
+
 struct DeliveryTest : ::testing::Test {
   DeliveryTest() {
     run.Settings.MailServer = "127.0.0.1";
