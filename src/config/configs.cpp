@@ -11,6 +11,10 @@ std::string configFilePath(const ProcessServices& process) {
   return process.executableFolder() + "/Config.ini";
 }
 
+bool fileIsPresent(const ProcessServices& process) {
+  return readProfileFile(configFilePath(process)).has_value();
+}
+
 std::string ReadIniValue(const ProcessServices& process, const std::string& key) {
   const std::optional<std::string> text = readProfileFile(configFilePath(process));
   if (!text) return {};

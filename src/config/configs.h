@@ -15,6 +15,10 @@ inline constexpr const char* kSection = "Quillfen";
 // The folder of the executable followed by "/Config.ini".
 std::string configFilePath(const ProcessServices& process);
 
+// True when Config.ini is there, false when nothing (or a link to nothing) is. Throws Error
+// when what is there cannot be read as a settings file (see readProfileFile).
+bool fileIsPresent(const ProcessServices& process);
+
 // The value of `key` in section "Quillfen", however long, or an empty string when the file or
 // the key is missing. Throws Error when the file exists but cannot be read: an unreadable file
 // must not pass for one whose settings are all empty.

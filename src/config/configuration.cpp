@@ -1,8 +1,10 @@
 #include "config/configuration.h"
 
-#include <filesystem>
+#include <algorithm>
+#include <optional>
 #include <string_view>
 
+#include "common/trim.h"
 #include "config/configs.h"
 #include "config/whole_number.h"
 #include "process/message_boxes.h"
@@ -21,6 +23,10 @@ constexpr const char* kNoSourceText =
 constexpr const char* kNoDestinationText =
     "You must enter a destination path in the configuration file.";
 constexpr const char* kExpirationText = "DaysTillExpiration must be a whole number of 1 or more.";
+constexpr const char* kControlCharacterText =
+    " must not contain control characters (such as a NUL byte or a tab).";
+constexpr const char* kMailboxText =
+    " must name one address per entry, written addr or Name <addr>; this entry is not one: ";
 
 constexpr const char* kEditSwitch = "/config";
 constexpr const char* kDefaultDaysTillExpiration = "365";
@@ -44,12 +50,6 @@ constexpr TemplateLine kTemplate[] = {
     {"MailTo", "admin@example.com;backup@example.com"},
     {"MailSubject", "Quillfen Backup Report"},
 };
-
-// A symbolic link to a regular file counts; a folder, a device or a dangling link does not.
-bool isRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
 
 bool isBlankOrEmpty(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
@@ -85,15 +85,81 @@ void readSettings(const ProcessServices& process, BackupSettings& settings) {
   dropOneTrailingSlash(settings.NetworkPath);
 }
 
-// The first message the settings earn, or nullptr when they allow a run. A DaysTillExpiration
+bool hasControlCharacter(std::string_view text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// The part of a mailbox between the angle brackets, or all of a bare one.
+bool isBareAddress(std::string_view address) {
+  return !address.empty() && address.find_first_of("<>,\" \t") == std::string_view::npos;
+}
+
+// A display name may be quoted; unquoted, it holds nothing a reader takes for an address or a
+// list of them.
+bool isDisplayName(std::string_view name) {
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
+    return name.substr(1, name.size() - 2).find('"') == std::string_view::npos;
+  }
+  return name.find_first_of("<>,@:\"") == std::string_view::npos;
+}
+
+// "addr" or "Name <addr>": one address and nothing after it. A second address or anything
+// after the ">" would reach the envelope or the header as something else than written.
+bool isOneMailbox(std::string_view text) {
+  text = trimmed(text);
+  if (text.empty() || text.back() != '>') return isBareAddress(text);
+  const std::size_t open = text.rfind('<');
+  if (open == std::string_view::npos) return false;
+  return isDisplayName(trimmed(text.substr(0, open))) &&
+         isBareAddress(trimmed(text.substr(open + 1, text.size() - open - 2)));
+}
+
+// The first entry of a ";"-separated list that is not one mailbox; blank entries are skipped.
+std::optional<std::string> firstBadMailbox(std::string_view list) {
+  for (std::size_t start = 0; start <= list.size();) {
+    const std::size_t end = std::min(list.find(';', start), list.size());
+    const std::string_view entry = list.substr(start, end - start);
+    if (!isBlankOrEmpty(entry) && !isOneMailbox(entry)) return std::string(entry);
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+// Values that end up in paths, host names and mail headers: a NUL would cut them short in
+// every system call (a DestinationFolder "/b\0x" is "/b" itself), other control characters
+// would reach file names, commands or headers.
+std::optional<std::string> controlCharacterMessage(const BackupSettings& settings) {
+  const std::pair<const char*, const std::string*> checked[] = {
+      {"NetworkPath", &settings.NetworkPath},   {"DestinationFolder", &settings.DestinationFolder},
+      {"FtpIPAddress", &settings.FtpIPAddress}, {"MailServer", &settings.MailServer},
+      {"MailFrom", &settings.MailFrom},         {"MailTo", &settings.MailTo},
+  };
+  for (const auto& [key, value] : checked) {
+    if (hasControlCharacter(*value)) return key + std::string(kControlCharacterText);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> mailboxMessage(const BackupSettings& settings) {
+  for (const auto& [key, value] :
+       {std::pair{"MailFrom", &settings.MailFrom}, std::pair{"MailTo", &settings.MailTo}}) {
+    if (const auto entry = firstBadMailbox(*value))
+      return key + (kMailboxText + ("'" + *entry + "'"));
+  }
+  return std::nullopt;
+}
+
+// The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
-const char* validationMessage(const BackupSettings& settings) {
+std::optional<std::string> validationMessage(const BackupSettings& settings) {
   if (isBlankOrEmpty(settings.FtpIPAddress) && isBlankOrEmpty(settings.NetworkPath)) {
     return kNoSourceText;
   }
   if (isBlankOrEmpty(settings.DestinationFolder)) return kNoDestinationText;
   if (settings.DaysTillExpiration < 1) return kExpirationText;
-  return nullptr;
+  if (auto message = controlCharacterMessage(settings)) return message;
+  return mailboxMessage(settings);
 }
 
 }  // namespace
@@ -112,7 +178,7 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   };
 
   const std::string path = Configs::configFilePath(process);
-  if (!isRegularFile(path)) {
+  if (!Configs::fileIsPresent(process)) {
     // A template that cannot be written ends here with the reason: telling the user to edit a
     // file that does not exist would send them round in circles.
     WriteDefaultConfiguration(process);
@@ -122,8 +188,8 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   if (commandLine == kEditSwitch) return refuse(ConfigurationRefusal::EditRequested, path);
 
   readSettings(process, settings);
-  if (const char* message = validationMessage(settings)) {
-    messages.information(kMessageTitle, message);
+  if (const std::optional<std::string> message = validationMessage(settings)) {
+    messages.information(kMessageTitle, *message);
     return refuse(ConfigurationRefusal::Invalid, path);
   }
   if (refusal != nullptr) *refusal = ConfigurationRefusal::None;

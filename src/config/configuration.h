@@ -25,9 +25,13 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // Makes sure Config.ini exists beside the executable, honours "/config", reads every key into
 // `settings` and validates them. False: the run must not take place; the user has been told.
 // A DaysTillExpiration or MailPort that is not a whole number in range throws an Error that
-// names the key and the value; so does a Config.ini that exists but cannot be read, or a
+// names the key and the value; so does a Config.ini that exists but cannot be read, is not a
+// regular file or is over 1 MiB, or a
 // template that cannot be written (something other than a file in its place, a read-only
-// folder). Validation order: a source, then a destination, then DaysTillExpiration of 1 or more.
+// folder). Validation order: a source, then a destination, then DaysTillExpiration of 1 or more,
+// then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom
+// or MailTo, then MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or
+// "Name <addr>"); the message names the key, and the entry.
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

@@ -18,12 +18,32 @@ namespace {
 constexpr std::string_view kCannotRead = "Cannot read the configuration file";
 constexpr std::string_view kCannotWrite = "Cannot write the configuration file";
 
+// More than any settings file needs; a larger one is not a settings file.
+constexpr std::size_t kMaxProfileOctets = 1024 * 1024;
+
+// A FIFO would block the reader until some writer comes, a device could feed it without end:
+// the file is opened without blocking and only a regular file is read, up to the limit.
+void requireRegularFile(int fd, const std::string& path, std::string_view what) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) throw errorFromErrno(errno, what, path);
+  if (!S_ISREG(status.st_mode)) {
+    throw Error(errc::kPathFileAccess, std::string(what) + " '" + path +
+                                           "': not a regular file (a FIFO, a device or a folder)");
+  }
+}
+
+Error tooLarge(const std::string& path, std::string_view what) {
+  return Error(errc::kPathFileAccess,
+               std::string(what) + " '" + path + "': larger than 1 MiB, not a settings file");
+}
+
 std::optional<std::string> readWholeFile(const std::string& path, std::string_view what) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!file.valid()) {
     if (errno == ENOENT) return std::nullopt;
     throw errorFromErrno(errno, what, path);
   }
+  requireRegularFile(file.get(), path, what);
   std::string text;
   char buffer[8192];
   for (;;) {
@@ -34,6 +54,7 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string_vi
       throw errorFromErrno(errno, what, path);
     }
     text.append(buffer, static_cast<std::size_t>(count));
+    if (text.size() > kMaxProfileOctets) throw tooLarge(path, what);
   }
   return text;
 }

@@ -8,8 +8,9 @@ namespace quillfen {
 
 // Profile files on disk, such as Config.ini. Their text follows the rules in profile_text.h.
 
-// The whole profile file at `path`, or nothing when there is none. Throws Error when something
-// is there but cannot be read.
+// The whole profile file at `path`, or nothing when there is none (also a link to nothing).
+// Throws Error when something is there but cannot be read, is not a regular file (a FIFO, a
+// device, a folder: refused at once, without blocking) or holds more than 1 MiB.
 std::optional<std::string> readProfileFile(const std::string& path);
 
 // Sets `key` in `section` of the file at `path`, creating the file when it is missing. The new

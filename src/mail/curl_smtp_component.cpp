@@ -1,9 +1,12 @@
 #include "mail/curl_smtp_component.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -25,6 +28,12 @@ constexpr int kLibcurlFailure = errc::kMailTransportOther;
 struct Upload {
   std::string_view data;
   std::size_t offset = 0;
+  // When libcurl took the last of the message, and whether the wait for the reply to it
+  // outlasted the bound.
+  std::optional<std::chrono::steady_clock::time_point> finished;
+  std::chrono::seconds replyBound{};
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  bool replyTimedOut = false;
 };
 
 std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* user) {
@@ -32,7 +41,30 @@ std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* 
   const std::size_t n = std::min(size * count, upload.data.size() - upload.offset);
   std::memcpy(buffer, upload.data.data() + upload.offset, n);
   upload.offset += n;
+  if (upload.offset == upload.data.size() && !upload.finished) {
+    upload.finished = std::chrono::steady_clock::now();
+  }
   return n;
+}
+
+// libcurl bounds each reply by CURLOPT_SERVER_RESPONSE_TIMEOUT, but after a time-out it sends
+// QUIT and waits for its answer just as long: a server that stopped answering held the run for
+// twice the bound (libcurl 7.88). This guard, called at least once a second while libcurl
+// waits, ends the wait for the reply to the message's end at the bound and shuts the
+// connection down, so that no QUIT wait follows.
+int guardFinalReply(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& upload = *static_cast<Upload*>(user);
+  if (!upload.finished) return 0;
+  upload.replyTimedOut = std::chrono::steady_clock::now() - *upload.finished >= upload.replyBound;
+  if (!upload.replyTimedOut) return 0;
+  if (upload.socket != CURL_SOCKET_BAD) ::shutdown(upload.socket, SHUT_RDWR);
+  return 1;
+}
+
+// Notes the connection's socket for the guard above.
+int noteSocket(void* user, curl_socket_t socket, curlsocktype) {
+  static_cast<Upload*>(user)->socket = socket;
+  return CURL_SOCKOPT_OK;
 }
 
 // The server's refusal that ended the exchange, if any. libcurl passes every reply line of
@@ -134,6 +166,11 @@ void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upl
   set(CURLOPT_UPLOAD, 1L);
   set(CURLOPT_READFUNCTION, readUpload);
   set(CURLOPT_READDATA, &upload);
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, guardFinalReply);
+  set(CURLOPT_XFERINFODATA, &upload);
+  set(CURLOPT_SOCKOPTFUNCTION, noteSocket);
+  set(CURLOPT_SOCKOPTDATA, &upload);
   set(CURLOPT_HEADERFUNCTION, collectReply);
   set(CURLOPT_HEADERDATA, &replies);
 }
@@ -144,10 +181,17 @@ ExchangeOutcome perform(const Exchange& exchange) {
   const EasyHandle curl = newEasyHandle(kLibcurlFailure);
   SlistHandle recipients;
   appendToSlist(recipients, "<" + exchange.to + ">", kLibcurlFailure);
-  Upload upload{exchange.message};
+  Upload upload;
+  upload.data = exchange.message;
+  upload.replyBound = exchange.bounds.reply;
   char errorText[CURL_ERROR_SIZE] = "";
   configure(curl.get(), exchange, recipients.get(), upload, outcome.replies, errorText);
   outcome.code = curl_easy_perform(curl.get());
+  if (upload.replyTimedOut) {
+    outcome.code = CURLE_OPERATION_TIMEDOUT;
+    std::snprintf(errorText, sizeof errorText, "no reply to the message's end in %lld s",
+                  static_cast<long long>(upload.replyBound.count()));
+  }
   outcome.curlText = curlText(outcome.code, errorText);
   return outcome;
 }

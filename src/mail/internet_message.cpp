@@ -79,12 +79,21 @@ std::string headerSubject(std::string_view subject) {
   return plain ? text : encodedWords(text);
 }
 
-// The address as the header shows it: the whole text, with a non-ASCII display name encoded.
-// A non-ASCII address itself stays as written, since no encoding may apply to it.
-std::string headerAddress(std::string_view addressText) {
-  const std::string text(trimmed(withoutLineBreaks(addressText)));
+bool isControlCharacter(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// The address as the header shows it: the whole text without control characters, with a
+// non-ASCII display name encoded, and so is one that would make the line longer than SMTP
+// allows: encoded words fold. A non-ASCII address itself stays as written, since no encoding
+// may apply to it.
+std::string headerAddress(std::string_view headerName, std::string_view addressText) {
+  std::string cleaned(addressText);
+  std::erase_if(cleaned, isControlCharacter);
+  const std::string text(trimmed(cleaned));
   const std::size_t open = text.rfind('<');
-  if (isPlainText(text) || open == std::string::npos || text.back() != '>') return text;
+  const bool fits = headerName.size() + 2 + text.size() <= kMaxLineOctets;
+  if ((isPlainText(text) && fits) || open == std::string::npos || text.back() != '>') return text;
   std::string name(trimmed(std::string_view(text).substr(0, open)));
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
     name = name.substr(1, name.size() - 2);
@@ -227,9 +236,9 @@ std::string composeInternetMessage(const MessageParts& parts) {
   const EncodedBody body = encodeBody(parts.text);
   std::string out;
   appendHeader(out, "Date", rfc5322Date(parts.date));
-  const std::string from = headerAddress(parts.sender);
+  const std::string from = headerAddress("From", parts.sender);
   if (!from.empty()) appendHeader(out, "From", from);
-  const std::string to = headerAddress(parts.recipient);
+  const std::string to = headerAddress("To", parts.recipient);
   if (!to.empty()) appendHeader(out, "To", to);
   appendHeader(out, "Subject", headerSubject(parts.subject));
   appendHeader(out, "Message-ID", withoutLineBreaks(parts.messageId));

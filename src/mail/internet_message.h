@@ -33,8 +33,9 @@ std::string newMessageId(std::string_view senderAddress);
 
 // The complete message as it goes on the wire: headers, an empty line and the body, every
 // line ending in CR LF and none longer than the SMTP limit. Header values are cleaned of line
-// breaks; a non-ASCII subject or display name is encoded. The final "." line of SMTP is not
-// part of it.
+// breaks, addresses of every control character; a subject or display name that is not plain
+// ASCII or too long for one line is encoded in folded words. The final "." line of SMTP is
+// not part of it.
 std::string composeInternetMessage(const MessageParts& parts);
 
 }  // namespace quillfen::mail

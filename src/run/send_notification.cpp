@@ -1,8 +1,10 @@
 #include "run/send_notification.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "mail/mailer.h"
 #include "run/run_module.h"
 #include "run/services.h"
@@ -25,16 +27,37 @@ std::vector<std::string> splitRecipients(const std::string& list) {
   }
 }
 
+// A refusal carries the server's reply code; the transport failures (no connection, a
+// time-out, a lost connection) have numbers of their own below it.
+bool isRefusalByServer(const Error& failure) {
+  return failure.number() > errc::kMailTransportOther && failure.number() <= errc::kMailLast;
+}
+
+void sendTo(const std::string& recipient, RunModule& run, Services& services) {
+  // A fresh mailer, and so a fresh component, for every recipient.
+  Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
+  mailer.SendTo(recipient);
+  mailer.Body(run.ActivityReport);
+  mailer.Send();
+}
+
 }  // namespace
 
 void SendNotification(RunModule& run, Services& services) {
+  std::optional<Error> refused;
   for (const std::string& recipient : splitRecipients(run.Settings.MailTo)) {
-    // A fresh mailer, and so a fresh component, for every recipient.
-    Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
-    mailer.SendTo(recipient);
-    mailer.Body(run.ActivityReport);
-    mailer.Send();
+    try {
+      sendTo(recipient, run, services);
+    } catch (const Error& failure) {
+      // A failed transport would fail the same way for the next address, after waiting out
+      // its bounds again: it ends the stage at once.
+      if (!isRefusalByServer(failure)) throw;
+      refused =
+          refused ? Error(refused->number(), refused->description() + "; " + failure.description())
+                  : failure;
+    }
   }
+  if (refused) throw *refused;
 }
 
 }  // namespace quillfen

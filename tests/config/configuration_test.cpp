@@ -2,9 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,17 +83,45 @@ TEST_F(LoadConfigurationTest, TheTemplateReadsBackAndOnlyTheExactSwitchOpensAPre
 }
 
 TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
-  const std::pair<const char*, const char*> cases[] = {
+  using namespace std::string_literals;
+  const std::pair<std::string, const char*> cases[] = {
       // keys, the message (nullptr: the run may go on)
       {"DestinationFolder=/b\n", kNoSource},
       {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
       {"NetworkPath=/n\nDaysTillExpiration=0\n", kNoDestination},
       {"FtpIPAddress=h\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
       {"FtpIPAddress=\" h\"\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
+      // Every system call would see "/b": today's folder would be the destination itself.
+      {"NetworkPath=/n\nDestinationFolder=/b\0x\n"s, "DestinationFolder must not contain"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;A <a@x>, B <b@x>\n",
+       "MailTo must name one address per entry, written addr or Name <addr>; this entry is not "
+       "one: 'A <a@x>, B <b@x>'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x> NOTIFY=NEVER\n",
+       "not one: 'a@x> NOTIFY=NEVER'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;\"B, Team\" < b@x > ;Ops <o@x>\n",
+       nullptr},
   };
   for (const auto& [keys, message] : cases) {
     EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
     EXPECT_THAT(log, refusedWith(message)) << keys;
+  }
+}
+
+// Neither blocks nor reads without end: each is refused at once, before "/config" too.
+TEST_F(LoadConfigurationTest, AConfigIniThatIsNoRegularFileOrOverOneMebibyteIsRefused) {
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[&] { fs::create_directory(ini); }, "not a regular file"},
+      {[&] { folder.write("Config.ini", "[Quillfen]\n;" + std::string(1 << 20, 'x')); },
+       "larger than 1 MiB"},
+      {[&] { ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0); }, "not a regular file"},
+      {[&] { fs::create_symlink("/dev/zero", ini); }, "not a regular file"},
+  };
+  for (const auto& [make, text] : cases) {
+    fs::remove(ini);
+    make();
+    for (const char* commandLine : {"", "/config"}) {
+      EXPECT_THAT([&] { load(commandLine); }, raises(errc::kPathFileAccess, text)) << text;
+    }
   }
 }
 

@@ -49,6 +49,26 @@ TEST(ComposeInternetMessage, EndsEveryLineByCrLfAndProtectsTheBlankBeforeALineBr
   EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
 }
 
+// Each header line within SMTP's 998 octets, and no control character but its CR LF.
+TEST(ComposeInternetMessage, AddressHeadersFoldLongNamesAndDropControlCharacters) {
+  const std::pair<std::string, std::string> cases[] = {
+      // sender, recipient
+      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>"},
+      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>"},
+  };
+  for (const auto& [sender, recipient] : cases) {
+    mail::MessageParts parts;
+    parts.sender = sender;
+    parts.recipient = recipient;
+    const std::string wire = mail::composeInternetMessage(parts);
+    const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
+    EXPECT_FALSE(std::regex_search(headers, std::regex("[^\r\n]{999}"))) << sender;
+    EXPECT_FALSE(std::regex_search(headers, std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x1F\\x7F]")))
+        << sender;
+    EXPECT_THAT(headers, HasSubstr("<b@x>\r\n")) << sender;
+  }
+}
+
 struct DeliveryTest : ::testing::Test {
   DeliveryTest() {
     run.Settings.MailServer = "127.0.0.1";
@@ -140,9 +160,12 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
     std::size_t delivered;
   };
   for (const Case& c : {
+           // The addresses after a refused one still get their message.
            Case{Mode::RefuseRecipient, 0, errc::kMailFirst + 550, "550 5.1.1 <nobody@example.test>",
-                1},
+                2},
            Case{Mode::Silent, 0, errc::kMailTimedOut, "", 0},
+           // The reply to the message's final "." has the same bound as every other reply.
+           Case{Mode::SlowDataReply, 0, errc::kMailTimedOut, "", 1},
            // A port that nothing listens on: one a sink held until it ended.
            Case{std::nullopt, SmtpSink().port(), errc::kMailCannotConnect, "", 0},
        }) {
@@ -151,7 +174,9 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
     const auto start = std::chrono::steady_clock::now();
     const auto error =
         notify(sink ? sink->port() : c.port, "a@example.test;nobody@example.test;c@example.test");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    // Below twice the bound: libcurl's own wait for the QUIT after a time-out doubled it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(kTestBounds.reply) * 7 / 4);
     ASSERT_TRUE(error.has_value()) << c.number;
     EXPECT_EQ(error->number(), c.number) << error->description();
     EXPECT_THAT(error->description(), HasSubstr(c.text));

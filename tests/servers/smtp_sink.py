@@ -18,9 +18,10 @@ import loopback
 parser = argparse.ArgumentParser()
 parser.add_argument("--spool", required=True)
 parser.add_argument("--mode", default="accept",
-                    choices=["accept", "refuse-recipient", "refuse-all", "silent"])
+                    choices=["accept", "refuse-recipient", "refuse-all", "silent", "slow-data"])
 parser.add_argument("--refuse", default="")
 parser.add_argument("--lifetime", type=float, default=120)
+parser.add_argument("--delay", type=float, default=10, help="slow-data: seconds before the reply")
 args = parser.parse_args()
 
 
@@ -49,6 +50,8 @@ class SpoolHandler:  # one for all connections: it numbers the messages
                 ("defects", "\n".join(type(d).__name__ for d in parsed.defects))]:
             pathlib.Path(work, file_name).write_bytes(content.encode("utf-8", "surrogateescape"))
         os.rename(work, name)
+        if args.mode == "slow-data":
+            await asyncio.sleep(args.delay)
         return "250 OK: queued"
 
 

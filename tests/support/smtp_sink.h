@@ -32,13 +32,14 @@ class SmtpSink {
     RefuseRecipient,  // answers 550 to RCPT for the given address, takes the rest
     RefuseAll,        // refuses every message with 554 at its end
     Silent,           // accepts connections and never answers
+    SlowDataReply,    // takes the message, then answers its final "." only after 10 s
   };
 
   explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {})
       : server_({QUILLFEN_SYSTEM_PYTHON, std::string(QUILLFEN_TEST_SERVERS_DIR) + "/smtp_sink.py",
                  "--spool", spool_.str(), "--mode",
-                 std::vector<std::string>{"accept", "refuse-recipient", "refuse-all",
-                                          "silent"}[static_cast<int>(mode)],
+                 std::vector<std::string>{"accept", "refuse-recipient", "refuse-all", "silent",
+                                          "slow-data"}[static_cast<int>(mode)],
                  "--refuse", refusedRecipient}),
         port_(server_.announcedPort()) {}
 
