@@ -51,7 +51,7 @@ Any other argument is refused before anything is touched (exit code 2).
 
 Exit codes:
   0  the run completed (also /config, --help, --version)
-  1  an error ended the run; its number and description were reported
+  1  an error ended the run, or some recipients were refused; the error was reported
   2  no run: Config.ini was missing, its settings are invalid, or an argument is unknown
   3  the run was cancelled (Cancel, Ctrl-C, SIGTERM or SIGHUP)
   4  completed, but some files were not fetched or some folders not pruned: the listing or
