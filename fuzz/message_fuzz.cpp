@@ -23,11 +23,23 @@ quillfen::mail::MessageParts partsOf(std::string_view input) {
   return {fields[0], fields[1], fields[2], fields[3], 1070000000, "<id@example.test>"};
 }
 
+// The settings refuse an address longer than SMTP allows (254 octets); a display name of any
+// length is the builder's to fold.
+bool addressFitsSmtp(std::string_view mailbox) {
+  if (!mailbox.empty() && mailbox.back() == '>') {
+    const std::size_t open = mailbox.rfind('<');
+    if (open != std::string_view::npos) mailbox = mailbox.substr(open + 1);
+  }
+  return mailbox.size() <= 256;  // with room for the blanks around it
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string message = quillfen::mail::composeInternetMessage(
-      partsOf(std::string_view(reinterpret_cast<const char*>(data), size)));
+  const quillfen::mail::MessageParts parts =
+      partsOf(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!addressFitsSmtp(parts.sender) || !addressFitsSmtp(parts.recipient)) return 0;
+  const std::string message = quillfen::mail::composeInternetMessage(parts);
   static const std::set<std::string_view> kHeaders = {
       "Date",       "From",         "To",           "Subject",
       "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding"};

@@ -26,7 +26,8 @@ constexpr const char* kExpirationText = "DaysTillExpiration must be a whole numb
 constexpr const char* kControlCharacterText =
     " must not contain control characters (such as a NUL byte or a tab).";
 constexpr const char* kMailboxText =
-    " must name one address per entry, written addr or Name <addr>; this entry is not one: ";
+    " must name one address of at most 254 characters per entry, written addr or Name <addr>; "
+    "this entry is not one: ";
 
 constexpr const char* kEditSwitch = "/config";
 constexpr const char* kDefaultDaysTillExpiration = "365";
@@ -90,9 +91,13 @@ bool hasControlCharacter(std::string_view text) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+// SMTP carries no longer address, and a longer one could not be folded into a header line.
+constexpr std::size_t kLongestAddress = 254;
+
 // The part of a mailbox between the angle brackets, or all of a bare one.
 bool isBareAddress(std::string_view address) {
-  return !address.empty() && address.find_first_of("<>,\" \t") == std::string_view::npos;
+  return !address.empty() && address.size() <= kLongestAddress &&
+         address.find_first_of("<>,\" \t") == std::string_view::npos;
 }
 
 // A display name may be quoted; unquoted, it holds nothing a reader takes for an address or a

@@ -94,10 +94,12 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       // Every system call would see "/b": today's folder would be the destination itself.
       {"NetworkPath=/n\nDestinationFolder=/b\0x\n"s, "DestinationFolder must not contain"},
       {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;A <a@x>, B <b@x>\n",
-       "MailTo must name one address per entry, written addr or Name <addr>; this entry is not "
-       "one: 'A <a@x>, B <b@x>'"},
+       "MailTo must name one address of at most 254 characters per entry, written addr or Name "
+       "<addr>; this entry is not one: 'A <a@x>, B <b@x>'"},
       {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x> NOTIFY=NEVER\n",
        "not one: 'a@x> NOTIFY=NEVER'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailFrom=" + std::string(250, 'f') + "@x.test\n",
+       "MailFrom must name one address"},
       {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;\"B, Team\" < b@x > ;Ops <o@x>\n",
        nullptr},
   };
@@ -131,7 +133,7 @@ TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersH
   EXPECT_EQ(settings.DestinationFolder, "/backup/ ");
   EXPECT_EQ(settings.DaysTillExpiration, 365);
   EXPECT_EQ(settings.MailPort, 25);
-  const std::string recipients = std::string(300, 'r') + "@example.com;b@example.com";
+  const std::string recipients = std::string(240, 'r') + "@example.com;b@example.com";
   ASSERT_TRUE(loadIni("NetworkPath=/n\nDestinationFolder=/b\nMailTo=" + recipients +
                       "\nDaysTillExpiration=\" 7 \"\nMailPort=\n"));
   EXPECT_EQ(settings.MailTo, recipients);
