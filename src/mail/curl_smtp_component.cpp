@@ -28,10 +28,11 @@ constexpr int kLibcurlFailure = errc::kMailTransportOther;
 struct Upload {
   std::string_view data;
   std::size_t offset = 0;
-  // When libcurl took the last of the message, and whether the wait for the reply to it
-  // outlasted the bound.
-  std::optional<std::chrono::steady_clock::time_point> finished;
+  // The last sign of life of the exchange (the connection made, a piece of the message taken,
+  // a reply line received), and whether a wait after it outlasted the bound.
+  std::optional<std::chrono::steady_clock::time_point> lastActivity;
   std::chrono::seconds replyBound{};
+  std::chrono::milliseconds connectBound{};
   curl_socket_t socket = CURL_SOCKET_BAD;
   bool replyTimedOut = false;
 };
@@ -41,29 +42,31 @@ std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* 
   const std::size_t n = std::min(size * count, upload.data.size() - upload.offset);
   std::memcpy(buffer, upload.data.data() + upload.offset, n);
   upload.offset += n;
-  if (upload.offset == upload.data.size() && !upload.finished) {
-    upload.finished = std::chrono::steady_clock::now();
-  }
+  upload.lastActivity = std::chrono::steady_clock::now();
   return n;
 }
 
 // libcurl bounds each reply by CURLOPT_SERVER_RESPONSE_TIMEOUT, but after a time-out it sends
-// QUIT and waits for its answer just as long: a server that stopped answering held the run for
-// twice the bound (libcurl 7.88). This guard, called at least once a second while libcurl
-// waits, ends the wait for the reply to the message's end at the bound and shuts the
-// connection down, so that no QUIT wait follows.
-int guardFinalReply(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+// QUIT and waits for its answer just as long, and it waits twice the bound for the reply to
+// the message's end: a server that stopped answering held the run for twice the bound
+// (libcurl 7.88). This guard, called at least once a second while libcurl waits, ends any wait
+// at the bound and shuts the connection down, so that no QUIT wait follows.
+int guardEveryReply(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& upload = *static_cast<Upload*>(user);
-  if (!upload.finished) return 0;
-  upload.replyTimedOut = std::chrono::steady_clock::now() - *upload.finished >= upload.replyBound;
+  if (!upload.lastActivity) return 0;
+  upload.replyTimedOut =
+      std::chrono::steady_clock::now() - *upload.lastActivity >= upload.replyBound;
   if (!upload.replyTimedOut) return 0;
   if (upload.socket != CURL_SOCKET_BAD) ::shutdown(upload.socket, SHUT_RDWR);
   return 1;
 }
 
-// Notes the connection's socket for the guard above.
+// Notes the connection's socket for the guard above. Connecting has a bound of its own: the
+// wait for the greeting counts from the moment that bound ends at the latest.
 int noteSocket(void* user, curl_socket_t socket, curlsocktype) {
-  static_cast<Upload*>(user)->socket = socket;
+  auto& upload = *static_cast<Upload*>(user);
+  upload.socket = socket;
+  upload.lastActivity = std::chrono::steady_clock::now() + upload.connectBound;
   return CURL_SOCKOPT_OK;
 }
 
@@ -113,8 +116,15 @@ class ServerReplies {
   std::string refusal_;
 };
 
+struct Dialogue {
+  ServerReplies& replies;
+  Upload& upload;
+};
+
 std::size_t collectReply(char* buffer, std::size_t size, std::size_t count, void* user) {
-  static_cast<ServerReplies*>(user)->addLine(std::string_view(buffer, size * count));
+  auto& dialogue = *static_cast<Dialogue*>(user);
+  dialogue.upload.lastActivity = std::chrono::steady_clock::now();
+  dialogue.replies.addLine(std::string_view(buffer, size * count));
   return size * count;
 }
 
@@ -146,7 +156,7 @@ struct ExchangeOutcome {
 };
 
 void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upload& upload,
-               ServerReplies& replies, char* errorText) {
+               Dialogue& dialogue, char* errorText) {
   const auto set = [curl](CURLoption option, auto value) {
     setOption(curl, option, value, kLibcurlFailure);
   };
@@ -167,12 +177,12 @@ void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upl
   set(CURLOPT_READFUNCTION, readUpload);
   set(CURLOPT_READDATA, &upload);
   set(CURLOPT_NOPROGRESS, 0L);
-  set(CURLOPT_XFERINFOFUNCTION, guardFinalReply);
+  set(CURLOPT_XFERINFOFUNCTION, guardEveryReply);
   set(CURLOPT_XFERINFODATA, &upload);
   set(CURLOPT_SOCKOPTFUNCTION, noteSocket);
   set(CURLOPT_SOCKOPTDATA, &upload);
   set(CURLOPT_HEADERFUNCTION, collectReply);
-  set(CURLOPT_HEADERDATA, &replies);
+  set(CURLOPT_HEADERDATA, &dialogue);
 }
 
 // Raises Error(kLibcurlFailure) when libcurl fails before the exchange begins.
@@ -184,12 +194,14 @@ ExchangeOutcome perform(const Exchange& exchange) {
   Upload upload;
   upload.data = exchange.message;
   upload.replyBound = exchange.bounds.reply;
+  upload.connectBound = exchange.bounds.connect;
+  Dialogue dialogue{outcome.replies, upload};
   char errorText[CURL_ERROR_SIZE] = "";
-  configure(curl.get(), exchange, recipients.get(), upload, outcome.replies, errorText);
+  configure(curl.get(), exchange, recipients.get(), upload, dialogue, errorText);
   outcome.code = curl_easy_perform(curl.get());
   if (upload.replyTimedOut) {
     outcome.code = CURLE_OPERATION_TIMEDOUT;
-    std::snprintf(errorText, sizeof errorText, "no reply to the message's end in %lld s",
+    std::snprintf(errorText, sizeof errorText, "no reply from the server in %lld s",
                   static_cast<long long>(upload.replyBound.count()));
   }
   outcome.curlText = curlText(outcome.code, errorText);
