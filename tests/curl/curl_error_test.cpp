@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "common/error.h"
@@ -25,6 +26,11 @@ struct MailCase {
   CURLcode code;
   int number;
 };
+
+// ctest lists the case by its name, not by its bytes.
+void PrintTo(const MailCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class MailErrorNumber : public ::testing::TestWithParam<MailCase> {};
 
