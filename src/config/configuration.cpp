@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "common/trim.h"
+#include "common/text.h"
 #include "config/configs.h"
 #include "config/whole_number.h"
 #include "process/message_boxes.h"
@@ -87,8 +87,7 @@ void readSettings(const ProcessServices& process, BackupSettings& settings) {
 }
 
 bool hasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+  return std::any_of(text.begin(), text.end(), isControlCharacter);
 }
 
 // SMTP carries no longer address, and a longer one could not be folded into a header line.

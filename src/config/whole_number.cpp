@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/error.h"
-#include "common/trim.h"
+#include "common/text.h"
 
 namespace quillfen {
 

@@ -81,10 +81,6 @@ void checkSetopt(CURLcode result, CURLoption option, int number) {
   throw curlError(number, "libcurl refused the setting " + optionName(option), result);
 }
 
-void checkMulti(CURLMcode result, int number, std::string_view what) {
-  if (result != CURLM_OK) throw curlMultiError(number, what, result);
-}
-
 int mailErrorNumber(CURLcode code) {
   return mailFailure(code).number;
 }

@@ -48,8 +48,6 @@ Error curlMultiError(int number, std::string_view what, CURLMcode code);
 // Raises Error(number, "libcurl refused the setting CURLOPT_<NAME>: <libcurl's text>") unless
 // `result`, what curl_easy_setopt(..., option, ...) returned, is CURLE_OK.
 void checkSetopt(CURLcode result, CURLoption option, int number);
-// Raises curlMultiError(number, what, result) unless `result` is CURLM_OK.
-void checkMulti(CURLMcode result, int number, std::string_view what);
 
 // curl_easy_setopt with checkSetopt: setOption(easy, CURLOPT_URL, url.c_str(), number).
 template <typename Value>

@@ -27,22 +27,26 @@ void recordHolder(int fd) {
   }
 }
 
+// The locked lock file, or no descriptor when the folder does not exist.
+FileDescriptor lockFileIn(const std::string& destinationFolder) {
+  const std::string path = destinationFolder + "/" + DestinationLock::kFileName;
+  FileDescriptor file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!file.valid()) {
+    if (errno == ENOENT || errno == ENOTDIR) return file;
+    throw errorFromErrno(errno, "Cannot lock the destination", path);
+  }
+  if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) throw errorFromErrno(errno, "Cannot lock the destination", path);
+    throw Error(errc::kDestinationInUse, "Another Quillfen run (process " + holderOf(file.get()) +
+                                             ") is using '" + destinationFolder + "'");
+  }
+  recordHolder(file.get());
+  return file;
+}
+
 }  // namespace
 
 DestinationLock::DestinationLock(const std::string& destinationFolder)
-    : file_(open((destinationFolder + "/" + kFileName).c_str(),
-                 O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)) {
-  const std::string path = destinationFolder + "/" + kFileName;
-  if (!file_.valid()) {
-    if (errno == ENOENT || errno == ENOTDIR) return;
-    throw errorFromErrno(errno, "Cannot lock the destination", path);
-  }
-  if (flock(file_.get(), LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK) throw errorFromErrno(errno, "Cannot lock the destination", path);
-    throw Error(errc::kDestinationInUse, "Another Quillfen run (process " + holderOf(file_.get()) +
-                                             ") is using '" + destinationFolder + "'");
-  }
-  recordHolder(file_.get());
-}
+    : file_(lockFileIn(destinationFolder)) {}
 
 }  // namespace quillfen

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "common/error.h"
-#include "common/trim.h"
+#include "common/text.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "common/trim.h"
+#include "common/text.h"
 
 namespace quillfen::mail {
 
@@ -77,10 +77,6 @@ std::string headerSubject(std::string_view subject) {
   const bool plain = isPlainText(text) && text.find("=?") == std::string::npos &&
                      text.size() + std::string_view("Subject: ").size() <= kMaxLineOctets;
   return plain ? text : encodedWords(text);
-}
-
-bool isControlCharacter(char c) {
-  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
 
 // The address as the header shows it: the whole text without control characters, with a

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
@@ -50,23 +51,17 @@ std::vector<std::string> listingEntries(const std::string& listing) {
   return entries;
 }
 
-bool isControlCharacter(unsigned char c) {
-  return c < 0x20 || c == 0x7F;
-}
-
 // A remote name becomes a file name in today's folder: a name that could lead out of it, that
 // hides characters a reader of the report cannot see (the control hands out a CR, LF or NUL
 // of a name as one) or that is too long for a file name is not fetched.
 bool isSafeLocalName(const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name.size() > kLongestRemoteName) return false;
-  return std::none_of(name.begin(), name.end(), [](unsigned char c) {
-    return c == '/' || c == '\\' || isControlCharacter(c);
-  });
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return c == '/' || c == '\\' || isControlCharacter(c); });
 }
 
 std::string shownInReport(std::string name) {
-  std::replace_if(
-      name.begin(), name.end(), [](unsigned char c) { return isControlCharacter(c); }, '?');
+  std::replace_if(name.begin(), name.end(), isControlCharacter, '?');
   return name;
 }
 

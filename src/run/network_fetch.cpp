@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/trim.h"
+#include "common/text.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/event_pump.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "common/trim.h"
+#include "common/text.h"
 
 namespace quillfen {
 

@@ -1,4 +1,4 @@
-#include "common/trim.h"
+#include "common/text.h"
 
 namespace quillfen {
 

@@ -11,4 +11,9 @@ inline constexpr std::string_view kBlanks = " \t";
 // into `text`, so it must not outlive the string that `text` views.
 std::string_view trimmed(std::string_view text, std::string_view blanks = kBlanks);
 
+// A C0 control character or DEL: never let into a path, a command, a header or a report name.
+inline bool isControlCharacter(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
 }  // namespace quillfen
