@@ -53,8 +53,8 @@ and the optional keys
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
-"INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1, when the report
-ends with the error. A cancelled run mails nothing.
+"INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1 (the report then
+ends with the line "Error N: description"). A cancelled run mails nothing.
 
 Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
