@@ -136,12 +136,11 @@ std::string mailFailure(RunModule& run, Services& services, const Error& failure
   try {
     SendFailureReport(run, services, failure.number(), failure.description());
     return {};
-  } catch (const Error& mailFailure) {
+  } catch (const Error& unsent) {
     return " (the report of this error could not be mailed: Error " +
-           std::to_string(mailFailure.number()) + ": " + mailFailure.description() + ")";
-  } catch (const std::exception& mailFailure) {
-    return std::string(" (the report of this error could not be mailed: ") + mailFailure.what() +
-           ")";
+           std::to_string(unsent.number()) + ": " + unsent.description() + ")";
+  } catch (const std::exception& unsent) {
+    return std::string(" (the report of this error could not be mailed: ") + unsent.what() + ")";
   }
 }
 
