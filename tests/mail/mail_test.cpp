@@ -265,6 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SecureCase{"AnotherPin", Kind::StartTls, MailSecurityMode::StartTls,
                                  "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", kPassword,
                                  errc::kMailUntrusted, "set MailTrust to that pin"},
+                      SecureCase{"TlsAgainstAPlainServer", Kind::None, MailSecurityMode::Tls, "",
+                                 kPassword, errc::kMailTlsFailed, "TLS handshake"},
                       SecureCase{"StartTlsNotOffered", Kind::None, MailSecurityMode::StartTls, "",
                                  kPassword, errc::kMailNoStartTls, "STARTTLS"}),
     [](const ::testing::TestParamInfo<SecureCase>& info) { return std::string(info.param.name); });
