@@ -104,10 +104,15 @@ MailSecurityMode defaultMailSecurity(std::int32_t port) {
   return port == kSubmissionPort ? MailSecurityMode::StartTls : MailSecurityMode::None;
 }
 
-std::optional<MailSecurityMode> mailSecurityNamed(std::string_view text, std::int32_t port) {
-  std::string name(trimmed(text));
-  std::transform(name.begin(), name.end(), name.begin(),
+std::string lowercase(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+std::optional<MailSecurityMode> mailSecurityNamed(std::string_view text, std::int32_t port) {
+  const std::string name = lowercase(trimmed(text));
   if (name.empty()) return defaultMailSecurity(port);
   if (name == "none") return MailSecurityMode::None;
   if (name == "starttls") return MailSecurityMode::StartTls;
@@ -134,8 +139,8 @@ std::optional<std::string> mailSecurityMessage(const ProcessServices& process,
   } catch (const Error& refusal) {
     return refusal.description() + ".";
   }
-  const std::string_view url = settings.PingUrl;
-  if (!url.empty() && !url.starts_with("http://") && !url.starts_with("https://")) {
+  const std::string scheme = lowercase(settings.PingUrl.substr(0, settings.PingUrl.find("//") + 2));
+  if (!settings.PingUrl.empty() && scheme != "http://" && scheme != "https://") {
     return "PingUrl must be an http:// or https:// URL; it is '" + settings.PingUrl + "'.";
   }
   return std::nullopt;
