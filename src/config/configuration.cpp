@@ -139,8 +139,10 @@ std::optional<std::string> mailSecurityMessage(const ProcessServices& process,
   } catch (const Error& refusal) {
     return refusal.description() + ".";
   }
-  const std::string scheme = lowercase(settings.PingUrl.substr(0, settings.PingUrl.find("//") + 2));
-  if (!settings.PingUrl.empty() && scheme != "http://" && scheme != "https://") {
+  const std::size_t schemeEnd = settings.PingUrl.find("://");
+  const std::string scheme =
+      schemeEnd == std::string::npos ? "" : lowercase(settings.PingUrl.substr(0, schemeEnd));
+  if (!settings.PingUrl.empty() && scheme != "http" && scheme != "https") {
     return "PingUrl must be an http:// or https:// URL; it is '" + settings.PingUrl + "'.";
   }
   return std::nullopt;
