@@ -217,6 +217,26 @@ std::optional<std::string> mailboxMessage(const BackupSettings& settings) {
   return std::nullopt;
 }
 
+// A switch reads yes/no, 1/0 or true/false in any case; empty is no. Anything else is refused
+// rather than guessed at.
+std::optional<bool> switchNamed(std::string_view text) {
+  const std::string name = lowercase(trimmed(text));
+  if (name.empty() || name == "no" || name == "0" || name == "false") return false;
+  if (name == "yes" || name == "1" || name == "true") return true;
+  return std::nullopt;
+}
+
+std::optional<std::string> switchMessage(const ProcessServices& process, BackupSettings& settings) {
+  for (const auto& [key, value] : {std::pair{"IncludeSubfolders", &settings.IncludeSubfolders},
+                                   std::pair{"LinkUnchanged", &settings.LinkUnchanged}}) {
+    const std::string text = Configs::ReadIniValue(process, key);
+    const std::optional<bool> on = switchNamed(text);
+    if (!on) return key + std::string(" must be yes or no; it is '") + text + "'.";
+    *value = *on;
+  }
+  return std::nullopt;
+}
+
 // The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
 std::optional<std::string> validationMessage(const ProcessServices& process,
@@ -228,6 +248,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
+  if (auto message = switchMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,23 @@ class SourceFileError : public Error {
 struct FileEntry {
   std::string name;  // without path
   std::uint64_t size = 0;
+};
+
+// What one folder holds, as a walk through a tree needs it.
+struct FolderContents {
+  std::vector<std::string> files;        // regular files and links to them
+  std::vector<std::string> folders;      // real folders; a link to one is never among them
+  std::vector<std::string> folderLinks;  // links to folders, which a walk does not enter
+  std::uint64_t device = 0;              // with `inode`, the identity of the folder itself
+  std::uint64_t inode = 0;
+};
+
+// What tells an unchanged file: its size and its modification time in whole seconds.
+struct FileFacts {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // seconds since 1970, UTC
+
+  bool operator==(const FileFacts&) const = default;
 };
 
 struct DriveInfo {
@@ -47,12 +65,24 @@ class FileSystem {
   // The files directly in `path`, hidden ones included, in enumeration order
   // (GetFolder(...).Files).
   virtual std::vector<FileEntry> folderFiles(const std::string& path) = 0;
+  // The files of the whole tree under `path`, named by their path relative to it
+  // ("sub/dir/name"); the files directly in `path` come first, then each subfolder's.
+  virtual std::vector<FileEntry> treeFiles(const std::string& path) = 0;
   // Everything in `path`, subfolders included, in bytes (GetFolder(...).Size).
   virtual std::uint64_t folderSize(const std::string& path) = 0;
   // Waits until everything written to the file system that holds `path` is on its disk.
   virtual void flushToDisk(const std::string& path) = 0;
   // The file system that holds `path` (GetDrive).
   virtual DriveInfo getDrive(const std::string& path) = 0;
+  // The entries of the folder `path` (links to it followed), "." and ".." left out.
+  virtual FolderContents readFolder(const std::string& path) = 0;
+  // The size and time of the regular file at `path` (a link followed); nothing when no
+  // regular file is there.
+  virtual std::optional<FileFacts> fileFacts(const std::string& path) = 0;
+  // Makes `newPath` a second name of the file `existing` (a hard link), which changes nothing
+  // in that file. False when the link cannot be made: another file system, too many links, no
+  // permission, or no such file.
+  virtual bool linkFile(const std::string& existing, const std::string& newPath) = 0;
   // Directory search with normal attributes: calls `visit` with each plain file name directly
   // in `folder` (regular files and links to them, names starting with "." included; folders,
   // devices, pipes and sockets left out) until it returns false.

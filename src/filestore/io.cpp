@@ -69,7 +69,10 @@ void IO::FlushToDisk(const std::string& FolderPath) {
 }
 
 void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
-  const std::vector<FileEntry> files = fso_->folderFiles(sTodaysFolder);
+  // Without subfolders of the source, today's folder is flat and its own files are all.
+  const std::vector<FileEntry> files = settings_.IncludeSubfolders
+                                           ? fso_->treeFiles(sTodaysFolder)
+                                           : fso_->folderFiles(sTodaysFolder);
   pReport += std::to_string(files.size());
   pReport += " files downloaded to '";
   pReport += sTodaysFolder;

@@ -165,6 +165,22 @@ std::uint64_t sizeOfContents(Directory& folder) {
   return total;
 }
 
+void appendTreeFiles(Directory& folder, const std::string& prefix, std::vector<FileEntry>& files) {
+  std::vector<std::string> subfolders;
+  while (const dirent* entry = folder.next()) {
+    struct stat status;
+    if (isFolderEntry(folder, *entry)) {
+      subfolders.emplace_back(entry->d_name);
+    } else if (isRegularTarget(folder, *entry, &status)) {
+      files.push_back({prefix + entry->d_name, static_cast<std::uint64_t>(status.st_size)});
+    }
+  }
+  for (const std::string& name : subfolders) {
+    Directory subfolder(folder.fd(), name, joinPath(folder.path(), name.c_str()), false);
+    appendTreeFiles(subfolder, prefix + name + "/", files);
+  }
+}
+
 // Opens `path` for reading only when it is a regular file: a pipe would block the open and a
 // device could react to it.
 FileDescriptor openRegularFile(const std::string& path, struct stat& status) {
@@ -378,6 +394,13 @@ std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {
   return files;
 }
 
+std::vector<FileEntry> PosixFileSystem::treeFiles(const std::string& path) {
+  Directory folder(AT_FDCWD, path, path, true);
+  std::vector<FileEntry> files;
+  appendTreeFiles(folder, "", files);
+  return files;
+}
+
 std::uint64_t PosixFileSystem::folderSize(const std::string& path) {
   Directory folder(AT_FDCWD, path, path, true);
   return sizeOfContents(folder);
@@ -402,6 +425,40 @@ DriveInfo PosixFileSystem::getDrive(const std::string& path) {
   if (mountPoint.empty()) mountPoint = mountPointByDevice(resolved.get());
   // The whole free space of the file system, blocks reserved for the superuser included.
   return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize};
+}
+
+FolderContents PosixFileSystem::readFolder(const std::string& path) {
+  Directory folder(AT_FDCWD, path, path, true);
+  FolderContents contents;
+  struct stat own;
+  if (::fstat(folder.fd(), &own) != 0)
+    throw errorFromErrno(errno, "Cannot read folder", path, true);
+  contents.device = own.st_dev;
+  contents.inode = own.st_ino;
+  while (const dirent* entry = folder.next()) {
+    struct stat target;
+    if (isFolderEntry(folder, *entry)) {
+      contents.folders.emplace_back(entry->d_name);
+    } else if (isRegularTarget(folder, *entry, &target)) {
+      contents.files.emplace_back(entry->d_name);
+    } else if (::fstatat(folder.fd(), entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
+      contents.folderLinks.emplace_back(entry->d_name);
+    }
+  }
+  return contents;
+}
+
+std::optional<FileFacts> PosixFileSystem::fileFacts(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return FileFacts{static_cast<std::uint64_t>(status.st_size),
+                   static_cast<std::int64_t>(status.st_mtim.tv_sec)};
+}
+
+// link(2) never follows a symbolic link at `existing`: a backup holds regular files only, and
+// the caller checked that one is there.
+bool PosixFileSystem::linkFile(const std::string& existing, const std::string& newPath) {
+  return ::link(existing.c_str(), newPath.c_str()) == 0;
 }
 
 void PosixFileSystem::searchPlainFiles(const std::string& folder,

@@ -26,9 +26,14 @@ class PosixFileSystem final : public FileSystem {
   void copyFile(const std::string& source, const std::string& destinationFolder,
                 bool overwrite) override;
   std::vector<FileEntry> folderFiles(const std::string& path) override;
+  // Links to folders are not entered: they could lead out of the tree or round in a loop.
+  std::vector<FileEntry> treeFiles(const std::string& path) override;
   std::uint64_t folderSize(const std::string& path) override;
   void flushToDisk(const std::string& path) override;
   DriveInfo getDrive(const std::string& path) override;
+  FolderContents readFolder(const std::string& path) override;
+  std::optional<FileFacts> fileFacts(const std::string& path) override;
+  bool linkFile(const std::string& existing, const std::string& newPath) override;
   void searchPlainFiles(const std::string& folder,
                         const std::function<bool(const std::string& name)>& visit) override;
 

@@ -1,9 +1,12 @@
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/text.h"
+#include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
@@ -12,6 +15,7 @@
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
+#include "run/unchanged_files.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -65,22 +69,6 @@ std::string shownInReport(std::string name) {
   return name;
 }
 
-// Fills `fileList` with the names to fetch, in listing order; folders (a final "/") are left
-// out silently, unsafe names with a report line each.
-std::string selectFiles(const std::string& listing, std::vector<std::string>& fileList) {
-  fileList.clear();
-  std::string skippedLines;
-  for (std::string& entry : listingEntries(listing)) {
-    if (entry.back() == '/') continue;
-    if (!isSafeLocalName(entry)) {
-      skippedLines += "Skipped unsafe remote name: " + shownInReport(entry) + "\n";
-      continue;
-    }
-    fileList.push_back(std::move(entry));
-  }
-  return skippedLines;
-}
-
 bool endedInError(Inet& transfer) {
   return transfer.Outcome() != RequestOutcome::Completed;
 }
@@ -103,6 +91,119 @@ std::string getCommand(const std::string& name, const std::string& todaysFolder)
   return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
 }
 
+std::string dirCommand(const std::string& folder) {
+  return folder.empty() ? "DIR" : "DIR " + (kQuote + folder + kQuote);
+}
+
+// The files to fetch and the folders to create, by their paths relative to the source folder,
+// and the report lines of what the walk left out or could not list.
+struct RemoteTree {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;  // parents before their subfolders
+  std::string problemLines;
+  bool incomplete = false;
+};
+
+// Lists the source folder and, with `includeSubfolders`, every folder below it, all over the
+// one connection of `transfer`. A name is checked as a whole path component at every depth.
+class RemoteWalk {
+ public:
+  RemoteWalk(Inet& transfer, CancelFlag& cancel, bool includeSubfolders)
+      : transfer_(transfer), cancel_(cancel), includeSubfolders_(includeSubfolders) {}
+
+  // The top listing's failure is the caller's to report; it is returned, empty when none.
+  std::string walk(RemoteTree& tree) {
+    tree_ = &tree;
+    transfer_.Execute(transfer_.URL(), dirCommand(""));
+    if (endedInError(transfer_)) {
+      const std::string failure = transfer_.ResponseInfo();
+      readListing(transfer_);
+      return failure;
+    }
+    select(readListing(transfer_), "", 0);
+    return {};
+  }
+
+ private:
+  void select(const std::string& listing, const std::string& prefix, int depth) {
+    std::vector<std::string> subfolders;
+    for (std::string& entry : listingEntries(listing)) {
+      const bool folder = entry.back() == '/';
+      if (folder && !includeSubfolders_) continue;
+      if (folder) entry.pop_back();
+      if (!isSafeLocalName(entry)) {
+        tree_->problemLines += "Skipped unsafe remote name: " + shownInReport(prefix + entry) +
+                               (folder ? "/" : "") + "\n";
+      } else if (folder) {
+        subfolders.push_back(prefix + entry);
+      } else {
+        tree_->files.push_back(prefix + entry);
+      }
+    }
+    for (const std::string& folder : subfolders) enter(folder, depth + 1);
+  }
+
+  void enter(const std::string& folder, int depth) {
+    if (cancel_.isSet()) return;
+    if (depth > kDeepestSubfolder) {
+      tree_->problemLines += "Skipped folder nested too deep: " + folder + "\n";
+      tree_->incomplete = true;
+      return;
+    }
+    transfer_.Execute(transfer_.URL(), dirCommand(folder));
+    const std::string listing = readListing(transfer_);
+    if (endedInError(transfer_)) {
+      tree_->problemLines +=
+          "Failed to list folder: " + folder + " (" + transfer_.ResponseInfo() + ")\n";
+      tree_->incomplete = true;
+      return;
+    }
+    tree_->folders.push_back(folder);
+    select(listing, folder + "/", depth);
+  }
+
+  Inet& transfer_;
+  CancelFlag& cancel_;
+  const bool includeSubfolders_;
+  RemoteTree* tree_ = nullptr;
+};
+
+// With LinkUnchanged, a file the previous backup holds unchanged is linked from there. A time
+// the listing gives only to the minute or the day is first asked for to the second (MDTM);
+// that exact time also dates the copy when the file is fetched after all, so that the next
+// run can compare with it.
+bool linkedFromPrevious(UnchangedFiles& unchanged, Inet& transfer, const std::string& name) {
+  std::optional<RemoteEntry> listed = transfer.ListedFile(transfer.URL(), name);
+  if (!listed || !listed->size || !listed->modified) return false;
+  if (!listed->modifiedToTheSecond) {
+    listed->modified = transfer.ExactModifiedTime(transfer.URL(), name);
+    if (!listed->modified) return false;
+  }
+  return unchanged.linkIfUnchanged(name, FileFacts{*listed->size, *listed->modified});
+}
+
+void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::string& todaysFolder,
+                UnchangedFiles* unchanged) {
+  SplashWindow& window = services.frmSplash;
+  for (std::size_t i = 0; i < run.FileList.size(); ++i) {
+    if (services.cancel.isSet()) return;
+    const std::string& name = run.FileList[i];
+    const bool linked = unchanged != nullptr && linkedFromPrevious(*unchanged, transfer, name);
+    if (services.cancel.isSet()) return;
+    if (!linked) {
+      transfer.Execute(transfer.URL(), getCommand(name, todaysFolder));
+      if (services.cancel.isSet()) return;
+      if (endedInError(transfer)) {
+        run.ActivityReport +=
+            "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
+        run.TodaysBackupIncomplete = true;
+      }
+    }
+    window.setProgressValue(static_cast<float>(i + 1));
+    services.events.processEvents();
+  }
+}
+
 }  // namespace
 
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
@@ -112,37 +213,39 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   transfer.Password(run.Settings.FtpPassword);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
-  transfer.Execute(transfer.URL(), "DIR");
-  const bool listingFailed = endedInError(transfer);
-  const std::string listingFailure = listingFailed ? transfer.ResponseInfo() : std::string();
-  const std::string skippedLines = selectFiles(readListing(transfer), run.FileList);
+  RemoteTree tree;
+  const std::string listingFailure =
+      RemoteWalk(transfer, services.cancel, run.Settings.IncludeSubfolders).walk(tree);
+  run.FileList = std::move(tree.files);
 
   run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
                        services.format.generalDateTime(services.clock.now()) + "\n\n";
-  run.ActivityReport += "Downloading " + std::to_string(run.FileList.size()) + " files...\n\n";
-  if (listingFailed) {
+  run.ActivityReport += "Downloading " + std::to_string(run.FileList.size()) + " files...\n";
+  const std::size_t linkedLineAt = run.ActivityReport.size();
+  run.ActivityReport += "\n";
+  if (!listingFailure.empty()) {
     run.ActivityReport += "Listing failed: " + listingFailure + "\n";
     run.TodaysBackupIncomplete = true;
   } else if (run.FileList.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
   }
-  run.ActivityReport += skippedLines;
+  run.ActivityReport += tree.problemLines;
+  run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;
+  if (services.cancel.isSet()) return;
 
-  SplashWindow& window = services.frmSplash;
-  window.setProgressMax(static_cast<float>(std::max<std::size_t>(run.FileList.size(), 1)));
-  for (std::size_t i = 0; i < run.FileList.size(); ++i) {
-    if (services.cancel.isSet()) return;
-    const std::string& name = run.FileList[i];
-    transfer.Execute(transfer.URL(), getCommand(name, todaysFolder));
-    if (services.cancel.isSet()) return;
-    if (endedInError(transfer)) {
-      run.ActivityReport += "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
-      run.TodaysBackupIncomplete = true;
-    }
-    window.setProgressValue(static_cast<float>(i + 1));
-    services.events.processEvents();
+  const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
+  for (const std::string& folder : tree.folders)
+    fileSystem->createFolder(todaysFolder + "/" + folder);
+  std::optional<UnchangedFiles> unchanged;
+  if (run.Settings.LinkUnchanged) {
+    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
   }
+
+  services.frmSplash.setProgressMax(
+      static_cast<float>(std::max<std::size_t>(run.FileList.size(), 1)));
+  fetchFiles(run, services, transfer, todaysFolder, unchanged ? &*unchanged : nullptr);
+  if (unchanged) run.ActivityReport.insert(linkedLineAt, unchanged->reportLine());
 }
 
 }  // namespace quillfen

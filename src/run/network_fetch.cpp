@@ -1,5 +1,9 @@
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "common/text.h"
 #include "filestore/file_system.h"
@@ -9,6 +13,7 @@
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
+#include "run/unchanged_files.h"
 
 namespace quillfen {
 
@@ -17,50 +22,134 @@ namespace {
 // The setting loses its spaces only: a tab there stays part of the path.
 constexpr std::string_view kSpaces = " ";
 
+// The files to copy and the folders to create, by their paths relative to the source, and the
+// report lines of what the walk left out.
+struct SourceTree {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;  // parents before their subfolders
+  std::string skippedLines;
+  bool incomplete = false;
+};
+
+// Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
+// entered: they could lead out of the source or back into it. A folder met twice (a bind mount
+// of its parent) is entered once.
+class SourceWalk {
+ public:
+  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders)
+      : fileSystem_(fileSystem),
+        sourceFolder_(std::move(sourceFolder)),
+        includeSubfolders_(includeSubfolders) {}
+
+  // The top folder's failures end the stage as they always did; a subfolder's cost its files.
+  SourceTree walk() {
+    visit(fileSystem_.readFolder(sourceFolder_), "", 0);
+    return std::move(tree_);
+  }
+
+ private:
+  void visit(const FolderContents& contents, const std::string& prefix, int depth) {
+    if (!entered_.insert({contents.device, contents.inode}).second) {
+      tree_.skippedLines += "Skipped folder met twice: " + prefix + "\n";
+      return;
+    }
+    for (const std::string& name : contents.files) tree_.files.push_back(prefix + name);
+    if (!includeSubfolders_) return;
+    for (const std::string& name : contents.folderLinks) {
+      tree_.skippedLines += "Skipped link to folder: " + prefix + name + "\n";
+    }
+    for (const std::string& name : contents.folders) enter(prefix + name, depth + 1);
+  }
+
+  void enter(const std::string& folder, int depth) {
+    if (depth > kDeepestSubfolder) {
+      tree_.skippedLines += "Skipped folder nested too deep: " + folder + "\n";
+      tree_.incomplete = true;
+      return;
+    }
+    std::optional<FolderContents> contents;
+    try {
+      contents = fileSystem_.readFolder(sourceFolder_ + folder);
+    } catch (const Error& error) {
+      tree_.skippedLines += "Failed to list folder: " + folder + " (" + error.description() + ")\n";
+      tree_.incomplete = true;
+      return;
+    }
+    tree_.folders.push_back(folder);
+    visit(*contents, folder + "/", depth);
+  }
+
+  FileSystem& fileSystem_;
+  const std::string sourceFolder_;
+  const bool includeSubfolders_;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
+  SourceTree tree_;
+};
+
+std::string folderOf(const std::string& relativePath) {
+  const auto slash = relativePath.find_last_of('/');
+  return slash == std::string::npos ? std::string() : relativePath.substr(0, slash + 1);
+}
+
 // A source file that vanished or cannot be read costs that file only, as a failed FTP file does:
 // the report names it and the backup counts as incomplete. A failure on the destination side
 // (not writable, full) propagates and ends the run, as it would fail every later file too.
 void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
                  const std::string& name, const std::string& destinationFolder) {
   try {
-    fileSystem.copyFile(sourceFolder + name, destinationFolder, true);
+    fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true);
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
   }
 }
 
+bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
+                        const std::string& source, const std::string& name) {
+  if (unchanged == nullptr) return false;
+  const std::optional<FileFacts> facts = fileSystem.fileFacts(source);
+  return facts && unchanged->linkIfUnchanged(name, *facts);
+}
+
 }  // namespace
 
-// The search yields plain files only, so "." and ".." never arrive here; every other name is
-// copied exactly as listed, blanks and a leading "." included. The counter is 64 bits wide: a
-// source of any size is copied.
+// Every name is copied exactly as listed, blanks and a leading "." included. The counter is 64
+// bits wide: a source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
   const std::string sourceFolder = std::string(trimmed(run.Settings.NetworkPath, kSpaces)) + "/";
   const std::string destinationFolder = todaysFolder + "/";
   SplashWindow& window = services.frmSplash;
+  const std::size_t linkedLineAt = run.ActivityReport.size();
 
-  std::uint64_t fileCounter = 1;
-  fileSystem->searchPlainFiles(sourceFolder, [&](const std::string&) {
-    ++fileCounter;
-    return true;
-  });
-  window.setProgressMax(static_cast<float>(fileCounter));
-  if (fileCounter == 1) {
+  const SourceTree tree =
+      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders).walk();
+  window.setProgressMax(static_cast<float>(tree.files.size() + 1));
+  if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
   }
+  run.ActivityReport += tree.skippedLines;
+  run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;
+  for (const std::string& folder : tree.folders)
+    fileSystem->createFolder(destinationFolder + folder);
 
-  fileCounter = 1;
-  fileSystem->searchPlainFiles(sourceFolder, [&](const std::string& name) {
-    if (services.cancel.isSet()) return false;
-    copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder);
+  std::optional<UnchangedFiles> unchanged;
+  if (run.Settings.LinkUnchanged) {
+    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
+  }
+  std::uint64_t fileCounter = 1;
+  for (const std::string& name : tree.files) {
+    if (services.cancel.isSet()) break;
+    if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem, sourceFolder + name,
+                            name)) {
+      copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder);
+    }
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));
     services.events.processEvents();
-    return true;
-  });
+  }
+  if (unchanged) run.ActivityReport.insert(linkedLineAt, unchanged->reportLine());
 }
 
 }  // namespace quillfen

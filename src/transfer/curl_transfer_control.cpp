@@ -75,6 +75,31 @@ std::string joinedDirectory(const std::string& base, const std::string& below) {
   return base + "/" + below;
 }
 
+// The time of an MDTM reply, "213 YYYYMMDDHHMMSS" with maybe a fraction after it, read as UTC.
+std::optional<std::time_t> modifiedTimeReply(std::string_view line) {
+  if (line.size() < 18 || !line.starts_with("213 ")) return std::nullopt;
+  const std::string_view digits = line.substr(4, 14);
+  if (!std::all_of(digits.begin(), digits.end(),
+                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    return std::nullopt;
+  }
+  const auto number = [&](std::size_t at, std::size_t length) {
+    int value = 0;
+    for (char c : digits.substr(at, length)) value = value * 10 + (c - '0');
+    return value;
+  };
+  std::tm time{};
+  time.tm_year = number(0, 4) - 1900;
+  time.tm_mon = number(4, 2) - 1;
+  time.tm_mday = number(6, 2);
+  time.tm_hour = number(8, 2);
+  time.tm_min = number(10, 2);
+  time.tm_sec = number(12, 2);
+  const std::time_t seconds = ::timegm(&time);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  return seconds;
+}
+
 }  // namespace
 
 struct CurlTransferControl::Impl {
@@ -91,7 +116,10 @@ struct CurlTransferControl::Impl {
   void set(CURLoption option, Value value);
   void configureHandle();
 
+  FtpAddress addressOf(const std::string& urlArgument) const;
   void start(const std::string& urlArgument, const FtpOperation& operation);
+  void waitUntilIdle(CurlTransferControl& control);
+  void rememberExactTime();
   void startAt(FtpAddress address, const FtpOperation& operation);
   void drive();
   void readFinishedRequests();
@@ -158,6 +186,9 @@ struct CurlTransferControl::Impl {
   std::map<std::string, RemoteEntry> listedFiles;
   std::string listedDirectory;           // of the listing under way
   std::optional<RemoteEntry> requested;  // the listed file being downloaded
+  bool askingTime = false;               // the request is an MDTM only
+  std::string askedFile;                 // its path below the login folder
+  SlistHandle postQuote;
 
   bool announcedResolving = false, announcedResolved = false, announcedConnecting = false;
   bool announcedConnected = false;
@@ -258,13 +289,22 @@ void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_PREREQDATA, this);
 }
 
-void CurlTransferControl::Impl::start(const std::string& urlArgument,
-                                      const FtpOperation& operation) {
+FtpAddress CurlTransferControl::Impl::addressOf(const std::string& urlArgument) const {
   const std::string& target =
       !urlArgument.empty() ? urlArgument : (!url.empty() ? url : remoteHost);
   // The port is a 16-bit value: numbers above 32767 arrive as negative ones.
   const auto port = static_cast<std::uint16_t>(remotePort);
-  startAt(parseFtpAddress(target, port == 0 ? kFtpPort : port), operation);
+  return parseFtpAddress(target, port == 0 ? kFtpPort : port);
+}
+
+void CurlTransferControl::Impl::start(const std::string& urlArgument,
+                                      const FtpOperation& operation) {
+  startAt(addressOf(urlArgument), operation);
+}
+
+// The request's last notifications belong to it, not to whatever request comes next.
+void CurlTransferControl::Impl::waitUntilIdle(CurlTransferControl& control) {
+  while (control.StillExecuting()) events.processEventsWaiting(kLongestWait);
 }
 
 // A GET without a local path reads the file into memory, for OpenURL.
@@ -273,17 +313,34 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
     throw Error(errc::kTransferBusy, "Still executing the last request");
   }
   listing = operation.kind == FtpOperation::Kind::List;
+  askingTime = operation.kind == FtpOperation::Kind::ModifiedTime;
   std::unique_ptr<PartialFile> file;
-  if (!listing && !operation.local.empty()) file = std::make_unique<PartialFile>(operation.local);
+  if (operation.kind == FtpOperation::Kind::Get && !operation.local.empty()) {
+    file = std::make_unique<PartialFile>(operation.local);
+  }
   if (listing) address.directory = joinedDirectory(address.directory, operation.remote);
   listedDirectory = address.directory;
   requested.reset();
-  if (!listing) {
-    const auto listed = listedFiles.find(joinedDirectory(address.directory, operation.remote));
+  askedFile = joinedDirectory(address.directory, operation.remote);
+  if (operation.kind == FtpOperation::Kind::Get) {
+    const auto listed = listedFiles.find(askedFile);
     if (listed != listedFiles.end()) requested = listed->second;
   }
 
-  set(CURLOPT_URL, curlUrl(address, listing ? std::string() : operation.remote).c_str());
+  // MDTM goes after libcurl changed into the file's folder: a request for that folder
+  // without a body, whose only command of its own is the MDTM sent after it.
+  postQuote.reset();
+  if (askingTime) {
+    const auto slash = operation.remote.find_last_of('/');
+    if (slash != std::string::npos) {
+      address.directory = joinedDirectory(address.directory, operation.remote.substr(0, slash));
+    }
+    appendToSlist(postQuote, "MDTM " + operation.remote.substr(slash + 1), errc::kTransferInternal);
+  }
+  set(CURLOPT_POSTQUOTE, postQuote.get());
+  set(CURLOPT_NOBODY, askingTime ? 1L : 0L);
+  const bool wholeFolder = listing || askingTime;
+  set(CURLOPT_URL, curlUrl(address, wholeFolder ? std::string() : operation.remote).c_str());
   usingMlsd = listing && !serverLacksMlsd;
   set(CURLOPT_CUSTOMREQUEST, listing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
   set(CURLOPT_USERNAME, userName.empty() ? nullptr : userName.c_str());
@@ -441,6 +498,7 @@ void CurlTransferControl::Impl::succeed() {
     }
     download.reset();
   }
+  if (askingTime) rememberExactTime();
   if (listing) {
     const std::vector<RemoteEntry> entries =
         usingMlsd ? parseMlsdListing(received) : parseListListing(received, std::time(nullptr));
@@ -460,6 +518,15 @@ bool CurlTransferControl::Impl::receivedWhatWasListed() {
   receivingFailure = "size mismatch: listed " + std::to_string(*requested->size) +
                      " bytes, received " + std::to_string(bytesReceived);
   return false;
+}
+
+void CurlTransferControl::Impl::rememberExactTime() {
+  const std::optional<std::time_t> exact = modifiedTimeReply(lastReplyText);
+  if (!exact) return;
+  RemoteEntry& entry = listedFiles[askedFile];
+  if (entry.name.empty()) entry.name = askedFile.substr(askedFile.find_last_of('/') + 1);
+  entry.modified = *exact;
+  entry.modifiedToTheSecond = true;
 }
 
 void CurlTransferControl::Impl::rememberListedFiles(const std::string& directory,
@@ -587,8 +654,7 @@ TransferData CurlTransferControl::OpenURL(const std::string& URL, std::int16_t d
     address.directory.resize(slash == std::string::npos ? 0 : std::max<std::size_t>(slash, 1));
   }
   impl_->startAt(address, operation);
-  // The request's last notifications belong to it, not to whatever request comes next.
-  while (StillExecuting()) impl_->events.processEventsWaiting(kLongestWait);
+  impl_->waitUntilIdle(*this);
   if (impl_->responseCode < 200 || impl_->responseCode > 299) {
     throw Error(errc::kTransferOpenUrlFailed, "OpenURL failed: " + impl_->responseInfo);
   }
@@ -615,6 +681,27 @@ TransferData CurlTransferControl::GetChunk(std::int32_t size, std::int32_t datat
   impl_->chunkOffset += taken;
   if (datatype == 0) return std::string(rest.substr(0, taken));
   return std::vector<unsigned char>(rest.begin(), rest.begin() + static_cast<long>(taken));
+}
+
+std::optional<RemoteEntry> CurlTransferControl::ListedFile(const std::string& URL,
+                                                           const std::string& remote) {
+  const FtpAddress address = impl_->addressOf(URL);
+  const auto listed = impl_->listedFiles.find(joinedDirectory(address.directory, remote));
+  if (listed == impl_->listedFiles.end()) return std::nullopt;
+  return listed->second;
+}
+
+std::optional<std::time_t> CurlTransferControl::ExactModifiedTime(const std::string& URL,
+                                                                  const std::string& remote) {
+  FtpOperation operation;
+  operation.kind = FtpOperation::Kind::ModifiedTime;
+  operation.remote = remote;
+  impl_->startAt(impl_->addressOf(URL), operation);
+  impl_->waitUntilIdle(*this);
+  if (impl_->outcome != RequestOutcome::Completed) return std::nullopt;
+  const std::optional<RemoteEntry> listed = ListedFile(URL, remote);
+  if (!listed || !listed->modifiedToTheSecond) return std::nullopt;
+  return listed->modified;
 }
 
 void CurlTransferControl::Cancel() {

@@ -42,6 +42,10 @@ class CurlTransferControl final : public TransferControl {
   std::string GetHeader(const std::optional<std::string>& headername) override;
   TransferData GetChunk(std::int32_t size, std::int32_t datatype) override;
   void Cancel() override;
+  std::optional<RemoteEntry> ListedFile(const std::string& URL, const std::string& remote) override;
+  // One MDTM on the control connection, in the file's folder: no data connection, no RETR.
+  std::optional<std::time_t> ExactModifiedTime(const std::string& URL,
+                                               const std::string& remote) override;
 
   // Reports only; the request advances with the event loop.
   bool StillExecuting() override;

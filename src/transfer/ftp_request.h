@@ -27,7 +27,8 @@ std::string curlUrl(const FtpAddress& address, const std::string& file = {});
 // name and the local path, each quoted ("GET "a b.txt" "/backup/a b.txt"") or a single word.
 // A missing local path means the remote name in the current folder.
 struct FtpOperation {
-  enum class Kind { List, Get };
+  // ModifiedTime is the control's own request for a file's exact time; no text names it.
+  enum class Kind { List, Get, ModifiedTime };
   Kind kind = Kind::List;
   std::string remote;  // DIR: the directory below the address, maybe ""; GET: the file
   std::string local;   // GET only

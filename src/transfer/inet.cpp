@@ -119,6 +119,16 @@ TransferData Inet::GetChunk(std::int32_t size, std::int32_t datatype) {
   return oInet_->GetChunk(size, datatype);
 }
 
+std::optional<RemoteEntry> Inet::ListedFile(const std::string& URL, const std::string& remote) {
+  return oInet_->ListedFile(URL, remote);
+}
+
+std::optional<std::time_t> Inet::ExactModifiedTime(const std::string& URL,
+                                                   const std::string& remote) {
+  eventList_.clear();
+  return oInet_->ExactModifiedTime(URL, remote);
+}
+
 void Inet::Cancel() {
   oInet_->Cancel();
 }

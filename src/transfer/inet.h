@@ -35,6 +35,9 @@ class Inet {
   std::string GetHeader(const std::string& headername = {});
   TransferData GetChunk(std::int32_t size, std::int32_t datatype = 0);
   void Cancel();
+  // The listed size and time of a file, and its exact time from the server (TransferControl).
+  std::optional<RemoteEntry> ListedFile(const std::string& URL, const std::string& remote);
+  std::optional<std::time_t> ExactModifiedTime(const std::string& URL, const std::string& remote);
 
   const std::string& EventList() const { return eventList_; }
   std::string UserName();

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "transfer/ftp_listing.h"
+
 namespace quillfen {
 
 // What OpenURL and GetChunk hand back: text for datatype 0, bytes for datatype 1.
@@ -59,6 +61,16 @@ class TransferControl {
   virtual std::string GetHeader(const std::optional<std::string>& headername) = 0;
   virtual TransferData GetChunk(std::int32_t size, std::int32_t datatype) = 0;
   virtual void Cancel() = 0;
+
+  // The facts the listings so far gave about the file `remote`, a path below the folder of
+  // `URL` as GET names it; nothing when no listing named it.
+  virtual std::optional<RemoteEntry> ListedFile(const std::string& URL,
+                                                const std::string& remote) = 0;
+  // Asks the server for the modification time of `remote` to the second without fetching the
+  // file, and waits for the answer; the listed facts of the file then carry that time, so that
+  // a later GET dates the file with it. Nothing when the server gives no time.
+  virtual std::optional<std::time_t> ExactModifiedTime(const std::string& URL,
+                                                       const std::string& remote) = 0;
 
   // Live status.
   virtual bool StillExecuting() = 0;

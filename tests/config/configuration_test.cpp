@@ -111,6 +111,11 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {"NetworkPath=/n\nDestinationFolder=/b\nMailTrust=sha256//abc\n", "MailTrust 'sha256//abc'"},
       {"NetworkPath=/n\nDestinationFolder=/b\nPingUrl=ftp://hc.test/x\n",
        "PingUrl must be an http:// or https:// URL; it is 'ftp://hc.test/x'."},
+      {"NetworkPath=/n\nDestinationFolder=/b\nIncludeSubfolders=maybe\n",
+       "IncludeSubfolders must be yes or no; it is 'maybe'."},
+      {"NetworkPath=/n\nDestinationFolder=/b\nIncludeSubfolders=TRUE\nLinkUnchanged=2\n",
+       "LinkUnchanged must be yes or no; it is '2'."},
+      {"NetworkPath=/n\nDestinationFolder=/b\nIncludeSubfolders=Yes\nLinkUnchanged=0\n", nullptr},
       {"NetworkPath=/n\nDestinationFolder=/b\nMailPort=587\nMailUserName=u\nMailTrust=sha256//"
        "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\nPingUrl=https://hc.test/x\n",
        nullptr},

@@ -88,6 +88,12 @@ struct FakeTransferControl final : TransferControl {
     return piece;
   }
   TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
+  std::optional<RemoteEntry> ListedFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::time_t> ExactModifiedTime(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   std::string GetHeader(const std::optional<std::string>&) override { return {}; }
   void Cancel() override {}
   std::int32_t ResponseCode() override { return code; }
