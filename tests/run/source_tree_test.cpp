@@ -1,0 +1,203 @@
+// Whole source trees and links to the previous backup, from a local folder and from a loopback
+// FTP server that speaks MLSD or LIST only, through the real file system and transfer control.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "filestore/io.h"
+#include "filestore/posix_file_system.h"
+#include "run/download_files.h"
+#include "run/run_module.h"
+#include "run/services.h"
+#include "support/fakes.h"
+#include "support/ftp_server.h"
+#include "support/temp_dir.h"
+#include "transfer/curl_transfer_control.h"
+#include "transfer/inet.h"
+#include "ui/console_event_pump.h"
+
+namespace quillfen {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+enum class Source { Local, Mlsd, List };
+
+std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
+  return info.param == Source::Local  ? "LocalFolder"
+         : info.param == Source::Mlsd ? "FtpMlsd"
+                                      : "FtpList";
+}
+
+void setModified(const fs::path& file, std::time_t seconds) {
+  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+}
+
+ino_t inode(const fs::path& file) {
+  struct stat status {};
+  return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+class SourceTreeTest : public ::testing::TestWithParam<Source> {
+ protected:
+  bool ftp() const { return GetParam() != Source::Local; }
+  fs::path day(const std::string& name) const { return dest.path() / name; }
+
+  // One fetch of the whole tree into the dated folder `today`, as the run makes it.
+  void fetch(const std::string& today, bool linkUnchanged) {
+    run = RunModule();
+    run.Settings.IncludeSubfolders = true;
+    run.Settings.LinkUnchanged = linkUnchanged;
+    run.Settings.DestinationFolder = dest.str();
+    fs::create_directory(day(today));
+    if (!ftp()) {
+      run.Settings.NetworkPath = source.str();
+      DownloadFromNetworkPath(run, services, day(today).string());
+      return;
+    }
+    if (!server) {
+      server.emplace(
+          source.path(), "backup", "secret",
+          test::FtpServerOptions{.offerMlsd = GetParam() == Source::Mlsd, .failingFile = {}});
+    }
+    run.Settings.FtpIPAddress = server->address();
+    run.Settings.FtpUserName = "backup";
+    run.Settings.FtpPassword = "secret";
+    Inet inet(frmMain, pump);
+    DownloadFromFtp(run, services, inet, day(today).string());
+  }
+  std::size_t retrieved() const {
+    const auto commands = server->commands();
+    return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "RETR"));
+  }
+
+  test::TempDir source, dest, exeFolder;
+  test::FakeEnvironment env{exeFolder.str()};
+  ConsoleEventPump pump;
+  MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
+  Services services{env.clock,   env.sleeper,
+                    pump,        env.window,
+                    env.window,  env.messages,
+                    env.process, env.format,
+                    frmMain,     [] { return std::make_unique<PosixFileSystem>(); },
+                    nullptr,     nullptr,
+                    nullptr};
+  std::optional<test::FtpServer> server;
+  RunModule run;
+};
+
+// Blanks and non-ASCII names at every depth, an empty folder kept, and the inventory naming
+// each file by its path in today's folder. Unsafe remote names are skipped at depth too.
+TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndIsListedByRelativePath) {
+  const std::vector<std::string> files = {"top.txt", "sub dir/\xC3\xA4 \xC3\xB6.txt",
+                                          "sub dir/deeper/\xC3\xBCn\xC3\xAF c\xC3\xB6"
+                                          "d.bin"};
+  for (const std::string& name : files) source.write(name, name + std::string(3000, 'x'));
+  fs::create_directories(source.path() / "sub dir/empty");
+  if (ftp()) {
+    source.write("sub dir/back\\slash.txt", "not fetched");
+    source.write("sub dir/bad\\folder/inner.txt", "not fetched");
+  }
+
+  fetch("20261207", false);
+
+  for (const std::string& name : files) {
+    EXPECT_EQ(test::readFile(day("20261207") / name), test::readFile(source.path() / name)) << name;
+  }
+  EXPECT_TRUE(fs::is_directory(day("20261207") / "sub dir/empty"));
+  EXPECT_EQ(env.window.max, static_cast<float>(files.size() + (ftp() ? 0 : 1)));
+  EXPECT_EQ(run.TodaysBackupIncomplete, false);
+  if (ftp()) {
+    EXPECT_THAT(run.ActivityReport, HasSubstr("Downloading 3 files...\n\n"));
+    EXPECT_THAT(run.ActivityReport,
+                HasSubstr("Skipped unsafe remote name: sub dir/back\\slash.txt\n"));
+    EXPECT_THAT(run.ActivityReport,
+                HasSubstr("Skipped unsafe remote name: sub dir/bad\\folder/\n"));
+    EXPECT_EQ(server->logins(), 1);
+  }
+  std::string inventory;
+  IO io(std::make_unique<PosixFileSystem>(), run.Settings, run.ActivityReport, env.clock,
+        env.format);
+  io.ReadFolderInfo(day("20261207").string(), inventory);
+  EXPECT_THAT(inventory, HasSubstr("3 files downloaded to '"));
+  EXPECT_THAT(inventory, HasSubstr("\nsub dir/deeper/\xC3\xBCn\xC3\xAF c\xC3\xB6"
+                                   "d.bin  (3 KB)\n"));
+}
+
+// A day later (the first folder renamed to an earlier date) the unchanged file shares the
+// earlier copy's inode; a file of the same size with a new time and one of a new size with the
+// same time are fetched afresh, and only they. The earlier copies stay as they were.
+TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetched) {
+  const std::time_t recent = std::time(nullptr) / 60 * 60 - 7200 + 37;  // seconds LIST omits
+  const char* names[] = {"same.txt", "sub/same size.txt", "sub/\xC3\xA9/same time.txt"};
+  for (const char* name : names) setModified(source.write(name, "first"), recent);
+  fetch("20261207", true);
+  fs::rename(day("20261207"), day("20261206"));
+  const std::size_t firstRetrieved = ftp() ? retrieved() : 0;
+
+  setModified(source.write(names[1], "again"), recent + 1);
+  setModified(source.write(names[2], "changed"), recent);
+  fetch("20261207", true);
+
+  EXPECT_EQ(inode(day("20261207") / names[0]), inode(day("20261206") / names[0]));
+  for (const char* name : {names[1], names[2]}) {
+    EXPECT_NE(inode(day("20261207") / name), inode(day("20261206") / name)) << name;
+    EXPECT_EQ(test::readFile(day("20261207") / name), test::readFile(source.path() / name));
+    EXPECT_EQ(test::readFile(day("20261206") / name), "first") << name;
+  }
+  EXPECT_THAT(run.ActivityReport,
+              HasSubstr("Linked 1 unchanged files from '" + day("20261206").string() + "'\n"));
+  if (ftp()) {
+    EXPECT_EQ(retrieved() - firstRetrieved, 2U);
+    const auto commands = server->commands();
+    const bool asked = std::find(commands.begin(), commands.end(), "MDTM") != commands.end();
+    EXPECT_EQ(asked, GetParam() == Source::List);
+  }
+}
+
+// Links to folders are not entered, inside the source or out of it; a link to a file is copied
+// as that file; folders deeper than 64 levels are left out and make the backup incomplete.
+TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
+  test::TempDir source, outside, dest, exeFolder;
+  outside.write("secret.txt", "outside");
+  source.write("sub/file.txt", "inside");
+  fs::create_directory_symlink("..", source.path() / "sub/loop");
+  fs::create_directory_symlink(outside.path(), source.path() / "away");
+  fs::create_symlink(outside.path() / "secret.txt", source.path() / "sub/linked.txt");
+  std::string deep = "d";
+  for (int depth = 1; depth < 66; ++depth) deep += "/d";
+  source.write(deep + "/bottom.txt", "too deep");
+  test::FakeEnvironment env{exeFolder.str()};
+  env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+  RunModule run;
+  run.Settings.NetworkPath = source.str();
+  run.Settings.IncludeSubfolders = true;
+
+  DownloadFromNetworkPath(run, env.services, dest.str());
+
+  EXPECT_EQ(test::readFile(dest.path() / "sub/linked.txt"), "outside");
+  EXPECT_EQ(test::readFile(dest.path() / "sub/file.txt"), "inside");
+  EXPECT_FALSE(fs::exists(dest.path() / "away"));
+  EXPECT_FALSE(fs::exists(dest.path() / "sub/loop"));
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped link to folder: away\n"));
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped link to folder: sub/loop\n"));
+  EXPECT_THAT(run.ActivityReport,
+              HasSubstr("Skipped folder nested too deep: " + deep.substr(0, 129) + "\n"));
+  EXPECT_TRUE(fs::is_directory(dest.path() / deep.substr(0, 127)));
+  EXPECT_TRUE(run.TodaysBackupIncomplete);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
+                         ::testing::Values(Source::Local, Source::Mlsd, Source::List), sourceName);
+
+}  // namespace
+}  // namespace quillfen
