@@ -50,6 +50,11 @@ and the optional keys
                           of the server's key (default: the system's certificate store)
   PingUrl                 http(s) URL of a monitoring check: GET <PingUrl>/start at the
                           start, <PingUrl> when completed, <PingUrl>/fail otherwise
+  IncludeSubfolders       yes: the whole tree under the source, not only its own files
+                          (folder links are not entered; at most 64 levels)
+  LinkUnchanged           yes: files whose size and time equal those in the previous dated
+                          folder are hard-linked from there instead of fetched again; the
+                          folders then share those files, so never edit inside a backup
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
