@@ -33,7 +33,8 @@ struct SourceTree {
 
 // Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
 // entered: they could lead out of the source or back into it. A folder met twice (a bind mount
-// of its parent) is entered once.
+// of its parent) is entered once, and the destination folder, should it lie below the source,
+// never: the backups would copy themselves.
 class SourceWalk {
  public:
   SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders)
@@ -42,7 +43,11 @@ class SourceWalk {
         includeSubfolders_(includeSubfolders) {}
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
-  SourceTree walk() {
+  SourceTree walk(const std::string& destinationFolder) {
+    if (includeSubfolders_) {
+      const FolderContents destination = fileSystem_.readFolder(destinationFolder);
+      destination_ = {destination.device, destination.inode};
+    }
     visit(fileSystem_.readFolder(sourceFolder_), "", 0);
     return std::move(tree_);
   }
@@ -75,6 +80,10 @@ class SourceWalk {
       tree_.incomplete = true;
       return;
     }
+    if (std::pair{contents->device, contents->inode} == destination_) {
+      tree_.skippedLines += "Skipped the backup destination: " + folder + "\n";
+      return;
+    }
     tree_.folders.push_back(folder);
     visit(*contents, folder + "/", depth);
   }
@@ -83,6 +92,7 @@ class SourceWalk {
   const std::string sourceFolder_;
   const bool includeSubfolders_;
   std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
+  std::pair<std::uint64_t, std::uint64_t> destination_;
   SourceTree tree_;
 };
 
@@ -123,7 +133,8 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   const std::size_t linkedLineAt = run.ActivityReport.size();
 
   const SourceTree tree =
-      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders).walk();
+      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders)
+          .walk(run.Settings.DestinationFolder.empty() ? "/" : run.Settings.DestinationFolder);
   window.setProgressMax(static_cast<float>(tree.files.size() + 1));
   if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;

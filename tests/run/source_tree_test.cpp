@@ -181,6 +181,8 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   RunModule run;
   run.Settings.NetworkPath = source.str();
   run.Settings.IncludeSubfolders = true;
+  run.Settings.DestinationFolder = source.str() + "/backups";
+  source.write("backups/20261206/old.txt", "an earlier backup");
 
   DownloadFromNetworkPath(run, env.services, dest.str());
 
@@ -189,6 +191,8 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   EXPECT_FALSE(fs::exists(dest.path() / "away"));
   EXPECT_FALSE(fs::exists(dest.path() / "sub/loop"));
   EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped link to folder: away\n"));
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped the backup destination: backups\n"));
+  EXPECT_FALSE(fs::exists(dest.path() / "backups"));
   EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped link to folder: sub/loop\n"));
   EXPECT_THAT(run.ActivityReport,
               HasSubstr("Skipped folder nested too deep: " + deep.substr(0, 129) + "\n"));
