@@ -164,7 +164,8 @@ class Quillfen:
         self.program, self.smtp_port = program, smtp_port
         self.today = datetime.date.today().strftime("%Y%m%d")
 
-    def install(self, name, destination, ftp_address="", network_path="", days=30, user=USER):
+    def install(self, name, destination, ftp_address="", network_path="", days=30, user=USER,
+                extra_keys=()):
         app = os.path.join(OUT, "app-" + name)
         shutil.rmtree(app, ignore_errors=True)
         os.makedirs(app)
@@ -175,7 +176,7 @@ class Quillfen:
                     "DestinationFolder=" + destination, "DaysTillExpiration=%d" % days,
                     "MailServer=127.0.0.1", "MailPort=%d" % self.smtp_port,
                     "MailFrom=bench@bench.invalid", "MailTo=operator@bench.invalid",
-                    "MailSubject=Quillfen benchmark"]
+                    "MailSubject=Quillfen benchmark", *extra_keys]
         with open(os.path.join(app, "Config.ini"), "w") as config:
             config.write("\n".join(settings) + "\n")
         return os.path.join(app, "quillfen")
@@ -329,6 +330,97 @@ def local_cases(table, quillfen, source, label):
     report(table, label, results)
 
 
+def change_small_files(source, count):
+    """New content for `count` small files of the daily source, without touching the data they
+    are linked from."""
+    for name in sorted(n for n in os.listdir(source) if n.startswith("small-"))[:count]:
+        path = os.path.join(source, name)
+        os.unlink(path)
+        with open(path, "wb") as file:
+            file.write(os.urandom(8192))
+
+
+def daily_source(data, small_count):
+    """The small files and the large one side by side, linked from the shared data."""
+    source = fresh(os.path.join(data, "daily"))
+    os.makedirs(source)
+    for kind in ("small", "large"):
+        for name in os.listdir(os.path.join(data, kind)):
+            os.link(os.path.join(data, kind, name), os.path.join(source, kind + "-" + name))
+    return source, small_count // 100
+
+
+def to_earlier_day(quillfen, destination, days_back):
+    earlier = datetime.date.today() - datetime.timedelta(days=days_back)
+    os.rename(quillfen.fetched(destination), os.path.join(destination, earlier.strftime("%Y%m%d")))
+
+
+def du_kib(path):
+    return int(subprocess.run(["du", "-sk", path], capture_output=True, text=True,
+                              check=True).stdout.split()[0])
+
+
+def later_day_cases(table, quillfen, data, small_count):
+    """A first backup, then one a day later with 1 % of the small files changed: Quillfen with
+    LinkUnchanged against lftp's incremental mirror into its earlier copy (FTP) and rsync
+    --link-dest (local); then the disk use of ten such daily folders."""
+    source, changed = daily_source(data, small_count)
+    keys = ("LinkUnchanged=yes",)
+    label = "later day, %d of %d files changed" % (changed, small_count + 1)
+    server = ftp_server(data)
+    try:
+        destination = fresh(os.path.join(OUT, "q-daily"))
+        address = "127.0.0.1:%d/daily" % server.port
+        first = checked("Quillfen", quillfen.run("daily-ftp", destination, ftp_address=address,
+                                                 extra_keys=keys))
+        peer = fresh(os.path.join(OUT, "peer-daily"))
+        lftp_first = checked("lftp", lftp_mirror((USER, PASSWORD), server.port, "daily", peer))
+        to_earlier_day(quillfen, destination, 1)
+        change_small_files(source, changed)
+        os.sync()
+        later = checked("Quillfen", quillfen.run("daily-ftp", destination, ftp_address=address,
+                                                 extra_keys=keys))
+        lftp_later = checked("lftp", lftp_mirror((USER, PASSWORD), server.port, "daily", peer))
+    finally:
+        server.stop()
+    ratio = (later.wall - PAUSES) / (first.wall - PAUSES)
+    table.add("FTP, first day", "Quillfen", first.wall - PAUSES, first.peak_kib)
+    table.add("FTP, " + label, "Quillfen, LinkUnchanged=yes", later.wall - PAUSES, later.peak_kib,
+              "%.3f × its first day (target: at most 0.1)" % ratio)
+    table.add("FTP, first day", "lftp mirror", lftp_first.wall, lftp_first.peak_kib)
+    table.add("FTP, " + label, "lftp mirror into its earlier copy", lftp_later.wall,
+              lftp_later.peak_kib, "Quillfen / lftp = %.2f" % ((later.wall - PAUSES) / lftp_later.wall))
+
+    source, changed = daily_source(data, small_count)
+    destination = fresh(os.path.join(OUT, "q-daily-local"))
+    peers = fresh(os.path.join(OUT, "rsync-daily"))
+    os.makedirs(peers)
+    days = 10
+    times, rsync_times = [], []
+    for day in range(days):
+        if day:
+            to_earlier_day(quillfen, destination, days - day)
+            change_small_files(source, changed)
+            os.sync()
+        run = checked("Quillfen", quillfen.run("daily-local", destination, network_path=source,
+                                               extra_keys=keys))
+        times.append(run.wall - PAUSES)
+        target = os.path.join(peers, "day%02d" % day)
+        link = ["--link-dest=" + os.path.join(peers, "day%02d" % (day - 1))] if day else []
+        rsync_times.append(checked("rsync", measure(["rsync", "-a", *link, source + "/", target],
+                                                    flushed=target)).wall)
+    table.add("local, first day", "Quillfen", times[0])
+    table.add("local, " + label, "Quillfen, LinkUnchanged=yes", min(times[1:]), None,
+              "%.3f × its first day; best of %d later days" % (min(times[1:]) / times[0], days - 1))
+    table.add("local, first day", "rsync -a", rsync_times[0])
+    table.add("local, " + label, "rsync -a --link-dest", min(rsync_times[1:]), None,
+              "Quillfen / rsync = %.2f" % (min(times[1:]) / min(rsync_times[1:])))
+    one_copy = du_kib(quillfen.fetched(destination))
+    table.add("disk use of %d daily folders (du -s)" % days, "Quillfen, LinkUnchanged=yes", 0, None,
+              "%d MiB against %d MiB for %d full copies; rsync --link-dest: %d MiB"
+              % (du_kib(destination) >> 10, days * one_copy >> 10, days, du_kib(peers) >> 10))
+
+
 def prepare_expired(destination, files):
     """A backup folder of `files` files exactly at its expiry age, so that pruning deletes it."""
     expired = datetime.date.today() - datetime.timedelta(days=30)
@@ -402,6 +494,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--quick", action="store_true", help="small data, to try the script")
+    parser.add_argument("--later-day", action="store_true",
+                        help="only the later-day cases (LinkUnchanged against lftp and rsync)")
     args = parser.parse_args()
     small_count, large_size, many = (2000, 512 << 20, 100000)
     if args.quick:
@@ -418,6 +512,10 @@ def main():
     sink = smtp_sink()
     try:
         quillfen = Quillfen(os.path.abspath(args.program), sink.port)
+        if args.later_day:
+            later_day_cases(table, quillfen, data, small_count)
+            print("\n" + table.markdown())
+            return 0
         for server_kind in ("vsftpd", "pyftpdlib"):
             ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
                       "FTP, %d files of 8 KiB" % small_count, "small", server_kind)

@@ -161,6 +161,9 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
     const auto commands = server->commands();
     const bool asked = std::find(commands.begin(), commands.end(), "MDTM") != commands.end();
     EXPECT_EQ(asked, GetParam() == Source::List);
+    // The time is asked for by MDTM alone: nothing of a download's preparation goes with it.
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "SIZE"), 0);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "REST"), 0);
   }
 }
 
