@@ -19,6 +19,9 @@ struct BackupSettings {
   std::string MailFrom;
   std::string MailTo;
   std::string MailSubject;
+  // Optional keys outside the template, for the secure FTP sources.
+  std::string FtpKeyFile;  // SFTP: the private key; FtpPassword is then its passphrase
+  std::string FtpTrust;    // which server certificates or host keys to trust; empty: the system's
 };
 
 }  // namespace quillfen

@@ -17,6 +17,7 @@
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 #include "transfer/partial_file.h"
+#include "transfer/sftp_login.h"
 
 namespace quillfen {
 
@@ -66,6 +67,20 @@ std::size_t textCut(std::string_view text, std::size_t wanted) {
   return cut;
 }
 
+// The protocol libcurl may speak for a scheme: ftpes is FTP that switches to TLS.
+const char* curlProtocolOf(TransferScheme scheme) {
+  switch (scheme) {
+    case TransferScheme::FtpImplicitTls:
+      return "ftps";
+    case TransferScheme::Sftp:
+      return "sftp";
+    case TransferScheme::Ftp:
+    case TransferScheme::FtpExplicitTls:
+      break;
+  }
+  return "ftp";
+}
+
 std::string joinedDirectory(const std::string& base, const std::string& below) {
   if (below.empty()) return base;
   if (below.front() == '/' || base.empty()) return below;
@@ -87,6 +102,8 @@ struct CurlTransferControl::Impl {
   template <typename Value>
   void set(CURLoption option, Value value);
   void configureHandle();
+  void configureProtocol();
+  std::optional<std::string> secureFailureText(CURLcode result) const;
 
   void start(const std::string& urlArgument, const FtpOperation& operation);
   void startAt(FtpAddress address, const FtpOperation& operation);
@@ -129,7 +146,7 @@ struct CurlTransferControl::Impl {
   std::int32_t protocol = 0;
   std::int16_t remotePort = static_cast<std::int16_t>(kFtpPort);
   std::int32_t requestTimeout = 0;
-  std::string url, userName, password, remoteHost, proxy, document;
+  std::string url, userName, password, remoteHost, proxy, document, keyFile, trust;
 
   MultiHandle multi;
   EasyHandle easy;
@@ -140,6 +157,8 @@ struct CurlTransferControl::Impl {
   int immediateRetries = 0;
 
   Phase phase = Phase::Idle;
+  TransferScheme scheme = TransferScheme::Ftp;  // of the request under way
+  SftpLogin sftp;
   bool listing = false;
   bool usingMlsd = false;
   bool serverLacksMlsd = false;
@@ -170,6 +189,9 @@ int CurlTransferControl::Impl::debugCallback(CURL*, curl_infotype type, char* da
   auto* impl = static_cast<Impl*>(user);
   if (type == CURLINFO_HEADER_IN) impl->onReplyText(std::string_view(data, size));
   if (type == CURLINFO_HEADER_OUT) impl->onCommandSent();
+  if (type == CURLINFO_TEXT && impl->scheme == TransferScheme::Sftp) {
+    impl->sftp.noteVerboseText(std::string_view(data, size));
+  }
   return 0;
 }
 
@@ -211,7 +233,6 @@ void CurlTransferControl::Impl::set(CURLoption option, Value value) {
 
 void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_PROTOCOLS_STR, "ftp");
   set(CURLOPT_ERRORBUFFER, errorBuffer);
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connect.count()));
   set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(timeouts.reply.count()));
@@ -243,6 +264,27 @@ void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_PREREQDATA, this);
 }
 
+// TLS for ftpes and ftps covers the login and every data connection; a server that cannot
+// switch to it is refused rather than used in clear.
+void CurlTransferControl::Impl::configureProtocol() {
+  set(CURLOPT_PROTOCOLS_STR, curlProtocolOf(scheme));
+  if (scheme == TransferScheme::Sftp) {
+    sftp.configure(easy.get(), trust, keyFile, password, errc::kTransferInternal);
+    return;
+  }
+  set(CURLOPT_USE_SSL, static_cast<long>(isFtpOverTls(scheme) ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+}
+
+// The reason of a failure that lies in the secure protocols themselves, in the user's words.
+std::optional<std::string> CurlTransferControl::Impl::secureFailureText(CURLcode result) const {
+  if (scheme == TransferScheme::Sftp)
+    return sftp.failureText(result, curlText(result, errorBuffer));
+  if (isFtpOverTls(scheme) && result == CURLE_USE_SSL_FAILED) {
+    return "the server does not offer TLS, which ftpes:// requires; nothing was sent in clear";
+  }
+  return std::nullopt;
+}
+
 void CurlTransferControl::Impl::start(const std::string& urlArgument,
                                       const FtpOperation& operation) {
   const std::string& target =
@@ -262,9 +304,13 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   if (!listing && !operation.local.empty()) file = std::make_unique<PartialFile>(operation.local);
   if (listing) address.directory = joinedDirectory(address.directory, operation.remote);
 
+  scheme = address.scheme;
+  configureProtocol();
   set(CURLOPT_URL, curlUrl(address, listing ? std::string() : operation.remote).c_str());
-  usingMlsd = listing && !serverLacksMlsd;
-  set(CURLOPT_CUSTOMREQUEST, listing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
+  // SFTP lists a URL ending in "/" in the "ls -l" form, one line per entry.
+  const bool ftpListing = listing && scheme != TransferScheme::Sftp;
+  usingMlsd = ftpListing && !serverLacksMlsd;
+  set(CURLOPT_CUSTOMREQUEST, ftpListing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
   set(CURLOPT_USERNAME, userName.empty() ? nullptr : userName.c_str());
   set(CURLOPT_PASSWORD, userName.empty() ? nullptr : password.c_str());
   set(CURLOPT_TIMEOUT, static_cast<long>(requestTimeout > 0 ? requestTimeout : 0));
@@ -431,6 +477,9 @@ void CurlTransferControl::Impl::fail(CURLcode result) {
   if (!localFailure.empty()) {
     responseCode = result;
     responseInfo = localFailure;
+  } else if (auto secureFailure = secureFailureText(result)) {
+    responseCode = result;
+    responseInfo = std::move(*secureFailure);
   } else if (lastReplyCode >= 400) {
     responseCode = static_cast<std::int32_t>(lastReplyCode);
     responseInfo = lastReplyText;
@@ -486,9 +535,11 @@ void CurlTransferControl::Impl::onSocketOpened() {
   announceOnce(announcedConnecting, state::kConnecting);
 }
 
+// SFTP sends its request straight after, with no command text of its own to see.
 void CurlTransferControl::Impl::onPrerequest() {
   if (announcedConnecting) announceOnce(announcedConnected, state::kConnected);
   announceOnce(announcedRequesting, state::kRequesting);
+  if (scheme == TransferScheme::Sftp) announceOnce(announcedSent, state::kRequestSent);
 }
 
 void CurlTransferControl::Impl::onCommandSent() {
@@ -541,7 +592,7 @@ TransferData CurlTransferControl::OpenURL(const std::string& URL, std::int16_t d
   impl_->startAt(address, operation);
   // The request's last notifications belong to it, not to whatever request comes next.
   while (StillExecuting()) impl_->events.processEventsWaiting(kLongestWait);
-  if (impl_->responseCode < 200 || impl_->responseCode > 299) {
+  if (impl_->outcome != RequestOutcome::Completed) {
     throw Error(errc::kTransferOpenUrlFailed, "OpenURL failed: " + impl_->responseInfo);
   }
   return GetChunk(static_cast<std::int32_t>(impl_->received.size()), datatype);
@@ -667,6 +718,19 @@ std::string CurlTransferControl::Document() {
 }
 void CurlTransferControl::Document(const std::string& vData) {
   impl_->document = vData;
+}
+
+std::string CurlTransferControl::KeyFile() {
+  return impl_->keyFile;
+}
+void CurlTransferControl::KeyFile(const std::string& vData) {
+  impl_->keyFile = vData;
+}
+std::string CurlTransferControl::Trust() {
+  return impl_->trust;
+}
+void CurlTransferControl::Trust(const std::string& vData) {
+  impl_->trust = vData;
 }
 
 void CurlTransferControl::SubscribeStateChanged(StateListener listener) {
