@@ -108,6 +108,8 @@ struct CurlTransferControl::Impl {
   void start(const std::string& urlArgument, const FtpOperation& operation);
   void startAt(FtpAddress address, const FtpOperation& operation);
   void drive();
+  void onSocketReady();
+  bool sftpServerSilentTooLong() const;
   void readFinishedRequests();
   void rewatch();
   void scheduleNextDrive(bool watchesNothing);
@@ -155,6 +157,10 @@ struct CurlTransferControl::Impl {
   std::unique_ptr<IoWatch> watch;
   std::map<int, std::pair<bool, bool>> watchedSockets;  // fd: (reading, writing)
   int immediateRetries = 0;
+  // libcurl bounds an SFTP request only while it connects and while a file streams: a server
+  // that stops answering a listing or the opening of a file would hold it for ever. The control
+  // bounds the whole request by the time since the server was last heard from.
+  std::chrono::steady_clock::time_point lastHeard;
 
   Phase phase = Phase::Idle;
   TransferScheme scheme = TransferScheme::Ftp;  // of the request under way
@@ -219,7 +225,7 @@ CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
   multi = newMultiHandle(errc::kTransferInternal);
   easy = newEasyHandle(errc::kTransferInternal);
   configureHandle();
-  watch = events.watchIo({[this](int, bool, bool) { drive(); }, [this] { drive(); }});
+  watch = events.watchIo({[this](int, bool, bool) { onSocketReady(); }, [this] { drive(); }});
 }
 
 CurlTransferControl::Impl::~Impl() {
@@ -338,12 +344,30 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   attached = true;
   phase = Phase::Running;
   immediateRetries = 0;
+  lastHeard = std::chrono::steady_clock::now();
   rewatch();
+}
+
+void CurlTransferControl::Impl::onSocketReady() {
+  lastHeard = std::chrono::steady_clock::now();
+  drive();
+}
+
+bool CurlTransferControl::Impl::sftpServerSilentTooLong() const {
+  return scheme == TransferScheme::Sftp &&
+         std::chrono::steady_clock::now() - lastHeard >= timeouts.reply;
 }
 
 // One pass of libcurl, from the event loop: a watched socket is ready or the timer expired.
 void CurlTransferControl::Impl::drive() {
   if (!attached) return;
+  if (sftpServerSilentTooLong()) {
+    std::snprintf(errorBuffer, sizeof errorBuffer, "Timeout: no reply from the server in %lld s",
+                  static_cast<long long>(timeouts.reply.count()));
+    onDone(CURLE_OPERATION_TIMEDOUT);
+    rewatch();
+    return;
+  }
   int running = 0;
   const CURLMcode performed = curl_multi_perform(multi.get(), &running);
   if (performed != CURLM_OK) {
@@ -402,6 +426,11 @@ void CurlTransferControl::Impl::scheduleNextDrive(bool watchesNothing) {
   curl_multi_timeout(multi.get(), &timeout);
   std::optional<std::chrono::milliseconds> due;
   if (timeout >= 0) due = std::chrono::milliseconds(timeout);
+  if (scheme == TransferScheme::Sftp) {
+    const auto silenceEnds = std::chrono::ceil<std::chrono::milliseconds>(
+        lastHeard + timeouts.reply - std::chrono::steady_clock::now());
+    due = std::max(std::min(due.value_or(silenceEnds), silenceEnds), std::chrono::milliseconds(0));
+  }
   if (watchesNothing) {
     const auto retry = immediateRetries < kMostImmediateRetries ? std::chrono::milliseconds(0)
                                                                 : kRetryWhileWaitingOnNothing;

@@ -39,13 +39,13 @@ class Server(asyncssh.SSHServer):
         return True
 
     def password_auth_supported(self):
-        return args.client_key is None
+        return not args.client_key
 
     def validate_password(self, username, password):
         return username == args.user and password == args.password
 
     def public_key_auth_supported(self):
-        return args.client_key is not None
+        return bool(args.client_key)
 
 
 class Files(asyncssh.SFTPServer):

@@ -1,0 +1,200 @@
+// The libcurl control over SFTP and FTP over TLS, against loopback servers whose keys and
+// certificates the tests make.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "support/sftp_server.h"
+#include "support/temp_dir.h"
+#include "transfer/curl_transfer_control.h"
+#include "transfer/inet.h"
+#include "transfer/main_form.h"
+#include "ui/console_event_pump.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kUser = "backup";
+constexpr const char* kPassword = "s3cret:@/ \"x";
+const auto kCompleted = EndsWith("icResponseCompleted\r\n");
+const auto kFailed = EndsWith("icError\r\n");
+
+// Names with blanks and beyond ASCII, folders among them, and enough files that a new session
+// per file would show in the server's log.
+std::set<std::string> sampleTree(const TempDir& remote) {
+  std::set<std::string> names = {"with blanks .doc", "Grüße – 日本.txt", "sub dir/"};
+  for (int i = 0; i < 40; ++i) names.insert("file " + std::to_string(i) + ".bin");
+  for (const std::string& name : names) {
+    if (name.ends_with('/'))
+      fs::create_directories(remote.path() / "my top" / name);
+    else
+      remote.write("my top/" + name, name + std::string(name.size() * 99, 'a'));
+  }
+  return names;
+}
+
+class SecureTransferTest : public ::testing::Test {
+ protected:
+  // The user's known_hosts is looked for under HOME: each test has a home of its own.
+  SecureTransferTest() : oldHome_(getenv("HOME") ? getenv("HOME") : "") {
+    setenv("HOME", home_.str().c_str(), 1);
+  }
+  ~SecureTransferTest() override { setenv("HOME", oldHome_.c_str(), 1); }
+
+  void connect(const std::string& url, const std::string& password = kPassword,
+               const std::string& trust = {}, const std::string& keyFile = {}) {
+    inet_.emplace(frmMain_, pump_);  // the one before goes first
+    inet_->URL(url);
+    inet_->UserName(kUser);
+    inet_->Password(password);
+    inet_->Trust(trust);
+    inet_->KeyFile(keyFile);
+  }
+  std::string list() {
+    inet_->Execute(inet_->URL(), "DIR");
+    std::string listing, piece;
+    while (!(piece = std::get<std::string>(inet_->GetChunk(256))).empty()) listing += piece;
+    return listing;
+  }
+  std::set<std::string> listedNames() {
+    std::set<std::string> listed;
+    std::istringstream lines(list());
+    for (std::string line; std::getline(lines, line);)
+      listed.insert(line.substr(0, line.size() - 1));
+    return listed;
+  }
+  // Fetches every file of the listing and compares it with the server's copy.
+  void fetchAll(const std::set<std::string>& listed, const fs::path& remoteFolder) {
+    for (const std::string& name : listed) {
+      if (name.ends_with('/')) continue;
+      inet_->Execute(inet_->URL(),
+                     "GET \"" + name + "\" \"" + (local_.path() / name).string() + "\"");
+      ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
+      ASSERT_EQ(readFile(local_.path() / name), readFile(remoteFolder / name));
+    }
+  }
+  void knowHosts(const std::string& lines) const { home_.write(".ssh/known_hosts", lines); }
+
+  // Short bounds, so that a server that hangs fails the test quickly.
+  TransferTimeouts timeouts{std::chrono::seconds(5), std::chrono::seconds(2),
+                            std::chrono::seconds(2)};
+  TempDir remote_, local_, home_, keys_;
+  std::string oldHome_;
+  ConsoleEventPump pump_;
+  MainForm frmMain_{[this] { return std::make_unique<CurlTransferControl>(pump_, timeouts); }};
+  std::optional<Inet> inet_;
+};
+
+TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
+  const std::set<std::string> expected = sampleTree(remote_);
+  SftpServer server(remote_.path(), kUser, kPassword);
+  knowHosts(
+      "other.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIJdD7y3aLq454yWBdwLWbieU1ebz9/cu"
+      "7/QEXn9OIeZJ\n" +
+      server.knownHostsLine());
+  connect(server.address() + "/my top");
+  EXPECT_EQ(listedNames(), expected);
+  EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+  fetchAll(expected, remote_.path() / "my top");
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_EQ(server.logins(), 1);
+}
+
+// How the host key is trusted and how the user logs in; each case lists the home folder.
+struct SftpLoginCase {
+  const char* name;
+  enum class Trust { KnownHosts, KnownHostsFile, Pin, OtherPin, Unknown, Changed } trust;
+  enum class Login { Password, WrongPassword, KeyWithPassphrase, RsaKey } login;
+  const char* failure;  // a part of the failure's text; empty when the listing succeeds
+  bool stall = false;
+};
+
+void PrintTo(const SftpLoginCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SftpLoginTest : public SecureTransferTest,
+                      public ::testing::WithParamInterface<SftpLoginCase> {};
+
+TEST_P(SftpLoginTest, TrustsOnlyTheKeysTheUserGaveAndLogsInAsConfigured) {
+  const SftpLoginCase& c = GetParam();
+  using Trust = SftpLoginCase::Trust;
+  using Login = SftpLoginCase::Login;
+  remote_.write("a.txt", "a");
+  const bool byKey = c.login == Login::KeyWithPassphrase || c.login == Login::RsaKey;
+  const fs::path clientKey = makeSshKey(keys_.path() / "id", "ed25519", "pass phrase");
+  const fs::path rsaKey = makeSshKey(keys_.path() / "id_rsa", "rsa");
+  SftpServerOptions options{.clientKey = {}, .stall = c.stall};
+  if (byKey) options.clientKey = clientKey.string() + ".pub";
+  SftpServer server(remote_.path(), kUser, kPassword, options);
+
+  std::string trust;
+  if (c.trust == Trust::KnownHosts) knowHosts(server.knownHostsLine());
+  if (c.trust == Trust::KnownHostsFile) trust = keys_.write("hosts", server.knownHostsLine());
+  if (c.trust == Trust::Pin) trust = server.fingerprint();
+  if (c.trust == Trust::OtherPin) trust = sshFingerprint(clientKey.string() + ".pub");
+  if (c.trust == Trust::Changed)
+    knowHosts(server.hostPattern() + " " + readFile(clientKey.string() + ".pub"));
+  const std::string password = c.login == Login::WrongPassword       ? "wrong"
+                               : c.login == Login::KeyWithPassphrase ? "pass phrase"
+                                                                     : kPassword;
+  const std::string keyFile = c.login == Login::KeyWithPassphrase ? clientKey.string()
+                              : c.login == Login::RsaKey          ? rsaKey.string()
+                                                                  : std::string();
+  connect(server.address(), password, trust, keyFile);
+  const auto started = std::chrono::steady_clock::now();
+  const std::string listing = list();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+  if (*c.failure == '\0') {
+    EXPECT_EQ(listing, "a.txt\r\n");
+    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+    return;
+  }
+  EXPECT_EQ(listing, "");
+  EXPECT_THAT(inet_->EventList(), kFailed);
+  EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
+  const bool trustFailure =
+      c.trust == Trust::OtherPin || c.trust == Trust::Unknown || c.trust == Trust::Changed;
+  if (trustFailure) {
+    EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(server.fingerprint()));
+  }
+  EXPECT_EQ(server.logins(), c.stall ? 1 : 0);
+}
+
+using Trust = SftpLoginCase::Trust;
+using Login = SftpLoginCase::Login;
+INSTANTIATE_TEST_SUITE_P(
+    Sftp, SftpLoginTest,
+    ::testing::Values(SftpLoginCase{"KnownHostsOfTheUser", Trust::KnownHosts, Login::Password, ""},
+                      SftpLoginCase{"KnownHostsFileAndKeyWithPassphrase", Trust::KnownHostsFile,
+                                    Login::KeyWithPassphrase, ""},
+                      SftpLoginCase{"PinnedHostKey", Trust::Pin, Login::Password, ""},
+                      SftpLoginCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
+                                    "host key is not the one pinned in FtpTrust"},
+                      SftpLoginCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
+                                    "host key is not known"},
+                      SftpLoginCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
+                                    "host key has changed"},
+                      SftpLoginCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword,
+                                    "the server refused the login (user name or password)"},
+                      SftpLoginCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
+                                    "use an ed25519 or ECDSA key"},
+                      SftpLoginCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password,
+                                    "imeout", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quillfen::test
