@@ -132,6 +132,7 @@ struct CurlTransferControl::Impl {
   bool onData(const char* data, std::size_t size);
   void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
   bool receivedWhatWasListed();
+  std::optional<std::time_t> modificationTime();
 
   // libcurl's callbacks; `user` is the Impl.
   static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* user);
@@ -289,6 +290,7 @@ void CurlTransferControl::Impl::configureHandle() {
 // switch to it is refused rather than used in clear.
 void CurlTransferControl::Impl::configureProtocol() {
   set(CURLOPT_PROTOCOLS_STR, curlProtocolOf(scheme));
+  set(CURLOPT_FILETIME, scheme == TransferScheme::Sftp ? 1L : 0L);
   if (scheme == TransferScheme::Sftp) {
     sftp.configure(easy.get(), trust, keyFile, password, errc::kTransferInternal);
     return;
@@ -505,7 +507,7 @@ void CurlTransferControl::Impl::succeed() {
   }
   if (download) {
     try {
-      if (requested && requested->modified) download->setModificationTime(*requested->modified);
+      if (const auto modified = modificationTime()) download->setModificationTime(*modified);
       download->commit();
     } catch (const Error& error) {
       download.reset();
@@ -527,6 +529,18 @@ void CurlTransferControl::Impl::succeed() {
   announceOnce(announcedReceiving, state::kReceivingResponse);
   post(state::kResponseReceived);
   finish(RequestOutcome::Completed);
+}
+
+// An SFTP server tells a file's time to the second (libcurl asks for it); a listing in the
+// "ls -l" form only to the minute, in the server's own time zone.
+std::optional<std::time_t> CurlTransferControl::Impl::modificationTime() {
+  curl_off_t exact = -1;
+  if (scheme == TransferScheme::Sftp &&
+      curl_easy_getinfo(easy.get(), CURLINFO_FILETIME_T, &exact) == CURLE_OK && exact >= 0) {
+    return static_cast<std::time_t>(exact);
+  }
+  if (requested && requested->modified) return requested->modified;
+  return std::nullopt;
 }
 
 // A server may end a download with success after sending less (or more) than the file holds.

@@ -105,10 +105,16 @@ TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
       "other.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIJdD7y3aLq454yWBdwLWbieU1ebz9/cu"
       "7/QEXn9OIeZJ\n" +
       server.knownHostsLine());
+  const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
+  fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
   connect(server.address() + "/my top");
   EXPECT_EQ(listedNames(), expected);
   EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
   fetchAll(expected, remote_.path() / "my top");
+  const auto toTheSecond = [](const fs::path& file) {
+    return std::chrono::floor<std::chrono::seconds>(fs::last_write_time(file));
+  };
+  EXPECT_EQ(toTheSecond(local_.path() / "with blanks .doc"), toTheSecond(dated));
   EXPECT_EQ(server.connections(), 1);
   EXPECT_EQ(server.logins(), 1);
 }
