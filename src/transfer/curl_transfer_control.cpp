@@ -14,6 +14,7 @@
 #include "common/error.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
+#include "curl/tls_trust.h"
 #include "process/event_pump.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
@@ -40,6 +41,8 @@ constexpr int kMostImmediateRetries = 3;
 constexpr std::chrono::milliseconds kLongestWait{250};
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
+// The setting that says whom to trust, named in the texts that ask the user to change it.
+constexpr const char* kTrustKey = "FtpTrust";
 // libcurl's receive buffer: large pieces mean few calls and few writes per file.
 constexpr long kReceiveBuffer = 1L << 20;
 
@@ -171,6 +174,7 @@ struct CurlTransferControl::Impl {
   Phase phase = Phase::Idle;
   TransferScheme scheme = TransferScheme::Ftp;  // of the request under way
   SftpLogin sftp;
+  PresentedKey presentedKey;  // of the FTPS server, noted during the TLS handshake
   bool listing = false;
   bool usingMlsd = false;
   bool serverLacksMlsd = false;
@@ -295,15 +299,24 @@ void CurlTransferControl::Impl::configureProtocol() {
     sftp.configure(easy.get(), trust, keyFile, password, errc::kTransferInternal);
     return;
   }
-  set(CURLOPT_USE_SSL, static_cast<long>(isFtpOverTls(scheme) ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+  const bool tls = isFtpOverTls(scheme);
+  set(CURLOPT_USE_SSL, static_cast<long>(tls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+  if (tls) {
+    applyTlsTrust(easy.get(), readTlsTrust(kTrustKey, trust, errc::kTransferInternal), presentedKey,
+                  errc::kTransferInternal);
+  }
 }
 
 // The reason of a failure that lies in the secure protocols themselves, in the user's words.
 std::optional<std::string> CurlTransferControl::Impl::secureFailureText(CURLcode result) const {
   if (scheme == TransferScheme::Sftp)
     return sftp.failureText(result, curlText(result, errorBuffer));
-  if (isFtpOverTls(scheme) && result == CURLE_USE_SSL_FAILED) {
-    return "the server does not offer TLS, which ftpes:// requires; nothing was sent in clear";
+  if (!isFtpOverTls(scheme)) return std::nullopt;
+  if (result == CURLE_USE_SSL_FAILED) {
+    return "The server does not offer TLS, which ftpes:// requires; nothing was sent in clear";
+  }
+  if (isUntrustedServer(result)) {
+    return untrustedServerText(kTrustKey, presentedKey, curlText(result, errorBuffer));
   }
   return std::nullopt;
 }

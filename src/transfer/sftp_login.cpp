@@ -170,8 +170,8 @@ std::optional<std::string> SftpLogin::failureText(CURLcode code,
                                                   const std::string& libcurlText) const {
   if (code == CURLE_PEER_FAILED_VERIFICATION) return hostKeyFailureText(libcurlText);
   if (code != CURLE_LOGIN_DENIED) return std::nullopt;
-  if (keyFile_.empty()) return "the server refused the login (user name or password)";
-  std::string text = "the server refused the login with the key of FtpKeyFile";
+  if (keyFile_.empty()) return "The server refused the login (user name or password)";
+  std::string text = "The server refused the login with the key of FtpKeyFile";
   if (!note_->keyFailure.empty()) text += " (" + note_->keyFailure + ")";
   if (isRsaKeyFile(keyFile_)) {
     text +=
@@ -197,13 +197,13 @@ std::string SftpLogin::hostKeyFailureText(const std::string& libcurlText) const 
   }
   const std::string presented = fingerprint.empty() ? std::string() : " (" + fingerprint + ")";
   if (!pinnedFingerprint_.empty()) {
-    return "the server's host key is not the one pinned in FtpTrust" + presented;
+    return "The server's host key is not the one pinned in FtpTrust" + presented;
   }
   if (note_->match == CURLKHMATCH_MISMATCH) {
-    return "the server's host key has changed: it differs from the known one" + presented;
+    return "The server's host key has changed: it differs from the known one" + presented;
   }
-  if (note_->match == CURLKHMATCH_MISSING) return "the server's host key is not known" + presented;
-  return "the server's host key was refused: " + libcurlText;
+  if (note_->match == CURLKHMATCH_MISSING) return "The server's host key is not known" + presented;
+  return "The server's host key was refused: " + libcurlText;
 }
 
 }  // namespace quillfen

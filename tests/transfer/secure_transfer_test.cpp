@@ -11,8 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include "support/ftp_server.h"
 #include "support/sftp_server.h"
 #include "support/temp_dir.h"
+#include "support/test_certificate.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
@@ -195,11 +197,104 @@ INSTANTIATE_TEST_SUITE_P(
                       SftpLoginCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
                                     "host key has changed"},
                       SftpLoginCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword,
-                                    "the server refused the login (user name or password)"},
+                                    "The server refused the login (user name or password)"},
                       SftpLoginCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
                                     "use an ed25519 or ECDSA key"},
                       SftpLoginCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password,
                                     "imeout", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+FtpServerOptions tlsServer(const std::string& mode, const TestCertificate& certificate) {
+  FtpServerOptions options;
+  options.tls = mode;
+  options.certificate = certificate.certificate();
+  options.key = certificate.key();
+  return options;
+}
+
+// The control connection's TLS session carries every data connection's; the certificate is
+// trusted as a CA file (ftpes) and by its pin (ftps).
+TEST_F(SecureTransferTest, FtpsListsAndFetchesEveryFileOverOneControlConnection) {
+  const std::set<std::string> expected = sampleTree(remote_);
+  const TestCertificate certificate;
+  for (const char* mode : {"explicit", "implicit"}) {
+    SCOPED_TRACE(mode);
+    FtpServer server(remote_.path(), kUser, kPassword, tlsServer(mode, certificate));
+    const bool explicitTls = std::string(mode) == "explicit";
+    connect((explicitTls ? "ftpes://" : "ftps://") + server.address() + "/my top", kPassword,
+            explicitTls ? certificate.certificate().string() : certificate.pin());
+    EXPECT_EQ(listedNames(), expected);
+    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+    fetchAll(expected, remote_.path() / "my top");
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(server.logins(), 1);
+  }
+}
+
+struct FtpsCase {
+  const char* name;
+  const char* scheme;
+  const char* serverTls;  // "" for a server without TLS
+  enum class Trust { System, Pin, OtherPin } trust;
+  const char* password;
+  const char* failure;  // a part of the failure's text
+  bool stallLogin = false;
+};
+
+// Trust failures name the pin of the key presented; they and a server without TLS end the
+// exchange before the login is sent.
+bool isTrustFailure(const FtpsCase& c) {
+  return std::string(c.failure).find("not trusted") != std::string::npos;
+}
+bool reachesLogin(const FtpsCase& c) {
+  return !isTrustFailure(c) && *c.serverTls != '\0';
+}
+
+void PrintTo(const FtpsCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class FtpsRefusalTest : public SecureTransferTest,
+                        public ::testing::WithParamInterface<FtpsCase> {};
+
+// Every case ends in a failed listing, within the limits, and never shows the password.
+TEST_P(FtpsRefusalTest, EndsTheListingInErrorAndSaysWhy) {
+  const FtpsCase& c = GetParam();
+  remote_.write("a.txt", "a");
+  const TestCertificate certificate, other;
+  FtpServerOptions options = tlsServer(c.serverTls, certificate);
+  options.stallLogin = c.stallLogin;
+  FtpServer server(remote_.path(), kUser, kPassword, options);
+  const std::string trust = c.trust == FtpsCase::Trust::Pin        ? certificate.pin()
+                            : c.trust == FtpsCase::Trust::OtherPin ? other.pin()
+                                                                   : std::string();
+  connect(c.scheme + server.address(), c.password, trust);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(list(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+  EXPECT_THAT(inet_->EventList(), kFailed);
+  EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(c.password))));
+  if (isTrustFailure(c)) {
+    EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(certificate.pin()));
+  }
+  EXPECT_EQ(server.logins(), 0);
+  EXPECT_EQ(reachesLogin(c), ::testing::Value(server.commands(), ::testing::Contains("USER")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ftps, FtpsRefusalTest,
+    ::testing::Values(FtpsCase{"SelfSignedNotInTheSystemStore", "ftpes://", "explicit",
+                               FtpsCase::Trust::System, kPassword, "certificate is not trusted"},
+                      FtpsCase{"OtherPinRefused", "ftps://", "implicit", FtpsCase::Trust::OtherPin,
+                               kPassword, "certificate is not trusted"},
+                      FtpsCase{"ServerWithoutTlsRefused", "ftpes://", "", FtpsCase::Trust::System,
+                               kPassword, "does not offer TLS"},
+                      FtpsCase{"WrongPasswordRefused", "ftpes://", "explicit", FtpsCase::Trust::Pin,
+                               "wrong", "530 "},
+                      FtpsCase{"ExplicitStallAfterHandshakeEndsInTime", "ftpes://", "explicit",
+                               FtpsCase::Trust::Pin, kPassword, "imeout", true},
+                      FtpsCase{"ImplicitStallAfterHandshakeEndsInTime", "ftps://", "implicit",
+                               FtpsCase::Trust::Pin, kPassword, "imeout", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
