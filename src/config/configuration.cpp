@@ -7,10 +7,12 @@
 #include <optional>
 #include <string_view>
 
+#include "common/error.h"
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
 #include "config/whole_number.h"
+#include "curl/tls_trust.h"
 #include "process/message_boxes.h"
 #include "process/process_services.h"
 
@@ -167,9 +169,6 @@ constexpr const char* kUnknownSchemeText =
 constexpr const char* kKeyFileNotSftpText = "FtpKeyFile is for sftp:// sources only.";
 constexpr const char* kTrustOnPlainFtpText =
     "FtpTrust is for ftpes://, ftps:// and sftp:// sources only: plain FTP has nothing to trust.";
-constexpr const char* kTlsTrustText =
-    "FtpTrust for ftpes:// and ftps:// must be empty (the system's certificates), a PEM file or "
-    "a public-key pin sha256//<base64>.";
 constexpr const char* kSshTrustText =
     "FtpTrust for sftp:// must be empty (~/.ssh/known_hosts), a known_hosts file or a host key "
     "fingerprint SHA256:<base64> as ssh-keygen -l prints it.";
@@ -187,18 +186,6 @@ bool isSha256InBase64(std::string_view text) {
   return (text.size() == 43 || (text.size() == 44 && text.back() == '=')) && isBase64Text(text);
 }
 
-// "sha256//<base64>", several joined by ";": libcurl's form of a public-key pin.
-bool isPublicKeyPin(std::string_view text) {
-  constexpr std::string_view kPrefix = "sha256//";
-  for (std::size_t start = 0; start <= text.size();) {
-    const std::size_t end = std::min(text.find(';', start), text.size());
-    const std::string_view pin = text.substr(start, end - start);
-    if (!pin.starts_with(kPrefix) || !isSha256InBase64(pin.substr(kPrefix.size()))) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
 bool isHostKeyFingerprint(std::string_view text) {
   constexpr std::string_view kPrefix = "SHA256:";
   return text.starts_with(kPrefix) && isSha256InBase64(text.substr(kPrefix.size()));
@@ -212,14 +199,22 @@ std::string unreadableFileMessage(const char* key, const std::string& path) {
   return key + (kUnreadableFileText + ("'" + path + "'"));
 }
 
+// FTP over TLS reads its trust as every TLS client of the program does.
+std::optional<std::string> tlsTrustMessage(const std::string& trust) {
+  try {
+    readTlsTrust("FtpTrust", trust, errc::kInvalidArgument);
+  } catch (const Error& error) {
+    return error.description();
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> trustMessage(TransferScheme scheme, const std::string& trust) {
   if (trust.empty()) return std::nullopt;
   if (scheme == TransferScheme::Ftp) return kTrustOnPlainFtpText;
-  const bool tls = isFtpOverTls(scheme);
-  const bool isPin = tls ? trust.starts_with("sha256//") : trust.starts_with("SHA256:");
-  if (isPin) {
-    const bool wellFormed = tls ? isPublicKeyPin(trust) : isHostKeyFingerprint(trust);
-    if (!wellFormed) return tls ? kTlsTrustText : kSshTrustText;
+  if (isFtpOverTls(scheme)) return tlsTrustMessage(trust);
+  if (trust.starts_with("SHA256:")) {
+    if (!isHostKeyFingerprint(trust)) return kSshTrustText;
     return std::nullopt;
   }
   if (!isReadableFile(trust)) return unreadableFileMessage("FtpTrust", trust);
