@@ -15,6 +15,7 @@
 #include "support/sftp_server.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
+#include "support/vsftpd_server.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
@@ -227,6 +228,24 @@ TEST_F(SecureTransferTest, FtpsListsAndFetchesEveryFileOverOneControlConnection)
     EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
     fetchAll(expected, remote_.path() / "my top");
     EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(server.logins(), 1);
+  }
+}
+
+// vsftpd refuses a data connection that does not resume the control connection's TLS session.
+TEST_F(SecureTransferTest, FtpsDataConnectionsReuseTheTlsSessionAsVsftpdDemands) {
+  const std::set<std::string> expected = sampleTree(remote_);
+  const TestCertificate certificate;
+  for (const bool implicitTls : {false, true}) {
+    SCOPED_TRACE(implicitTls ? "implicit" : "explicit");
+    VsftpdServer server(remote_.path(), certificate.certificate(), certificate.key(), implicitTls);
+    connect((implicitTls ? "ftps://" : "ftpes://") + server.address() + "/my top", "",
+            certificate.pin());
+    inet_->UserName("anonymous");
+    EXPECT_EQ(listedNames(), expected);
+    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+    fetchAll(expected, remote_.path() / "my top");
+    inet_.reset();  // ends the session, so that the server's log is complete
     EXPECT_EQ(server.logins(), 1);
   }
 }
