@@ -35,7 +35,7 @@ constexpr const char* kPassword = "s3cret:@/ \"x";
 const auto kCompleted = EndsWith("icResponseCompleted\r\n");
 const auto kFailed = EndsWith("icError\r\n");
 
-// Names with blanks and beyond ASCII, folders among them, and enough files that a new session
+// Names with blanks and beyond ASCII, a folder among them, and enough files that a new session
 // per file would show in the server's log.
 std::set<std::string> sampleTree(const TempDir& remote) {
   std::set<std::string> names = {"with blanks .doc", "Grüße – 日本.txt", "sub dir/"};
@@ -104,10 +104,8 @@ class SecureTransferTest : public ::testing::Test {
 TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
   const std::set<std::string> expected = sampleTree(remote_);
   SftpServer server(remote_.path(), kUser, kPassword);
-  knowHosts(
-      "other.example ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIJdD7y3aLq454yWBdwLWbieU1ebz9/cu"
-      "7/QEXn9OIeZJ\n" +
-      server.knownHostsLine());
+  knowHosts("other.example " + readFile(makeSshKey(keys_.path() / "k").string() + ".pub") +
+            server.knownHostsLine());
   const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
   fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
   connect(server.address() + "/my top");
@@ -122,125 +120,16 @@ TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
   EXPECT_EQ(server.logins(), 1);
 }
 
-// How the host key is trusted and how the user logs in; each case lists the home folder.
-struct SftpLoginCase {
-  const char* name;
-  enum class Trust { KnownHosts, KnownHostsFile, Pin, OtherPin, Unknown, Changed } trust;
-  enum class Login { Password, WrongPassword, KeyWithPassphrase, RsaKey } login;
-  const char* failure;  // a part of the failure's text; empty when the listing succeeds
-  bool stall = false;
-};
-
-void PrintTo(const SftpLoginCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class SftpLoginTest : public SecureTransferTest,
-                      public ::testing::WithParamInterface<SftpLoginCase> {};
-
-TEST_P(SftpLoginTest, TrustsOnlyTheKeysTheUserGaveAndLogsInAsConfigured) {
-  const SftpLoginCase& c = GetParam();
-  using Trust = SftpLoginCase::Trust;
-  using Login = SftpLoginCase::Login;
-  remote_.write("a.txt", "a");
-  const bool byKey = c.login == Login::KeyWithPassphrase || c.login == Login::RsaKey;
-  const fs::path clientKey = makeSshKey(keys_.path() / "id", "ed25519", "pass phrase");
-  const fs::path rsaKey = makeSshKey(keys_.path() / "id_rsa", "rsa");
-  SftpServerOptions options{.clientKey = {}, .stall = c.stall};
-  if (byKey) options.clientKey = clientKey.string() + ".pub";
-  SftpServer server(remote_.path(), kUser, kPassword, options);
-
-  std::string trust;
-  if (c.trust == Trust::KnownHosts) knowHosts(server.knownHostsLine());
-  if (c.trust == Trust::KnownHostsFile) trust = keys_.write("hosts", server.knownHostsLine());
-  if (c.trust == Trust::Pin) trust = server.fingerprint();
-  if (c.trust == Trust::OtherPin) trust = sshFingerprint(clientKey.string() + ".pub");
-  if (c.trust == Trust::Changed)
-    knowHosts(server.hostPattern() + " " + readFile(clientKey.string() + ".pub"));
-  const std::string password = c.login == Login::WrongPassword       ? "wrong"
-                               : c.login == Login::KeyWithPassphrase ? "pass phrase"
-                                                                     : kPassword;
-  const std::string keyFile = c.login == Login::KeyWithPassphrase ? clientKey.string()
-                              : c.login == Login::RsaKey          ? rsaKey.string()
-                                                                  : std::string();
-  connect(server.address(), password, trust, keyFile);
-  const auto started = std::chrono::steady_clock::now();
-  const std::string listing = list();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
-  if (*c.failure == '\0') {
-    EXPECT_EQ(listing, "a.txt\r\n");
-    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
-    return;
-  }
-  EXPECT_EQ(listing, "");
-  EXPECT_THAT(inet_->EventList(), kFailed);
-  EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
-  const bool trustFailure =
-      c.trust == Trust::OtherPin || c.trust == Trust::Unknown || c.trust == Trust::Changed;
-  if (trustFailure) {
-    EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(server.fingerprint()));
-  }
-  EXPECT_EQ(server.logins(), c.stall ? 1 : 0);
-}
-
-using Trust = SftpLoginCase::Trust;
-using Login = SftpLoginCase::Login;
-INSTANTIATE_TEST_SUITE_P(
-    Sftp, SftpLoginTest,
-    ::testing::Values(SftpLoginCase{"KnownHostsOfTheUser", Trust::KnownHosts, Login::Password, ""},
-                      SftpLoginCase{"KnownHostsFileAndKeyWithPassphrase", Trust::KnownHostsFile,
-                                    Login::KeyWithPassphrase, ""},
-                      SftpLoginCase{"PinnedHostKey", Trust::Pin, Login::Password, ""},
-                      SftpLoginCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
-                                    "host key is not the one pinned in FtpTrust"},
-                      SftpLoginCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
-                                    "host key is not known"},
-                      SftpLoginCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
-                                    "host key has changed"},
-                      SftpLoginCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword,
-                                    "The server refused the login (user name or password)"},
-                      SftpLoginCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
-                                    "use an ed25519 or ECDSA key"},
-                      SftpLoginCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password,
-                                    "imeout", true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-FtpServerOptions tlsServer(const std::string& mode, const TestCertificate& certificate) {
-  FtpServerOptions options;
-  options.tls = mode;
-  options.certificate = certificate.certificate();
-  options.key = certificate.key();
-  return options;
-}
-
-// The control connection's TLS session carries every data connection's; the certificate is
-// trusted as a CA file (ftpes) and by its pin (ftps).
-TEST_F(SecureTransferTest, FtpsListsAndFetchesEveryFileOverOneControlConnection) {
-  const std::set<std::string> expected = sampleTree(remote_);
-  const TestCertificate certificate;
-  for (const char* mode : {"explicit", "implicit"}) {
-    SCOPED_TRACE(mode);
-    FtpServer server(remote_.path(), kUser, kPassword, tlsServer(mode, certificate));
-    const bool explicitTls = std::string(mode) == "explicit";
-    connect((explicitTls ? "ftpes://" : "ftps://") + server.address() + "/my top", kPassword,
-            explicitTls ? certificate.certificate().string() : certificate.pin());
-    EXPECT_EQ(listedNames(), expected);
-    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
-    fetchAll(expected, remote_.path() / "my top");
-    EXPECT_EQ(server.connections(), 1);
-    EXPECT_EQ(server.logins(), 1);
-  }
-}
-
 // vsftpd refuses a data connection that does not resume the control connection's TLS session.
-TEST_F(SecureTransferTest, FtpsDataConnectionsReuseTheTlsSessionAsVsftpdDemands) {
+// The certificate is trusted as a CA file (ftpes) and by its pin (ftps).
+TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingItsTlsSession) {
   const std::set<std::string> expected = sampleTree(remote_);
   const TestCertificate certificate;
   for (const bool implicitTls : {false, true}) {
     SCOPED_TRACE(implicitTls ? "implicit" : "explicit");
     VsftpdServer server(remote_.path(), certificate.certificate(), certificate.key(), implicitTls);
     connect((implicitTls ? "ftps://" : "ftpes://") + server.address() + "/my top", "",
-            certificate.pin());
+            implicitTls ? certificate.pin() : certificate.certificate().string());
     inet_->UserName("anonymous");
     EXPECT_EQ(listedNames(), expected);
     EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
@@ -250,70 +139,122 @@ TEST_F(SecureTransferTest, FtpsDataConnectionsReuseTheTlsSessionAsVsftpdDemands)
   }
 }
 
-struct FtpsCase {
+// A case lists the home folder; `failure` is a part of the failure's text, empty when the
+// listing succeeds. A trust failure names the presented key and logs nothing in.
+struct SecureCase {
   const char* name;
-  const char* scheme;
-  const char* serverTls;  // "" for a server without TLS
-  enum class Trust { System, Pin, OtherPin } trust;
-  const char* password;
-  const char* failure;  // a part of the failure's text
-  bool stallLogin = false;
+  // System: nothing given, the server's key known there; Unknown: nothing given nor known.
+  enum class Trust { System, Unknown, File, Pin, OtherPin, Changed } trust;
+  enum class Login { Password, WrongPassword, KeyWithPassphrase, RsaKey } login;
+  const char* failure;
+  bool stall = false;
+  const char* ftpScheme = "";  // FTPS cases: ftpes:// or ftps://
+  const char* serverTls = "";  // FTPS cases: the server's TLS, "" for none
+};
+using Trust = SecureCase::Trust;
+using Login = SecureCase::Login;
+
+class SecureRefusalTest : public SecureTransferTest,
+                          public ::testing::WithParamInterface<SecureCase> {
+ protected:
+  void listAndCheck(const std::string& presented, const std::string& password) {
+    const SecureCase& c = GetParam();
+    const auto started = std::chrono::steady_clock::now();
+    const std::string listing = list();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    EXPECT_EQ(listing, *c.failure == '\0' ? "a.txt\r\n" : "");
+    EXPECT_THAT(inet_->EventList(), *c.failure == '\0' ? kCompleted : kFailed);
+    EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
+    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown) {
+      EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(presented));
+    }
+  }
 };
 
-// Trust failures name the pin of the key presented; they and a server without TLS end the
-// exchange before the login is sent.
-bool isTrustFailure(const FtpsCase& c) {
-  return std::string(c.failure).find("not trusted") != std::string::npos;
-}
-bool reachesLogin(const FtpsCase& c) {
-  return !isTrustFailure(c) && *c.serverTls != '\0';
-}
+class SftpTest : public SecureRefusalTest {};
 
-void PrintTo(const FtpsCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class FtpsRefusalTest : public SecureTransferTest,
-                        public ::testing::WithParamInterface<FtpsCase> {};
-
-// Every case ends in a failed listing, within the limits, and never shows the password.
-TEST_P(FtpsRefusalTest, EndsTheListingInErrorAndSaysWhy) {
-  const FtpsCase& c = GetParam();
+TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
+  const SecureCase& c = GetParam();
   remote_.write("a.txt", "a");
-  const TestCertificate certificate, other;
-  FtpServerOptions options = tlsServer(c.serverTls, certificate);
-  options.stallLogin = c.stallLogin;
-  FtpServer server(remote_.path(), kUser, kPassword, options);
-  const std::string trust = c.trust == FtpsCase::Trust::Pin        ? certificate.pin()
-                            : c.trust == FtpsCase::Trust::OtherPin ? other.pin()
-                                                                   : std::string();
-  connect(c.scheme + server.address(), c.password, trust);
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(list(), "");
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
-  EXPECT_THAT(inet_->EventList(), kFailed);
-  EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(c.password))));
-  if (isTrustFailure(c)) {
-    EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(certificate.pin()));
-  }
-  EXPECT_EQ(server.logins(), 0);
-  EXPECT_EQ(reachesLogin(c), ::testing::Value(server.commands(), ::testing::Contains("USER")));
+  const fs::path key = makeSshKey(keys_.path() / "id", "ed25519", "pass phrase");
+  const bool byKey = c.login == Login::KeyWithPassphrase || c.login == Login::RsaKey;
+  SftpServer server(remote_.path(), kUser, kPassword,
+                    {byKey ? key.string() + ".pub" : std::string(), c.stall});
+  std::string trust;
+  if (c.trust == Trust::System) knowHosts(server.knownHostsLine());
+  if (c.trust == Trust::Changed)
+    knowHosts(server.hostPattern() + " " + readFile(key.string() + ".pub"));
+  if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
+  if (c.trust == Trust::Pin) trust = server.fingerprint();
+  if (c.trust == Trust::OtherPin) trust = sshFingerprint(key.string() + ".pub");
+  const std::string password = c.login == Login::WrongPassword       ? "wrong"
+                               : c.login == Login::KeyWithPassphrase ? "pass phrase"
+                                                                     : kPassword;
+  const std::string keyFile = c.login == Login::KeyWithPassphrase ? key.string()
+                              : c.login == Login::RsaKey
+                                  ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
+                                  : std::string();
+  connect(server.address(), password, trust, keyFile);
+  listAndCheck(server.fingerprint(), password);
+  EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ftps, FtpsRefusalTest,
-    ::testing::Values(FtpsCase{"SelfSignedNotInTheSystemStore", "ftpes://", "explicit",
-                               FtpsCase::Trust::System, kPassword, "certificate is not trusted"},
-                      FtpsCase{"OtherPinRefused", "ftps://", "implicit", FtpsCase::Trust::OtherPin,
-                               kPassword, "certificate is not trusted"},
-                      FtpsCase{"ServerWithoutTlsRefused", "ftpes://", "", FtpsCase::Trust::System,
-                               kPassword, "does not offer TLS"},
-                      FtpsCase{"WrongPasswordRefused", "ftpes://", "explicit", FtpsCase::Trust::Pin,
-                               "wrong", "530 "},
-                      FtpsCase{"ExplicitStallAfterHandshakeEndsInTime", "ftpes://", "explicit",
-                               FtpsCase::Trust::Pin, kPassword, "imeout", true},
-                      FtpsCase{"ImplicitStallAfterHandshakeEndsInTime", "ftps://", "implicit",
-                               FtpsCase::Trust::Pin, kPassword, "imeout", true}),
+    Sftp, SftpTest,
+    ::testing::Values(
+        SecureCase{"KnownHostsOfTheUser", Trust::System, Login::Password, ""},
+        SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
+        SecureCase{"PinnedHostKey", Trust::Pin, Login::Password, ""},
+        SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
+                   "host key is not the one pinned in FtpTrust"},
+        SecureCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
+                   "host key is not known"},
+        SecureCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
+                   "host key has changed"},
+        SecureCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword,
+                   "The server refused the login (user name or password)"},
+        SecureCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
+                   "use an ed25519 or ECDSA key"},
+        SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class FtpsTest : public SecureRefusalTest {};
+
+TEST_P(FtpsTest, RefusesWhatItCannotTrustOrProtect) {
+  const SecureCase& c = GetParam();
+  remote_.write("a.txt", "a");
+  const TestCertificate certificate, other;
+  FtpServerOptions options;
+  options.tls = c.serverTls;
+  options.certificate = certificate.certificate();
+  options.key = certificate.key();
+  options.stallLogin = c.stall;
+  FtpServer server(remote_.path(), kUser, kPassword, options);
+  const std::string password = c.login == Login::WrongPassword ? "wrong" : kPassword;
+  connect(c.ftpScheme + server.address(), password,
+          c.trust == Trust::Pin        ? certificate.pin()
+          : c.trust == Trust::OtherPin ? other.pin()
+                                       : "");
+  listAndCheck(certificate.pin(), password);
+  // Nothing is sent in clear, nor to a server that is not trusted.
+  const bool loginSent = c.stall || c.login == Login::WrongPassword;
+  EXPECT_EQ(loginSent, ::testing::Value(server.commands(), ::testing::Contains("USER")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ftps, FtpsTest,
+    ::testing::Values(SecureCase{"SelfSignedNotInTheSystemStore", Trust::Unknown, Login::Password,
+                                 "certificate is not trusted", false, "ftpes://", "explicit"},
+                      SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
+                                 "certificate is not trusted", false, "ftps://", "implicit"},
+                      SecureCase{"ServerWithoutTlsRefused", Trust::System, Login::Password,
+                                 "does not offer TLS", false, "ftpes://", ""},
+                      SecureCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword, "530 ",
+                                 false, "ftpes://", "explicit"},
+                      SecureCase{"ExplicitStallAfterHandshakeEndsInTime", Trust::Pin,
+                                 Login::Password, "imeout", true, "ftpes://", "explicit"},
+                      SecureCase{"ImplicitStallAfterHandshakeEndsInTime", Trust::Pin,
+                                 Login::Password, "imeout", true, "ftps://", "implicit"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
