@@ -8,17 +8,12 @@
 #include <string>
 
 #include "common/error.h"
-#include "curl/curl_error.h"
-#include "curl/curl_global.h"
-#include "support/smtp_sink.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
 
 namespace quillfen {
 namespace {
 
-using test::SinkSecurity;
-using test::SmtpSink;
 using test::TempDir;
 using test::TestCertificate;
 using ::testing::HasSubstr;
@@ -81,68 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
                   std::nullopt, "a pin is sha256//"},
         TrustCase{"PinNotBase64", "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hS*FU=",
                   std::nullopt, "a pin is sha256//"},
-        TrustCase{"PinWithEmptySecond", std::string(kPinA) + ";", std::nullopt,
-                  "a pin is sha256//"},
         TrustCase{"MissingFile", "/nonexistent/ca.pem", std::nullopt, "cannot be read"},
         TrustCase{"NotPem", "<text>", std::nullopt, "holds no PEM certificate"},
         TrustCase{"Folder", "<folder>", std::nullopt, "not a regular file"}),
     [](const ::testing::TestParamInfo<TrustCase>& info) { return std::string(info.param.name); });
-
-TEST(UntrustedServerText, OffersThePinPresentedUnderTheCallersKey) {
-  EXPECT_EQ(untrustedServerText("SomeTrust", PresentedKey{kPinA}, "self-signed certificate"),
-            std::string("The server's certificate is not trusted (self-signed certificate); the "
-                        "key it presented has the pin ") +
-                kPinA + ": set SomeTrust to that pin to trust it");
-  EXPECT_EQ(untrustedServerText("SomeTrust", PresentedKey{}, "x"),
-            "The server's certificate is not trusted (x)");
-}
-
-// A TLS handshake with a server presenting a self-signed certificate, trusted or not.
-struct HandshakeCase {
-  const char* name;
-  const char* trust;  // "<cert>" and "<pin>" stand for the server's certificate and its pin
-  bool trusted;
-};
-
-void PrintTo(const HandshakeCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
-class Handshake : public ::testing::TestWithParam<HandshakeCase> {
- protected:
-  Handshake() { ensureCurlInitialised(); }
-
-  TestCertificate certificate_;
-  SmtpSink server_{SinkSecurity{SinkSecurity::Kind::ImplicitTls, &certificate_, "u", "p"}};
-};
-
-TEST_P(Handshake, TrustsAsToldAndNotesThePresentedKey) {
-  const HandshakeCase& c = GetParam();
-  const std::string value = std::string(c.trust) == "<cert>"  ? certificate_.certificate().string()
-                            : std::string(c.trust) == "<pin>" ? certificate_.pin()
-                                                              : c.trust;
-  const EasyHandle easy = newEasyHandle(kNumber);
-  PresentedKey presented;
-  applyTlsTrust(easy.get(), readTlsTrust("SomeTrust", value, kNumber), presented, kNumber);
-  const std::string url = "smtps://127.0.0.1:" + std::to_string(server_.port());
-  setOption(easy.get(), CURLOPT_URL, url.c_str(), kNumber);
-  setOption(easy.get(), CURLOPT_CONNECT_ONLY, 1L, kNumber);
-  setOption(easy.get(), CURLOPT_TIMEOUT, 20L, kNumber);
-
-  const CURLcode code = curl_easy_perform(easy.get());
-  EXPECT_EQ(code == CURLE_OK, c.trusted) << curl_easy_strerror(code);
-  EXPECT_EQ(isUntrustedServer(code), !c.trusted) << curl_easy_strerror(code);
-  EXPECT_EQ(presented.pin, certificate_.pin());
-}
-
-INSTANTIATE_TEST_SUITE_P(Trust, Handshake,
-                         ::testing::Values(HandshakeCase{"SystemStore", "", false},
-                                           HandshakeCase{"OwnCertificateAsFile", "<cert>", true},
-                                           HandshakeCase{"ItsPin", "<pin>", true},
-                                           HandshakeCase{"AnotherPin", kPinA, false}),
-                         [](const ::testing::TestParamInfo<HandshakeCase>& info) {
-                           return std::string(info.param.name);
-                         });
 
 }  // namespace
 }  // namespace quillfen
