@@ -211,6 +211,8 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   transfer.URL(run.Settings.FtpIPAddress);
   transfer.UserName(run.Settings.FtpUserName);
   transfer.Password(run.Settings.FtpPassword);
+  transfer.KeyFile(run.Settings.FtpKeyFile);
+  transfer.Trust(run.Settings.FtpTrust);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
   RemoteTree tree;
