@@ -17,6 +17,7 @@
 #include "run/services.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
+#include "support/sftp_server.h"
 #include "support/temp_dir.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
@@ -29,12 +30,11 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-enum class Source { Local, Mlsd, List };
+enum class Source { Local, Mlsd, List, Sftp };
 
 std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
-  return info.param == Source::Local  ? "LocalFolder"
-         : info.param == Source::Mlsd ? "FtpMlsd"
-                                      : "FtpList";
+  const char* names[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+  return names[static_cast<int>(info.param)];
 }
 
 void setModified(const fs::path& file, std::time_t seconds) {
@@ -64,18 +64,24 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
       DownloadFromNetworkPath(run, services, day(today).string());
       return;
     }
-    if (!server) {
+    run.Settings.FtpUserName = "backup";
+    run.Settings.FtpPassword = "secret";
+    if (GetParam() == Source::Sftp) {
+      if (!sftp) sftp.emplace(source.path(), "backup", "secret");
+      run.Settings.FtpIPAddress = sftp->address();
+      run.Settings.FtpTrust = sftp->fingerprint();
+    } else if (!server) {
       server.emplace(
           source.path(), "backup", "secret",
           test::FtpServerOptions{.offerMlsd = GetParam() == Source::Mlsd, .failingFile = {}});
     }
-    run.Settings.FtpIPAddress = server->address();
-    run.Settings.FtpUserName = "backup";
-    run.Settings.FtpPassword = "secret";
+    if (server) run.Settings.FtpIPAddress = server->address();
     Inet inet(frmMain, pump);
     DownloadFromFtp(run, services, inet, day(today).string());
   }
+  int logins() const { return sftp ? sftp->logins() : server->logins(); }
   std::size_t retrieved() const {
+    if (sftp) return static_cast<std::size_t>(sftp->filesRead());
     const auto commands = server->commands();
     return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "RETR"));
   }
@@ -92,6 +98,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
                     nullptr,     nullptr,
                     nullptr};
   std::optional<test::FtpServer> server;
+  std::optional<test::SftpServer> sftp;
   RunModule run;
 };
 
@@ -122,7 +129,7 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndIsListedByRelativePat
                 HasSubstr("Skipped unsafe remote name: sub dir/back\\slash.txt\n"));
     EXPECT_THAT(run.ActivityReport,
                 HasSubstr("Skipped unsafe remote name: sub dir/bad\\folder/\n"));
-    EXPECT_EQ(server->logins(), 1);
+    EXPECT_EQ(logins(), 1);
   }
   std::string inventory;
   IO io(std::make_unique<PosixFileSystem>(), run.Settings, run.ActivityReport, env.clock,
@@ -158,6 +165,9 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
               HasSubstr("Linked 1 unchanged files from '" + day("20261206").string() + "'\n"));
   if (ftp()) {
     EXPECT_EQ(retrieved() - firstRetrieved, 2U);
+    EXPECT_EQ(logins(), 2);
+  }
+  if (server) {
     const auto commands = server->commands();
     const bool asked = std::find(commands.begin(), commands.end(), "MDTM") != commands.end();
     EXPECT_EQ(asked, GetParam() == Source::List);
@@ -204,7 +214,8 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
-                         ::testing::Values(Source::Local, Source::Mlsd, Source::List), sourceName);
+                         ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp),
+                         sourceName);
 
 }  // namespace
 }  // namespace quillfen

@@ -62,6 +62,11 @@ class Files(asyncssh.SFTPServer):
             await asyncio.sleep(3600)
         return super().open(path, pflags, attrs)
 
+    def read(self, file_obj, offset, size):
+        if offset == 0:
+            record("read")  # a file's content fetched, as RETR does over FTP
+        return super().read(file_obj, offset, size)
+
 
 async def serve():
     options = {}

@@ -70,6 +70,8 @@ class SftpServer {
   // How many SSH connections were made, and how many logins succeeded, so far.
   int connections() const { return count("connect"); }
   int logins() const { return count("login"); }
+  // How many files were read from their start: how many downloads began.
+  int filesRead() const { return count("read"); }
 
  private:
   int count(const std::string& event) const {
