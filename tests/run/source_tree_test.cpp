@@ -28,7 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 enum class Source { Local, Mlsd, List, Sftp };
 
