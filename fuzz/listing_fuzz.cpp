@@ -27,6 +27,6 @@ void checkHandOver(const std::vector<quillfen::RemoteEntry>& entries) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   checkHandOver(quillfen::parseMlsdListing(text));
-  checkHandOver(quillfen::parseListListing(text));
+  checkHandOver(quillfen::parseListListing(text, 1'800'000'000));
   return 0;
 }

@@ -102,6 +102,11 @@ void PendingFile::setPermissions(mode_t mode) {
   if (::fchmod(fd(), mode) != 0) throw errorFromErrno(errno, wording_.write, target_);
 }
 
+void PendingFile::setModificationTime(time_t seconds) {
+  const struct timespec times[2] = {{0, UTIME_NOW}, {seconds, 0}};
+  if (::futimens(fd(), times) != 0) throw errorFromErrno(errno, wording_.write, target_);
+}
+
 void PendingFile::flushToDisk() {
   if (::fsync(fd()) != 0) throw errorFromErrno(errno, wording_.write, target_);
 }

@@ -50,6 +50,8 @@ class PendingFile {
   int fd() const noexcept { return file_.get(); }
   void write(std::string_view data);
   void setPermissions(mode_t mode);
+  // The time the file was last changed (seconds since 1970); its last access is now.
+  void setModificationTime(time_t seconds);
   // Waits until the data is on the disk, so that a crash after commit() cannot leave the
   // target empty.
   void flushToDisk();

@@ -49,6 +49,8 @@ class FileSystem {
   virtual std::vector<FileEntry> folderFiles(const std::string& path) = 0;
   // Everything in `path`, subfolders included, in bytes (GetFolder(...).Size).
   virtual std::uint64_t folderSize(const std::string& path) = 0;
+  // Waits until everything written to the file system that holds `path` is on its disk.
+  virtual void flushToDisk(const std::string& path) = 0;
   // The file system that holds `path` (GetDrive).
   virtual DriveInfo getDrive(const std::string& path) = 0;
   // Directory search with normal attributes: calls `visit` with each plain file name directly

@@ -64,6 +64,10 @@ void IO::DeleteFolder(const std::string& FolderPath) {
   if (FolderExists(FolderPath)) fso_->deleteFolder(FolderPath, true);
 }
 
+void IO::FlushToDisk(const std::string& FolderPath) {
+  fso_->flushToDisk(FolderPath);
+}
+
 void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
   const std::vector<FileEntry> files = fso_->folderFiles(sTodaysFolder);
   pReport += std::to_string(files.size());

@@ -27,6 +27,8 @@ class IO {
   void MakeFolder(const std::string& FolderPath);
   void DeleteFile(const std::string& FilePath);
   void DeleteFolder(const std::string& FolderPath);
+  // Returns once the files of `FolderPath` are on the disk: before anything older is deleted.
+  void FlushToDisk(const std::string& FolderPath);
   // Appends the inventory of today's folder to pReport.
   void ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
   // Deletes the dated folders of the days DaysTillExpiration to DaysTillExpiration + 20 before

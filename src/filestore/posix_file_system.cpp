@@ -383,6 +383,15 @@ std::uint64_t PosixFileSystem::folderSize(const std::string& path) {
   return sizeOfContents(folder);
 }
 
+// One syncfs of the whole file system rather than an fsync per file: a journal commit per
+// file would cost more than the copies of small files themselves.
+void PosixFileSystem::flushToDisk(const std::string& path) {
+  const FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid() || ::syncfs(folder.get()) != 0) {
+    throw errorFromErrno(errno, "Cannot write", path);
+  }
+}
+
 DriveInfo PosixFileSystem::getDrive(const std::string& path) {
   const std::unique_ptr<char, decltype(&::free)> resolved(::realpath(path.c_str(), nullptr),
                                                           &::free);

@@ -27,6 +27,7 @@ class PosixFileSystem final : public FileSystem {
                 bool overwrite) override;
   std::vector<FileEntry> folderFiles(const std::string& path) override;
   std::uint64_t folderSize(const std::string& path) override;
+  void flushToDisk(const std::string& path) override;
   DriveInfo getDrive(const std::string& path) override;
   void searchPlainFiles(const std::string& folder,
                         const std::function<bool(const std::string& name)>& visit) override;

@@ -62,6 +62,8 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
 
   if (!openStage(services, "Gathering info...")) return false;
   io->ReadFolderInfo(todaysFolder, run.ActivityReport);
+  // A power cut after the pruning must not take the new copies with the old ones.
+  io->FlushToDisk(todaysFolder);
 
   if (!openStage(services, "Deleting expired...")) return false;
   run.ExpiredBackupsRemain = !io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -38,6 +39,8 @@ constexpr int kMostImmediateRetries = 3;
 constexpr std::chrono::milliseconds kLongestWait{250};
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
+// libcurl's receive buffer: large pieces mean few calls and few writes per file.
+constexpr long kReceiveBuffer = 1L << 20;
 
 // The replies by which a server says it does not know a command.
 bool isNotUnderstood(long code) {
@@ -108,6 +111,8 @@ struct CurlTransferControl::Impl {
   void onReplyText(std::string_view text);
   void onCommandSent();
   bool onData(const char* data, std::size_t size);
+  void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
+  bool receivedWhatWasListed();
 
   // libcurl's callbacks; `user` is the Impl.
   static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* user);
@@ -147,6 +152,12 @@ struct CurlTransferControl::Impl {
   std::string receivingFailure;  // why onData refused the data, for the request's end
   std::size_t chunkOffset = 0;
   std::unique_ptr<PartialFile> download;
+  std::uint64_t bytesReceived = 0;
+  // The files of every listing so far, by their path below the login folder: what a download
+  // of one of them must bring (its size) and keep (its time).
+  std::map<std::string, RemoteEntry> listedFiles;
+  std::string listedDirectory;           // of the listing under way
+  std::optional<RemoteEntry> requested;  // the listed file being downloaded
 
   bool announcedResolving = false, announcedResolved = false, announcedConnecting = false;
   bool announcedConnected = false;
@@ -228,6 +239,10 @@ void CurlTransferControl::Impl::configureHandle() {
   // connection goes to the server the control connection reached.
   set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
   set(CURLOPT_TCP_KEEPALIVE, 1L);
+  set(CURLOPT_BUFFERSIZE, kReceiveBuffer);
+  // No SIZE command before each file: the listing gave the size, and the download is checked
+  // against it when it ends.
+  set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
   set(CURLOPT_WRITEFUNCTION, writeCallback);
   set(CURLOPT_WRITEDATA, this);
   // The replies of the server and the commands sent are seen through the debug callback,
@@ -261,6 +276,12 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   std::unique_ptr<PartialFile> file;
   if (!listing && !operation.local.empty()) file = std::make_unique<PartialFile>(operation.local);
   if (listing) address.directory = joinedDirectory(address.directory, operation.remote);
+  listedDirectory = address.directory;
+  requested.reset();
+  if (!listing) {
+    const auto listed = listedFiles.find(joinedDirectory(address.directory, operation.remote));
+    if (listed != listedFiles.end()) requested = listed->second;
+  }
 
   set(CURLOPT_URL, curlUrl(address, listing ? std::string() : operation.remote).c_str());
   usingMlsd = listing && !serverLacksMlsd;
@@ -273,6 +294,7 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   received.clear();
   receivingFailure.clear();
   chunkOffset = 0;
+  bytesReceived = 0;
   download = std::move(file);
   announcedResolving = announcedResolved = announcedConnecting = announcedConnected = false;
   announcedRequesting = announcedSent = announcedReceiving = false;
@@ -402,8 +424,13 @@ void CurlTransferControl::Impl::restartWithList() {
 }
 
 void CurlTransferControl::Impl::succeed() {
+  if (!receivedWhatWasListed()) {
+    fail(CURLE_PARTIAL_FILE);
+    return;
+  }
   if (download) {
     try {
+      if (requested && requested->modified) download->setModificationTime(*requested->modified);
       download->commit();
     } catch (const Error& error) {
       download.reset();
@@ -415,7 +442,10 @@ void CurlTransferControl::Impl::succeed() {
     download.reset();
   }
   if (listing) {
-    received = formatListing(usingMlsd ? parseMlsdListing(received) : parseListListing(received));
+    const std::vector<RemoteEntry> entries =
+        usingMlsd ? parseMlsdListing(received) : parseListListing(received, std::time(nullptr));
+    rememberListedFiles(listedDirectory, entries);
+    received = formatListing(entries);
   }
   responseCode = static_cast<std::int32_t>(lastReplyCode);
   responseInfo = lastReplyText;
@@ -424,8 +454,25 @@ void CurlTransferControl::Impl::succeed() {
   finish(RequestOutcome::Completed);
 }
 
+// A server may end a download with success after sending less (or more) than the file holds.
+bool CurlTransferControl::Impl::receivedWhatWasListed() {
+  if (!requested || !requested->size || *requested->size == bytesReceived) return true;
+  receivingFailure = "size mismatch: listed " + std::to_string(*requested->size) +
+                     " bytes, received " + std::to_string(bytesReceived);
+  return false;
+}
+
+void CurlTransferControl::Impl::rememberListedFiles(const std::string& directory,
+                                                    const std::vector<RemoteEntry>& entries) {
+  for (const RemoteEntry& entry : entries) {
+    if (!entry.isDirectory)
+      listedFiles.insert_or_assign(joinedDirectory(directory, entry.name), entry);
+  }
+}
+
 void CurlTransferControl::Impl::fail(CURLcode result) {
-  const std::string localFailure = download ? download->failure() : receivingFailure;
+  const std::string localFailure =
+      download && !download->failure().empty() ? download->failure() : receivingFailure;
   download.reset();
   received.clear();
   if (!localFailure.empty()) {
@@ -511,6 +558,7 @@ void CurlTransferControl::Impl::onReplyText(std::string_view text) {
 
 bool CurlTransferControl::Impl::onData(const char* data, std::size_t size) {
   announceOnce(announcedReceiving, state::kReceivingResponse);
+  bytesReceived += size;
   if (download) return download->write(data, size);
   if (listing && size > timeouts.largestListing - received.size()) {
     receivingFailure = "listing too large";

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <optional>
+
+#include "common/date.h"
 
 namespace quillfen {
 
@@ -35,6 +38,43 @@ bool isDigits(std::string_view text) {
                                       [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
+std::optional<std::uint64_t> wholeNumber(std::string_view digits) {
+  std::uint64_t value = 0;
+  if (!isDigits(digits)) return std::nullopt;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
+}
+
+int number(std::string_view digits) {
+  return static_cast<int>(wholeNumber(digits).value_or(0));
+}
+
+// A moment of the UTC calendar; nothing for a field out of its range.
+std::optional<std::time_t> utcMoment(const DateTime& moment) {
+  const Date& date = moment.date;
+  const auto within = [](int value, int low, int high) { return value >= low && value <= high; };
+  if (!within(date.month, 1, 12) || !within(date.day, 1, 31) || !within(moment.hour, 0, 23) ||
+      !within(moment.minute, 0, 59) || !within(moment.second, 0, 60) ||
+      !within(date.year, 1, 9999)) {
+    return std::nullopt;
+  }
+  const std::int64_t days = daysFromCivil(date);
+  return static_cast<std::time_t>(days * 86400 + moment.hour * 3600 + moment.minute * 60 +
+                                  moment.second);
+}
+
+// MLSD's "YYYYMMDDHHMMSS", maybe with fractions of a second, which are dropped.
+std::optional<std::time_t> mlsdTime(std::string_view value) {
+  value = value.substr(0, value.find('.'));
+  if (value.size() != 14 || !isDigits(value)) return std::nullopt;
+  return utcMoment(
+      {{number(value.substr(0, 4)), number(value.substr(4, 2)), number(value.substr(6, 2))},
+       number(value.substr(8, 2)),
+       number(value.substr(10, 2)),
+       number(value.substr(12, 2))});
+}
+
 bool isDotEntry(std::string_view name) {
   return name == "." || name == "..";
 }
@@ -62,25 +102,43 @@ std::optional<RemoteEntry> parseMlsdLine(std::string_view line) {
   if (space == std::string_view::npos) return std::nullopt;
   const std::string_view name = line.substr(space + 1);
   std::string type;
+  std::string_view size, modify;
   std::string_view facts = line.substr(0, space);
   while (!facts.empty()) {
     const auto end = facts.find(';');
     const std::string_view fact = facts.substr(0, end);
     if (const auto equals = fact.find('='); equals != std::string_view::npos) {
-      if (lowered(fact.substr(0, equals)) == "type") type = lowered(fact.substr(equals + 1));
+      const std::string key = lowered(fact.substr(0, equals));
+      const std::string_view value = fact.substr(equals + 1);
+      if (key == "type") type = lowered(value);
+      if (key == "size") size = value;
+      if (key == "modify") modify = value;
     }
     if (end == std::string_view::npos) break;
     facts.remove_prefix(end + 1);
   }
   if (name.empty() || type == "cdir" || type == "pdir" || isDotEntry(name)) return std::nullopt;
-  return RemoteEntry{std::string(name), type == "dir"};
+  RemoteEntry entry{.name = std::string(name), .isDirectory = type == "dir"};
+  // A link's facts may be its own rather than those of the file RETR sends.
+  if (type == "file") {
+    entry.size = wholeNumber(size);
+    entry.modified = mlsdTime(modify);
+    entry.modifiedToTheSecond = entry.modified.has_value();
+  }
+  return entry;
 }
 
-bool isMonth(std::string_view word) {
+// 1-12 for an English month abbreviation, 0 for any other word.
+int monthNumber(std::string_view word) {
   static constexpr std::array<std::string_view, 12> kMonths = {
       "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
   const std::string month = lowered(word);
-  return std::find(kMonths.begin(), kMonths.end(), month) != kMonths.end();
+  const auto found = std::find(kMonths.begin(), kMonths.end(), month);
+  return found == kMonths.end() ? 0 : static_cast<int>(found - kMonths.begin()) + 1;
+}
+
+bool isMonth(std::string_view word) {
+  return monthNumber(word) != 0;
 }
 
 bool isDayOfMonth(std::string_view word) {
@@ -94,10 +152,29 @@ bool isTimeOrYear(std::string_view word) {
          isDigits(word.substr(colon + 1));
 }
 
+// "Jan 15 10:30" (within the year up to now) or "Jan 15  2023" (midnight of that day).
+std::optional<std::time_t> unixTime(std::string_view month, std::string_view day,
+                                    std::string_view timeOrYear, std::time_t now) {
+  constexpr std::time_t kClockDisagreement = 86400;
+  const auto colon = timeOrYear.find(':');
+  if (colon == std::string_view::npos) {
+    return utcMoment({{number(timeOrYear), monthNumber(month), number(day)}});
+  }
+  const int year = civilFromDays(now / 86400).year;
+  const DateTime moment{{year, monthNumber(month), number(day)},
+                        number(timeOrYear.substr(0, colon)),
+                        number(timeOrYear.substr(colon + 1))};
+  const auto thisYear = utcMoment(moment);
+  if (!thisYear || *thisYear <= now + kClockDisagreement) return thisYear;
+  DateTime lastYear = moment;
+  --lastYear.date.year;
+  return utcMoment(lastYear);
+}
+
 // "drwxr-xr-x 2 owner group 4096 Jan 15 10:30 name": the name follows the date after one
 // blank. The date is looked for rather than counted to, since some servers leave out the
 // group.
-std::optional<RemoteEntry> parseUnixLine(std::string_view line) {
+std::optional<RemoteEntry> parseUnixLine(std::string_view line, std::time_t now) {
   static constexpr std::string_view kKinds = "-dlbcps";
   if (line.size() < 11 || kKinds.find(line[0]) == std::string_view::npos) return std::nullopt;
   const std::vector<Word> words = wordsOf(line, 9);
@@ -113,7 +190,12 @@ std::optional<RemoteEntry> parseUnixLine(std::string_view line) {
     if (name.empty() || isDotEntry(name) || (line[0] != '-' && line[0] != 'd' && line[0] != 'l')) {
       return std::nullopt;
     }
-    return RemoteEntry{std::string(name), line[0] == 'd'};
+    RemoteEntry entry{.name = std::string(name), .isDirectory = line[0] == 'd'};
+    if (line[0] == '-') {
+      entry.size = wholeNumber(words[i - 1].text);
+      entry.modified = unixTime(words[i].text, words[i + 1].text, words[i + 2].text, now);
+    }
+    return entry;
   }
   return std::nullopt;
 }
@@ -127,6 +209,21 @@ bool isDosTime(std::string_view word) {
   std::string time = lowered(word);
   if (time.ends_with("am") || time.ends_with("pm")) time.resize(time.size() - 2);
   return isTimeOrYear(time) && time.find(':') != std::string::npos;
+}
+
+// "01-15-24" or "01-15-2024", and "10:30AM", "10:30PM" or "22:30".
+std::optional<std::time_t> dosTime(std::string_view date, std::string_view time) {
+  int year = number(date.substr(6));
+  if (date.size() == 8) year += year < 70 ? 2000 : 1900;
+  const std::string clock = lowered(time);
+  const auto colon = clock.find(':');
+  int hour = number(std::string_view(clock).substr(0, colon));
+  const int minute = number(std::string_view(clock).substr(colon + 1, 2));
+  if (clock.ends_with("am") || clock.ends_with("pm")) {
+    if (hour < 1 || hour > 12) return std::nullopt;
+    hour = hour % 12 + (clock.ends_with("pm") ? 12 : 0);
+  }
+  return utcMoment({{year, number(date.substr(0, 2)), number(date.substr(3, 2))}, hour, minute});
 }
 
 // "01-15-24  10:30AM       <DIR>          sub" or "01-15-24  10:30AM   1234 file.txt".
@@ -143,7 +240,12 @@ std::optional<RemoteEntry> parseDosLine(std::string_view line) {
   while (nameStart < line.size() && line[nameStart] == ' ') ++nameStart;
   const std::string_view name = line.substr(nameStart);
   if (name.empty() || isDotEntry(name)) return std::nullopt;
-  return RemoteEntry{std::string(name), folder};
+  RemoteEntry entry{.name = std::string(name), .isDirectory = folder};
+  if (!folder) {
+    entry.size = wholeNumber(size);
+    entry.modified = dosTime(words[0].text, words[1].text);
+  }
+  return entry;
 }
 
 }  // namespace
@@ -156,10 +258,10 @@ std::vector<RemoteEntry> parseMlsdListing(std::string_view text) {
   return entries;
 }
 
-std::vector<RemoteEntry> parseListListing(std::string_view text) {
+std::vector<RemoteEntry> parseListListing(std::string_view text, std::time_t now) {
   std::vector<RemoteEntry> entries;
   for (std::string_view line : linesOf(text)) {
-    auto entry = parseUnixLine(line);
+    auto entry = parseUnixLine(line, now);
     if (!entry) entry = parseDosLine(line);
     if (entry) entries.push_back(std::move(*entry));
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 
 #include "common/posix_file.h"
@@ -18,6 +19,7 @@ class PartialFile {
   // False when the data could not be written; failure() then says why. The data arrives in a
   // libcurl callback, which must not throw.
   bool write(const char* data, std::size_t size);
+  void setModificationTime(std::time_t seconds) { file_.setModificationTime(seconds); }
   // Closes the file and renames it to the final path. Error (from errno) when that fails.
   void commit() { file_.commit(); }
 

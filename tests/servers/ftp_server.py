@@ -16,8 +16,8 @@ import loopback
 
 parser = argparse.ArgumentParser()
 for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
-                        ("--stats", os.devnull), ("--fail-file", None)]:
-    parser.add_argument(option, default=default)  # stats: one line per connection and login
+                        ("--stats", os.devnull), ("--fail-file", None), ("--short-file", None)]:
+    parser.add_argument(option, default=default)  # stats: one line per connection, login, command
 for option, default in [("--bytes-per-second", 0), ("--lifetime", 300.0)]:
     parser.add_argument(option, type=type(default), default=default)
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
@@ -33,17 +33,23 @@ class FailingFile(io.FileIO):
         return super().read(min(65536 - self.tell(), size if size >= 0 else 65536))
 
 
+class ShortFile(io.FileIO):
+    """Ends after half of its content, and the transfer is reported complete: a server that lies."""
+    def read(self, size=-1):
+        half = os.fstat(self.fileno()).st_size // 2
+        return super().read(max(0, min(half - self.tell(), size if size >= 0 else half)))
+
+
 class FailingFS(AbstractedFS):
     def open(self, filename, mode):
-        if os.path.basename(filename) == args.fail_file:
-            return FailingFile(filename, "r")
-        return super().open(filename, mode)
+        kind = {args.fail_file: FailingFile, args.short_file: ShortFile}.get(os.path.basename(filename))
+        return kind(filename, "r") if kind else super().open(filename, mode)
 
 
 class Handler(FTPHandler):
     abstracted_fs = FailingFS
     auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
-    use_sendfile = not args.fail_file and not args.bytes_per_second  # would bypass both
+    use_sendfile = not (args.fail_file or args.short_file or args.bytes_per_second)  # bypasses them
     dtp_handler = type("Trickle", (ThrottledDTPHandler,), {"write_limit": args.bytes_per_second}) \
         if args.bytes_per_second else FTPHandler.dtp_handler
     proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
@@ -58,6 +64,10 @@ class Handler(FTPHandler):
 
     def on_login(self, username):
         self.record("login")
+
+    def pre_process_command(self, line, cmd, arg):
+        self.record("> " + cmd)
+        super().pre_process_command(line, cmd, arg)
 
 
 Handler.authorizer = DummyAuthorizer()

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace quillfen::test {
 struct FtpServerOptions {
   bool offerMlsd = true;           // false: the server knows LIST only
   std::string failingFile;         // a file name whose download breaks off after 64 KiB
+  std::string shortFile = {};      // a file name whose download ends "complete" after half
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
 
@@ -32,10 +34,10 @@ class FtpServer {
       : server_([&] {
           std::vector<std::string> args{QUILLFEN_SYSTEM_PYTHON,
                                         QUILLFEN_TEST_SERVERS_DIR "/ftp_server.py"};
-          args.insert(args.end(),
-                      {"--root", root.string(), "--user", user, "--password", password, "--stats",
-                       (stats_.path() / "stats").string(), "--fail-file", options.failingFile,
-                       "--bytes-per-second", std::to_string(options.bytesPerSecond)});
+          args.insert(args.end(), {"--root", root.string(), "--user", user, "--password", password,
+                                   "--stats", (stats_.path() / "stats").string(), "--fail-file",
+                                   options.failingFile, "--short-file", options.shortFile,
+                                   "--bytes-per-second", std::to_string(options.bytesPerSecond)});
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
           return args;
@@ -47,6 +49,14 @@ class FtpServer {
   // writes one line per event.
   int connections() const { return count("connect"); }
   int logins() const { return count("login"); }
+  // The commands received so far, in their order, without their arguments.
+  std::vector<std::string> commands() const {
+    std::vector<std::string> received;
+    std::istringstream lines(readFile(stats_.path() / "stats"));
+    for (std::string line; std::getline(lines, line);)
+      if (line.starts_with("> ")) received.push_back(line.substr(2));
+    return received;
+  }
 
  private:
   int count(const std::string& event) const {

@@ -1,9 +1,12 @@
 // The transfer subsystem: the address, operation and listing parsers, Inet over a fake control,
 // and the libcurl control against a loopback FTP server.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -25,8 +28,10 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
+using ::testing::Field;
 using ::testing::HasSubstr;
 
 auto refusedAs(int number) {
@@ -72,8 +77,11 @@ TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
         << text;
 }
 
-const auto file = [](const char* name) { return RemoteEntry{name, false}; };
-const auto folder = [](const char* name) { return RemoteEntry{name, true}; };
+::testing::Matcher<RemoteEntry> entry(const char* name, bool isDirectory) {
+  return AllOf(Field(&RemoteEntry::name, name), Field(&RemoteEntry::isDirectory, isDirectory));
+}
+const auto file = [](const char* name) { return entry(name, false); };
+const auto folder = [](const char* name) { return entry(name, true); };
 
 TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
   const std::string text =
@@ -94,7 +102,7 @@ TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
       "lrwxrwxrwx    1 ftp      ftp            10 Mar  1 12:00 current -> backup.tar\r\n"
       "-rw-r--r--    1 owner           33 Apr 30 23:59 no group.txt\r\n"
       "crw-rw-rw-    1 root     root     1,   3 Jan  1  2024 null\r\n";
-  EXPECT_THAT(parseListListing(unixForm),
+  EXPECT_THAT(parseListListing(unixForm, 0),
               ElementsAre(file("old  spaced name.txt"), folder("photos 2024"), file("current"),
                           file("no group.txt")));
   const std::string dosForm =
@@ -102,8 +110,43 @@ TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
       "12-31-2023  11:59PM            1,048,576 big file.bin\r\n"
       "01-15-24  10:30                     17 24h clock.txt\r\n"
       "not a listing line\r\n";
-  EXPECT_THAT(parseListListing(dosForm),
+  EXPECT_THAT(parseListListing(dosForm, 0),
               ElementsAre(folder("Sub Folder"), file("big file.bin"), file("24h clock.txt")));
+}
+
+// Sizes and times as a download is checked and dated by them (now: 2026-12-07 12:00:00 UTC).
+TEST(FtpListing, GivesSizesAndUtcTimesOfFilesWhereTheListingHasThem) {
+  constexpr std::time_t kNow = 1796644800;
+  struct Case {
+    const char* line;
+    std::optional<std::uint64_t> size;
+    std::optional<std::time_t> modified;
+  };
+  const Case mlsd[] = {
+      {"type=file;size=123;modify=20261207101112; a", 123, 1796638272},
+      {"type=file;size=0;modify=20261207101112.345; fraction dropped", 0, 1796638272},
+      {"type=file;modify=20261399000000;size=x1; nonsense facts", {}, {}},
+      {"type=OS.unix=slink:/t;size=9;modify=20261207101112; link", {}, {}}};
+  for (const Case& c : mlsd) {
+    const auto entries = parseMlsdListing(c.line);
+    ASSERT_EQ(entries.size(), 1U) << c.line;
+    EXPECT_EQ(entries[0].size, c.size) << c.line;
+    EXPECT_EQ(entries[0].modified, c.modified) << c.line;
+  }
+  const Case list[] = {
+      {"-rw-r--r-- 1 u g 4096 Dec  7 10:11 today", 4096, 1796638260},
+      {"-rw-r--r-- 1 u g 5 Dec  8 11:00 tomorrow by a server clock ahead", 5, 1796727600},
+      {"-rw-r--r-- 1 u g 6 Dec 20 11:00 future means last year", 6, 1766228400},
+      {"-rw-r--r-- 1 u g 7 Mar  4  2023 another year", 7, 1677888000},
+      {"lrwxrwxrwx 1 u g 8 Dec  7 10:11 link -> elsewhere", {}, {}},
+      {"12-07-26  10:11PM    42 dos afternoon", 42, 1796681460},
+      {"12-07-2026  12:05AM    1,024 dos midnight", 1024, 1796601900}};
+  for (const Case& c : list) {
+    const auto entries = parseListListing(c.line, kNow);
+    ASSERT_EQ(entries.size(), 1U) << c.line;
+    EXPECT_EQ(entries[0].size, c.size) << c.line;
+    EXPECT_EQ(entries[0].modified, c.modified) << c.line;
+  }
 }
 
 class InetTest : public ::testing::Test {
@@ -188,6 +231,28 @@ class CurlTransferControlTest : public ::testing::Test {
   std::optional<Inet> inet_;
 };
 
+void setModified(const fs::path& file, std::time_t seconds) {
+  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+}
+
+std::time_t modified(const fs::path& file) {
+  struct stat status {};
+  return ::stat(file.c_str(), &status) == 0 ? status.st_mtime : 0;
+}
+
+// After the listing, nothing but the data connection and RETR per file, and one TYPE before the
+// first: no SIZE, no CWD, no TYPE again.
+void expectOnlyEpsvAndRetrPerFile(std::vector<std::string> commands, std::size_t files) {
+  const auto listed = std::find_if(commands.rbegin(), commands.rend(),
+                                   [](const std::string& c) { return c == "MLSD" || c == "LIST"; });
+  commands.erase(commands.begin(), listed.base());
+  EXPECT_EQ(std::erase(commands, "TYPE"), 1U);
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < files; ++i) expected.insert(expected.end(), {"EPSV", "RETR"});
+  EXPECT_EQ(commands, expected);
+}
+
 // A hundred files well within 20 s: a stall of a fifth of a second or more between transfers on
 // the one control connection fails it.
 TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneControlConnection) {
@@ -199,6 +264,10 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
     else
       remote_.write("my top/" + name, name + std::string(name.size() * 99, 'a'));
   }
+  constexpr std::time_t kOld = 1677906367;  // 2023-03-04 05:06:07 UTC
+  const std::time_t recent = std::time(nullptr) / 60 * 60 - 7200 + 37;
+  setModified(remote_.path() / "my top/with blanks .doc", kOld);
+  setModified(remote_.path() / "my top/Grüße – 日本.txt", recent);
   for (bool mlsd : {true, false}) {
     SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
     FtpServer server(remote_.path(), kUser, kPassword, {.offerMlsd = mlsd, .failingFile = {}});
@@ -223,6 +292,10 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
               "icResponseCompleted\r\n");
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(server.logins(), 1);
+    expectOnlyEpsvAndRetrPerFile(server.commands(), expected.size() - 2);
+    // MLSD's times are exact; LIST's are to the minute, or to the day for a file of another year.
+    EXPECT_EQ(modified(local_.path() / "with blanks .doc"), mlsd ? kOld : kOld - 18367);
+    EXPECT_EQ(modified(local_.path() / "Grüße – 日本.txt"), mlsd ? recent : recent - 37);
   }
 }
 
@@ -262,14 +335,19 @@ TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentOrFloodingServ
 TEST_F(CurlTransferControlTest, OnlyACompleteDownloadReplacesTheCopyAndAFailedOneLeavesNothing) {
   remote_.write("big.bin", std::string(4 << 20, 'b'));
   remote_.write("broken.bin", std::string(1 << 20, 'x'));
-  FtpServer server(remote_.path(), kUser, kPassword, {.failingFile = "broken.bin"});
+  remote_.write("short.bin", std::string(1000, 's'));
+  FtpServer server(remote_.path(), kUser, kPassword,
+                   {.failingFile = "broken.bin", .shortFile = "short.bin"});
   connect(server);
+  list();  // gives the sizes a download must bring
   const fs::path copy = local_.path() / "big.bin";
   get("big.bin", copy);
   EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
   EXPECT_EQ(readFile(copy), readFile(remote_.path() / "big.bin"));
   const auto stamp = fs::last_write_time(copy) - std::chrono::hours(24);
   fs::last_write_time(copy, stamp);
+  get("short.bin", local_.path() / "short.bin");  // the server sends half and says it is done
+  EXPECT_EQ(inet_->ResponseInfo(), "size mismatch: listed 1000 bytes, received 500");
   for (const std::string remote : {"broken.bin", "missing.bin"}) {  // the first breaks off midway
     for (const fs::path& to : {copy, local_.path() / remote}) {
       get(remote, to);
