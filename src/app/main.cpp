@@ -12,9 +12,11 @@
 #include "process/locale_format.h"
 #include "process/process_services.h"
 #include "process/sleeper.h"
+#include "process/syslog_system_log.h"
 #include "quillfen_version.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
+#include "run/run_summary.h"
 #include "run/services.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/main_form.h"
@@ -120,6 +122,7 @@ int main(int argc, char** argv) {
                     [&frontEnd](const std::string& report) { frontEnd->showReport(report); }};
 
   RunModule run;
+  SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
-  return Main(run, services, commandLineOf(argc, argv));
+  return MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
 }

@@ -123,6 +123,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   if (listingFailed) {
     run.ActivityReport += "Listing failed: " + listingFailure + "\n";
     run.TodaysBackupIncomplete = true;
+    ++run.Tally.failures;
   } else if (run.FileList.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
@@ -139,6 +140,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
     if (endedInError(transfer)) {
       run.ActivityReport += "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
       run.TodaysBackupIncomplete = true;
+      ++run.Tally.failures;
     }
     window.setProgressValue(static_cast<float>(i + 1));
     services.events.processEvents();

@@ -1,11 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "config/backup_settings.h"
 
 namespace quillfen {
+
+// What a run did, for its line in the system log.
+struct RunTally {
+  std::uint64_t filesFetched = 0;  // the files in today's folder after the fetch stage
+  std::uint64_t bytesFetched = 0;  // their sizes
+  int failures = 0;                // a failed listing, each file not fetched or not copied
+  int foldersPruned = 0;           // expired folders deleted
+};
 
 // The module-level state of one process: the settings, the activity report (its line end is
 // a single LF) and the names selected by the last FTP listing.
@@ -17,6 +26,7 @@ struct RunModule {
   bool TodaysBackupIncomplete = false;
   // Set by pruning when an expired folder could not be deleted.
   bool ExpiredBackupsRemain = false;
+  RunTally Tally;
 };
 
 }  // namespace quillfen
