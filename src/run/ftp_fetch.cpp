@@ -103,13 +103,26 @@ std::string getCommand(const std::string& name, const std::string& todaysFolder)
   return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
 }
 
+void openFtpSource(const BackupSettings& settings, Inet& transfer) {
+  transfer.URL(settings.FtpIPAddress);
+  transfer.UserName(settings.FtpUserName);
+  transfer.Password(settings.FtpPassword);
+}
+
 }  // namespace
+
+std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
+                                         std::vector<std::string>& fileList) {
+  openFtpSource(settings, transfer);
+  transfer.Execute(transfer.URL(), "DIR");
+  if (endedInError(transfer)) return transfer.ResponseInfo();
+  selectFiles(readListing(transfer), fileList);
+  return std::nullopt;
+}
 
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
                      const std::string& todaysFolder) {
-  transfer.URL(run.Settings.FtpIPAddress);
-  transfer.UserName(run.Settings.FtpUserName);
-  transfer.Password(run.Settings.FtpPassword);
+  openFtpSource(run.Settings, transfer);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
   transfer.Execute(transfer.URL(), "DIR");
