@@ -22,6 +22,7 @@ OUT = os.path.join(HERE, "out")
 PAUSES = 5.5
 USER, PASSWORD = "bench", "bench"
 CURL_LIMIT = 120  # seconds; curl's passive mode is known to crawl or stall against pyftpdlib
+PEER_LIMIT = 600  # seconds; a peer that takes longer is taken as stuck
 CONSOLE = dict(os.environ, QUILLFEN_UI="console")
 
 
@@ -47,7 +48,7 @@ class Server:
             wait_for_port(port)
 
     def stop(self):
-        self.process.kill()
+        self.process.terminate()  # `timeout` passes it on to the server it runs
         self.process.wait(timeout=10)
 
 
@@ -68,6 +69,20 @@ def ftp_server(root, silent=False):
     return Server(arguments + (["--silent"] if silent else []), announces_port=True)
 
 
+def vsftpd_server(root):
+    """vsftpd serving `root` to anonymous users (its package's "ftp" account), LIST only."""
+    port = free_port()
+    config = os.path.join(OUT, "vsftpd.conf")
+    with open(config, "w") as file:
+        file.write("\n".join([
+            "listen=YES", "listen_address=127.0.0.1", "listen_port=%d" % port, "background=NO",
+            "anonymous_enable=YES", "no_anon_password=YES", "anon_root=" + root,
+            "local_enable=NO", "write_enable=NO", "seccomp_sandbox=NO", "use_localtime=NO",
+            "secure_chroot_dir=/var/run/vsftpd/empty", "xferlog_enable=NO",
+            "max_per_ip=0", "max_clients=0"]) + "\n")
+    return Server(["timeout", "3600", "vsftpd", config], announces_port=False, port=port)
+
+
 def smtp_sink():
     port = free_port()
     arguments = ["timeout", "3600", "/usr/bin/python3", "-m", "aiosmtpd", "-n", "-s", "0",
@@ -80,11 +95,13 @@ class Measured:
         self.wall, self.peak_kib, self.code = wall, peak_kib, code
 
 
-def measure(arguments, env=None, log=None, timeout=None):
+def measure(arguments, env=None, log=None, timeout=None, flushed=None):
     """Wall time, and peak RSS of one process as GNU time reads it.
 
     The process is started by GNU time rather than forked from this Python: a fork's maximum
-    resident set would count the copied Python image as well.
+    resident set would count the copied Python image as well. With `flushed`, the time ends
+    only once that folder's file system has written everything to disk (`sync -f`), as a
+    backup's does: Quillfen flushes by itself.
     """
     usage = os.path.join(OUT, "usage.txt")
     command = ["/usr/bin/time", "-o", usage, "-f", "%M", *arguments]
@@ -95,6 +112,8 @@ def measure(arguments, env=None, log=None, timeout=None):
                                    stderr=output, start_new_session=True)
         try:
             code = process.wait(timeout=timeout)
+            if flushed:
+                subprocess.run(["sync", "-f", flushed], check=True)
             wall = time.monotonic() - started
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
@@ -145,13 +164,13 @@ class Quillfen:
         self.program, self.smtp_port = program, smtp_port
         self.today = datetime.date.today().strftime("%Y%m%d")
 
-    def install(self, name, destination, ftp_address="", network_path="", days=30):
+    def install(self, name, destination, ftp_address="", network_path="", days=30, user=USER):
         app = os.path.join(OUT, "app-" + name)
         shutil.rmtree(app, ignore_errors=True)
         os.makedirs(app)
         os.makedirs(destination, exist_ok=True)
         shutil.copy2(self.program, os.path.join(app, "quillfen"))
-        settings = ["[Quillfen]", "FtpIPAddress=" + ftp_address, "FtpUserName=" + USER,
+        settings = ["[Quillfen]", "FtpIPAddress=" + ftp_address, "FtpUserName=" + user,
                     "FtpPassword=" + PASSWORD, "NetworkPath=" + network_path,
                     "DestinationFolder=" + destination, "DaysTillExpiration=%d" % days,
                     "MailServer=127.0.0.1", "MailPort=%d" % self.smtp_port,
@@ -169,14 +188,31 @@ class Quillfen:
         return os.path.join(destination, self.today)
 
 
-def lftp_mirror(port, remote, local):
+def lftp_mirror(login, port, remote, local):
     script = ("set net:connection-limit 1; set mirror:parallel-transfer-count 1; "
               "set ftp:passive-mode on; mirror %s %s; quit" % (remote, local))
-    return measure(["lftp", "-u", "%s,%s" % (USER, PASSWORD), "-p", str(port), "-e", script,
-                    "127.0.0.1"])
+    return measure(["lftp", "-u", "%s,%s" % login, "-p", str(port), "-e", script,
+                    "127.0.0.1"], flushed=local, timeout=PEER_LIMIT)
 
 
-def curl_fetch(port, remote, names, local, active):
+def wget_mirror(login, port, remote, local):
+    os.makedirs(local, exist_ok=True)
+    return measure(["wget", "-q", "-m", "-nH", "--cut-dirs=1", "-P", local,
+                    "--user=" + login[0], "--password=" + login[1],
+                    "ftp://127.0.0.1:%d/%s/" % (port, remote)], flushed=local, timeout=PEER_LIMIT)
+
+
+def rclone_copy(login, port, remote, local):
+    obscured = subprocess.run(["rclone", "obscure", login[1]], capture_output=True, text=True,
+                              check=True).stdout.strip()
+    # One transfer at a time; rclone keeps a second connection for listing (limiting it to one
+    # connection deadlocks it).
+    return measure(["rclone", "copy", "-q", "--transfers", "1", "--checkers", "1", "--ftp-host",
+                    "127.0.0.1", "--ftp-port", str(port), "--ftp-user", login[0], "--ftp-pass",
+                    obscured, ":ftp:" + remote, local], flushed=local, timeout=PEER_LIMIT)
+
+
+def curl_fetch(login, port, remote, names, local, active):
     """One curl process fetching every file, reusing its connection between them."""
     os.makedirs(local, exist_ok=True)
     config = os.path.join(OUT, "curl.cfg")
@@ -185,8 +221,8 @@ def curl_fetch(port, remote, names, local, active):
             file.write('url = "ftp://127.0.0.1:%d/%s/%s"\noutput = "%s"\n'
                        % (port, remote, name, os.path.join(local, name)))
     mode = ["--ftp-port", "127.0.0.1"] if active else ["--ftp-pasv"]
-    return measure(["curl", "-sS", "-u", "%s:%s" % (USER, PASSWORD), *mode, "-K", config],
-                   timeout=CURL_LIMIT)
+    return measure(["curl", "-sS", "-u", "%s:%s" % login, *mode, "-K", config],
+                   timeout=CURL_LIMIT, flushed=local)
 
 
 def fresh(path):
@@ -224,40 +260,49 @@ def best_of(attempts):
     return best
 
 
-def ftp_cases(table, quillfen, data, names, label, remote):
-    server = ftp_server(data)
+def ftp_cases(table, quillfen, data, names, label, remote, server_kind):
+    """One case against one server: Quillfen and its peers on the same data, taking turns."""
+    server = ftp_server(data) if server_kind == "pyftpdlib" else vsftpd_server(data)
+    login = (USER, PASSWORD) if server_kind == "pyftpdlib" else ("anonymous", "bench@")
+    user = login[0] if server_kind == "pyftpdlib" else ""
     try:
-        if remote == "small":
+        if remote == "small" and server_kind == "pyftpdlib":
             baseline(table, quillfen, data, server.port)
         destination = os.path.join(OUT, "q-" + remote)
         address = "127.0.0.1:%d/%s" % (server.port, remote)
+        peer = os.path.join(OUT, "peer")
         results = best_of([
             ("Quillfen", lambda: quillfen.run("ftp-" + remote, fresh(destination),
-                                              ftp_address=address)),
+                                              ftp_address=address, user=user)),
             ("lftp mirror, one connection",
-             lambda: lftp_mirror(server.port, remote, fresh(os.path.join(OUT, "lftp")))),
-            ("curl, one process (active mode)",
-             lambda: curl_fetch(server.port, remote, names, fresh(os.path.join(OUT, "curl")),
-                                active=True))])
+             lambda: lftp_mirror(login, server.port, remote, fresh(peer))),
+            ("wget -m", lambda: wget_mirror(login, server.port, remote, fresh(peer))),
+            ("rclone copy, one stream",
+             lambda: rclone_copy(login, server.port, remote, fresh(peer))),
+            ("curl -K, one process (active mode)",
+             lambda: curl_fetch(login, server.port, remote, names, fresh(peer), active=True))])
         if not same_tree(os.path.join(data, remote), quillfen.fetched(destination)):
             raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
-        # Passive curl once only: it may crawl until the limit.
-        results["curl, one process (passive mode)"] = curl_fetch(
-            server.port, remote, names, fresh(os.path.join(OUT, "curl")), active=False)
-        report(table, label, results)
+        size = sum(os.path.getsize(os.path.join(data, remote, name)) for name in names)
+        report(table, "%s, %s" % (label, server_kind), results, len(names), size)
     finally:
         server.stop()
 
 
-def report(table, label, results):
+def report(table, label, results, files=0, size=0):
     ours = results.pop("Quillfen")
-    table.add(label, "Quillfen", ours.wall - PAUSES, ours.peak_kib)
+    fetch = ours.wall - PAUSES
+    pace = ""
+    if files:
+        pace = "%.0f files/s, %.0f MB/s; the pauses are %.0f %% of the whole run" % (
+            files / fetch, size / fetch / 1e6, 100 * PAUSES / ours.wall)
+    table.add(label, "Quillfen", fetch, ours.peak_kib, pace)
     for tool, result in results.items():
         if result is None:
             table.add(label, tool, CURL_LIMIT, None, "did not finish: stopped after the limit")
         else:
             table.add(label, tool, result.wall, result.peak_kib, "Quillfen / %s = %.2f"
-                      % (tool.replace(",", " ").split()[0], (ours.wall - PAUSES) / result.wall))
+                      % (tool.replace(",", " ").split()[0], fetch / result.wall))
 
 
 def baseline(table, quillfen, data, port):
@@ -275,8 +320,9 @@ def local_cases(table, quillfen, source, label):
     results = best_of([
         ("Quillfen", lambda: quillfen.run("local-" + os.path.basename(source), fresh(destination),
                                           network_path=source)),
-        ("cp -a", lambda: measure(["cp", "-a", source + "/", fresh(target)])),
-        ("rsync -a", lambda: measure(["rsync", "-a", source + "/", fresh(target)]))])
+        ("cp -a", lambda: measure(["cp", "-a", source + "/", fresh(target)], flushed=target)),
+        ("rsync -a", lambda: measure(["rsync", "-a", source + "/", fresh(target)],
+                                     flushed=target))])
     if not same_tree(source, quillfen.fetched(destination)):
         raise RuntimeError("Quillfen's copy of %s differs from the source" % source)
     report(table, label, results)
@@ -340,9 +386,11 @@ def machine_facts():
                 cpu = line.split(":", 1)[1].strip()
                 break
     tools = []
-    for command in (["lftp", "--version"], ["curl", "--version"], ["rsync", "--version"],
+    for command in (["lftp", "--version"], ["curl", "--version"], ["wget", "--version"],
+                    ["rclone", "--version"], ["vsftpd", "-v"], ["rsync", "--version"],
                     ["cp", "--version"]):
-        first = subprocess.run(command, capture_output=True, text=True).stdout.splitlines()
+        output = subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        first = (output.stdout or output.stderr).splitlines()
         tools.append(first[0] if first else command[0])
     return ("- Machine: %s, %d cores, %s, Python %s serving FTP (pyftpdlib)\n- Peers: %s"
             % (cpu, os.cpu_count(), platform.platform(), platform.python_version(),
@@ -369,10 +417,11 @@ def main():
     sink = smtp_sink()
     try:
         quillfen = Quillfen(os.path.abspath(args.program), sink.port)
-        ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
-                  "FTP, %d files of 8 KiB" % small_count, "small")
-        ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
-                  "FTP, one file of %d MiB" % (large_size >> 20), "large")
+        for server_kind in ("vsftpd", "pyftpdlib"):
+            ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
+                      "FTP, %d files of 8 KiB" % small_count, "small", server_kind)
+            ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
+                      "FTP, one file of %d MiB" % (large_size >> 20), "large", server_kind)
         local_cases(table, quillfen, small, "local copy, %d files of 8 KiB" % small_count)
         local_cases(table, quillfen, large, "local copy, one file of %d MiB" % (large_size >> 20))
         many_files_case(table, quillfen, many)

@@ -8,6 +8,7 @@
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
 #include "mail/curl_smtp_component.h"
+#include "ping/curl_pinger.h"
 #include "process/clock.h"
 #include "process/locale_format.h"
 #include "process/process_services.h"
@@ -46,7 +47,19 @@ Configuration: Config.ini beside the executable, section [Quillfen], keys
   DestinationFolder                         where the dated folders go (required)
   DaysTillExpiration                        expiry age in days, 1 or more (default 365)
   MailServer, MailPort (default 25), MailFrom, MailTo (";"-separated), MailSubject
+and the optional keys
+  MailSecurity            none, starttls or tls (default: tls for port 465, starttls for
+                          587, otherwise none); starttls never sends the message in clear
+  MailUserName, MailPassword  the mail login, sent only over TLS
+  MailTrust               a PEM file of the certificates to trust, or sha256//<base64> pins
+                          of the server's key (default: the system's certificate store)
+  PingUrl                 http(s) URL of a monitoring check: GET <PingUrl>/start at the
+                          start, <PingUrl> when completed, <PingUrl>/fail otherwise
 The first start writes a template and opens it for editing.
+
+Every run that got past its settings mails its outcome: the subject is MailSubject, with
+"INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1 (the report then
+ends with the line "Error N: description"). A cancelled run mails nothing.
 
 Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
@@ -138,7 +151,8 @@ int main(int argc, char** argv) {
                     frmMain,
                     [] { return std::make_unique<PosixFileSystem>(); },
                     [] { return std::make_unique<CurlSmtpComponent>(); },
-                    [&frontEnd](const std::string& report) { frontEnd->showReport(report); }};
+                    [&frontEnd](const std::string& report) { frontEnd->showReport(report); },
+                    [] { return std::make_unique<CurlPinger>(); }};
 
   RunModule run;
   if (check) {

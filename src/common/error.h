@@ -51,6 +51,11 @@ inline constexpr int kMailTimedOut = 36004;        // no connection in 30 s or n
 inline constexpr int kMailConnectionLost = 36005;  // connection closed or a reply that is not
                                                    // SMTP
 inline constexpr int kMailBadServer = 36006;       // MailServer or MailPort names no server
+inline constexpr int kMailUntrusted = 36007;       // the server's certificate is not trusted
+inline constexpr int kMailNoStartTls = 36008;      // STARTTLS required but not offered
+inline constexpr int kMailTlsFailed = 36009;       // the TLS handshake failed
+inline constexpr int kMailLoginRefused = 36010;    // the login failed without a reply code
+                                                   // (a refusal with one is 36000 + the code)
 inline constexpr int kMailTransportOther = 36099;  // any other failure of the mail transport
 }  // namespace errc
 

@@ -5,6 +5,9 @@
 
 namespace quillfen {
 
+// How the mail exchange is secured: plain SMTP, STARTTLS required, or TLS from the first byte.
+enum class MailSecurityMode { None, StartTls, Tls };
+
 // One field per key of Config.ini, named like the key. Filled once by LoadConfiguration and
 // only read afterwards.
 struct BackupSettings {
@@ -19,6 +22,12 @@ struct BackupSettings {
   std::string MailFrom;
   std::string MailTo;
   std::string MailSubject;
+  // Optional keys, absent from the template.
+  MailSecurityMode MailSecurity = MailSecurityMode::None;  // resolved from MailPort when unset
+  std::string MailUserName;                                // empty: no login
+  std::string MailPassword;
+  std::string MailTrust;  // empty: the system's certificate store
+  std::string PingUrl;    // empty: no pings
 };
 
 }  // namespace quillfen

@@ -1,6 +1,7 @@
 #include "config/configuration.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 #include <string_view>
 
@@ -8,6 +9,7 @@
 #include "common/text.h"
 #include "config/configs.h"
 #include "config/whole_number.h"
+#include "curl/tls_trust.h"
 #include "process/message_boxes.h"
 #include "process/process_services.h"
 
@@ -30,6 +32,8 @@ constexpr const char* kMailboxText =
     " must name one address of at most 254 characters per entry, written addr or Name <addr>; "
     "this entry is not one: ";
 
+constexpr const char* kLoginWithoutTlsText =
+    "MailUserName needs MailSecurity starttls or tls: a login is never sent unencrypted.";
 constexpr const char* kNotPermittedTitle = "Configuration Not Accessible";
 constexpr const char* kOwnJobText =
     "This copy of Quillfen keeps its Config.ini where only its owner (for the installed program: "
@@ -90,9 +94,65 @@ void readSettings(const ProcessServices& process, BackupSettings& settings) {
   settings.MailFrom = Configs::ReadIniValue(process, "MailFrom");
   settings.MailTo = Configs::ReadIniValue(process, "MailTo");
   settings.MailSubject = Configs::ReadIniValue(process, "MailSubject");
+  settings.MailUserName = Configs::ReadIniValue(process, "MailUserName");
+  settings.MailPassword = Configs::ReadIniValue(process, "MailPassword");
+  settings.MailTrust = Configs::ReadIniValue(process, "MailTrust");
+  settings.PingUrl = std::string(trimmed(Configs::ReadIniValue(process, "PingUrl")));
 
   dropOneTrailingSlash(settings.DestinationFolder);
   dropOneTrailingSlash(settings.NetworkPath);
+}
+
+// Submission ports name their security; any other port speaks plain SMTP unless told.
+MailSecurityMode defaultMailSecurity(std::int32_t port) {
+  constexpr std::int32_t kImplicitTlsPort = 465;
+  constexpr std::int32_t kSubmissionPort = 587;
+  if (port == kImplicitTlsPort) return MailSecurityMode::Tls;
+  return port == kSubmissionPort ? MailSecurityMode::StartTls : MailSecurityMode::None;
+}
+
+std::string lowercase(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+std::optional<MailSecurityMode> mailSecurityNamed(std::string_view text, std::int32_t port) {
+  const std::string name = lowercase(trimmed(text));
+  if (name.empty()) return defaultMailSecurity(port);
+  if (name == "none") return MailSecurityMode::None;
+  if (name == "starttls") return MailSecurityMode::StartTls;
+  if (name == "tls") return MailSecurityMode::Tls;
+  return std::nullopt;
+}
+
+// The message for MailSecurity, MailUserName without TLS, MailTrust or PingUrl, if one earns
+// one. The login itself is never part of a message.
+std::optional<std::string> mailSecurityMessage(const ProcessServices& process,
+                                               BackupSettings& settings) {
+  const std::string securityText = Configs::ReadIniValue(process, "MailSecurity");
+  const std::optional<MailSecurityMode> security =
+      mailSecurityNamed(securityText, settings.MailPort);
+  if (!security) {
+    return "MailSecurity must be none, starttls or tls; it is '" + securityText + "'.";
+  }
+  settings.MailSecurity = *security;
+  if (!settings.MailUserName.empty() && *security == MailSecurityMode::None) {
+    return kLoginWithoutTlsText;
+  }
+  try {
+    readTlsTrust("MailTrust", settings.MailTrust, errc::kInvalidArgument);
+  } catch (const Error& refusal) {
+    return refusal.description() + ".";
+  }
+  const std::size_t schemeEnd = settings.PingUrl.find("://");
+  const std::string scheme =
+      schemeEnd == std::string::npos ? "" : lowercase(settings.PingUrl.substr(0, schemeEnd));
+  if (!settings.PingUrl.empty() && scheme != "http" && scheme != "https") {
+    return "PingUrl must be an http:// or https:// URL; it is '" + settings.PingUrl + "'.";
+  }
+  return std::nullopt;
 }
 
 bool hasControlCharacter(std::string_view text) {
@@ -147,6 +207,7 @@ std::optional<std::string> controlCharacterMessage(const BackupSettings& setting
       {"NetworkPath", &settings.NetworkPath},   {"DestinationFolder", &settings.DestinationFolder},
       {"FtpIPAddress", &settings.FtpIPAddress}, {"MailServer", &settings.MailServer},
       {"MailFrom", &settings.MailFrom},         {"MailTo", &settings.MailTo},
+      {"MailTrust", &settings.MailTrust},       {"PingUrl", &settings.PingUrl},
   };
   for (const auto& [key, value] : checked) {
     if (hasControlCharacter(*value)) return key + std::string(kControlCharacterText);
@@ -165,14 +226,16 @@ std::optional<std::string> mailboxMessage(const BackupSettings& settings) {
 
 // The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
-std::optional<std::string> validationMessage(const BackupSettings& settings) {
+std::optional<std::string> validationMessage(const ProcessServices& process,
+                                             BackupSettings& settings) {
   if (isBlankOrEmpty(settings.FtpIPAddress) && isBlankOrEmpty(settings.NetworkPath)) {
     return kNoSourceText;
   }
   if (isBlankOrEmpty(settings.DestinationFolder)) return kNoDestinationText;
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
-  return mailboxMessage(settings);
+  if (auto message = mailboxMessage(settings)) return message;
+  return mailSecurityMessage(process, settings);
 }
 
 // The message for a Config.ini this user may not touch: the system's reason, then the way out.
@@ -221,7 +284,7 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   if (commandLine == kEditSwitch) return refuse(ConfigurationRefusal::EditRequested, path);
 
   readSettings(process, settings);
-  if (const std::optional<std::string> message = validationMessage(settings)) {
+  if (const std::optional<std::string> message = validationMessage(process, settings)) {
     messages.information(kMessageTitle, *message);
     return refuse(ConfigurationRefusal::Invalid, path);
   }

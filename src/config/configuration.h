@@ -34,7 +34,10 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // folder). Validation order: a source, then a destination, then DaysTillExpiration of 1 or more,
 // then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom
 // or MailTo, then MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or
-// "Name <addr>"); the message names the key, and the entry.
+// "Name <addr>"), then the optional mail keys: MailSecurity one of none, starttls, tls (any case;
+// unset, it follows MailPort: 465 tls, 587 starttls, else none), no MailUserName without TLS, a
+// MailTrust that is a readable PEM file or sha256// pins, a PingUrl that is http(s); the message
+// names the key, and the entry or value (never the login).
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

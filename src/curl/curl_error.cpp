@@ -28,6 +28,15 @@ MailFailure mailFailure(CURLcode code) {
       return {errc::kMailTimedOut, "The mail server did not answer in time"};
     case CURLE_URL_MALFORMAT:
       return {errc::kMailBadServer, "MailServer and MailPort name no mail server"};
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return {errc::kMailUntrusted, "The mail server's certificate is not trusted"};
+    case CURLE_USE_SSL_FAILED:
+      return {errc::kMailNoStartTls, "The mail server does not offer STARTTLS"};
+    case CURLE_SSL_CONNECT_ERROR:
+      return {errc::kMailTlsFailed, "The TLS handshake with the mail server failed"};
+    case CURLE_LOGIN_DENIED:
+      return {errc::kMailLoginRefused, "The mail server refused the login"};
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:

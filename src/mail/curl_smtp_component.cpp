@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
+#include "curl/tls_trust.h"
 
 namespace quillfen {
 
@@ -128,9 +129,11 @@ std::size_t collectReply(char* buffer, std::size_t size, std::size_t count, void
   return size * count;
 }
 
-// smtp://host:port, or nothing when the settings cannot name a server. Only characters of
-// host names and address literals are taken, so that no setting can change the URL's meaning.
-std::optional<std::string> serverUrl(std::string_view serverText, std::int32_t port) {
+// smtp://host:port (smtps:// for TLS from the first byte), or nothing when the settings cannot
+// name a server. Only characters of host names and address literals are taken, so that no
+// setting can change the URL's meaning.
+std::optional<std::string> serverUrl(std::string_view serverText, std::int32_t port,
+                                     MailSecurityMode security) {
   const std::string host(trimmed(serverText));
   const bool hostUsable = !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -138,30 +141,77 @@ std::optional<std::string> serverUrl(std::string_view serverText, std::int32_t p
   });
   if (!hostUsable || port < 1 || port > 65535) return std::nullopt;
   const bool bareIpv6 = host.find(':') != std::string::npos && host.front() != '[';
-  return "smtp://" + (bareIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  const char* scheme = security == MailSecurityMode::Tls ? "smtps://" : "smtp://";
+  return scheme + (bareIpv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+// An empty recipient: the exchange only checks the connection, with a NOOP.
 struct Exchange {
   std::string url;
   std::string from;  // envelope addresses
   std::string to;
   std::string_view message;
   SmtpBounds bounds;
+  const SmtpSecurity& security;
 };
 
 struct ExchangeOutcome {
   CURLcode code = CURLE_OK;
   std::string curlText;
   ServerReplies replies;
+  PresentedKey presented;
 };
 
+std::size_t discardReply(char*, std::size_t size, std::size_t count, void*) {
+  return size * count;
+}
+
+// TLS with the trust MailTrust names, and the login, which libcurl sends only once TLS is up:
+// CURLUSESSL_ALL makes a server without STARTTLS end the exchange before anything is sent.
+void secure(CURL* curl, const SmtpSecurity& security, PresentedKey& presented) {
+  const auto set = [curl](CURLoption option, auto value) {
+    setOption(curl, option, value, kLibcurlFailure);
+  };
+  if (security.mode == MailSecurityMode::None) {
+    if (!security.userName.empty()) {
+      throw Error(kLibcurlFailure,
+                  "A login is never sent unencrypted: MailUserName needs "
+                  "MailSecurity starttls or tls");
+    }
+    return;
+  }
+  set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  applyTlsTrust(curl, readTlsTrust("MailTrust", security.trust, kLibcurlFailure), presented,
+                kLibcurlFailure);
+  if (security.userName.empty()) return;
+  set(CURLOPT_USERNAME, security.userName.c_str());
+  set(CURLOPT_PASSWORD, security.password.c_str());
+}
+
+// What the exchange sends: the message to its recipient, or only a NOOP.
+void setPayload(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upload& upload) {
+  const auto set = [curl](CURLoption option, auto value) {
+    setOption(curl, option, value, kLibcurlFailure);
+  };
+  if (exchange.to.empty()) {
+    set(CURLOPT_CUSTOMREQUEST, "NOOP");
+    set(CURLOPT_WRITEFUNCTION, discardReply);
+    return;
+  }
+  set(CURLOPT_MAIL_FROM, ("<" + exchange.from + ">").c_str());
+  set(CURLOPT_MAIL_RCPT, recipients);
+  set(CURLOPT_UPLOAD, 1L);
+  set(CURLOPT_READFUNCTION, readUpload);
+  set(CURLOPT_READDATA, &upload);
+}
+
 void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upload& upload,
-               Dialogue& dialogue, char* errorText) {
+               Dialogue& dialogue, char* errorText, PresentedKey& presented) {
   const auto set = [curl](CURLoption option, auto value) {
     setOption(curl, option, value, kLibcurlFailure);
   };
   set(CURLOPT_URL, exchange.url.c_str());
-  set(CURLOPT_PROTOCOLS_STR, "smtp");
+  set(CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   // The mail server is reached directly, whatever proxy the environment names.
   set(CURLOPT_PROXY, "");
   set(CURLOPT_NOSIGNAL, 1L);
@@ -171,11 +221,8 @@ void configure(CURL* curl, const Exchange& exchange, curl_slist* recipients, Upl
   // A server that stops reading the message would otherwise hold the upload for ever.
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(exchange.bounds.reply.count()));
-  set(CURLOPT_MAIL_FROM, ("<" + exchange.from + ">").c_str());
-  set(CURLOPT_MAIL_RCPT, recipients);
-  set(CURLOPT_UPLOAD, 1L);
-  set(CURLOPT_READFUNCTION, readUpload);
-  set(CURLOPT_READDATA, &upload);
+  setPayload(curl, exchange, recipients, upload);
+  secure(curl, exchange.security, presented);
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, guardEveryReply);
   set(CURLOPT_XFERINFODATA, &upload);
@@ -190,14 +237,14 @@ ExchangeOutcome perform(const Exchange& exchange) {
   ExchangeOutcome outcome;
   const EasyHandle curl = newEasyHandle(kLibcurlFailure);
   SlistHandle recipients;
-  appendToSlist(recipients, "<" + exchange.to + ">", kLibcurlFailure);
+  if (!exchange.to.empty()) appendToSlist(recipients, "<" + exchange.to + ">", kLibcurlFailure);
   Upload upload;
   upload.data = exchange.message;
   upload.replyBound = exchange.bounds.reply;
   upload.connectBound = exchange.bounds.connect;
   Dialogue dialogue{outcome.replies, upload};
   char errorText[CURL_ERROR_SIZE] = "";
-  configure(curl.get(), exchange, recipients.get(), upload, dialogue, errorText);
+  configure(curl.get(), exchange, recipients.get(), upload, dialogue, errorText, outcome.presented);
   outcome.code = curl_easy_perform(curl.get());
   if (upload.replyTimedOut) {
     outcome.code = CURLE_OPERATION_TIMEDOUT;
@@ -208,15 +255,37 @@ ExchangeOutcome perform(const Exchange& exchange) {
   return outcome;
 }
 
-// A refusal by the server carries its reply; a time-out wins over any earlier refusal, which
-// is then not the cause.
+// libcurl's text, and the server's refusal when there was one.
+std::string detailOf(const ExchangeOutcome& outcome) {
+  const std::string& refusal = outcome.replies.refusal();
+  return outcome.curlText + (refusal.empty() ? "" : " (the server said: " + refusal + ")");
+}
+
+// Failures of the secured connection and the login come first: the server's reply to a
+// STARTTLS or AUTH it refused is not a refusal of the message. Otherwise a refusal by the
+// server carries its reply; a time-out wins over any earlier refusal, which is then not the
+// cause.
 Error failureOf(const ExchangeOutcome& outcome, const std::string& where,
                 const std::string& recipient) {
+  if (isUntrustedServer(outcome.code)) {
+    return Error(mailErrorNumber(outcome.code),
+                 untrustedServerText("MailTrust", outcome.presented,
+                                     "mail server " + where + ": " + outcome.curlText));
+  }
+  switch (outcome.code) {
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_LOGIN_DENIED:
+      return mailTransportError(outcome.code, where, detailOf(outcome));
+    default:
+      break;
+  }
   const ServerReplies& replies = outcome.replies;
   if (outcome.code != CURLE_OPERATION_TIMEDOUT && replies.refusalCode() != 0) {
+    const std::string what =
+        recipient.empty() ? "the connection check" : "the message to '" + recipient + "'";
     return Error(errc::kMailFirst + replies.refusalCode(),
-                 "The mail server " + where + " refused the message to '" + recipient +
-                     "': " + replies.refusal());
+                 "The mail server " + where + " refused " + what + ": " + replies.refusal());
   }
   return mailTransportError(outcome.code, where, outcome.curlText);
 }
@@ -269,33 +338,44 @@ void CurlSmtpComponent::setPort(std::int32_t port) {
   port_ = port;
 }
 
+void CurlSmtpComponent::setSecurity(const SmtpSecurity& security) {
+  security_ = security;
+}
+
 void CurlSmtpComponent::send() {
   const std::string recipient = mail::envelopeAddress(message_.recipient);
   if (recipient.empty()) {
     result_ = errc::kMailNoRecipient;
     return;
   }
+  mail::MessageParts parts = message_;
+  if (!dated_) parts.date = wallClock_();
+  parts.messageId = mail::newMessageId(parts.sender);
+  const std::string wire = mail::composeInternetMessage(parts);
+  exchange(mail::envelopeAddress(parts.sender), recipient, wire);
+}
+
+void CurlSmtpComponent::verifyConnection() {
+  exchange({}, {}, {});
+}
+
+void CurlSmtpComponent::exchange(const std::string& from, const std::string& to,
+                                 std::string_view wire) {
   const std::string where = std::string(trimmed(server_)) + ":" + std::to_string(port_);
-  const std::optional<std::string> url = serverUrl(server_, port_);
+  const std::optional<std::string> url = serverUrl(server_, port_, security_.mode);
   if (!url) {
     result_ = errc::kMailBadServer;
     throw Error(errc::kMailBadServer,
                 "MailServer and MailPort name no mail server: '" + where + "'");
   }
-  mail::MessageParts parts = message_;
-  if (!dated_) parts.date = wallClock_();
-  parts.messageId = mail::newMessageId(parts.sender);
-  const std::string wire = mail::composeInternetMessage(parts);
-
   // What raises before the exchange ends is a failure of libcurl itself.
   result_ = kLibcurlFailure;
-  const ExchangeOutcome outcome =
-      perform({*url, mail::envelopeAddress(parts.sender), recipient, wire, bounds_});
+  const ExchangeOutcome outcome = perform({*url, from, to, wire, bounds_, security_});
   if (outcome.code == CURLE_OK) {
     result_ = 0;
     return;
   }
-  Error failure = failureOf(outcome, where, recipient);
+  Error failure = failureOf(outcome, where, to);
   result_ = resultValueOf(failure);
   throw failure;
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "mail/internet_message.h"
 #include "mail/smtp_component.h"
@@ -17,10 +18,11 @@ struct SmtpBounds {
   std::chrono::seconds reply{60};  // for each reply, and for a stalled upload of the message
 };
 
-// The mail component over libcurl's SMTP support: plain SMTP (no TLS, no credentials), one
-// envelope recipient per message. A blank recipient sends nothing and leaves the result value
-// "no recipient" without raising; every other failure of the exchange raises an Error carrying
-// the server's reply or the transport failure (numbers in common/error.h).
+// The mail component over libcurl's SMTP support: plain SMTP, STARTTLS required or TLS from the
+// first byte, with a login when one is set; one envelope recipient per message. A blank recipient
+// sends nothing and leaves the result value "no recipient" without raising; every other failure of
+// the exchange raises an Error carrying the server's reply or the transport failure (numbers in
+// common/error.h).
 class CurlSmtpComponent final : public SmtpComponent {
  public:
   using WallClock = std::function<std::time_t()>;
@@ -36,11 +38,16 @@ class CurlSmtpComponent final : public SmtpComponent {
   void setMessageText(const std::string& text) override;
   void setServer(const std::string& server) override;
   void setPort(std::int32_t port) override;
+  void setSecurity(const SmtpSecurity& security) override;
   std::int32_t resultValue() const override { return result_; }
   void send() override;
+  void verifyConnection() override;
 
  private:
   static std::time_t systemWallClock() { return std::time(nullptr); }
+  // One exchange with the server: the message from `from` to `to`, or, with no recipient, a
+  // NOOP alone. Raises the failure and keeps its result value.
+  void exchange(const std::string& from, const std::string& to, std::string_view wire);
 
   SmtpBounds bounds_;
   WallClock wallClock_;
@@ -50,6 +57,7 @@ class CurlSmtpComponent final : public SmtpComponent {
   bool dated_ = false;
   std::string server_;
   std::int32_t port_ = 25;
+  SmtpSecurity security_;
   std::int32_t result_ = 0;
 };
 

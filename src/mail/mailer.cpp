@@ -52,6 +52,8 @@ void Mailer::Clear() {
   mail.setDateText(format_.generalDateTime(clock_.now()));
   mail.setServer(settings_.MailServer);
   mail.setPort(settings_.MailPort);
+  mail.setSecurity({settings_.MailSecurity, settings_.MailUserName, settings_.MailPassword,
+                    settings_.MailTrust});
   mail.setSubject(settings_.MailSubject);
   mail.setSender(settings_.MailFrom);
 }
@@ -60,6 +62,10 @@ std::int32_t Mailer::Send() {
   SmtpComponent& mail = component();
   mail.send();
   return mail.resultValue();
+}
+
+void Mailer::VerifyConnection() {
+  component().verifyConnection();
 }
 
 void Mailer::From(const std::string& vData) {

@@ -26,12 +26,15 @@ class Mailer {
   Mailer(const Mailer&) = delete;
   Mailer& operator=(const Mailer&) = delete;
 
-  // Begins a new message dated now, with server, port, subject and sender from the settings
-  // as they stand at this call.
+  // Begins a new message dated now, with server, port, security, login, subject and sender
+  // from the settings as they stand at this call.
   void Clear();
   // Sends the message and returns the component's result value; a failed exchange raises the
   // component's Error instead.
   std::int32_t Send();
+  // Connects to the server, secured and logged in as the settings say, and quits without
+  // sending anything; a failure raises the component's Error.
+  void VerifyConnection();
   void From(const std::string& vData);
   void SendTo(const std::string& vData);
   void Subject(const std::string& vData);

@@ -3,7 +3,17 @@
 #include <cstdint>
 #include <string>
 
+#include "config/backup_settings.h"
+
 namespace quillfen {
+
+// How the exchange is secured and who logs in. The default is plain SMTP without a login.
+struct SmtpSecurity {
+  MailSecurityMode mode = MailSecurityMode::None;
+  std::string userName;  // empty: no login; never sent without TLS
+  std::string password;
+  std::string trust;  // a PEM file or sha256// pins; empty: the system's certificate store
+};
 
 // The SMTP mail component: one message at a time, composed through its properties and sent
 // in one complete SMTP exchange by send(). Every message begins empty. Values are taken as
@@ -22,6 +32,8 @@ class SmtpComponent {
   virtual void setMessageText(const std::string& text) = 0;
   virtual void setServer(const std::string& server) = 0;
   virtual void setPort(std::int32_t port) = 0;
+  // Kept across newMessage(): it belongs to the server, not to a message.
+  virtual void setSecurity(const SmtpSecurity& security) = 0;
   // The outcome of the last send: 0 once the server took the message, otherwise a reply code
   // of the server or a transport code of the mail range (see common/error.h).
   virtual std::int32_t resultValue() const = 0;
@@ -29,6 +41,9 @@ class SmtpComponent {
   // number of the mail range when the server refused the message or the transport failed;
   // the result value tells the outcome either way.
   virtual void send() = 0;
+  // Connects, secures the connection and logs in as set, then quits without sending a message.
+  // Raises the Errors send() raises for the same failures.
+  virtual void verifyConnection() = 0;
 };
 
 }  // namespace quillfen

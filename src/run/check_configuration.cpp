@@ -144,12 +144,38 @@ bool sourceReadable(const RunModule& run, Services& services, const Say& say) {
   return ftpSourceListed(run, services, say);
 }
 
+bool namesARecipient(const std::string& mailTo) {
+  return mailTo.find_first_not_of("; \t") != std::string::npos;
+}
+
+// The server a run would mail the report through: connected, secured and logged in as the
+// settings say, then left without a message. Without a recipient a run mails nothing, and
+// nothing is tried.
+bool mailServerReached(const RunModule& run, Services& services, const Say& say) {
+  if (!namesARecipient(run.Settings.MailTo)) {
+    say("mail: skipped, MailTo names no recipient (a run mails nothing)");
+    return true;
+  }
+  const std::string what =
+      "mail server " + run.Settings.MailServer + ":" + std::to_string(run.Settings.MailPort);
+  try {
+    Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
+    mailer.VerifyConnection();
+  } catch (const Error& error) {
+    say(what + ": " + errorText(error));
+    return false;
+  }
+  say(what + ": ok");
+  return true;
+}
+
 }  // namespace
 
 int CheckConfiguration(RunModule& run, Services& services, const Say& say) {
   if (!settingsAllowARun(run, services, say)) return kExitConfiguration;
   const bool sourceOk = sourceReadable(run, services, say);
-  return sourceOk ? kExitCompleted : kExitError;
+  const bool mailOk = mailServerReached(run, services, say);
+  return sourceOk && mailOk ? kExitCompleted : kExitError;
 }
 
 }  // namespace quillfen

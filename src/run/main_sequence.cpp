@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "common/error.h"
 #include "common/exit_code.h"
@@ -17,6 +18,7 @@
 #include "process/splash_window.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
+#include "run/run_pings.h"
 #include "run/send_notification.h"
 #include "run/services.h"
 #include "transfer/inet.h"
@@ -93,6 +95,8 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
                          &refusal)) {
     return exitCodeFor(refusal);
   }
+  run.SettingsLoaded = true;
+  PingStart(run, services);
 
   SplashWindow& window = services.frmSplash;
   window.load();
@@ -109,8 +113,38 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
   const bool completed = runStages(run, services, runDate, todaysFolder);
   finish(services);
   if (!completed) return kExitCancelled;
-  const bool incomplete = run.TodaysBackupIncomplete || run.ExpiredBackupsRemain;
-  return incomplete ? kExitIncomplete : kExitCompleted;
+  return isIncomplete(run) ? kExitIncomplete : kExitCompleted;
+}
+
+// The error that ended the run, as the top of Main reports it.
+std::optional<Error> runCatching(RunModule& run, Services& services, const std::string& commandLine,
+                                 int& exitCode) {
+  try {
+    exitCode = runSequence(run, services, commandLine);
+    return std::nullopt;
+  } catch (const Error& error) {
+    return error;
+  } catch (const std::bad_alloc&) {
+    return Error(errc::kOutOfMemory, "Out of memory");
+  } catch (const std::exception& error) {
+    return Error(errc::kInvalidArgument, error.what());
+  }
+}
+
+// Mails the report with the error before the error is shown, so that a message box nobody
+// closes does not hold it back. An error of the mail itself is not mailed again. What keeps the
+// failure report from going out is told with the error.
+std::string mailFailure(RunModule& run, Services& services, const Error& failure) {
+  if (!run.SettingsLoaded || run.NotificationStarted) return {};
+  try {
+    SendFailureReport(run, services, failure.number(), failure.description());
+    return {};
+  } catch (const Error& unsent) {
+    return " (the report of this error could not be mailed: Error " +
+           std::to_string(unsent.number()) + ": " + unsent.description() + ")";
+  } catch (const std::exception& unsent) {
+    return std::string(" (the report of this error could not be mailed: ") + unsent.what() + ")";
+  }
 }
 
 void report(Services& services, int number, const std::string& description) {
@@ -120,15 +154,15 @@ void report(Services& services, int number, const std::string& description) {
 }  // namespace
 
 int Main(RunModule& run, Services& services, const std::string& commandLine) {
-  try {
-    return runSequence(run, services, commandLine);
-  } catch (const Error& error) {
-    report(services, error.number(), error.description());
-  } catch (const std::bad_alloc&) {
-    report(services, errc::kOutOfMemory, "Out of memory");
-  } catch (const std::exception& error) {
-    report(services, errc::kInvalidArgument, error.what());
+  int exitCode = kExitError;
+  const std::optional<Error> failure = runCatching(run, services, commandLine, exitCode);
+  if (!failure) {
+    if (run.SettingsLoaded) PingOutcome(run, services, exitCode);
+    return exitCode;
   }
+  const std::string unmailed = mailFailure(run, services, *failure);
+  if (run.SettingsLoaded) PingOutcome(run, services, kExitError);
+  report(services, failure->number(), failure->description() + unmailed);
   return kExitError;
 }
 

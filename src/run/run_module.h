@@ -26,7 +26,18 @@ struct RunModule {
   bool TodaysBackupIncomplete = false;
   // Set by pruning when an expired folder could not be deleted.
   bool ExpiredBackupsRemain = false;
+  // Set once the settings loaded: from then on every outcome but a cancel is mailed.
+  bool SettingsLoaded = false;
+  // Set when the notification stage begins: an error after it is the mail's own.
+  bool NotificationStarted = false;
+  // The report line of a failed start ping; empty when it went through or none was sent.
+  std::string StartPingFailure;
   RunTally Tally;
 };
+
+// The run completed, but some files were not fetched or some expired folders not pruned.
+inline bool isIncomplete(const RunModule& run) {
+  return run.TodaysBackupIncomplete || run.ExpiredBackupsRemain;
+}
 
 }  // namespace quillfen

@@ -33,21 +33,37 @@ bool isRefusalByServer(const Error& failure) {
   return failure.number() > errc::kMailTransportOther && failure.number() <= errc::kMailLast;
 }
 
-void sendTo(const std::string& recipient, RunModule& run, Services& services) {
+struct Message {
+  std::string subject;
+  std::string body;
+};
+
+void sendTo(const std::string& recipient, const Message& message, RunModule& run,
+            Services& services) {
   // A fresh mailer, and so a fresh component, for every recipient.
   Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
   mailer.SendTo(recipient);
-  mailer.Body(run.ActivityReport);
+  mailer.Subject(message.subject);
+  mailer.Body(message.body);
   mailer.Send();
 }
 
-}  // namespace
+// `report`, then `line` on a line of its own after an empty one.
+std::string withLine(const std::string& report, const std::string& line) {
+  if (line.empty()) return report;
+  if (report.empty()) return line;
+  return report + (report.ends_with('\n') ? "\n" : "\n\n") + line;
+}
 
-void SendNotification(RunModule& run, Services& services) {
+std::string reportOf(const RunModule& run) {
+  return withLine(run.ActivityReport, run.StartPingFailure);
+}
+
+void sendToEveryone(const Message& message, RunModule& run, Services& services) {
   std::optional<Error> refused;
   for (const std::string& recipient : splitRecipients(run.Settings.MailTo)) {
     try {
-      sendTo(recipient, run, services);
+      sendTo(recipient, message, run, services);
     } catch (const Error& failure) {
       // A failed transport would fail the same way for the next address, after waiting out
       // its bounds again: it ends the stage at once.
@@ -58,6 +74,21 @@ void SendNotification(RunModule& run, Services& services) {
     }
   }
   if (refused) throw *refused;
+}
+
+}  // namespace
+
+void SendNotification(RunModule& run, Services& services) {
+  run.NotificationStarted = true;
+  const std::string prefix = isIncomplete(run) ? "INCOMPLETE: " : "";
+  sendToEveryone({prefix + run.Settings.MailSubject, reportOf(run)}, run, services);
+}
+
+void SendFailureReport(RunModule& run, Services& services, int number,
+                       const std::string& description) {
+  const std::string errorLine = "Error " + std::to_string(number) + ": " + description;
+  sendToEveryone({"FAILED: " + run.Settings.MailSubject, withLine(reportOf(run), errorLine)}, run,
+                 services);
 }
 
 }  // namespace quillfen

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace quillfen {
 
 struct RunModule;
@@ -9,6 +11,13 @@ struct Services;
 // the server refuses does not keep the others from theirs: the refusals are raised together
 // afterwards, as one Error with the first one's number and every server reply. A failure of
 // the transport ends the stage at once.
+// The subject is MailSubject for a completed run, "INCOMPLETE: " + MailSubject when files
+// were not fetched or expired folders not pruned. A failed start ping adds its line.
 void SendNotification(RunModule& run, Services& services);
+
+// Mails the report as it stands, with "Error <number>: <description>" as its last line, to
+// every address of MailTo under the subject "FAILED: " + MailSubject; failures as above.
+void SendFailureReport(RunModule& run, Services& services, int number,
+                       const std::string& description);
 
 }  // namespace quillfen

@@ -13,6 +13,7 @@ class FileSystem;
 class LocaleFormat;
 class MainForm;
 class MessageBoxes;
+class Pinger;
 class ProcessServices;
 class Sleeper;
 class SmtpComponent;
@@ -35,6 +36,8 @@ struct Services {
   std::function<std::unique_ptr<SmtpComponent>()> createMailComponent;
   // Shows the finished report to a user at a terminal; may be empty.
   std::function<void(const std::string& report)> showReport;
+  // The pings to PingUrl; may be empty: no pings.
+  std::function<std::unique_ptr<Pinger>()> createPinger;
 };
 
 }  // namespace quillfen

@@ -102,6 +102,18 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
        "MailFrom must name one address"},
       {"NetworkPath=/n\nDestinationFolder=/b\nMailTo=a@x;\"B, Team\" < b@x > ;Ops <o@x>\n",
        nullptr},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailSecurity=ssl\n",
+       "MailSecurity must be none, starttls or tls; it is 'ssl'."},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailPort=2525\nMailUserName=u\n",
+       "MailUserName needs MailSecurity starttls or tls"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTrust=/nonexistent/ca.pem\n",
+       "MailTrust '/nonexistent/ca.pem': the file cannot be read"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailTrust=sha256//abc\n", "MailTrust 'sha256//abc'"},
+      {"NetworkPath=/n\nDestinationFolder=/b\nPingUrl=ftp://hc.test/x\n",
+       "PingUrl must be an http:// or https:// URL; it is 'ftp://hc.test/x'."},
+      {"NetworkPath=/n\nDestinationFolder=/b\nMailPort=587\nMailUserName=u\nMailTrust=sha256//"
+       "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\nPingUrl=https://hc.test/x\n",
+       nullptr},
   };
   for (const auto& [keys, message] : cases) {
     EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
@@ -139,6 +151,21 @@ TEST_F(LoadConfigurationTest, PathsLoseOneTrailingSlashStringsStayAsReadNumbersH
   EXPECT_EQ(settings.MailTo, recipients);
   EXPECT_EQ(settings.DaysTillExpiration, 7);
   EXPECT_EQ(settings.MailPort, 25) << "an empty number takes its default";
+}
+
+TEST_F(LoadConfigurationTest, MailSecurityIsReadInAnyCaseAndFollowsThePortWhenUnset) {
+  const std::pair<std::string, MailSecurityMode> cases[] = {
+      {"MailPort=465\n", MailSecurityMode::Tls},
+      {"MailPort=587\n", MailSecurityMode::StartTls},
+      {"MailPort=25\n", MailSecurityMode::None},
+      {"MailPort=25\nMailSecurity= TLS \n", MailSecurityMode::Tls},
+      {"MailPort=587\nMailSecurity=None\n", MailSecurityMode::None},
+      {"MailPort=2525\nMailSecurity=StartTLS\n", MailSecurityMode::StartTls},
+  };
+  for (const auto& [keys, mode] : cases) {
+    ASSERT_TRUE(loadIni("NetworkPath=/n\nDestinationFolder=/b\n" + keys)) << keys;
+    EXPECT_EQ(settings.MailSecurity, mode) << keys;
+  }
 }
 
 TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue) {

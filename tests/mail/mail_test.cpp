@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -14,6 +15,7 @@
 #include "common/error.h"
 #include "mail/curl_smtp_component.h"
 #include "mail/internet_message.h"
+#include "mail/mailer.h"
 #include "mail/smtp_component.h"
 #include "run/run_module.h"
 #include "run/send_notification.h"
@@ -23,10 +25,13 @@
 namespace quillfen {
 namespace {
 
+using test::SinkSecurity;
 using test::SmtpSink;
+using test::TestCertificate;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 // Short enough to keep the tests quick, long enough for a loaded machine.
 constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::seconds(2)};
@@ -182,6 +187,103 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
     EXPECT_THAT(error->description(), HasSubstr(c.text));
     EXPECT_EQ(sink ? sink->messages().size() : 0u, c.delivered) << error->description();
   }
+}
+
+constexpr const char* kLogin = "backup@example.test";
+constexpr const char* kPassword = "app pass \xC3\xA9 1";
+
+// One exchange against a server that requires TLS and a login, or against a plain one.
+struct SecureCase {
+  const char* name;
+  SinkSecurity::Kind server;
+  MailSecurityMode security;
+  const char* trust;  // "<cert>" and "<pin>" stand for the server's certificate and its pin
+  const char* password;
+  int number;  // 0: delivered
+  const char* text = "";
+};
+
+void PrintTo(const SecureCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SecureDelivery : public DeliveryTest, public ::testing::WithParamInterface<SecureCase> {
+ protected:
+  void secure(const SecureCase& c) {
+    const std::string trust(c.trust);
+    run.Settings.MailSecurity = c.security;
+    run.Settings.MailUserName = kLogin;
+    run.Settings.MailPassword = c.password;
+    run.Settings.MailTrust = trust == "<cert>"  ? certificate.certificate().string()
+                             : trust == "<pin>" ? certificate.pin()
+                                                : trust;
+  }
+
+  TestCertificate certificate;
+};
+
+TEST_P(SecureDelivery, DeliversOnlyOverTrustedTlsAfterTheLogin) {
+  const SecureCase& c = GetParam();
+  secure(c);
+  SmtpSink sink(SinkSecurity{c.server, &certificate, kLogin, kPassword});
+  const auto error = notify(sink.port(), "ops@example.test");
+
+  const auto messages = sink.messages();
+  if (c.number == 0) {
+    ASSERT_EQ(error, std::nullopt) << error->description();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].login, kLogin);
+    EXPECT_EQ(messages[0].mailFrom, "backup@example.test");
+    EXPECT_EQ(messages[0].subject, run.Settings.MailSubject);
+    EXPECT_EQ(messages[0].body, readerBody(run.ActivityReport));
+    return;
+  }
+  EXPECT_THAT(messages, IsEmpty());
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->number(), c.number) << error->description();
+  EXPECT_THAT(error->description(), HasSubstr(c.text));
+  if (c.number == errc::kMailUntrusted) {
+    EXPECT_THAT(error->description(), HasSubstr(certificate.pin()));
+  }
+  EXPECT_THAT(error->description(), Not(HasSubstr(c.password)));
+  EXPECT_THAT(error->description(), Not(HasSubstr("backup@")));
+}
+
+using Kind = SinkSecurity::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Servers, SecureDelivery,
+    ::testing::Values(SecureCase{"StartTlsAndLogin", Kind::StartTls, MailSecurityMode::StartTls,
+                                 "<cert>", kPassword, 0},
+                      SecureCase{"ImplicitTls", Kind::ImplicitTls, MailSecurityMode::Tls, "<cert>",
+                                 kPassword, 0},
+                      SecureCase{"PinTrustsSelfSigned", Kind::StartTls, MailSecurityMode::StartTls,
+                                 "<pin>", kPassword, 0},
+                      SecureCase{"WrongPassword", Kind::StartTls, MailSecurityMode::StartTls,
+                                 "<pin>", "wrong pass", errc::kMailLoginRefused, "535"},
+                      SecureCase{"UntrustedCertificate", Kind::ImplicitTls, MailSecurityMode::Tls,
+                                 "", kPassword, errc::kMailUntrusted, "set MailTrust to that pin"},
+                      SecureCase{"AnotherPin", Kind::StartTls, MailSecurityMode::StartTls,
+                                 "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=", kPassword,
+                                 errc::kMailUntrusted, "set MailTrust to that pin"},
+                      SecureCase{"TlsAgainstAPlainServer", Kind::None, MailSecurityMode::Tls, "",
+                                 kPassword, errc::kMailTlsFailed, "TLS handshake"},
+                      SecureCase{"StartTlsNotOffered", Kind::None, MailSecurityMode::StartTls, "",
+                                 kPassword, errc::kMailNoStartTls, "STARTTLS"}),
+    [](const ::testing::TestParamInfo<SecureCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SecureDelivery, VerifyingTheConnectionLogsInAndSendsNothing) {
+  SmtpSink sink(SinkSecurity{Kind::StartTls, &certificate, kLogin, kPassword});
+  run.Settings.MailPort = sink.port();
+  for (const char* password : {kPassword, "wrong pass"}) {
+    secure({"", Kind::StartTls, MailSecurityMode::StartTls, "<pin>", password, 0});
+    Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);
+    if (password == kPassword) {
+      EXPECT_NO_THROW(mailer.VerifyConnection());
+    } else {
+      EXPECT_THROW(mailer.VerifyConnection(), Error);
+    }
+  }
+  EXPECT_THAT(sink.messages(), IsEmpty());
 }
 
 }  // namespace

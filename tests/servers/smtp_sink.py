@@ -2,16 +2,20 @@
 """Loopback SMTP sink for the tests, over aiosmtpd (see tests/support/smtp_sink.h).
 
 Each message it takes becomes one folder <spool>/<nnnn>, complete in one rename before the
-final "." is answered."""
+final "." is answered. With --security starttls the server requires STARTTLS and a login before
+any mail; with tls it speaks TLS from the first byte and requires a login."""
 
 import argparse
 import asyncio
 import email
 import email.policy
+import logging
 import os
 import pathlib
+import ssl
+import warnings
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 import loopback
 
@@ -22,7 +26,20 @@ parser.add_argument("--mode", default="accept",
 parser.add_argument("--refuse", default="")
 parser.add_argument("--lifetime", type=float, default=120)
 parser.add_argument("--delay", type=float, default=10, help="slow-data: seconds before the reply")
+parser.add_argument("--security", default="none", choices=["none", "starttls", "tls"])
+parser.add_argument("--cert", help="the server's certificate (PEM), with --security")
+parser.add_argument("--key", help="its private key (PEM)")
+parser.add_argument("--login", default="", help="the one user name accepted")
+parser.add_argument("--password", default="", help="its password")
 args = parser.parse_args()
+
+
+def authenticate(server, session, envelope, mechanism, auth_data):
+    if (isinstance(auth_data, LoginPassword) and auth_data.login.decode() == args.login
+            and auth_data.password.decode() == args.password):
+        return AuthResult(success=True, auth_data=args.login)
+    # handled=False: aiosmtpd answers 535 itself; handled=True would leave the client waiting.
+    return AuthResult(success=False, handled=False)
 
 
 class SpoolHandler:  # one for all connections: it numbers the messages
@@ -45,6 +62,7 @@ class SpoolHandler:  # one for all connections: it numbers the messages
         body = parsed.get_content().replace("\r\n", "\n")  # raises if undecodable
         for file_name, content in [
                 ("from", envelope.mail_from), ("to", "\n".join(envelope.rcpt_tos)),
+                ("login", session.auth_data or ""),
                 ("data", raw.decode("utf-8", "surrogateescape")), ("body", body),
                 ("subject", str(parsed.get("subject", ""))), ("headers", "\n".join(parsed.keys())),
                 ("defects", "\n".join(type(d).__name__ for d in parsed.defects))]:
@@ -59,7 +77,20 @@ loopback.end_with_input_or_after(args.lifetime)
 if args.mode == "silent":
     loopback.serve_silently()
 handler, loop = SpoolHandler(), asyncio.new_event_loop()
+options, implicit_tls = {}, None
+if args.security != "none":
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(args.cert, args.key)
+    options = dict(authenticator=authenticate, auth_required=True)
+    if args.security == "starttls":
+        options.update(tls_context=context, require_starttls=True)
+    else:  # aiosmtpd cannot tell that the connection is TLS already: AUTH must be allowed
+        options.update(auth_require_tls=False)
+        implicit_tls = context
+        warnings.simplefilter("ignore")  # and it warns about that, twice
+        logging.getLogger("mail.log").setLevel(logging.ERROR)
 server = loop.run_until_complete(loop.create_server(
-    lambda: SMTP(handler, hostname="sink.localhost"), "127.0.0.1", 0))
+    lambda: SMTP(handler, hostname="sink.localhost", **options), "127.0.0.1", 0,
+    ssl=implicit_tls))
 loopback.announce(server.sockets[0].getsockname()[1])
 loop.run_forever()

@@ -173,8 +173,8 @@ struct FakeEnvironment {
   LocaleFormat format = LocaleFormat::posix();
   MainForm::ControlFactory createControl;  // used by frmMain; set by the test
   MainForm frmMain{[this] { return createControl(); }};
-  Services services{clock,   sleeper, events,  window,  window,  messages,
-                    process, format,  frmMain, nullptr, nullptr, nullptr};
+  Services services{clock,  sleeper, events,  window,  window,  messages, process,
+                    format, frmMain, nullptr, nullptr, nullptr, nullptr};
 };
 
 }  // namespace quillfen::test

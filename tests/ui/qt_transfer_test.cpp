@@ -79,7 +79,8 @@ TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOf
                     window,        fakes.messages,
                     fakes.process, fakes.format,
                     frmMain,       [] { return std::make_unique<PosixFileSystem>(); },
-                    nullptr,       nullptr};
+                    nullptr,       nullptr,
+                    nullptr};
   const fs::path today = local.path() / formatYyyymmdd(fakes.clock.now().date);
 
   std::chrono::steady_clock::time_point clicked;

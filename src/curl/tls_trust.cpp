@@ -1,0 +1,181 @@
+#include "curl/tls_trust.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "curl/curl_error.h"
+
+namespace quillfen {
+
+namespace {
+
+constexpr std::string_view kPinPrefix = "sha256//";
+// The base64 of a 32-byte digest: 43 characters and one "=".
+constexpr std::size_t kPinDigestLength = 44;
+
+std::string quoted(std::string_view key, std::string_view value) {
+  return std::string(key) + " '" + std::string(value) + "'";
+}
+
+bool isBase64Character(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) || c == '+' || c == '/';
+}
+
+// The last character before the padding carries 2 unused bits, which must be zero.
+bool isSha256Base64(std::string_view digest) {
+  if (digest.size() != kPinDigestLength || digest.back() != '=') return false;
+  const std::string_view data = digest.substr(0, kPinDigestLength - 1);
+  if (!std::all_of(data.begin(), data.end(), isBase64Character)) return false;
+  return std::string_view("AEIMQUYcgkosw048").find(data.back()) != std::string_view::npos;
+}
+
+bool isPinList(std::string_view pins) {
+  for (std::size_t start = 0; start <= pins.size();) {
+    const std::size_t end = std::min(pins.find(';', start), pins.size());
+    const std::string_view pin = trimmed(pins.substr(start, end - start));
+    if (pin.substr(0, kPinPrefix.size()) != kPinPrefix ||
+        !isSha256Base64(pin.substr(kPinPrefix.size())))
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+struct FileClose {
+  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+
+// Only a regular file: a FIFO would hold the load, a folder reads as nothing.
+void checkCertificateFile(std::string_view key, const std::string& path, int number) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    throw Error(number,
+                quoted(key, path) + ": the file cannot be read (" + std::strerror(errno) + ")");
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw Error(number, quoted(key, path) + ": not a regular file");
+  }
+  const std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "r"));
+  if (!file) {
+    throw Error(number,
+                quoted(key, path) + ": the file cannot be read (" + std::strerror(errno) + ")");
+  }
+  X509* certificate = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
+  if (certificate == nullptr) {
+    throw Error(number, quoted(key, path) + ": the file holds no PEM certificate");
+  }
+  X509_free(certificate);
+}
+
+// "sha256//" + base64(SHA-256(DER of the SubjectPublicKeyInfo)), the form libcurl's
+// CURLOPT_PINNEDPUBLICKEY takes; empty when the certificate has no readable key.
+std::string publicKeyPin(X509* certificate) {
+  unsigned char* der = nullptr;
+  const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+  if (length <= 0) return {};
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int digestLength = 0;
+  const bool hashed = EVP_Digest(der, static_cast<std::size_t>(length), digest.data(),
+                                 &digestLength, EVP_sha256(), nullptr) == 1;
+  OPENSSL_free(der);
+  if (!hashed) return {};
+  std::array<unsigned char, 4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1> text{};
+  EVP_EncodeBlock(text.data(), digest.data(), static_cast<int>(digestLength));
+  return std::string(kPinPrefix) + reinterpret_cast<const char*>(text.data());
+}
+
+// Where the SSL_CTX of a connection keeps its PresentedKey for the verify callback.
+int presentedKeyIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// Called by OpenSSL for each certificate of the chain it checks, whether or not libcurl asked
+// it to verify: notes the server's own certificate and leaves the verdict as it is.
+int noteServerKey(int preverified, X509_STORE_CTX* store) {
+  const auto* ssl =
+      static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  X509* leaf = X509_STORE_CTX_get0_cert(store);
+  if (ssl == nullptr || leaf == nullptr) return preverified;
+  auto* presented =
+      static_cast<PresentedKey*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), presentedKeyIndex()));
+  if (presented != nullptr) presented->pin = publicKeyPin(leaf);
+  return preverified;
+}
+
+// libcurl sets the verification mode before it hands the context over; only the callback is
+// added here.
+CURLcode attachKeyNote(CURL*, void* context, void* user) {
+  auto* ctx = static_cast<SSL_CTX*>(context);
+  if (presentedKeyIndex() < 0 || SSL_CTX_set_ex_data(ctx, presentedKeyIndex(), user) != 1)
+    return CURLE_OUT_OF_MEMORY;
+  SSL_CTX_set_verify(ctx, SSL_CTX_get_verify_mode(ctx), noteServerKey);
+  return CURLE_OK;
+}
+
+}  // namespace
+
+TlsTrust readTlsTrust(std::string_view key, std::string_view value, int number) {
+  const std::string_view text = trimmed(value);
+  if (text.empty()) return {};
+  if (text.substr(0, kPinPrefix.size()) == kPinPrefix) {
+    if (!isPinList(text)) {
+      throw Error(number, quoted(key, text) +
+                              ": a pin is sha256// followed by the 44-character base64 of a "
+                              "SHA-256 digest (several joined by ;)");
+    }
+    return {TlsTrust::Kind::PublicKeyPin, std::string(text)};
+  }
+  const std::string path(text);
+  checkCertificateFile(key, path, number);
+  return {TlsTrust::Kind::CaFile, path};
+}
+
+void applyTlsTrust(CURL* easy, const TlsTrust& trust, PresentedKey& presented, int number) {
+  const auto set = [easy, number](CURLoption option, auto value) {
+    setOption(easy, option, value, number);
+  };
+  const bool checkChain = trust.kind != TlsTrust::Kind::PublicKeyPin;
+  set(CURLOPT_SSL_VERIFYPEER, checkChain ? 1L : 0L);
+  set(CURLOPT_SSL_VERIFYHOST, checkChain ? 2L : 0L);
+  if (trust.kind == TlsTrust::Kind::CaFile) {
+    set(CURLOPT_CAINFO, trust.value.c_str());
+    // The system's folder of certificates would otherwise be trusted besides the file.
+    set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+  }
+  if (trust.kind == TlsTrust::Kind::PublicKeyPin) {
+    set(CURLOPT_PINNEDPUBLICKEY, trust.value.c_str());
+  }
+  presented.pin.clear();
+  set(CURLOPT_SSL_CTX_FUNCTION, attachKeyNote);
+  set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&presented));
+}
+
+bool isUntrustedServer(CURLcode code) {
+  return code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+std::string untrustedServerText(std::string_view key, const PresentedKey& presented,
+                                std::string_view detail) {
+  std::string text = "The server's certificate is not trusted (" + std::string(detail) + ")";
+  if (presented.pin.empty()) return text;
+  return text + "; the key it presented has the pin " + presented.pin + ": set " +
+         std::string(key) + " to that pin to trust it";
+}
+
+}  // namespace quillfen
