@@ -74,6 +74,17 @@ std::string withoutLogin(const std::string& address) {
   return address.substr(0, hostStart) + address.substr(at + 1);
 }
 
+// `text` with every mention of `address` shown without its login: the transfer control's own
+// errors quote the address as written.
+std::string withoutLoginIn(std::string text, const std::string& address) {
+  const std::string shown = withoutLogin(address);
+  if (address.empty() || shown == address) return text;
+  for (std::size_t at = text.find(address); at != std::string::npos;
+       at = text.find(address, at + shown.size()))
+    text.replace(at, address.size(), shown);
+  return text;
+}
+
 bool settingsAllowARun(RunModule& run, const Services& services, const Say& say) {
   WithoutEditing process(services.process);
   const std::string what = "configuration " + shownPath(Configs::configFilePath(process));
@@ -121,7 +132,8 @@ bool localSourceReadable(const std::string& folder, const Services& services, co
 }
 
 bool ftpSourceListed(const RunModule& run, Services& services, const Say& say) {
-  const std::string what = "source FTP " + withoutLogin(run.Settings.FtpIPAddress);
+  const std::string& address = run.Settings.FtpIPAddress;
+  const std::string what = "source FTP " + withoutLogin(address);
   try {
     Inet transfer(services.frmMain, services.events);
     std::vector<std::string> names;
@@ -131,7 +143,7 @@ bool ftpSourceListed(const RunModule& run, Services& services, const Say& say) {
     }
     return sayFileCount(what, names.size(), say);
   } catch (const Error& error) {
-    say(what + ": " + errorText(error));
+    say(what + ": " + withoutLoginIn(errorText(error), address));
     return false;
   }
 }
