@@ -69,6 +69,41 @@ def ftp_server(root, silent=False):
     return Server(arguments + (["--silent"] if silent else []), announces_port=True)
 
 
+def ftps_server(root, certificate, key):
+    """pyftpdlib demanding explicit TLS (AUTH TLS, PROT P) for the login and every transfer."""
+    arguments = ["/usr/bin/python3", os.path.join(HERE, "..", "tests", "servers", "ftp_server.py"),
+                 "--root", root, "--user", USER, "--password", PASSWORD, "--lifetime", "3600",
+                 "--tls", "explicit", "--certificate", certificate, "--key", key]
+    return Server(arguments, announces_port=True)
+
+
+def sftp_server(root, host_key):
+    """asyncssh serving `root` as the user's home folder."""
+    arguments = ["/usr/bin/python3", "-W", "ignore",
+                 os.path.join(HERE, "..", "tests", "servers", "sftp_server.py"), "--root", root,
+                 "--user", USER, "--password", PASSWORD, "--host-key", host_key,
+                 "--lifetime", "3600"]
+    return Server(arguments, announces_port=True)
+
+
+def make_keys():
+    """A self-signed certificate for FTPS and an ed25519 host key for SFTP, with its fingerprint."""
+    certificate, key = os.path.join(OUT, "cert.pem"), os.path.join(OUT, "key.pem")
+    host_key = os.path.join(OUT, "host_key")
+    for path in (host_key, host_key + ".pub"):
+        if os.path.exists(path):
+            os.remove(path)
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key, "-out",
+                    certificate], check=True, capture_output=True)
+    subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", host_key], check=True)
+    fingerprint = subprocess.run(["ssh-keygen", "-l", "-f", host_key + ".pub"], check=True,
+                                 capture_output=True, text=True).stdout.split()[1]
+    return certificate, key, host_key, fingerprint
+
+
+
 def vsftpd_server(root):
     """vsftpd serving `root` to anonymous users (its package's "ftp" account), LIST only."""
     port = free_port()
@@ -164,7 +199,8 @@ class Quillfen:
         self.program, self.smtp_port = program, smtp_port
         self.today = datetime.date.today().strftime("%Y%m%d")
 
-    def install(self, name, destination, ftp_address="", network_path="", days=30, user=USER):
+    def install(self, name, destination, ftp_address="", network_path="", days=30, user=USER,
+                trust=""):
         app = os.path.join(OUT, "app-" + name)
         shutil.rmtree(app, ignore_errors=True)
         os.makedirs(app)
@@ -175,7 +211,7 @@ class Quillfen:
                     "DestinationFolder=" + destination, "DaysTillExpiration=%d" % days,
                     "MailServer=127.0.0.1", "MailPort=%d" % self.smtp_port,
                     "MailFrom=bench@bench.invalid", "MailTo=operator@bench.invalid",
-                    "MailSubject=Quillfen benchmark"]
+                    "MailSubject=Quillfen benchmark"] + (["FtpTrust=" + trust] if trust else [])
         with open(os.path.join(app, "Config.ini"), "w") as config:
             config.write("\n".join(settings) + "\n")
         return os.path.join(app, "quillfen")
@@ -225,6 +261,61 @@ def curl_fetch(login, port, remote, names, local, active):
                    timeout=CURL_LIMIT, flushed=local)
 
 
+def lftp_secure_mirror(url, remote, local):
+    """lftp over FTPS (TLS forced for login and data) or SFTP, one connection, then sync."""
+    script = ("set net:connection-limit 1; set mirror:parallel-transfer-count 1; "
+              "set ftp:ssl-force true; set ftp:ssl-protect-data true; "
+              "set ssl:verify-certificate no; set sftp:connect-program "
+              "'ssh -a -x -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null'; "
+              "mirror %s %s; quit" % (remote, local))
+    return measure(["lftp", "-u", "%s,%s" % (USER, PASSWORD), "-e", script, url], flushed=local)
+
+
+def curl_secure_fetch(base_url, remote, names, local, options):
+    """One curl process fetching every file over one FTPS or SFTP connection, then sync."""
+    os.makedirs(local, exist_ok=True)
+    config = os.path.join(OUT, "curl.cfg")
+    with open(config, "w") as file:
+        for name in names:
+            file.write('url = "%s/%s/%s"\noutput = "%s"\n'
+                       % (base_url, remote, name, os.path.join(local, name)))
+    return measure(["curl", "-sS", "-u", "%s:%s" % (USER, PASSWORD), *options, "-K", config],
+                   timeout=CURL_LIMIT, flushed=local)
+
+
+def secure_cases(table, quillfen, data, names, label, remote, protocol, keys):
+    """FTPS (explicit TLS) or SFTP: Quillfen, lftp and curl on one server, each ending in sync."""
+    certificate, key, host_key, fingerprint = keys
+    if protocol == "ftps":
+        server = ftps_server(data, certificate, key)
+        address = "ftpes://127.0.0.1:%d/%s" % (server.port, remote)
+        trust, lftp_url = certificate, "ftp://127.0.0.1:%d" % server.port
+        curl_url = "ftp://127.0.0.1:%d" % server.port
+        curl_options = ["--ssl-reqd", "--cacert", certificate, "--ftp-pasv"]
+    else:
+        server = sftp_server(data, host_key)
+        address = "sftp://127.0.0.1:%d/%s" % (server.port, remote)
+        trust, lftp_url = fingerprint, "sftp://127.0.0.1:%d" % server.port
+        curl_url = "sftp://127.0.0.1:%d/~" % server.port
+        curl_options = ["--insecure"]
+    try:
+        destination = os.path.join(OUT, "q-%s-%s" % (protocol, remote))
+        results = best_of([
+            ("Quillfen", lambda: quillfen.run("%s-%s" % (protocol, remote), fresh(destination),
+                                              ftp_address=address, trust=trust)),
+            ("lftp mirror, one connection",
+             lambda: lftp_secure_mirror(lftp_url, remote, fresh(os.path.join(OUT, "lftp"))))])
+        if not same_tree(os.path.join(data, remote), quillfen.fetched(destination)):
+            raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
+        # curl once only: over FTPS its passive mode crawls (active mode with TLS stalls against
+        # pyftpdlib), up to the limit.
+        results["curl, one process"] = curl_secure_fetch(
+            curl_url, remote, names, fresh(os.path.join(OUT, "curl")), curl_options)
+        report(table, label, results)
+    finally:
+        server.stop()
+
+
 def fresh(path):
     shutil.rmtree(path, ignore_errors=True)
     return path
@@ -254,8 +345,14 @@ def best_of(attempts):
     for _ in range(ROUNDS):
         for name, attempt in attempts:
             os.sync()  # no attempt pays for the write-back of the one before
-            result = checked(name, attempt())
-            if name not in best or result.wall < best[name].wall:
+            result = attempt()
+            if name == "Quillfen":
+                checked(name, result)
+            # A peer that fails is reported as failed unless another round of it succeeds.
+            succeeded = result is not None and result.code == 0
+            kept = best.get(name)
+            kept_succeeded = kept is not None and kept.code == 0
+            if name not in best or (succeeded and (not kept_succeeded or result.wall < kept.wall)):
                 best[name] = result
     return best
 
@@ -300,6 +397,8 @@ def report(table, label, results, files=0, size=0):
     for tool, result in results.items():
         if result is None:
             table.add(label, tool, CURL_LIMIT, None, "did not finish: stopped after the limit")
+        elif result.code != 0:
+            table.add(label, tool, result.wall, None, "failed (exit code %d)" % result.code)
         else:
             table.add(label, tool, result.wall, result.peak_kib, "Quillfen / %s = %.2f"
                       % (tool.replace(",", " ").split()[0], fetch / result.wall))
@@ -402,6 +501,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--quick", action="store_true", help="small data, to try the script")
+    parser.add_argument("--secure-only", action="store_true", help="only the FTPS and SFTP rows")
     args = parser.parse_args()
     small_count, large_size, many = (2000, 512 << 20, 100000)
     if args.quick:
@@ -418,15 +518,25 @@ def main():
     sink = smtp_sink()
     try:
         quillfen = Quillfen(os.path.abspath(args.program), sink.port)
-        for server_kind in ("vsftpd", "pyftpdlib"):
-            ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
-                      "FTP, %d files of 8 KiB" % small_count, "small", server_kind)
-            ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
-                      "FTP, one file of %d MiB" % (large_size >> 20), "large", server_kind)
-        local_cases(table, quillfen, small, "local copy, %d files of 8 KiB" % small_count)
-        local_cases(table, quillfen, large, "local copy, one file of %d MiB" % (large_size >> 20))
-        many_files_case(table, quillfen, many)
-        stalled_case(table, quillfen)
+        if not args.secure_only:
+            for server_kind in ("vsftpd", "pyftpdlib"):
+                ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
+                          "FTP, %d files of 8 KiB" % small_count, "small", server_kind)
+                ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
+                          "FTP, one file of %d MiB" % (large_size >> 20), "large", server_kind)
+        keys = make_keys()
+        for protocol, name in (("ftps", "FTPS (explicit TLS)"), ("sftp", "SFTP")):
+            secure_cases(table, quillfen, data, sorted(os.listdir(small)),
+                         "%s, %d files of 8 KiB" % (name, small_count), "small", protocol, keys)
+            secure_cases(table, quillfen, data, sorted(os.listdir(large)),
+                         "%s, one file of %d MiB" % (name, large_size >> 20), "large", protocol,
+                         keys)
+        if not args.secure_only:
+            local_cases(table, quillfen, small, "local copy, %d files of 8 KiB" % small_count)
+            local_cases(table, quillfen, large,
+                        "local copy, one file of %d MiB" % (large_size >> 20))
+            many_files_case(table, quillfen, many)
+            stalled_case(table, quillfen)
     finally:
         sink.stop()
 

@@ -42,7 +42,16 @@ inventory into the activity report, deletes the dated folders that are DaysTillE
 DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
 
 Configuration: Config.ini beside the executable, section [Quillfen], keys
-  FtpIPAddress, FtpUserName, FtpPassword   FTP source ("host[:port][/dir]")
+  FtpIPAddress, FtpUserName, FtpPassword   FTP source: "host[:port][/dir]" or
+                                            ftp://, ftpes:// (explicit TLS), ftps:// (implicit
+                                            TLS) or sftp:// + "host[:port]/dir"; "//dir" is an
+                                            absolute path
+  FtpKeyFile                                SFTP: private key to log in with (ed25519 or ECDSA;
+                                            FtpPassword is then its passphrase)
+  FtpTrust                                  ftpes/ftps: a PEM file or a sha256// key pin;
+                                            sftp: a known_hosts file or a SHA256: host key
+                                            fingerprint; empty: the system's certificates or
+                                            ~/.ssh/known_hosts (unknown host keys are refused)
   NetworkPath                               local or mounted source folder (overrides FTP)
   DestinationFolder                         where the dated folders go (required)
   DaysTillExpiration                        expiry age in days, 1 or more (default 365)

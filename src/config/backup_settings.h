@@ -26,8 +26,10 @@ struct BackupSettings {
   MailSecurityMode MailSecurity = MailSecurityMode::None;  // resolved from MailPort when unset
   std::string MailUserName;                                // empty: no login
   std::string MailPassword;
-  std::string MailTrust;  // empty: the system's certificate store
-  std::string PingUrl;    // empty: no pings
+  std::string MailTrust;   // empty: the system's certificate store
+  std::string PingUrl;     // empty: no pings
+  std::string FtpKeyFile;  // SFTP: the private key; FtpPassword is then its passphrase
+  std::string FtpTrust;    // which server certificates or host keys to trust; empty: the system's
 };
 
 }  // namespace quillfen

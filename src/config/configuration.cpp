@@ -1,5 +1,7 @@
 #include "config/configuration.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -7,6 +9,7 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "common/transfer_scheme.h"
 #include "config/configs.h"
 #include "config/whole_number.h"
 #include "curl/tls_trust.h"
@@ -98,6 +101,8 @@ void readSettings(const ProcessServices& process, BackupSettings& settings) {
   settings.MailPassword = Configs::ReadIniValue(process, "MailPassword");
   settings.MailTrust = Configs::ReadIniValue(process, "MailTrust");
   settings.PingUrl = std::string(trimmed(Configs::ReadIniValue(process, "PingUrl")));
+  settings.FtpKeyFile = Configs::ReadIniValue(process, "FtpKeyFile");
+  settings.FtpTrust = Configs::ReadIniValue(process, "FtpTrust");
 
   dropOneTrailingSlash(settings.DestinationFolder);
   dropOneTrailingSlash(settings.NetworkPath);
@@ -208,6 +213,7 @@ std::optional<std::string> controlCharacterMessage(const BackupSettings& setting
       {"FtpIPAddress", &settings.FtpIPAddress}, {"MailServer", &settings.MailServer},
       {"MailFrom", &settings.MailFrom},         {"MailTo", &settings.MailTo},
       {"MailTrust", &settings.MailTrust},       {"PingUrl", &settings.PingUrl},
+      {"FtpKeyFile", &settings.FtpKeyFile},     {"FtpTrust", &settings.FtpTrust},
   };
   for (const auto& [key, value] : checked) {
     if (hasControlCharacter(*value)) return key + std::string(kControlCharacterText);
@@ -224,6 +230,84 @@ std::optional<std::string> mailboxMessage(const BackupSettings& settings) {
   return std::nullopt;
 }
 
+constexpr const char* kUnknownSchemeText =
+    "FtpIPAddress must name the server alone or begin with ftp://, ftpes://, ftps:// or sftp://; "
+    "this scheme is none of them: ";
+constexpr const char* kKeyFileNotSftpText = "FtpKeyFile is for sftp:// sources only.";
+constexpr const char* kTrustOnPlainFtpText =
+    "FtpTrust is for ftpes://, ftps:// and sftp:// sources only: plain FTP has nothing to trust.";
+constexpr const char* kSshTrustText =
+    "FtpTrust for sftp:// must be empty (~/.ssh/known_hosts), a known_hosts file or a host key "
+    "fingerprint SHA256:<base64> as ssh-keygen -l prints it.";
+constexpr const char* kUnreadableFileText = " names no file this program can read: ";
+
+bool isBase64Text(std::string_view text) {
+  while (text.ends_with('=')) text.remove_suffix(1);
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+    return std::isalnum(c) || c == '+' || c == '/';
+  });
+}
+
+// A SHA-256 digest in base64 is 43 characters and one "=" of padding, which ssh-keygen omits.
+bool isSha256InBase64(std::string_view text) {
+  return (text.size() == 43 || (text.size() == 44 && text.back() == '=')) && isBase64Text(text);
+}
+
+bool isHostKeyFingerprint(std::string_view text) {
+  constexpr std::string_view kPrefix = "SHA256:";
+  return text.starts_with(kPrefix) && isSha256InBase64(text.substr(kPrefix.size()));
+}
+
+bool isReadableFile(const std::string& path) {
+  return ::access(path.c_str(), R_OK) == 0;
+}
+
+std::string unreadableFileMessage(const char* key, const std::string& path) {
+  return key + (kUnreadableFileText + ("'" + path + "'"));
+}
+
+// FTP over TLS reads its trust as every TLS client of the program does.
+std::optional<std::string> tlsTrustMessage(const std::string& trust) {
+  try {
+    readTlsTrust("FtpTrust", trust, errc::kInvalidArgument);
+  } catch (const Error& error) {
+    return error.description() + ".";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> trustMessage(TransferScheme scheme, const std::string& trust) {
+  if (trust.empty()) return std::nullopt;
+  if (scheme == TransferScheme::Ftp) return kTrustOnPlainFtpText;
+  if (isFtpOverTls(scheme)) return tlsTrustMessage(trust);
+  if (trust.starts_with("SHA256:")) {
+    if (!isHostKeyFingerprint(trust)) return kSshTrustText;
+    return std::nullopt;
+  }
+  if (!isReadableFile(trust)) return unreadableFileMessage("FtpTrust", trust);
+  return std::nullopt;
+}
+
+// The keys of the FTP source, checked when it is the source of the run. The scheme decides
+// what the key file and the trust may be; the files named must be readable now, not halfway
+// through a run at night.
+std::optional<std::string> ftpSourceMessage(const BackupSettings& settings) {
+  if (!settings.NetworkPath.empty()) return std::nullopt;
+  const std::optional<TransferScheme> scheme = transferSchemeOf(settings.FtpIPAddress);
+  if (!scheme) {
+    const std::string_view address = trimmed(settings.FtpIPAddress);
+    return kUnknownSchemeText +
+           ("'" + std::string(address.substr(0, address.find("://") + 3)) + "'");
+  }
+  if (!settings.FtpKeyFile.empty()) {
+    if (*scheme != TransferScheme::Sftp) return kKeyFileNotSftpText;
+    if (!isReadableFile(settings.FtpKeyFile)) {
+      return unreadableFileMessage("FtpKeyFile", settings.FtpKeyFile);
+    }
+  }
+  return trustMessage(*scheme, settings.FtpTrust);
+}
+
 // The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
 std::optional<std::string> validationMessage(const ProcessServices& process,
@@ -234,6 +318,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (isBlankOrEmpty(settings.DestinationFolder)) return kNoDestinationText;
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
+  if (auto message = ftpSourceMessage(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   return mailSecurityMessage(process, settings);
 }

@@ -32,12 +32,14 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // regular file or is over 1 MiB, or a
 // template that cannot be written (something other than a file in its place, a read-only
 // folder). Validation order: a source, then a destination, then DaysTillExpiration of 1 or more,
-// then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom
-// or MailTo, then MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or
-// "Name <addr>"), then the optional mail keys: MailSecurity one of none, starttls, tls (any case;
-// unset, it follows MailPort: 465 tls, 587 starttls, else none), no MailUserName without TLS, a
-// MailTrust that is a readable PEM file or sha256// pins, a PingUrl that is http(s); the message
-// names the key, and the entry or value (never the login).
+// then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom,
+// MailTo, FtpKeyFile or FtpTrust, then (FTP source only) a known scheme in FtpIPAddress, a
+// readable FtpKeyFile for sftp:// only and an FtpTrust of the scheme's forms, then MailFrom and
+// every ";"-separated entry of MailTo one mailbox ("addr" or "Name <addr>"), then the optional
+// mail keys: MailSecurity one of none, starttls, tls (any case; unset, it follows MailPort: 465
+// tls, 587 starttls, else none), no MailUserName without TLS, a MailTrust that is a readable PEM
+// file or sha256// pins, a PingUrl that is http(s); the message names the key, and the entry or
+// value (never the login).
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

@@ -107,6 +107,8 @@ void openFtpSource(const BackupSettings& settings, Inet& transfer) {
   transfer.URL(settings.FtpIPAddress);
   transfer.UserName(settings.FtpUserName);
   transfer.Password(settings.FtpPassword);
+  transfer.KeyFile(settings.FtpKeyFile);
+  transfer.Trust(settings.FtpTrust);
 }
 
 }  // namespace

@@ -14,10 +14,12 @@
 #include "common/error.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
+#include "curl/tls_trust.h"
 #include "process/event_pump.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 #include "transfer/partial_file.h"
+#include "transfer/sftp_login.h"
 
 namespace quillfen {
 
@@ -39,6 +41,8 @@ constexpr int kMostImmediateRetries = 3;
 constexpr std::chrono::milliseconds kLongestWait{250};
 constexpr std::int32_t kNamedProxy = 2;
 constexpr std::uint16_t kFtpPort = 21;
+// The setting that says whom to trust, named in the texts that ask the user to change it.
+constexpr const char* kTrustKey = "FtpTrust";
 // libcurl's receive buffer: large pieces mean few calls and few writes per file.
 constexpr long kReceiveBuffer = 1L << 20;
 
@@ -69,6 +73,20 @@ std::size_t textCut(std::string_view text, std::size_t wanted) {
   return cut;
 }
 
+// The protocol libcurl may speak for a scheme: ftpes is FTP that switches to TLS.
+const char* curlProtocolOf(TransferScheme scheme) {
+  switch (scheme) {
+    case TransferScheme::FtpImplicitTls:
+      return "ftps";
+    case TransferScheme::Sftp:
+      return "sftp";
+    case TransferScheme::Ftp:
+    case TransferScheme::FtpExplicitTls:
+      break;
+  }
+  return "ftp";
+}
+
 std::string joinedDirectory(const std::string& base, const std::string& below) {
   if (below.empty()) return base;
   if (below.front() == '/' || base.empty()) return below;
@@ -90,10 +108,14 @@ struct CurlTransferControl::Impl {
   template <typename Value>
   void set(CURLoption option, Value value);
   void configureHandle();
+  void configureProtocol();
+  std::optional<std::string> secureFailureText(CURLcode result) const;
 
   void start(const std::string& urlArgument, const FtpOperation& operation);
   void startAt(FtpAddress address, const FtpOperation& operation);
   void drive();
+  void onSocketReady();
+  bool sftpServerSilentTooLong() const;
   void readFinishedRequests();
   void rewatch();
   void scheduleNextDrive(bool watchesNothing);
@@ -113,6 +135,7 @@ struct CurlTransferControl::Impl {
   bool onData(const char* data, std::size_t size);
   void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
   bool receivedWhatWasListed();
+  std::optional<std::time_t> modificationTime();
 
   // libcurl's callbacks; `user` is the Impl.
   static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* user);
@@ -134,7 +157,7 @@ struct CurlTransferControl::Impl {
   std::int32_t protocol = 0;
   std::int16_t remotePort = static_cast<std::int16_t>(kFtpPort);
   std::int32_t requestTimeout = 0;
-  std::string url, userName, password, remoteHost, proxy, document;
+  std::string url, userName, password, remoteHost, proxy, document, keyFile, trust;
 
   MultiHandle multi;
   EasyHandle easy;
@@ -143,8 +166,15 @@ struct CurlTransferControl::Impl {
   std::unique_ptr<IoWatch> watch;
   std::map<int, std::pair<bool, bool>> watchedSockets;  // fd: (reading, writing)
   int immediateRetries = 0;
+  // libcurl bounds an SFTP request only while it connects and while a file streams: a server
+  // that stops answering a listing or the opening of a file would hold it for ever. The control
+  // bounds the whole request by the time since the server was last heard from.
+  std::chrono::steady_clock::time_point lastHeard;
 
   Phase phase = Phase::Idle;
+  TransferScheme scheme = TransferScheme::Ftp;  // of the request under way
+  SftpLogin sftp;
+  PresentedKey presentedKey;  // of the FTPS server, noted during the TLS handshake
   bool listing = false;
   bool usingMlsd = false;
   bool serverLacksMlsd = false;
@@ -181,6 +211,9 @@ int CurlTransferControl::Impl::debugCallback(CURL*, curl_infotype type, char* da
   auto* impl = static_cast<Impl*>(user);
   if (type == CURLINFO_HEADER_IN) impl->onReplyText(std::string_view(data, size));
   if (type == CURLINFO_HEADER_OUT) impl->onCommandSent();
+  if (type == CURLINFO_TEXT && impl->scheme == TransferScheme::Sftp) {
+    impl->sftp.noteVerboseText(std::string_view(data, size));
+  }
   return 0;
 }
 
@@ -208,7 +241,7 @@ CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
   multi = newMultiHandle(errc::kTransferInternal);
   easy = newEasyHandle(errc::kTransferInternal);
   configureHandle();
-  watch = events.watchIo({[this](int, bool, bool) { drive(); }, [this] { drive(); }});
+  watch = events.watchIo({[this](int, bool, bool) { onSocketReady(); }, [this] { drive(); }});
 }
 
 CurlTransferControl::Impl::~Impl() {
@@ -222,7 +255,6 @@ void CurlTransferControl::Impl::set(CURLoption option, Value value) {
 
 void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_NOSIGNAL, 1L);
-  set(CURLOPT_PROTOCOLS_STR, "ftp");
   set(CURLOPT_ERRORBUFFER, errorBuffer);
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeouts.connect.count()));
   set(CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(timeouts.reply.count()));
@@ -258,6 +290,37 @@ void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_PREREQDATA, this);
 }
 
+// TLS for ftpes and ftps covers the login and every data connection; a server that cannot
+// switch to it is refused rather than used in clear.
+void CurlTransferControl::Impl::configureProtocol() {
+  set(CURLOPT_PROTOCOLS_STR, curlProtocolOf(scheme));
+  set(CURLOPT_FILETIME, scheme == TransferScheme::Sftp ? 1L : 0L);
+  if (scheme == TransferScheme::Sftp) {
+    sftp.configure(easy.get(), trust, keyFile, password, errc::kTransferInternal);
+    return;
+  }
+  const bool tls = isFtpOverTls(scheme);
+  set(CURLOPT_USE_SSL, static_cast<long>(tls ? CURLUSESSL_ALL : CURLUSESSL_NONE));
+  if (tls) {
+    applyTlsTrust(easy.get(), readTlsTrust(kTrustKey, trust, errc::kTransferInternal), presentedKey,
+                  errc::kTransferInternal);
+  }
+}
+
+// The reason of a failure that lies in the secure protocols themselves, in the user's words.
+std::optional<std::string> CurlTransferControl::Impl::secureFailureText(CURLcode result) const {
+  if (scheme == TransferScheme::Sftp)
+    return sftp.failureText(result, curlText(result, errorBuffer));
+  if (!isFtpOverTls(scheme)) return std::nullopt;
+  if (result == CURLE_USE_SSL_FAILED) {
+    return "The server does not offer TLS, which ftpes:// requires; nothing was sent in clear";
+  }
+  if (isUntrustedServer(result)) {
+    return untrustedServerText(kTrustKey, presentedKey, curlText(result, errorBuffer));
+  }
+  return std::nullopt;
+}
+
 void CurlTransferControl::Impl::start(const std::string& urlArgument,
                                       const FtpOperation& operation) {
   const std::string& target =
@@ -283,9 +346,13 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
     if (listed != listedFiles.end()) requested = listed->second;
   }
 
+  scheme = address.scheme;
+  configureProtocol();
   set(CURLOPT_URL, curlUrl(address, listing ? std::string() : operation.remote).c_str());
-  usingMlsd = listing && !serverLacksMlsd;
-  set(CURLOPT_CUSTOMREQUEST, listing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
+  // SFTP lists a URL ending in "/" in the "ls -l" form, one line per entry.
+  const bool ftpListing = listing && scheme != TransferScheme::Sftp;
+  usingMlsd = ftpListing && !serverLacksMlsd;
+  set(CURLOPT_CUSTOMREQUEST, ftpListing ? (usingMlsd ? "MLSD" : "LIST") : nullptr);
   set(CURLOPT_USERNAME, userName.empty() ? nullptr : userName.c_str());
   set(CURLOPT_PASSWORD, userName.empty() ? nullptr : password.c_str());
   set(CURLOPT_TIMEOUT, static_cast<long>(requestTimeout > 0 ? requestTimeout : 0));
@@ -314,12 +381,30 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   attached = true;
   phase = Phase::Running;
   immediateRetries = 0;
+  lastHeard = std::chrono::steady_clock::now();
   rewatch();
+}
+
+void CurlTransferControl::Impl::onSocketReady() {
+  lastHeard = std::chrono::steady_clock::now();
+  drive();
+}
+
+bool CurlTransferControl::Impl::sftpServerSilentTooLong() const {
+  return scheme == TransferScheme::Sftp &&
+         std::chrono::steady_clock::now() - lastHeard >= timeouts.reply;
 }
 
 // One pass of libcurl, from the event loop: a watched socket is ready or the timer expired.
 void CurlTransferControl::Impl::drive() {
   if (!attached) return;
+  if (sftpServerSilentTooLong()) {
+    std::snprintf(errorBuffer, sizeof errorBuffer, "Timeout: no reply from the server in %lld s",
+                  static_cast<long long>(timeouts.reply.count()));
+    onDone(CURLE_OPERATION_TIMEDOUT);
+    rewatch();
+    return;
+  }
   int running = 0;
   const CURLMcode performed = curl_multi_perform(multi.get(), &running);
   if (performed != CURLM_OK) {
@@ -378,6 +463,11 @@ void CurlTransferControl::Impl::scheduleNextDrive(bool watchesNothing) {
   curl_multi_timeout(multi.get(), &timeout);
   std::optional<std::chrono::milliseconds> due;
   if (timeout >= 0) due = std::chrono::milliseconds(timeout);
+  if (scheme == TransferScheme::Sftp) {
+    const auto silenceEnds = std::chrono::ceil<std::chrono::milliseconds>(
+        lastHeard + timeouts.reply - std::chrono::steady_clock::now());
+    due = std::max(std::min(due.value_or(silenceEnds), silenceEnds), std::chrono::milliseconds(0));
+  }
   if (watchesNothing) {
     const auto retry = immediateRetries < kMostImmediateRetries ? std::chrono::milliseconds(0)
                                                                 : kRetryWhileWaitingOnNothing;
@@ -430,7 +520,7 @@ void CurlTransferControl::Impl::succeed() {
   }
   if (download) {
     try {
-      if (requested && requested->modified) download->setModificationTime(*requested->modified);
+      if (const auto modified = modificationTime()) download->setModificationTime(*modified);
       download->commit();
     } catch (const Error& error) {
       download.reset();
@@ -452,6 +542,18 @@ void CurlTransferControl::Impl::succeed() {
   announceOnce(announcedReceiving, state::kReceivingResponse);
   post(state::kResponseReceived);
   finish(RequestOutcome::Completed);
+}
+
+// An SFTP server tells a file's time to the second (libcurl asks for it); a listing in the
+// "ls -l" form only to the minute, in the server's own time zone.
+std::optional<std::time_t> CurlTransferControl::Impl::modificationTime() {
+  curl_off_t exact = -1;
+  if (scheme == TransferScheme::Sftp &&
+      curl_easy_getinfo(easy.get(), CURLINFO_FILETIME_T, &exact) == CURLE_OK && exact >= 0) {
+    return static_cast<std::time_t>(exact);
+  }
+  if (requested && requested->modified) return requested->modified;
+  return std::nullopt;
 }
 
 // A server may end a download with success after sending less (or more) than the file holds.
@@ -478,6 +580,9 @@ void CurlTransferControl::Impl::fail(CURLcode result) {
   if (!localFailure.empty()) {
     responseCode = result;
     responseInfo = localFailure;
+  } else if (auto secureFailure = secureFailureText(result)) {
+    responseCode = result;
+    responseInfo = std::move(*secureFailure);
   } else if (lastReplyCode >= 400) {
     responseCode = static_cast<std::int32_t>(lastReplyCode);
     responseInfo = lastReplyText;
@@ -533,9 +638,11 @@ void CurlTransferControl::Impl::onSocketOpened() {
   announceOnce(announcedConnecting, state::kConnecting);
 }
 
+// SFTP sends its request straight after, with no command text of its own to see.
 void CurlTransferControl::Impl::onPrerequest() {
   if (announcedConnecting) announceOnce(announcedConnected, state::kConnected);
   announceOnce(announcedRequesting, state::kRequesting);
+  if (scheme == TransferScheme::Sftp) announceOnce(announcedSent, state::kRequestSent);
 }
 
 void CurlTransferControl::Impl::onCommandSent() {
@@ -589,7 +696,7 @@ TransferData CurlTransferControl::OpenURL(const std::string& URL, std::int16_t d
   impl_->startAt(address, operation);
   // The request's last notifications belong to it, not to whatever request comes next.
   while (StillExecuting()) impl_->events.processEventsWaiting(kLongestWait);
-  if (impl_->responseCode < 200 || impl_->responseCode > 299) {
+  if (impl_->outcome != RequestOutcome::Completed) {
     throw Error(errc::kTransferOpenUrlFailed, "OpenURL failed: " + impl_->responseInfo);
   }
   return GetChunk(static_cast<std::int32_t>(impl_->received.size()), datatype);
@@ -715,6 +822,19 @@ std::string CurlTransferControl::Document() {
 }
 void CurlTransferControl::Document(const std::string& vData) {
   impl_->document = vData;
+}
+
+std::string CurlTransferControl::KeyFile() {
+  return impl_->keyFile;
+}
+void CurlTransferControl::KeyFile(const std::string& vData) {
+  impl_->keyFile = vData;
+}
+std::string CurlTransferControl::Trust() {
+  return impl_->trust;
+}
+void CurlTransferControl::Trust(const std::string& vData) {
+  impl_->trust = vData;
 }
 
 void CurlTransferControl::SubscribeStateChanged(StateListener listener) {

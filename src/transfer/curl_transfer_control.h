@@ -73,6 +73,10 @@ class CurlTransferControl final : public TransferControl {
   std::int32_t hInternet() override;
   std::string Document() override;
   void Document(const std::string& vData) override;
+  std::string KeyFile() override;
+  void KeyFile(const std::string& vData) override;
+  std::string Trust() override;
+  void Trust(const std::string& vData) override;
 
   void SubscribeStateChanged(StateListener listener) override;
 

@@ -189,24 +189,53 @@ std::vector<std::string> operationArguments(const std::string& text, std::string
   return *arguments;
 }
 
+constexpr std::uint16_t kImplicitTlsPort = 990;
+constexpr std::uint16_t kSshPort = 22;
+
+std::uint16_t defaultPortOf(TransferScheme scheme, std::uint16_t ftpPort) {
+  switch (scheme) {
+    case TransferScheme::FtpImplicitTls:
+      return kImplicitTlsPort;
+    case TransferScheme::Sftp:
+      return kSshPort;
+    case TransferScheme::Ftp:
+    case TransferScheme::FtpExplicitTls:
+      break;
+  }
+  return ftpPort;
+}
+
+const char* curlScheme(TransferScheme scheme) {
+  switch (scheme) {
+    case TransferScheme::FtpImplicitTls:
+      return "ftps://";
+    case TransferScheme::Sftp:
+      return "sftp://";
+    case TransferScheme::Ftp:
+    case TransferScheme::FtpExplicitTls:
+      break;
+  }
+  return "ftp://";
+}
+
 }  // namespace
 
-FtpAddress parseFtpAddress(const std::string& url, std::uint16_t defaultPort) {
+FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort) {
   std::string_view rest = trimmed(url);
-  if (const auto scheme = rest.find("://"); scheme != std::string_view::npos) {
-    if (lowered(rest.substr(0, scheme)) != "ftp") throw badUrl(url, "only ftp:// is supported");
-    rest.remove_prefix(scheme + 3);
-  }
+  const std::optional<TransferScheme> scheme = transferSchemeOf(rest);
+  if (!scheme) throw badUrl(url, "only ftp://, ftpes://, ftps:// and sftp:// are supported");
+  if (const auto end = rest.find("://"); end != std::string_view::npos) rest.remove_prefix(end + 3);
   const auto slash = rest.find('/');
   const std::string_view authority = rest.substr(0, slash);
   if (authority.find('@') != std::string_view::npos) {
     throw badUrl(url, "the user name and password belong in UserName and Password");
   }
   FtpAddress address;
+  address.scheme = *scheme;
   std::string_view port;
   splitAuthority(url, authority, address.host, port);
   if (address.host.empty()) throw badUrl(url, "no server is named");
-  address.port = defaultPort;
+  address.port = defaultPortOf(*scheme, ftpPort);
   if (!port.empty()) {
     const auto value = parsePort(port);
     if (!value) throw badUrl(url, "the port must be a number from 1 to 65535");
@@ -217,15 +246,17 @@ FtpAddress parseFtpAddress(const std::string& url, std::uint16_t defaultPort) {
 }
 
 std::string curlUrl(const FtpAddress& address, const std::string& file) {
-  std::string url = "ftp://";
+  std::string url = curlScheme(address.scheme);
   const bool ipv6 = address.host.find(':') != std::string::npos;
   url += ipv6 ? "[" + address.host + "]" : address.host;
   url += ":" + std::to_string(address.port) + "/";
   std::string_view directory = address.directory;
-  if (!directory.empty() && directory.front() == '/') {
-    url += "%2F";  // libcurl's mark for a path from the server's root
-    directory.remove_prefix(1);
-  }
+  const bool absolute = !directory.empty() && directory.front() == '/';
+  if (absolute) directory.remove_prefix(1);
+  // libcurl's marks: for FTP "%2F" starts at the server's root, for SFTP "~/" at the home
+  // folder (its paths are absolute otherwise).
+  if (address.scheme != TransferScheme::Sftp && absolute) url += "%2F";
+  if (address.scheme == TransferScheme::Sftp && !absolute) url += "~/";
   appendPath(url, directory, true);
   appendPath(url, file, false);
   return url;

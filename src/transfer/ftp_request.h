@@ -3,24 +3,29 @@
 #include <cstdint>
 #include <string>
 
+#include "common/transfer_scheme.h"
+
 namespace quillfen {
 
-// Where a request goes: the server and the remote directory, relative to the login directory
-// (a leading "/" makes it absolute).
+// Where a request goes: the protocol, the server and the remote directory, relative to the login
+// directory (for SFTP the home folder; a leading "/" makes it absolute).
 struct FtpAddress {
+  TransferScheme scheme = TransferScheme::Ftp;
   std::string host;  // a name or address; IPv6 addresses without brackets
   std::uint16_t port = 21;
   std::string directory;  // "" for the login directory, otherwise "dir/sub" without end "/"
 };
 
-// Reads "host", "host:port", "host/dir/sub", "host:port/dir" or "ftp://host[:port]/dir"
-// (IPv6 hosts in brackets). Without a port in the text, `defaultPort` applies.
-// Error(kTransferBadUrl) for an empty host, another scheme, user data in the address or a
-// port that is not 1-65535.
-FtpAddress parseFtpAddress(const std::string& url, std::uint16_t defaultPort);
+// Reads "host", "host:port", "host/dir/sub", "host:port/dir" or "scheme://host[:port]/dir" with
+// the scheme ftp, ftpes, ftps or sftp (IPv6 hosts in brackets); "host//dir" names the absolute
+// path "/dir". Without a port in the text, `ftpPort` applies to ftp and ftpes, 990 to ftps and
+// 22 to sftp. Error(kTransferBadUrl) for an empty host, another scheme, user data in the
+// address or a port that is not 1-65535.
+FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort);
 
 // The libcurl URL of the directory itself (ending in "/") or, with `file` given, of that file
-// in it (`file` may hold "sub/name"). Every path segment is percent-encoded.
+// in it (`file` may hold "sub/name"). Every path segment is percent-encoded. ftpes becomes
+// ftp:// (the control demands TLS by an option), a relative SFTP path starts at "/~/".
 std::string curlUrl(const FtpAddress& address, const std::string& file = {});
 
 // The operation text of Execute: "DIR" with an optional directory, or "GET" with the remote

@@ -192,6 +192,18 @@ std::string Inet::Document() {
 void Inet::Document(const std::string& vData) {
   oInet_->Document(vData);
 }
+std::string Inet::KeyFile() {
+  return oInet_->KeyFile();
+}
+void Inet::KeyFile(const std::string& vData) {
+  oInet_->KeyFile(vData);
+}
+std::string Inet::Trust() {
+  return oInet_->Trust();
+}
+void Inet::Trust(const std::string& vData) {
+  oInet_->Trust(vData);
+}
 std::int16_t Inet::AccessType() {
   return narrowed(oInet_->AccessType(), "AccessType");
 }

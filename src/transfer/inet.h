@@ -66,6 +66,10 @@ class Inet {
   void Document(const std::string& vData);
   std::int16_t AccessType();  // Error(kOverflow) when the control's value does not fit
   void AccessType(std::int16_t vData);
+  std::string KeyFile();
+  void KeyFile(const std::string& vData);
+  std::string Trust();
+  void Trust(const std::string& vData);
 
   // The listener of this object's own StateChanged event, raised after the line is logged.
   void OnStateChanged(StateChangedHandler handler) { stateChanged_ = std::move(handler); }

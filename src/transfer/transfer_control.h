@@ -88,6 +88,12 @@ class TransferControl {
   virtual std::int32_t hInternet() = 0;
   virtual std::string Document() = 0;
   virtual void Document(const std::string& vData) = 0;
+  // The secure sources' settings: the SFTP private key file (Password is then its passphrase)
+  // and which certificates or host keys to trust (empty: the system's).
+  virtual std::string KeyFile() = 0;
+  virtual void KeyFile(const std::string& vData) = 0;
+  virtual std::string Trust() = 0;
+  virtual void Trust(const std::string& vData) = 0;
 
   // The one subscriber of StateChanged; an empty listener ends the subscription.
   virtual void SubscribeStateChanged(StateListener listener) = 0;

@@ -121,6 +121,31 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
   }
 }
 
+// The FTP source's scheme decides what FtpKeyFile and FtpTrust may be; a network source makes
+// them all unused.
+TEST_F(LoadConfigurationTest, SecureSourceKeysAreCheckedForTheirScheme) {
+  const std::string key = folder.write("id", "key").string();
+  const std::string fingerprint = "SHA256:" + std::string(43, 'A');
+  const std::pair<std::string, const char*> cases[] = {
+      {"FtpIPAddress=http://h/d\n", "this scheme is none of them: 'http://'"},
+      {"NetworkPath=/n\nFtpIPAddress=http://h\nFtpKeyFile=/none\n", nullptr},
+      {"FtpIPAddress=sftp://h//srv\nFtpKeyFile=" + key + "\nFtpTrust=" + fingerprint + "\n",
+       nullptr},
+      {"FtpIPAddress=SFTP://h\nFtpTrust=" + key + "\n", nullptr},
+      {"FtpIPAddress=sftp://h\nFtpKeyFile=/no/such/key\n",
+       "FtpKeyFile names no file this program can read: '/no/such/key'"},
+      {"FtpIPAddress=sftp://h\nFtpTrust=SHA256:short\n", "FtpTrust for sftp:// must be"},
+      {"FtpIPAddress=ftps://h\nFtpKeyFile=" + key + "\n", "FtpKeyFile is for sftp:// sources"},
+      {"FtpIPAddress=ftpes://h\nFtpTrust=sha256//short\n", "a pin is sha256//"},
+      {"FtpIPAddress=ftps://h\nFtpTrust=" + key + "\n", "holds no PEM certificate"},
+      {"FtpIPAddress=ftp://h\nFtpTrust=" + fingerprint + "\n", "plain FTP has nothing to trust"},
+  };
+  for (const auto& [keys, message] : cases) {
+    EXPECT_EQ(loadIni("DestinationFolder=/b\n" + keys), message == nullptr) << keys;
+    EXPECT_THAT(log, refusedWith(message)) << keys;
+  }
+}
+
 // Neither blocks nor reads without end: each is refused at once, before "/config" too.
 TEST_F(LoadConfigurationTest, AConfigIniThatIsNoRegularFileOrOverOneMebibyteIsRefused) {
   const std::pair<std::function<void()>, const char*> cases[] = {

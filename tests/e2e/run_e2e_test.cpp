@@ -12,6 +12,7 @@
 #include "common/date.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
+#include "support/sftp_server.h"
 #include "support/smtp_sink.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // The built executable, copied into `folder` so that it finds its Config.ini there, started in
 // console mode with its standard streams on pipes (none of them a terminal).
@@ -186,6 +188,37 @@ TEST_F(RunE2eTest, RefusedFtpLoginIsReportedKeepsOldBackupsAndEndsIncomplete) {
   const std::string report = reportUnderFrame(messages[0].body);
   EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: "));
   EXPECT_THAT(report, HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n"));
+}
+
+// No trust on first use: an unknown host key fails the listing, naming its fingerprint, and
+// fetches and prunes nothing; pinned, the same server gives a complete backup. The program's
+// home (for ~/.ssh/known_hosts) is the test's own.
+TEST_F(RunE2eTest, SftpRunRefusesAnUnknownHostKeyThenFetchesWithItsPin) {
+  remote.write("a b.txt", "over SSH");
+  const SftpServer sftp(remote.path(), "backup", "secret");
+  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", home.path().c_str(), 1);
+  const std::string keys =
+      "FtpIPAddress=" + sftp.address() + "\nFtpUserName=backup\n" + "FtpPassword=secret\n";
+  writeRunConfig(home.path(), keys, dest.path(), sink.port());
+  const ProgramResult refused = runProgram(home.path());
+  writeRunConfig(home.path(), keys + "FtpTrust=" + sftp.fingerprint() + "\n", dest.path(),
+                 sink.port());
+  const ProgramResult pinned = runProgram(home.path());
+  setenv("HOME", oldHome.c_str(), 1);
+
+  EXPECT_EQ(refused.exitCode, 4) << refused.err;
+  EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
+  EXPECT_EQ(readFile(today() / "a b.txt"), "over SSH");
+  EXPECT_TRUE(prunedTheExpired());
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 4u);
+  const std::string report = reportUnderFrame(messages[0].body);
+  EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: The server's host key "
+                                "is not known (" +
+                                sftp.fingerprint() + ")"));
+  EXPECT_THAT(report, Not(HasSubstr("secret")));
+  EXPECT_THAT(reportUnderFrame(messages[2].body), HasSubstr("Downloading 1 files...\n\n1 files"));
 }
 
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would

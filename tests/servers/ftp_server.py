@@ -9,7 +9,7 @@ import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 import loopback
@@ -22,6 +22,12 @@ for option, default in [("--bytes-per-second", 0), ("--lifetime", 300.0)]:
     parser.add_argument(option, type=type(default), default=default)
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
 parser.add_argument("--silent", action="store_true", help="accept and never answer")
+parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
+                    help="explicit: AUTH TLS required before the login and PROT P for all data; "
+                         "implicit: TLS from the first byte")
+parser.add_argument("--certificate", help="PEM certificate file for --tls")
+parser.add_argument("--key", help="PEM private key file for --tls")
+parser.add_argument("--stall-login", action="store_true", help="never answer USER")
 args = parser.parse_args()
 
 
@@ -46,13 +52,39 @@ class FailingFS(AbstractedFS):
         return kind(filename, "r") if kind else super().open(filename, mode)
 
 
-class Handler(FTPHandler):
+class HandshakeFirstDTP(TLS_DTPHandler):
+    """Reads the TLS handshake a client starts as soon as the data connection stands, before it
+    sends LIST or RETR (curl does; pyftpdlib waits for the command: its issue 604)."""
+    def __init__(self, sock, cmd_channel):
+        super().__init__(sock, cmd_channel)
+        if self._ssl_accepting:
+            self._ssl_want_read = True
+            self.modify_ioloop_events(self.ioloop.READ)
+
+
+class TlsBase(TLS_FTPHandler):
+    certfile = args.certificate
+    keyfile = args.key
+    tls_control_required = True
+    tls_data_required = True
+    dtp_handler = HandshakeFirstDTP
+
+    def handle(self):
+        if args.tls == "implicit":
+            self.secure_connection(self.ssl_context)
+        super().handle()
+
+
+Base = TlsBase if args.tls != "none" else FTPHandler
+
+
+class Handler(Base):
     abstracted_fs = FailingFS
     auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
     use_sendfile = not (args.fail_file or args.short_file or args.bytes_per_second)  # bypasses them
-    dtp_handler = type("Trickle", (ThrottledDTPHandler,), {"write_limit": args.bytes_per_second}) \
-        if args.bytes_per_second else FTPHandler.dtp_handler
-    proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+    if args.bytes_per_second:
+        dtp_handler = type("Trickle", (ThrottledDTPHandler,), {"write_limit": args.bytes_per_second})
+    proto_cmds = {k: v for k, v in Base.proto_cmds.items()
                   if not (args.no_mlsd and k in ("MLSD", "MLST"))}
 
     def record(self, event):
@@ -67,7 +99,8 @@ class Handler(FTPHandler):
 
     def pre_process_command(self, line, cmd, arg):
         self.record("> " + cmd)
-        super().pre_process_command(line, cmd, arg)
+        if not (args.stall_login and cmd == "USER"):
+            super().pre_process_command(line, cmd, arg)
 
 
 Handler.authorizer = DummyAuthorizer()

@@ -104,6 +104,8 @@ struct FakeTransferControl final : TransferControl {
   FAKE_PROPERTY(std::string, const std::string&, RemoteHost)
   FAKE_PROPERTY(std::string, const std::string&, Proxy)
   FAKE_PROPERTY(std::string, const std::string&, Document)
+  FAKE_PROPERTY(std::string, const std::string&, KeyFile)
+  FAKE_PROPERTY(std::string, const std::string&, Trust)
   EventPump& pump_;
   StateListener listener_;
 };

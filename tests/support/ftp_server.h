@@ -17,6 +17,9 @@ struct FtpServerOptions {
   std::string shortFile = {};      // a file name whose download ends "complete" after half
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
+  std::string tls = {};            // "explicit" (AUTH TLS required) or "implicit" TLS
+  std::filesystem::path certificate = {}, key = {};  // PEM files, for `tls`
+  bool stallLogin = false;                           // never answer USER
 
   static FtpServerOptions trickling(std::size_t bytesPerSecond) {
     FtpServerOptions options;
@@ -40,6 +43,10 @@ class FtpServer {
                                    "--bytes-per-second", std::to_string(options.bytesPerSecond)});
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
+          if (options.stallLogin) args.push_back("--stall-login");
+          if (!options.tls.empty())
+            args.insert(args.end(), {"--tls", options.tls, "--certificate",
+                                     options.certificate.string(), "--key", options.key.string()});
           return args;
         }()),
         port_(server_.announcedPort()) {}

@@ -44,10 +44,16 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
       {"FTP://host:21/My Files/2024 ü", "ftp://host:21/My%20Files/2024%20%C3%BC/"},
       {"ftp://host//srv/data", "ftp://host:2121/%2Fsrv/data/"},
       {"[::1]:2100/d", "ftp://[::1]:2100/d/"},
-      {"host/100%#?", "ftp://host:2121/100%25%23%3F/"}};
+      {"host/100%#?", "ftp://host:2121/100%25%23%3F/"},
+      {"FTPES://host/d", "ftp://host:2121/d/"},
+      {"ftps://host/d", "ftps://host:990/d/"},
+      {"sftp://host", "sftp://host:22/~/"},
+      {"sftp://host:2222/in box", "sftp://host:2222/~/in%20box/"},
+      {"sftp://host//srv/data", "sftp://host:22/srv/data/"}};
   for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
-  EXPECT_EQ(curlUrl({"host", 21, "in box"}, "a b#1.txt"), "ftp://host:21/in%20box/a%20b%231.txt");
-  for (const char* url : {"", "http://host/", "host:0", "host:65536", "host:21x",
+  EXPECT_EQ(curlUrl({TransferScheme::Ftp, "host", 21, "in box"}, "a b#1.txt"),
+            "ftp://host:21/in%20box/a%20b%231.txt");
+  for (const char* url : {"", "http://host/", "ftpx://host", "host:0", "host:65536", "host:21x",
                           "host:", "user:pw@host", ":21/dir", "[::1"})
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
 }

@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""Loopback SFTP server for the tests, over asyncssh (see tests/support/sftp_server.h).
+
+Serves --root as the home folder of one user, who logs in with --password or, when
+--client-key names a public key file, with that key only. No system account is involved."""
+
+import argparse
+import asyncio
+import logging
+import os
+
+import asyncssh
+
+import loopback
+
+parser = argparse.ArgumentParser()
+for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
+                        ("--host-key", None), ("--client-key", None), ("--stats", os.devnull)]:
+    parser.add_argument(option, default=default)  # stats: one line per connection and login
+parser.add_argument("--lifetime", type=float, default=300.0)
+parser.add_argument("--stall", action="store_true",
+                    help="log in, then never answer a listing or a file request")
+args = parser.parse_args()
+
+
+def record(event):
+    with open(args.stats, "a") as out:
+        out.write(event + "\n")
+
+
+class Server(asyncssh.SSHServer):
+    def connection_made(self, conn):
+        record("connect")
+
+    def auth_completed(self):
+        record("login")
+
+    def begin_auth(self, username):
+        return True
+
+    def password_auth_supported(self):
+        return not args.client_key
+
+    def validate_password(self, username, password):
+        return username == args.user and password == args.password
+
+    def public_key_auth_supported(self):
+        return bool(args.client_key)
+
+
+class Files(asyncssh.SFTPServer):
+    def __init__(self, chan):
+        super().__init__(chan, chroot=os.fsencode(args.root))
+
+    async def listdir(self, path):
+        if args.stall:
+            await asyncio.sleep(3600)
+        return super().listdir(path)
+
+    async def open(self, path, pflags, attrs):
+        if args.stall:
+            await asyncio.sleep(3600)
+        return super().open(path, pflags, attrs)
+
+
+async def serve():
+    options = {}
+    if args.client_key:
+        options["authorized_client_keys"] = args.client_key
+    server = await asyncssh.create_server(
+        Server, "127.0.0.1", 0, server_host_keys=[args.host_key], sftp_factory=Files,
+        allow_scp=False, **options)
+    loopback.announce(server.sockets[0].getsockname()[1])
+    await asyncio.Event().wait()
+
+
+loopback.end_with_input_or_after(args.lifetime)
+logging.basicConfig(level=logging.CRITICAL)
+asyncio.run(serve())
