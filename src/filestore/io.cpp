@@ -68,7 +68,7 @@ void IO::FlushToDisk(const std::string& FolderPath) {
   fso_->flushToDisk(FolderPath);
 }
 
-void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
+IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
   const std::vector<FileEntry> files = fso_->folderFiles(sTodaysFolder);
   pReport += std::to_string(files.size());
   pReport += " files downloaded to '";
@@ -86,6 +86,7 @@ void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) 
   pReport += " KB total downloaded - ";
   pReport += format_.generalDateTime(clock_.now());
   pReport += "\n\n";
+  return {files.size(), total};
 }
 
 bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
@@ -99,6 +100,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     const ExpiredFolders expired = deleteExpiredFolders(dCurrDate, sFormat);
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
+    foldersPruned_ = expired.found - expired.kept;
   }
   activityReport_ += "... DONE\n\n";
   appendFreeSpace();

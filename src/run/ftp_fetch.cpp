@@ -103,15 +103,28 @@ std::string getCommand(const std::string& name, const std::string& todaysFolder)
   return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
 }
 
+void openFtpSource(const BackupSettings& settings, Inet& transfer) {
+  transfer.URL(settings.FtpIPAddress);
+  transfer.UserName(settings.FtpUserName);
+  transfer.Password(settings.FtpPassword);
+  transfer.KeyFile(settings.FtpKeyFile);
+  transfer.Trust(settings.FtpTrust);
+}
+
 }  // namespace
+
+std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
+                                         std::vector<std::string>& fileList) {
+  openFtpSource(settings, transfer);
+  transfer.Execute(transfer.URL(), "DIR");
+  if (endedInError(transfer)) return transfer.ResponseInfo();
+  selectFiles(readListing(transfer), fileList);
+  return std::nullopt;
+}
 
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
                      const std::string& todaysFolder) {
-  transfer.URL(run.Settings.FtpIPAddress);
-  transfer.UserName(run.Settings.FtpUserName);
-  transfer.Password(run.Settings.FtpPassword);
-  transfer.KeyFile(run.Settings.FtpKeyFile);
-  transfer.Trust(run.Settings.FtpTrust);
+  openFtpSource(run.Settings, transfer);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
   transfer.Execute(transfer.URL(), "DIR");
@@ -125,6 +138,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   if (listingFailed) {
     run.ActivityReport += "Listing failed: " + listingFailure + "\n";
     run.TodaysBackupIncomplete = true;
+    ++run.Tally.failures;
   } else if (run.FileList.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
@@ -141,6 +155,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
     if (endedInError(transfer)) {
       run.ActivityReport += "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
       run.TodaysBackupIncomplete = true;
+      ++run.Tally.failures;
     }
     window.setProgressValue(static_cast<float>(i + 1));
     services.events.processEvents();

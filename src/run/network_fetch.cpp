@@ -27,6 +27,7 @@ void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sour
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
+    ++run.Tally.failures;
   }
 }
 
