@@ -1,33 +1,50 @@
-# Installation layout and the Debian package.
+# Installation layout, in two components that packaging/build-debs turns into two packages:
+#   quillfen      the console-only program (no Qt, no X): lib/quillfen/quillfen, bin/quillfen
+#   quillfen-gui  the program with the window: lib/quillfen/quillfen-gui, bin/quillfen-gui
 #
-# Quillfen reads Config.ini beside its executable. An installed binary lives in its own
-# folder, /usr/lib/quillfen, whose Config.ini is a link to /etc/quillfen/Config.ini, where an
-# administrator expects it; /usr/bin/quillfen links to the binary. A user who wants a backup job
-# of their own copies the binary into a folder they own and keeps a Config.ini beside the copy.
-include(GNUInstallDirs)
+# Quillfen reads Config.ini beside its executable. Both installed programs live in one folder,
+# lib/quillfen, whose Config.ini is a link to <sysconfdir>/quillfen/Config.ini (/etc/quillfen for
+# the prefix /usr or /, <prefix>/etc/quillfen otherwise), where an administrator expects it; the
+# first start writes the template through that link. A user who wants a backup job of their own
+# copies the program into a folder they own and keeps a Config.ini beside the copy.
+set(QUILLFEN_PROGRAM_DIR lib/quillfen)
+set(QUILLFEN_DOC_DIR share/doc/quillfen)
 
-set(QUILLFEN_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/quillfen)
-install(TARGETS quillfen RUNTIME DESTINATION ${QUILLFEN_PROGRAM_DIR})
+if(TARGET quillfen_headless)
+  install(TARGETS quillfen_headless RUNTIME DESTINATION ${QUILLFEN_PROGRAM_DIR} COMPONENT quillfen)
+  install(PROGRAMS $<TARGET_FILE:quillfen> DESTINATION ${QUILLFEN_PROGRAM_DIR}
+          RENAME quillfen-gui COMPONENT quillfen-gui)
+  install(FILES docs/quillfen-gui.1 DESTINATION share/man/man1 COMPONENT quillfen-gui)
+  install(CODE "
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(CREATE_LINK ../${QUILLFEN_PROGRAM_DIR}/quillfen-gui
+         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quillfen-gui\" SYMBOLIC)
+  " COMPONENT quillfen-gui)
+else()
+  install(TARGETS quillfen RUNTIME DESTINATION ${QUILLFEN_PROGRAM_DIR} COMPONENT quillfen)
+endif()
+
+# The configuration folder is made here only for an installation straight into its prefix; a
+# staged one (DESTDIR, for a package) leaves it to the package's postinst.
 install(CODE "
-  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  if(prefix STREQUAL \"/usr\" OR prefix STREQUAL \"/\")
+    set(config_dir /etc/quillfen)
+  else()
+    set(config_dir \"\${prefix}/etc/quillfen\")
+  endif()
+  file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${prefix}/bin\")
   file(CREATE_LINK ../${QUILLFEN_PROGRAM_DIR}/quillfen
-       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quillfen\" SYMBOLIC)
-  file(CREATE_LINK /etc/quillfen/Config.ini
-       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUILLFEN_PROGRAM_DIR}/Config.ini\" SYMBOLIC)
-")
-install(FILES docs/quillfen.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+       \"\$ENV{DESTDIR}\${prefix}/bin/quillfen\" SYMBOLIC)
+  file(CREATE_LINK \"\${config_dir}/Config.ini\"
+       \"\$ENV{DESTDIR}\${prefix}/${QUILLFEN_PROGRAM_DIR}/Config.ini\" SYMBOLIC)
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\" AND NOT EXISTS \"\${config_dir}\")
+    file(MAKE_DIRECTORY \"\${config_dir}\")
+    file(CHMOD \"\${config_dir}\" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  endif()
+" COMPONENT quillfen)
+install(FILES docs/quillfen.1 DESTINATION share/man/man1 COMPONENT quillfen)
 install(FILES packaging/systemd/quillfen.service packaging/systemd/quillfen.timer
               packaging/cron/quillfen
-        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quillfen)
-set(CPACK_PACKAGE_CONTACT "Quillfen developers <dev@quillfen.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "unattended backup of an FTP directory or folder into dated folders")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/postinst)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-include(CPack)
+        DESTINATION ${QUILLFEN_DOC_DIR}/examples COMPONENT quillfen)
+install(FILES README.md DESTINATION ${QUILLFEN_DOC_DIR} COMPONENT quillfen)

@@ -13,12 +13,16 @@
 #include "process/locale_format.h"
 #include "process/process_services.h"
 #include "process/sleeper.h"
+#include "process/syslog_system_log.h"
 #include "quillfen_version.h"
+#include "run/check_configuration.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
+#include "run/run_summary.h"
 #include "run/services.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/main_form.h"
+#include "ui/console_front_end.h"
 #include "ui/front_end.h"
 
 namespace {
@@ -27,6 +31,7 @@ constexpr const char* kVersion = "Quillfen " QUILLFEN_VERSION;
 
 constexpr const char* kUsage = R"(Usage: quillfen            perform one backup run
        quillfen /config    open Config.ini for editing and end
+       quillfen --check    check Config.ini, the source and the mail server; no backup
        quillfen --help     show this text
        quillfen --version  show the version
 
@@ -74,6 +79,15 @@ Front end: the window when a display is available, otherwise the terminal (Ctrl-
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
 standard error is not a terminal, a successful run prints nothing.
 
+--check loads and validates Config.ini as a run does, logs in to the source and lists it (or
+reads the local folder) and connects to the mail server, logging in where configured, then
+quits; it writes, deletes and mails nothing, and prints one line per check: what was checked,
+then "ok" or the error. Exit code 0 when every check passed, 2 when the settings allow no run,
+1 when the source or the mail server failed.
+
+Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
+exit code, files fetched, bytes, failures, folders pruned and duration.
+
 Any other argument is refused before anything is touched (exit code 2).
 
 Exit codes:
@@ -85,13 +99,17 @@ Exit codes:
      some files could not be fetched or the source held no file (old backups kept), or an
      expired folder could not be deleted
 
-Scheduling: run a copy that has its own Config.ini, once a day, e.g. the cron line
+Installed: /usr/bin/quillfen (console only) and /usr/bin/quillfen-gui (with the window) both
+read /usr/lib/quillfen/Config.ini, a link to /etc/quillfen/Config.ini (root's only).
+
+Scheduling: once a day, by the systemd timer (systemctl enable --now quillfen.timer, after
+adding the destination to ReadWritePaths= with systemctl edit quillfen.service) or by a cron
+line, not both, e.g. for a copy that has its own Config.ini
   0 2 * * * QUILLFEN_UI=console /home/me/backup/quillfen
-or a systemd timer (see quillfen.service and quillfen.timer in the examples).
 )";
 
 constexpr const char* kShortUsage =
-    "Usage: quillfen [/config | --help | --version]\n"
+    "Usage: quillfen [/config | --check | --help | --version]\n"
     "Without an argument it performs one backup run; --help says more.\n";
 
 // The argument text after the program name, as one string.
@@ -118,13 +136,16 @@ int main(int argc, char** argv) {
   }
   // A run deletes today's folder and prunes: an argument meant for something else must not
   // start one.
-  if (!requested.empty() && requested != "/config") {
+  const bool check = requested == "--check";
+  if (!requested.empty() && requested != "/config" && !check) {
     std::cerr << "quillfen: unknown argument '" << requested << "'\n" << kShortUsage;
     return quillfen::kExitConfiguration;
   }
 
   using namespace quillfen;
-  std::unique_ptr<FrontEnd> frontEnd = makeFrontEnd(argc, argv);
+  // A check writes its lines to standard output and shows no window.
+  std::unique_ptr<FrontEnd> frontEnd =
+      check ? ConsoleFrontEnd::onStandardError() : makeFrontEnd(argc, argv);
   EventPump& events = frontEnd->eventPump();
 
   SystemClock clock;
@@ -148,6 +169,12 @@ int main(int argc, char** argv) {
                     [] { return std::make_unique<CurlPinger>(); }};
 
   RunModule run;
+  if (check) {
+    return CheckConfiguration(run, services, [](const std::string& line) {
+      std::cout << line << std::endl;  // each line as soon as its check is done
+    });
+  }
+  SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
-  return Main(run, services, commandLineOf(argc, argv));
+  return MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
 }

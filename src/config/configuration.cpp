@@ -37,6 +37,13 @@ constexpr const char* kMailboxText =
 
 constexpr const char* kLoginWithoutTlsText =
     "MailUserName needs MailSecurity starttls or tls: a login is never sent unencrypted.";
+constexpr const char* kNotPermittedTitle = "Configuration Not Accessible";
+constexpr const char* kOwnJobText =
+    "This copy of Quillfen keeps its Config.ini where only its owner (for the installed program: "
+    "root) may read and write it. Run it as that user (e.g. with sudo), or make a backup job of "
+    "your own: copy the program into a folder you own and start the copy, which keeps its own "
+    "Config.ini beside it, e.g.\n  mkdir -p ~/backup && cp ";
+constexpr const char* kOwnJobExample = "/quillfen ~/backup/ && ~/backup/quillfen";
 
 constexpr const char* kEditSwitch = "/config";
 constexpr const char* kDefaultDaysTillExpiration = "365";
@@ -337,6 +344,20 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   return mailSecurityMessage(process, settings);
 }
 
+// The message for a Config.ini this user may not touch: the system's reason, then the way out.
+std::string ownJobMessage(const Error& error, const ProcessServices& process) {
+  return error.description() + ".\n\n" + kOwnJobText + process.executableFolder() + kOwnJobExample;
+}
+
+// Writes the template when Config.ini is missing; true when it did.
+bool writeTemplateIfMissing(const ProcessServices& process) {
+  if (Configs::fileIsPresent(process)) return false;
+  // A template that cannot be written ends here with the reason: telling the user to edit a
+  // file that does not exist would send them round in circles.
+  WriteDefaultConfiguration(process);
+  return true;
+}
+
 }  // namespace
 
 void WriteDefaultConfiguration(const ProcessServices& process) {
@@ -353,10 +374,16 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   };
 
   const std::string path = Configs::configFilePath(process);
-  if (!Configs::fileIsPresent(process)) {
-    // A template that cannot be written ends here with the reason: telling the user to edit a
-    // file that does not exist would send them round in circles.
-    WriteDefaultConfiguration(process);
+  bool templateWritten = false;
+  try {
+    templateWritten = writeTemplateIfMissing(process);
+  } catch (const Error& error) {
+    if (error.number() != errc::kPermissionDenied) throw;
+    messages.information(kNotPermittedTitle, ownJobMessage(error, process));
+    if (refusal != nullptr) *refusal = ConfigurationRefusal::NotPermitted;
+    return false;
+  }
+  if (templateWritten) {
     messages.information(kMessageTitle, kTemplateWrittenText);
     return refuse(ConfigurationRefusal::TemplateWritten, path);
   }

@@ -15,6 +15,7 @@ enum class ConfigurationRefusal {
   TemplateWritten,  // Config.ini was missing: the template was written and opened
   EditRequested,    // "/config": the file was opened for editing
   Invalid,          // a validation failed: its message was shown and the file opened
+  NotPermitted,     // Config.ini belongs to another user: how to make a job of one's own was shown
 };
 
 // Writes the template Config.ini: the eleven keys in the order of BackupSettings, each with its
@@ -24,6 +25,8 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 
 // Makes sure Config.ini exists beside the executable, honours "/config", reads every key into
 // `settings` and validates them. False: the run must not take place; the user has been told.
+// A Config.ini the user may not read or write (the installed program's, for an ordinary user)
+// is refused with a message that says how to make a backup job of one's own; nothing is opened.
 // A DaysTillExpiration or MailPort that is not a whole number in range throws an Error that
 // names the key and the value; so does a Config.ini that exists but cannot be read, is not a
 // regular file or is over 1 MiB, or a

@@ -59,12 +59,21 @@ std::optional<std::string> readWholeFile(const std::string& path, std::string_vi
   return text;
 }
 
-// A link named Config.ini stays a link: the file it points to is the one rewritten.
-std::string resolveLink(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_symlink(path, error)) return path;
-  const std::filesystem::path target = std::filesystem::canonical(path, error);
-  return error ? path : target.string();
+// Deeper chains than this are loops; the system gives up at the same depth.
+constexpr int kMaxLinkHops = 40;
+
+// A link named Config.ini stays a link: the file it points to is the one written, also when that
+// file does not exist yet. The installed program's Config.ini is such a link into /etc/quillfen,
+// and the first start must write the template there, not in the link's place.
+std::string linkTarget(const std::string& path) {
+  std::filesystem::path current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    std::error_code error;
+    const std::filesystem::path next = std::filesystem::read_symlink(current, error);
+    if (error) break;  // not a link: this is the file
+    current = next.is_absolute() ? next : current.parent_path() / next;
+  }
+  return current.string();
 }
 
 // The rewritten file keeps the permissions of the one it replaces.
@@ -84,7 +93,7 @@ void storeProfileValue(const std::string& path, std::string_view section, std::s
                        std::string_view value) {
   const std::optional<std::string> old = readWholeFile(path, kCannotWrite);
   const std::string text = withProfileValue(old.value_or(""), section, key, value);
-  const std::string target = old ? resolveLink(path) : path;
+  const std::string target = linkTarget(path);
 
   PendingFile temp(target,
                    {.create = kCannotWrite, .write = kCannotWrite, .replace = kCannotWrite});

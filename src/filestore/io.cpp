@@ -68,7 +68,7 @@ void IO::FlushToDisk(const std::string& FolderPath) {
   fso_->flushToDisk(FolderPath);
 }
 
-void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
+IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
   // Without subfolders of the source, today's folder is flat and its own files are all.
   const std::vector<FileEntry> files = settings_.IncludeSubfolders
                                            ? fso_->treeFiles(sTodaysFolder)
@@ -89,6 +89,7 @@ void IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) 
   pReport += " KB total downloaded - ";
   pReport += format_.generalDateTime(clock_.now());
   pReport += "\n\n";
+  return {files.size(), total};
 }
 
 bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
@@ -102,6 +103,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     const ExpiredFolders expired = deleteExpiredFolders(dCurrDate, sFormat);
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
+    foldersPruned_ = expired.found - expired.kept;
   }
   activityReport_ += "... DONE\n\n";
   appendFreeSpace();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,14 +30,20 @@ class IO {
   void DeleteFolder(const std::string& FolderPath);
   // Returns once the files of `FolderPath` are on the disk: before anything older is deleted.
   void FlushToDisk(const std::string& FolderPath);
-  // Appends the inventory of today's folder to pReport.
-  void ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
+  struct Inventory {
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+  };
+  // Appends the inventory of today's folder to pReport and returns its totals.
+  Inventory ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
   // Deletes the dated folders of the days DaysTillExpiration to DaysTillExpiration + 20 before
   // dCurrDate and appends what it did and the free space to the activity report. With
   // `todaysBackupIncomplete` nothing is deleted and the report says why. False when an expired
   // folder could not be deleted (the report names it and why).
   bool DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
                         bool todaysBackupIncomplete = false);
+  // The expired folders the last DeleteOldBackups deleted.
+  int FoldersPruned() const { return foldersPruned_; }
 
  private:
   struct ExpiredFolders {
@@ -54,6 +61,7 @@ class IO {
   std::string& activityReport_;
   const Clock& clock_;
   const LocaleFormat& format_;
+  int foldersPruned_ = 0;
 };
 
 }  // namespace quillfen

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -38,14 +39,44 @@ void spawnDetached(const std::string& path) {
   }
 }
 
+// The file behind a link (the installed program's Config.ini is one into /etc/quillfen): the
+// path to tell a user, and the one an editor that saves by replacing must be given.
+std::string fileBehind(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path target = std::filesystem::canonical(path, error);
+  return error ? path : target.string();
+}
+
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool atTerminal() {
+  return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+}
+
+// The user's editor on the terminal, waited for as crontab -e does: $VISUAL, $EDITOR, Debian's
+// sensible-editor, vi. system() keeps Ctrl-C for the editor while it runs. False when no editor
+// could be started.
+bool editOnTerminal(const std::string& path) {
+  const std::string command =
+      "exec ${VISUAL:-${EDITOR:-$(command -v sensible-editor || echo vi)}} " + shellQuoted(path);
+  const int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127;
+}
+
 }  // namespace
 
 void PosixProcessServices::openForEditing(const std::string& path) {
+  const std::string file = fileBehind(path);
   if (hasDisplay_) {
-    spawnDetached(path);
+    spawnDetached(file);
     return;
   }
-  std::cerr << "Quillfen: edit the configuration file " << path << '\n';
+  if (atTerminal() && editOnTerminal(file)) return;
+  std::cerr << "Quillfen: edit the configuration file " << file << '\n';
 }
 
 }  // namespace quillfen

@@ -14,8 +14,10 @@ class ProcessServices {
   virtual void openForEditing(const std::string& path) = 0;
 };
 
-// The real services: /proc/self/exe for the folder; with a display, the desktop's default
-// application for text files (xdg-open, detached); without one, the path on standard error.
+// The real services: /proc/self/exe for the folder; for editing, the file behind a link, opened
+// with the desktop's default application for text files (xdg-open, detached) when there is a
+// display, else with the user's editor when standard input and error are a terminal (waited
+// for), else named on standard error.
 class PosixProcessServices final : public ProcessServices {
  public:
   explicit PosixProcessServices(bool hasDisplay) : hasDisplay_(hasDisplay) {}

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillfen {
 
 class Inet;
+struct BackupSettings;
 struct RunModule;
 struct Services;
 
@@ -17,6 +20,12 @@ void DownloadFiles(RunModule& run, Services& services, Inet& transfer,
 // mount point): the report says so and the backup counts as incomplete, so that nothing is
 // pruned for it.
 inline constexpr const char* kEmptySourceLine = "Source is empty: nothing was backed up.\n";
+
+// Logs in to the FTP source of `settings` and lists it as the fetch stage does, fetching
+// nothing: `fileList` gets the names a run would fetch. Nothing when the listing worked, the
+// server's reply otherwise.
+std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
+                                         std::vector<std::string>& fileList);
 
 // The two branches of the fetch stage.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);

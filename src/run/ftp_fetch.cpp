@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,17 +103,20 @@ struct RemoteTree {
   std::vector<std::string> folders;  // parents before their subfolders
   std::string problemLines;
   bool incomplete = false;
+  int failures = 0;  // folders that could not be listed
 };
 
 // Lists the source folder and, with `includeSubfolders`, every folder below it, all over the
 // one connection of `transfer`. A name is checked as a whole path component at every depth.
 class RemoteWalk {
  public:
-  RemoteWalk(Inet& transfer, CancelFlag& cancel, bool includeSubfolders)
-      : transfer_(transfer), cancel_(cancel), includeSubfolders_(includeSubfolders) {}
+  RemoteWalk(Inet& transfer, std::function<bool()> cancelled, bool includeSubfolders)
+      : transfer_(transfer),
+        cancelled_(std::move(cancelled)),
+        includeSubfolders_(includeSubfolders) {}
 
-  // The top listing's failure is the caller's to report; it is returned, empty when none.
-  std::string walk(RemoteTree& tree) {
+  // The top listing's failure is the caller's to report; it is returned, nothing when none.
+  std::optional<std::string> walk(RemoteTree& tree) {
     tree_ = &tree;
     transfer_.Execute(transfer_.URL(), dirCommand(""));
     if (endedInError(transfer_)) {
@@ -121,7 +125,7 @@ class RemoteWalk {
       return failure;
     }
     select(readListing(transfer_), "", 0);
-    return {};
+    return std::nullopt;
   }
 
  private:
@@ -144,7 +148,7 @@ class RemoteWalk {
   }
 
   void enter(const std::string& folder, int depth) {
-    if (cancel_.isSet()) return;
+    if (cancelled_()) return;
     if (depth > kDeepestSubfolder) {
       tree_->problemLines += "Skipped folder nested too deep: " + folder + "\n";
       tree_->incomplete = true;
@@ -156,6 +160,7 @@ class RemoteWalk {
       tree_->problemLines +=
           "Failed to list folder: " + folder + " (" + transfer_.ResponseInfo() + ")\n";
       tree_->incomplete = true;
+      ++tree_->failures;
       return;
     }
     tree_->folders.push_back(folder);
@@ -163,7 +168,7 @@ class RemoteWalk {
   }
 
   Inet& transfer_;
-  CancelFlag& cancel_;
+  const std::function<bool()> cancelled_;
   const bool includeSubfolders_;
   RemoteTree* tree_ = nullptr;
 };
@@ -197,6 +202,7 @@ void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::s
         run.ActivityReport +=
             "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
         run.TodaysBackupIncomplete = true;
+        ++run.Tally.failures;
       }
     }
     window.setProgressValue(static_cast<float>(i + 1));
@@ -204,20 +210,39 @@ void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::s
   }
 }
 
+void openFtpSource(const BackupSettings& settings, Inet& transfer) {
+  transfer.URL(settings.FtpIPAddress);
+  transfer.UserName(settings.FtpUserName);
+  transfer.Password(settings.FtpPassword);
+  transfer.KeyFile(settings.FtpKeyFile);
+  transfer.Trust(settings.FtpTrust);
+}
+
 }  // namespace
+
+std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
+                                         std::vector<std::string>& fileList) {
+  openFtpSource(settings, transfer);
+  RemoteTree tree;
+  const std::optional<std::string> failure =
+      RemoteWalk(
+          transfer, [] { return false; }, settings.IncludeSubfolders)
+          .walk(tree);
+  if (failure) return failure;
+  fileList = std::move(tree.files);
+  return std::nullopt;
+}
 
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
                      const std::string& todaysFolder) {
-  transfer.URL(run.Settings.FtpIPAddress);
-  transfer.UserName(run.Settings.FtpUserName);
-  transfer.Password(run.Settings.FtpPassword);
-  transfer.KeyFile(run.Settings.FtpKeyFile);
-  transfer.Trust(run.Settings.FtpTrust);
+  openFtpSource(run.Settings, transfer);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
   RemoteTree tree;
-  const std::string listingFailure =
-      RemoteWalk(transfer, services.cancel, run.Settings.IncludeSubfolders).walk(tree);
+  const std::optional<std::string> listingFailure =
+      RemoteWalk(
+          transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders)
+          .walk(tree);
   run.FileList = std::move(tree.files);
 
   run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
@@ -225,15 +250,17 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   run.ActivityReport += "Downloading " + std::to_string(run.FileList.size()) + " files...\n";
   const std::size_t linkedLineAt = run.ActivityReport.size();
   run.ActivityReport += "\n";
-  if (!listingFailure.empty()) {
-    run.ActivityReport += "Listing failed: " + listingFailure + "\n";
+  if (listingFailure) {
+    run.ActivityReport += "Listing failed: " + *listingFailure + "\n";
     run.TodaysBackupIncomplete = true;
+    ++run.Tally.failures;
   } else if (run.FileList.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
   }
   run.ActivityReport += tree.problemLines;
   run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;
+  run.Tally.failures += tree.failures;
   if (services.cancel.isSet()) return;
 
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();

@@ -63,12 +63,15 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
   DownloadFiles(run, services, *inet, todaysFolder);
 
   if (!openStage(services, "Gathering info...")) return false;
-  io->ReadFolderInfo(todaysFolder, run.ActivityReport);
+  const IO::Inventory inventory = io->ReadFolderInfo(todaysFolder, run.ActivityReport);
+  run.Tally.filesFetched = inventory.files;
+  run.Tally.bytesFetched = inventory.bytes;
   // A power cut after the pruning must not take the new copies with the old ones.
   io->FlushToDisk(todaysFolder);
 
   if (!openStage(services, "Deleting expired...")) return false;
   run.ExpiredBackupsRemain = !io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);
+  run.Tally.foldersPruned = io->FoldersPruned();
   if (services.showReport) services.showReport(run.ActivityReport);
 
   if (!openStage(services, "Sending notification...")) return false;

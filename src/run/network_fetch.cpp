@@ -29,6 +29,7 @@ struct SourceTree {
   std::vector<std::string> folders;  // parents before their subfolders
   std::string skippedLines;
   bool incomplete = false;
+  int failures = 0;  // folders that could not be listed
 };
 
 // Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
@@ -78,6 +79,7 @@ class SourceWalk {
     } catch (const Error& error) {
       tree_.skippedLines += "Failed to list folder: " + folder + " (" + error.description() + ")\n";
       tree_.incomplete = true;
+      ++tree_.failures;
       return;
     }
     if (std::pair{contents->device, contents->inode} == destination_) {
@@ -111,6 +113,7 @@ void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sour
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
+    ++run.Tally.failures;
   }
 }
 
@@ -142,6 +145,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   }
   run.ActivityReport += tree.skippedLines;
   run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;
+  run.Tally.failures += tree.failures;
   for (const std::string& folder : tree.folders)
     fileSystem->createFolder(destinationFolder + folder);
 

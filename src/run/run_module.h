@@ -1,11 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "config/backup_settings.h"
 
 namespace quillfen {
+
+// What a run did, for its line in the system log.
+struct RunTally {
+  std::uint64_t filesFetched = 0;  // the files in today's folder after the fetch stage
+  std::uint64_t bytesFetched = 0;  // their sizes
+  int failures = 0;                // a failed listing, each file not fetched or not copied
+  int foldersPruned = 0;           // expired folders deleted
+};
 
 // The module-level state of one process: the settings, the activity report (its line end is
 // a single LF) and the names selected by the last FTP listing.
@@ -23,6 +32,7 @@ struct RunModule {
   bool NotificationStarted = false;
   // The report line of a failed start ping; empty when it went through or none was sent.
   std::string StartPingFailure;
+  RunTally Tally;
 };
 
 // The run completed, but some files were not fetched or some expired folders not pruned.

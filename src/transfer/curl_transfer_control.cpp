@@ -73,20 +73,6 @@ std::size_t textCut(std::string_view text, std::size_t wanted) {
   return cut;
 }
 
-// The protocol libcurl may speak for a scheme: ftpes is FTP that switches to TLS.
-const char* curlProtocolOf(TransferScheme scheme) {
-  switch (scheme) {
-    case TransferScheme::FtpImplicitTls:
-      return "ftps";
-    case TransferScheme::Sftp:
-      return "sftp";
-    case TransferScheme::Ftp:
-    case TransferScheme::FtpExplicitTls:
-      break;
-  }
-  return "ftp";
-}
-
 std::string joinedDirectory(const std::string& base, const std::string& below) {
   if (below.empty()) return base;
   if (below.front() == '/' || base.empty()) return below;

@@ -205,19 +205,6 @@ std::uint16_t defaultPortOf(TransferScheme scheme, std::uint16_t ftpPort) {
   return ftpPort;
 }
 
-const char* curlScheme(TransferScheme scheme) {
-  switch (scheme) {
-    case TransferScheme::FtpImplicitTls:
-      return "ftps://";
-    case TransferScheme::Sftp:
-      return "sftp://";
-    case TransferScheme::Ftp:
-    case TransferScheme::FtpExplicitTls:
-      break;
-  }
-  return "ftp://";
-}
-
 }  // namespace
 
 FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort) {
@@ -245,8 +232,21 @@ FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort) {
   return address;
 }
 
+const char* curlProtocolOf(TransferScheme scheme) {
+  switch (scheme) {
+    case TransferScheme::FtpImplicitTls:
+      return "ftps";
+    case TransferScheme::Sftp:
+      return "sftp";
+    case TransferScheme::Ftp:
+    case TransferScheme::FtpExplicitTls:
+      break;
+  }
+  return "ftp";
+}
+
 std::string curlUrl(const FtpAddress& address, const std::string& file) {
-  std::string url = curlScheme(address.scheme);
+  std::string url = std::string(curlProtocolOf(address.scheme)) + "://";
   const bool ipv6 = address.host.find(':') != std::string::npos;
   url += ipv6 ? "[" + address.host + "]" : address.host;
   url += ":" + std::to_string(address.port) + "/";

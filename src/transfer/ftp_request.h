@@ -23,6 +23,10 @@ struct FtpAddress {
 // address or a port that is not 1-65535.
 FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort);
 
+// The protocol libcurl speaks for a scheme ("ftp", "ftps", "sftp"), also its URL scheme:
+// ftpes is FTP that switches to TLS.
+const char* curlProtocolOf(TransferScheme scheme);
+
 // The libcurl URL of the directory itself (ending in "/") or, with `file` given, of that file
 // in it (`file` may hold "sub/name"). Every path segment is percent-encoded. ftpes becomes
 // ftp:// (the control demands TLS by an option), a relative SFTP path starts at "/~/".

@@ -251,7 +251,7 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
   EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
 }
 
-TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAndNeverOverALinkToNothing) {
+TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAlsoOneToNothingYet) {
   const test::TempDir folder;
   const std::string ini = folder.str() + "/Config.ini";
   const auto permissions = [](const fs::path& p) { return fs::status(p).permissions(); };
@@ -269,13 +269,14 @@ TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAndNeverOverALinkToN
   EXPECT_EQ(test::readFile(real), "[Quillfen]\nA=2\n");
   EXPECT_EQ(permissions(real), shared);
 
+  // The installed program's link into /etc/quillfen before the first start.
   fs::remove(ini);
-  fs::create_symlink(folder.path() / "nowhere.ini", ini);
-  EXPECT_THAT([&] { storeProfileValue(ini, "Quillfen", "A", "1"); },
-              raises(errc::kFileExists, ini));
+  const fs::path target = folder.path() / "etc.ini";
+  fs::create_symlink(target, ini);
+  storeProfileValue(ini, "Quillfen", "A", "3");
   EXPECT_TRUE(fs::is_symlink(ini));
-  EXPECT_FALSE(fs::exists(folder.path() / "nowhere.ini"))
-      << "a file was made where the link points";
+  EXPECT_EQ(test::readFile(target), "[Quillfen]\nA=3\n");
+  EXPECT_EQ(permissions(target), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

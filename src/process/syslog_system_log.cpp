@@ -1,0 +1,29 @@
+#include "process/syslog_system_log.h"
+
+#include <syslog.h>
+
+namespace quillfen {
+
+namespace {
+
+int priorityOf(SystemLog::Severity severity) {
+  switch (severity) {
+    case SystemLog::Severity::Info:
+      return LOG_INFO;
+    case SystemLog::Severity::Warning:
+      return LOG_WARNING;
+    case SystemLog::Severity::Error:
+      break;
+  }
+  return LOG_ERR;
+}
+
+}  // namespace
+
+void SyslogSystemLog::record(Severity severity, const std::string& line) {
+  ::openlog("quillfen", LOG_PID, LOG_DAEMON);
+  ::syslog(priorityOf(severity), "%s", line.c_str());
+  ::closelog();
+}
+
+}  // namespace quillfen

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quillfen {
+
+struct RunModule;
+struct Services;
+
+// quillfen --check: loads and validates Config.ini exactly as a run does, logs in to the source
+// and lists it (or reads the local folder), and connects to the mail server and quits. It
+// writes, deletes and mails nothing, and opens nothing for editing: a missing Config.ini is
+// reported, not written. Each check gives one line to `say`: what was checked, then "ok" or
+// what went wrong. Returns 0 when every check passed, 2 when the settings allow no run (no
+// further check is made then), 1 when the source or the mail server failed.
+int CheckConfiguration(RunModule& run, Services& services,
+                       const std::function<void(const std::string& line)>& say);
+
+}  // namespace quillfen

@@ -1,0 +1,86 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace quillfen::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct Outcome {
+  int exitCode = -1;
+  std::string text;  // standard output and error
+};
+
+Outcome run(std::vector<std::string> argv) {
+  ChildProcess child(std::move(argv), true);
+  child.closeInput();
+  const int exitCode = child.wait(std::chrono::seconds(120));
+  return {exitCode, child.output() + child.errors()};
+}
+
+// The console program installed with `cmake --install` into a temporary prefix: its
+// lib/quillfen/Config.ini links to <prefix>/etc/quillfen/Config.ini, as the package's links to
+// /etc/quillfen/Config.ini.
+class InstalledProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const Outcome installed = run({QUILLFEN_CMAKE, "--install", QUILLFEN_BUILD_DIR, "--prefix",
+                                   prefix.str(), "--component", "quillfen"});
+    ASSERT_EQ(installed.exitCode, 0) << installed.text;
+    setenv("QUILLFEN_UI", "console", 1);
+  }
+  Outcome start(const std::vector<std::string>& arguments = {}) {
+    std::vector<std::string> argv{(prefix.path() / "bin/quillfen").string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run(argv);
+  }
+  fs::path configFile() const { return prefix.path() / "etc/quillfen/Config.ini"; }
+
+  TempDir prefix;
+};
+
+TEST_F(InstalledProgramTest, FirstStartWritesTheTemplateBehindTheLinkForItsOwnerOnly) {
+  const Outcome first = start();
+  EXPECT_EQ(first.exitCode, 2) << first.text;
+  EXPECT_THAT(first.text, HasSubstr("Please enter the correct configuration data"));
+  EXPECT_TRUE(fs::is_symlink(prefix.path() / "lib/quillfen/Config.ini"));
+  EXPECT_THAT(readFile(configFile()), HasSubstr("\nDestinationFolder=\n"));
+  EXPECT_EQ(fs::status(configFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  const Outcome edit = start({"/config"});
+  EXPECT_EQ(edit.exitCode, 0) << edit.text;
+  EXPECT_THAT(edit.text, HasSubstr("edit the configuration file " + configFile().string()));
+}
+
+// Another user than the owner of the configuration folder (root installs, a user starts it).
+TEST_F(InstalledProgramTest, AnotherUserIsToldHowToMakeAJobOfTheirOwn) {
+  std::vector<std::string> argv{(prefix.path() / "bin/quillfen").string()};
+  if (geteuid() == 0) {
+    // The unprivileged user must reach the program; the configuration folder stays root's.
+    fs::permissions(prefix.path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  } else {
+    fs::permissions(configFile().parent_path(), fs::perms::none);
+  }
+
+  const Outcome refused = run(argv);
+
+  EXPECT_EQ(refused.exitCode, 2) << refused.text;
+  EXPECT_THAT(refused.text, HasSubstr("copy the program into a folder you own"));
+  EXPECT_THAT(refused.text, HasSubstr("cp " + (prefix.path() / "lib/quillfen/quillfen").string()));
+  EXPECT_THAT(refused.text, Not(HasSubstr("Error 70")));
+}
+
+}  // namespace
+}  // namespace quillfen::test
