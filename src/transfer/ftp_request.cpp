@@ -24,8 +24,18 @@ std::string lowered(std::string_view text) {
   return result;
 }
 
+// An address may carry a login ("user:password@host"), which no message may show.
+std::string withoutLogin(const std::string& url) {
+  const auto schemeEnd = url.find("://");
+  const std::size_t start = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
+  const auto at = url.rfind('@', url.find('/', start));
+  if (at == std::string::npos || at < start) return url;
+  return url.substr(0, start) + "(login hidden)" + url.substr(at);
+}
+
 Error badUrl(const std::string& url, const std::string& why) {
-  return Error(errc::kTransferBadUrl, "Cannot use the FTP address '" + url + "': " + why);
+  return Error(errc::kTransferBadUrl,
+               "Cannot use the FTP address '" + withoutLogin(url) + "': " + why);
 }
 
 Error badOperation(const std::string& text, const std::string& why) {

@@ -33,6 +33,7 @@ using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::Field;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 auto refusedAs(int number) {
   return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
@@ -56,6 +57,14 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   for (const char* url : {"", "http://host/", "ftpx://host", "host:0", "host:65536", "host:21x",
                           "host:", "user:pw@host", ":21/dir", "[::1"})
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
+  for (const char* url : {"me:pw@host", "ftps://me:pw@host/dir", "me:pw@host:99x/a@b"}) {
+    try {
+      parseFtpAddress(url, 21);
+      ADD_FAILURE() << url;
+    } catch (const Error& error) {
+      EXPECT_THAT(error.description(), Not(HasSubstr("pw"))) << url;
+    }
+  }
 }
 
 // A name of many quote-blank-quotes makes each of them a possible split: the text is still read
