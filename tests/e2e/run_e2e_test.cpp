@@ -12,8 +12,7 @@
 #include "common/date.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
-#include "support/sftp_server.h"
-#include "support/smtp_sink.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 
 namespace quillfen::test {
@@ -199,7 +198,7 @@ TEST_F(RunE2eTest, SftpRunRefusesAnUnknownHostKeyThenFetchesWithItsPin) {
   const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", home.path().c_str(), 1);
   const std::string keys =
-      "FtpIPAddress=" + sftp.address() + "\nFtpUserName=backup\n" + "FtpPassword=secret\n";
+      "FtpIPAddress=" + sftp.url() + "\nFtpUserName=backup\n" + "FtpPassword=secret\n";
   writeRunConfig(home.path(), keys, dest.path(), sink.port());
   const ProgramResult refused = runProgram(home.path());
   writeRunConfig(home.path(), keys + "FtpTrust=" + sftp.fingerprint() + "\n", dest.path(),

@@ -20,7 +20,7 @@
 #include "run/run_module.h"
 #include "run/send_notification.h"
 #include "support/fakes.h"
-#include "support/smtp_sink.h"
+#include "support/loopback_servers.h"
 
 namespace quillfen {
 namespace {

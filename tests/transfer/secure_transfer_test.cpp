@@ -12,10 +12,9 @@
 #include <string>
 
 #include "support/ftp_server.h"
-#include "support/sftp_server.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
-#include "support/vsftpd_server.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
@@ -108,7 +107,7 @@ TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
             server.knownHostsLine());
   const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
   fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
-  connect(server.address() + "/my top");
+  connect(server.url() + "/my top");
   EXPECT_EQ(listedNames(), expected);
   EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
   fetchAll(expected, remote_.path() / "my top");
@@ -127,7 +126,7 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
   const TestCertificate certificate;
   for (const bool implicitTls : {false, true}) {
     SCOPED_TRACE(implicitTls ? "implicit" : "explicit");
-    VsftpdServer server(remote_.path(), certificate.certificate(), certificate.key(), implicitTls);
+    VsftpdServer server(remote_.path(), certificate, implicitTls);
     connect((implicitTls ? "ftps://" : "ftpes://") + server.address() + "/my top", "",
             implicitTls ? certificate.pin() : certificate.certificate().string());
     inet_->UserName("anonymous");
@@ -194,7 +193,7 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                               : c.login == Login::RsaKey
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
-  connect(server.address(), password, trust, keyFile);
+  connect(server.url(), password, trust, keyFile);
   listAndCheck(server.fingerprint(), password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
