@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <regex>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -101,32 +102,12 @@ struct DeliveryTest : ::testing::Test {
   RunModule run;
 };
 
-TEST_F(DeliveryTest, EveryAddressGetsItsOwnMessageInTheOrderWritten) {
-  SmtpSink sink;
-  ASSERT_EQ(
-      notify(sink.port(), "first@example.test;  Ops Desk <ops@example.test> ; \t ;c@example.test;"),
-      std::nullopt);
-
-  const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), 3u) << "blank and trailing entries add no message";
-  const char* envelope[] = {"first@example.test", "ops@example.test", "c@example.test"};
-  const char* to[] = {"first@example.test", "Ops Desk <ops@example.test>", "c@example.test"};
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    SCOPED_TRACE(to[i]);
-    EXPECT_EQ(messages[i].mailFrom, "backup@example.test");
-    EXPECT_THAT(messages[i].rcptTos, ElementsAre(envelope[i]));
-    EXPECT_EQ(messages[i].body, readerBody(run.ActivityReport));
-    EXPECT_THAT(messages[i].data,
-                HasSubstr("\r\nFrom: \"Quillfen, Backup\" < backup@example.test >\r\n"));
-    EXPECT_THAT(messages[i].data, HasSubstr("\r\nTo: " + std::string(to[i]) + "\r\n"));
-  }
-  EXPECT_EQ(env.events.passes, 0) << "window events were processed while mailing";
-}
-
-// Line breaks in the sender or the subject are dropped: they must add no header.
-TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
+// Every address gets its own message, in the order written; subject and body arrive intact, and
+// line breaks in the sender or the subject are dropped: they must add no header.
+TEST_F(DeliveryTest, EveryAddressGetsItsOwnIntactMessageAndLineBreaksAddNoHeader) {
   const std::tuple<std::string, std::string, std::string> texts[] = {
       // the subject, the report, the subject received when not the one sent
+      {run.Settings.MailSubject, run.ActivityReport, ""},
       {"Report", ".\n.hidden\n..\nend.\n", ""},
       {"Sicherung fertig \xE2\x80\x93 Gr\xC3\xB6\xC3\x9F"
        "e \xE2\x9C\x93 f\xC3\xBCr alle Ordner unter /srv/daten/\xC3\xA4rger",
@@ -134,25 +115,37 @@ TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
       {std::string(2000, 's'), "before\n" + std::string(3000, 'x') + "\nafter\n", ""},
       {"R\r\nBcc: victim@example.test\nX-Injected: subject", "R\n",
        "RBcc: victim@example.testX-Injected: subject"}};
-  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
+  const std::string to[] = {"first@example.test", "Ops Desk <ops@example.test>", "c@example.test"};
   SmtpSink sink;
-  for (const auto& [subject, report, received] : texts) {
+  ASSERT_EQ(notify(sink.port(), to[0] + ";  " + to[1] + " ; \t ;" + to[2] + ";"), std::nullopt);
+  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
+  for (const auto& [subject, report, received] : std::span(texts).subspan(1)) {
     run.Settings.MailSubject = subject;
     run.ActivityReport = report;
     ASSERT_EQ(notify(sink.port(), "ops@example.test"), std::nullopt) << subject;
   }
+
   const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), std::size(texts));
+  ASSERT_EQ(messages.size(), std::size(texts) + 2) << "blank and trailing entries add no message";
   for (std::size_t i = 0; i < messages.size(); ++i) {
-    const auto& [subject, report, received] = texts[i];
+    const auto& [subject, report, received] = texts[i < 3 ? 0 : i - 2];
+    SCOPED_TRACE(subject.substr(0, 40));
+    EXPECT_EQ(messages[i].mailFrom, "backup@example.test");
+    EXPECT_THAT(messages[i].rcptTos, ElementsAre(i == 0   ? "first@example.test"
+                                                 : i == 2 ? "c@example.test"
+                                                          : "ops@example.test"));
+    EXPECT_THAT(messages[i].data,
+                HasSubstr("\r\nTo: " + (i < 3 ? to[i] : "ops@example.test") + "\r\n"));
     EXPECT_EQ(messages[i].subject, received.empty() ? subject : received);
-    EXPECT_EQ(messages[i].body, readerBody(report)) << subject;
-    EXPECT_THAT(messages[i].defects, IsEmpty()) << subject;
+    EXPECT_EQ(messages[i].body, readerBody(report));
+    EXPECT_THAT(messages[i].defects, IsEmpty());
     EXPECT_THAT(messages[i].headers,
                 ElementsAre("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
-                            "Content-Type", "Content-Transfer-Encoding"))
-        << subject;
+                            "Content-Type", "Content-Transfer-Encoding"));
   }
+  EXPECT_THAT(messages[0].data,
+              HasSubstr("\r\nFrom: \"Quillfen, Backup\" < backup@example.test >\r\n"));
+  EXPECT_EQ(env.events.passes, 0) << "window events were processed while mailing";
 }
 
 TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBounds) {
@@ -254,9 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, SecureDelivery,
     ::testing::Values(SecureCase{"StartTlsAndLogin", Kind::StartTls, MailSecurityMode::StartTls,
                                  "<cert>", kPassword, 0},
-                      SecureCase{"ImplicitTls", Kind::ImplicitTls, MailSecurityMode::Tls, "<cert>",
-                                 kPassword, 0},
-                      SecureCase{"PinTrustsSelfSigned", Kind::StartTls, MailSecurityMode::StartTls,
+                      SecureCase{"ImplicitTlsAndPin", Kind::ImplicitTls, MailSecurityMode::Tls,
                                  "<pin>", kPassword, 0},
                       SecureCase{"WrongPassword", Kind::StartTls, MailSecurityMode::StartTls,
                                  "<pin>", "wrong pass", errc::kMailLoginRefused, "535"},
