@@ -43,35 +43,31 @@ std::string readerBody(const std::string& report) {
          std::string(80, '_') + "\n\n" + report;
 }
 
-// Over-long lines are refused by the sink itself, so the delivery tests catch those.
-TEST(ComposeInternetMessage, EndsEveryLineByCrLfAndProtectsTheBlankBeforeALineBreak) {
-  mail::MessageParts parts;
-  parts.text = "a\r\n\xC3\xA9t\xC3\xA9 \nlast\rend";
-  const std::string wire = mail::composeInternetMessage(parts);
-  EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";
-  EXPECT_TRUE(wire.ends_with("\r\n"));
-  // The blank must survive transports that strip trailing blanks.
-  EXPECT_THAT(wire, HasSubstr("Content-Transfer-Encoding: quoted-printable\r\n"));
-  EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
-}
-
-// Each header line within SMTP's 998 octets, and no control character but its CR LF.
-TEST(ComposeInternetMessage, AddressHeadersFoldLongNamesAndDropControlCharacters) {
-  const std::pair<std::string, std::string> cases[] = {
-      // sender, recipient
-      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>"},
-      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>"},
-  };
-  for (const auto& [sender, recipient] : cases) {
+// Every line ends by CR LF; each header line stays within SMTP's 998 octets, long names folded,
+// with no control character but its CR LF; the blank before a line break must survive transports
+// that strip trailing blanks. Over-long body lines are refused by the sink itself, so the delivery
+// tests catch those.
+TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBlanks) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // sender, recipient, text
+      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>",
+       "a\r\n\xC3\xA9t\xC3\xA9 \nlast\rend"},
+      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>", "\xC3\xA9t\xC3\xA9 \n"}};
+  for (const auto& [sender, recipient, text] : cases) {
     mail::MessageParts parts;
     parts.sender = sender;
     parts.recipient = recipient;
+    parts.text = text;
     const std::string wire = mail::composeInternetMessage(parts);
     const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
+    EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";
+    EXPECT_TRUE(wire.ends_with("\r\n"));
     EXPECT_FALSE(std::regex_search(headers, std::regex("[^\r\n]{999}"))) << sender;
     EXPECT_FALSE(std::regex_search(headers, std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x1F\\x7F]")))
         << sender;
     EXPECT_THAT(headers, HasSubstr("<b@x>\r\n")) << sender;
+    EXPECT_THAT(wire, HasSubstr("Content-Transfer-Encoding: quoted-printable\r\n"));
+    EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
   }
 }
 
