@@ -130,10 +130,9 @@ class RunE2eTest : public ::testing::Test {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
   }
-  void configureFtp(const std::string& password) { configureFtp(ftp, password); }
-  void configureFtp(const FtpServer& server, const std::string& password) {
+  void configureFtp(const FtpServer& server) {
     const std::string keys = "FtpIPAddress=" + server.address() + "\nFtpUserName=backup\n";
-    writeRunConfig(home.path(), keys + "FtpPassword=" + password + "\n", dest.path(), sink.port());
+    writeRunConfig(home.path(), keys + "FtpPassword=secret\n", dest.path(), sink.port());
   }
 
   TempDir remote, dest, home;
@@ -146,7 +145,7 @@ TEST_F(RunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheReport) 
   remote.write("with blanks.txt", "blank\r\nname\n");
   remote.write("\xC3\xBCnicode.bin", std::string(1048576, '\x01'));
   remote.write("sub/inner.txt", "not fetched");
-  configureFtp("secret");
+  configureFtp(ftp);
 
   const ProgramResult result = runProgram(home.path());
 
@@ -212,7 +211,7 @@ TEST_F(RunE2eTest, SftpRunRefusesAnUnknownHostKeyThenFetchesWithItsPin) {
 TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
-  configureFtp(slow, "secret");
+  configureFtp(slow);
   const struct {
     std::vector<int> signals;
     const char* said;
@@ -237,7 +236,7 @@ TEST_F(RunE2eTest, ASecondRunOnABusyDestinationEndsAtOnceAndTheFirstCompletes) {
   const std::string content(1 << 20, 's');
   remote.write("slow.bin", content);
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(512 << 10));
-  configureFtp(slow, "secret");
+  configureFtp(slow);
   const auto first = startProgram(home.path());
   waitUntilDownloading(*first);
   const ProgramResult second = runProgram(home.path());
@@ -255,7 +254,7 @@ TEST_F(RunE2eTest, AnEmptySourceEndsIncompleteAndPrunesNothing) {
     if (local) {
       writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "\n", dest.path(), sink.port());
     } else {
-      configureFtp(ftp, "secret");
+      configureFtp(ftp);
     }
     EXPECT_EQ(runProgram(home.path()).exitCode, 4) << local;
     EXPECT_TRUE(kept(30) && kept(50)) << local;
