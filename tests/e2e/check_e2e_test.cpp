@@ -12,7 +12,7 @@
 
 #include "support/child_process.h"
 #include "support/ftp_server.h"
-#include "support/smtp_sink.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <regex>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -20,7 +21,7 @@
 #include "run/run_module.h"
 #include "run/send_notification.h"
 #include "support/fakes.h"
-#include "support/smtp_sink.h"
+#include "support/loopback_servers.h"
 
 namespace quillfen {
 namespace {
@@ -42,35 +43,31 @@ std::string readerBody(const std::string& report) {
          std::string(80, '_') + "\n\n" + report;
 }
 
-// Over-long lines are refused by the sink itself, so the delivery tests catch those.
-TEST(ComposeInternetMessage, EndsEveryLineByCrLfAndProtectsTheBlankBeforeALineBreak) {
-  mail::MessageParts parts;
-  parts.text = "a\r\n\xC3\xA9t\xC3\xA9 \nlast\rend";
-  const std::string wire = mail::composeInternetMessage(parts);
-  EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";
-  EXPECT_TRUE(wire.ends_with("\r\n"));
-  // The blank must survive transports that strip trailing blanks.
-  EXPECT_THAT(wire, HasSubstr("Content-Transfer-Encoding: quoted-printable\r\n"));
-  EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
-}
-
-// Each header line within SMTP's 998 octets, and no control character but its CR LF.
-TEST(ComposeInternetMessage, AddressHeadersFoldLongNamesAndDropControlCharacters) {
-  const std::pair<std::string, std::string> cases[] = {
-      // sender, recipient
-      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>"},
-      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>"},
-  };
-  for (const auto& [sender, recipient] : cases) {
+// Every line ends by CR LF; each header line stays within SMTP's 998 octets, long names folded,
+// with no control character but its CR LF; the blank before a line break must survive transports
+// that strip trailing blanks. Over-long body lines are refused by the sink itself, so the delivery
+// tests catch those.
+TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBlanks) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      // sender, recipient, text
+      {std::string(1200, 'n') + " <a@example.test>", "\"" + std::string(2000, 'm') + "\" <b@x>",
+       "a\r\n\xC3\xA9t\xC3\xA9 \nlast\rend"},
+      {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>", "\xC3\xA9t\xC3\xA9 \n"}};
+  for (const auto& [sender, recipient, text] : cases) {
     mail::MessageParts parts;
     parts.sender = sender;
     parts.recipient = recipient;
+    parts.text = text;
     const std::string wire = mail::composeInternetMessage(parts);
     const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
+    EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";
+    EXPECT_TRUE(wire.ends_with("\r\n"));
     EXPECT_FALSE(std::regex_search(headers, std::regex("[^\r\n]{999}"))) << sender;
     EXPECT_FALSE(std::regex_search(headers, std::regex("[\\x00-\\x09\\x0B\\x0C\\x0E-\\x1F\\x7F]")))
         << sender;
     EXPECT_THAT(headers, HasSubstr("<b@x>\r\n")) << sender;
+    EXPECT_THAT(wire, HasSubstr("Content-Transfer-Encoding: quoted-printable\r\n"));
+    EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
   }
 }
 
@@ -101,32 +98,12 @@ struct DeliveryTest : ::testing::Test {
   RunModule run;
 };
 
-TEST_F(DeliveryTest, EveryAddressGetsItsOwnMessageInTheOrderWritten) {
-  SmtpSink sink;
-  ASSERT_EQ(
-      notify(sink.port(), "first@example.test;  Ops Desk <ops@example.test> ; \t ;c@example.test;"),
-      std::nullopt);
-
-  const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), 3u) << "blank and trailing entries add no message";
-  const char* envelope[] = {"first@example.test", "ops@example.test", "c@example.test"};
-  const char* to[] = {"first@example.test", "Ops Desk <ops@example.test>", "c@example.test"};
-  for (std::size_t i = 0; i < messages.size(); ++i) {
-    SCOPED_TRACE(to[i]);
-    EXPECT_EQ(messages[i].mailFrom, "backup@example.test");
-    EXPECT_THAT(messages[i].rcptTos, ElementsAre(envelope[i]));
-    EXPECT_EQ(messages[i].body, readerBody(run.ActivityReport));
-    EXPECT_THAT(messages[i].data,
-                HasSubstr("\r\nFrom: \"Quillfen, Backup\" < backup@example.test >\r\n"));
-    EXPECT_THAT(messages[i].data, HasSubstr("\r\nTo: " + std::string(to[i]) + "\r\n"));
-  }
-  EXPECT_EQ(env.events.passes, 0) << "window events were processed while mailing";
-}
-
-// Line breaks in the sender or the subject are dropped: they must add no header.
-TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
+// Every address gets its own message, in the order written; subject and body arrive intact, and
+// line breaks in the sender or the subject are dropped: they must add no header.
+TEST_F(DeliveryTest, EveryAddressGetsItsOwnIntactMessageAndLineBreaksAddNoHeader) {
   const std::tuple<std::string, std::string, std::string> texts[] = {
       // the subject, the report, the subject received when not the one sent
+      {run.Settings.MailSubject, run.ActivityReport, ""},
       {"Report", ".\n.hidden\n..\nend.\n", ""},
       {"Sicherung fertig \xE2\x80\x93 Gr\xC3\xB6\xC3\x9F"
        "e \xE2\x9C\x93 f\xC3\xBCr alle Ordner unter /srv/daten/\xC3\xA4rger",
@@ -134,25 +111,37 @@ TEST_F(DeliveryTest, SubjectAndBodyArriveIntactAndLineBreaksAddNoHeader) {
       {std::string(2000, 's'), "before\n" + std::string(3000, 'x') + "\nafter\n", ""},
       {"R\r\nBcc: victim@example.test\nX-Injected: subject", "R\n",
        "RBcc: victim@example.testX-Injected: subject"}};
-  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
+  const std::string to[] = {"first@example.test", "Ops Desk <ops@example.test>", "c@example.test"};
   SmtpSink sink;
-  for (const auto& [subject, report, received] : texts) {
+  ASSERT_EQ(notify(sink.port(), to[0] + ";  " + to[1] + " ; \t ;" + to[2] + ";"), std::nullopt);
+  run.Settings.MailFrom = "Backup\r\nX-Injected: sender <backup@example.test>";
+  for (const auto& [subject, report, received] : std::span(texts).subspan(1)) {
     run.Settings.MailSubject = subject;
     run.ActivityReport = report;
     ASSERT_EQ(notify(sink.port(), "ops@example.test"), std::nullopt) << subject;
   }
+
   const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), std::size(texts));
+  ASSERT_EQ(messages.size(), std::size(texts) + 2) << "blank and trailing entries add no message";
   for (std::size_t i = 0; i < messages.size(); ++i) {
-    const auto& [subject, report, received] = texts[i];
+    const auto& [subject, report, received] = texts[i < 3 ? 0 : i - 2];
+    SCOPED_TRACE(subject.substr(0, 40));
+    EXPECT_EQ(messages[i].mailFrom, "backup@example.test");
+    EXPECT_THAT(messages[i].rcptTos, ElementsAre(i == 0   ? "first@example.test"
+                                                 : i == 2 ? "c@example.test"
+                                                          : "ops@example.test"));
+    EXPECT_THAT(messages[i].data,
+                HasSubstr("\r\nTo: " + (i < 3 ? to[i] : "ops@example.test") + "\r\n"));
     EXPECT_EQ(messages[i].subject, received.empty() ? subject : received);
-    EXPECT_EQ(messages[i].body, readerBody(report)) << subject;
-    EXPECT_THAT(messages[i].defects, IsEmpty()) << subject;
+    EXPECT_EQ(messages[i].body, readerBody(report));
+    EXPECT_THAT(messages[i].defects, IsEmpty());
     EXPECT_THAT(messages[i].headers,
                 ElementsAre("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
-                            "Content-Type", "Content-Transfer-Encoding"))
-        << subject;
+                            "Content-Type", "Content-Transfer-Encoding"));
   }
+  EXPECT_THAT(messages[0].data,
+              HasSubstr("\r\nFrom: \"Quillfen, Backup\" < backup@example.test >\r\n"));
+  EXPECT_EQ(env.events.passes, 0) << "window events were processed while mailing";
 }
 
 TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBounds) {
@@ -222,10 +211,20 @@ class SecureDelivery : public DeliveryTest, public ::testing::WithParamInterface
   TestCertificate certificate;
 };
 
+// Verifying the connection succeeds and fails with the delivery, and sends nothing.
 TEST_P(SecureDelivery, DeliversOnlyOverTrustedTlsAfterTheLogin) {
   const SecureCase& c = GetParam();
   secure(c);
   SmtpSink sink(SinkSecurity{c.server, &certificate, kLogin, kPassword});
+  run.Settings.MailPort = sink.port();
+  Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);
+  bool verified = true;
+  try {
+    mailer.VerifyConnection();
+  } catch (const Error&) {
+    verified = false;
+  }
+  EXPECT_EQ(verified, c.number == 0);
   const auto error = notify(sink.port(), "ops@example.test");
 
   const auto messages = sink.messages();
@@ -254,9 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
     Servers, SecureDelivery,
     ::testing::Values(SecureCase{"StartTlsAndLogin", Kind::StartTls, MailSecurityMode::StartTls,
                                  "<cert>", kPassword, 0},
-                      SecureCase{"ImplicitTls", Kind::ImplicitTls, MailSecurityMode::Tls, "<cert>",
-                                 kPassword, 0},
-                      SecureCase{"PinTrustsSelfSigned", Kind::StartTls, MailSecurityMode::StartTls,
+                      SecureCase{"ImplicitTlsAndPin", Kind::ImplicitTls, MailSecurityMode::Tls,
                                  "<pin>", kPassword, 0},
                       SecureCase{"WrongPassword", Kind::StartTls, MailSecurityMode::StartTls,
                                  "<pin>", "wrong pass", errc::kMailLoginRefused, "535"},
@@ -270,21 +267,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SecureCase{"StartTlsNotOffered", Kind::None, MailSecurityMode::StartTls, "",
                                  kPassword, errc::kMailNoStartTls, "STARTTLS"}),
     [](const ::testing::TestParamInfo<SecureCase>& info) { return std::string(info.param.name); });
-
-TEST_F(SecureDelivery, VerifyingTheConnectionLogsInAndSendsNothing) {
-  SmtpSink sink(SinkSecurity{Kind::StartTls, &certificate, kLogin, kPassword});
-  run.Settings.MailPort = sink.port();
-  for (const char* password : {kPassword, "wrong pass"}) {
-    secure({"", Kind::StartTls, MailSecurityMode::StartTls, "<pin>", password, 0});
-    Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);
-    if (password == kPassword) {
-      EXPECT_NO_THROW(mailer.VerifyConnection());
-    } else {
-      EXPECT_THROW(mailer.VerifyConnection(), Error);
-    }
-  }
-  EXPECT_THAT(sink.messages(), IsEmpty());
-}
 
 }  // namespace
 }  // namespace quillfen

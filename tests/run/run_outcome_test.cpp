@@ -16,8 +16,7 @@
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
-#include "support/ping_server.h"
-#include "support/smtp_sink.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {

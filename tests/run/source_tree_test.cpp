@@ -17,7 +17,7 @@
 #include "run/services.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
-#include "support/sftp_server.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
@@ -67,7 +67,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     run.Settings.FtpPassword = "secret";
     if (GetParam() == Source::Sftp) {
       if (!sftp) sftp.emplace(source.path(), "backup", "secret");
-      run.Settings.FtpIPAddress = sftp->address();
+      run.Settings.FtpIPAddress = sftp->url();
       run.Settings.FtpTrust = sftp->fingerprint();
     } else if (!server) {
       server.emplace(

@@ -1,9 +1,12 @@
-"""What the loopback test servers share: their lifetime and the server that never answers."""
+"""What the loopback test servers share: their arguments, lifetime and log, and the server that
+never answers."""
 
 import os
 import socket
 import sys
 import threading
+
+children = []  # processes a server started, killed when it ends
 
 
 def announce(port):
@@ -12,8 +15,27 @@ def announce(port):
 
 def end_with_input_or_after(lifetime):
     """Ends the process when its standard input closes (its test is gone) or after `lifetime` s."""
-    threading.Thread(target=lambda: (sys.stdin.buffer.read(), os._exit(0)), daemon=True).start()
-    threading.Timer(lifetime, os._exit, [0]).start()
+    def end():
+        for child in children:
+            child.kill()
+        os._exit(0)
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), end()), daemon=True).start()
+    threading.Timer(lifetime, end).start()
+
+
+def parse(parser, lifetime=300.0):
+    """The arguments, with --lifetime (seconds) and --log (a file for one line per event) beside
+    the server's own; the process ends with its input or its lifetime from here."""
+    parser.add_argument("--lifetime", type=float, default=lifetime)
+    parser.add_argument("--log", default=os.devnull)
+    args = parser.parse_args()
+    end_with_input_or_after(args.lifetime)
+    return args
+
+
+def record(args, event):
+    with open(args.log, "a") as out:
+        out.write(event + "\n")
 
 
 def serve_silently():

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""Loopback HTTP server standing in for a monitoring service (see tests/support/ping_server.h).
+"""Loopback HTTP server standing in for a monitoring service (see tests/support/loopback_servers.h).
 
-Prints "PORT <n>", then "GET <path>" for every request, and answers each with 200; with
---silent it accepts connections and never answers."""
+Logs the path of every request and answers each with 200; with --silent it accepts connections
+and never answers."""
 
 import argparse
 import http.server
@@ -11,23 +11,21 @@ import loopback
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--silent", action="store_true")
-parser.add_argument("--lifetime", type=float, default=120)
-args = parser.parse_args()
+args = loopback.parse(parser, lifetime=120)
 
 
 class Check(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        print("GET %s" % self.path, flush=True)
+        loopback.record(args, self.path)
         self.send_response(200)
         self.send_header("Content-Length", "2")
         self.end_headers()
         self.wfile.write(b"OK")
 
-    def log_message(self, *arguments):  # the requests go to standard output only
+    def log_message(self, *arguments):  # the requests go to the log only
         pass
 
 
-loopback.end_with_input_or_after(args.lifetime)
 if args.silent:
     loopback.serve_silently()
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Check)

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Loopback SFTP server for the tests, over asyncssh (see tests/support/sftp_server.h).
+"""Loopback SFTP server for the tests, over asyncssh (see tests/support/loopback_servers.h).
 
 Serves --root as the home folder of one user, who logs in with --password or, when
 --client-key names a public key file, with that key only. No system account is involved."""
@@ -15,25 +15,19 @@ import loopback
 
 parser = argparse.ArgumentParser()
 for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
-                        ("--host-key", None), ("--client-key", None), ("--stats", os.devnull)]:
-    parser.add_argument(option, default=default)  # stats: one line per connection and login
-parser.add_argument("--lifetime", type=float, default=300.0)
+                        ("--host-key", None), ("--client-key", None)]:
+    parser.add_argument(option, default=default)
 parser.add_argument("--stall", action="store_true",
                     help="log in, then never answer a listing or a file request")
-args = parser.parse_args()
-
-
-def record(event):
-    with open(args.stats, "a") as out:
-        out.write(event + "\n")
+args = loopback.parse(parser)  # the log: one line per connection and login
 
 
 class Server(asyncssh.SSHServer):
     def connection_made(self, conn):
-        record("connect")
+        loopback.record(args, "connect")
 
     def auth_completed(self):
-        record("login")
+        loopback.record(args, "login")
 
     def begin_auth(self, username):
         return True
@@ -64,7 +58,7 @@ class Files(asyncssh.SFTPServer):
 
     def read(self, file_obj, offset, size):
         if offset == 0:
-            record("read")  # a file's content fetched, as RETR does over FTP
+            loopback.record(args, "read")  # a file's content fetched, as RETR does over FTP
         return super().read(file_obj, offset, size)
 
 
@@ -79,6 +73,5 @@ async def serve():
     await asyncio.Event().wait()
 
 
-loopback.end_with_input_or_after(args.lifetime)
 logging.basicConfig(level=logging.CRITICAL)
 asyncio.run(serve())

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Loopback SMTP sink for the tests, over aiosmtpd (see tests/support/smtp_sink.h).
+"""Loopback SMTP sink for the tests, over aiosmtpd (see tests/support/loopback_servers.h).
 
 Each message it takes becomes one folder <spool>/<nnnn>, complete in one rename before the
 final "." is answered. With --security starttls the server requires STARTTLS and a login before
@@ -24,14 +24,13 @@ parser.add_argument("--spool", required=True)
 parser.add_argument("--mode", default="accept",
                     choices=["accept", "refuse-recipient", "refuse-all", "silent", "slow-data"])
 parser.add_argument("--refuse", default="")
-parser.add_argument("--lifetime", type=float, default=120)
 parser.add_argument("--delay", type=float, default=10, help="slow-data: seconds before the reply")
 parser.add_argument("--security", default="none", choices=["none", "starttls", "tls"])
 parser.add_argument("--cert", help="the server's certificate (PEM), with --security")
 parser.add_argument("--key", help="its private key (PEM)")
 parser.add_argument("--login", default="", help="the one user name accepted")
 parser.add_argument("--password", default="", help="its password")
-args = parser.parse_args()
+args = loopback.parse(parser, lifetime=120)
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
@@ -73,7 +72,6 @@ class SpoolHandler:  # one for all connections: it numbers the messages
         return "250 OK: queued"
 
 
-loopback.end_with_input_or_after(args.lifetime)
 if args.mode == "silent":
     loopback.serve_silently()
 handler, loop = SpoolHandler(), asyncio.new_event_loop()

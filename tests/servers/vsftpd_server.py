@@ -1,23 +1,20 @@
 #!/usr/bin/python3
-"""vsftpd on loopback for the tests (see tests/support/vsftpd_server.h): anonymous logins over
+"""vsftpd on loopback for the tests (see tests/support/loopback_servers.h): anonymous logins over
 TLS only, explicit or implicit, with vsftpd's default demand that every data connection resume
 the control connection's TLS session. Its own log goes to --log."""
 
 import argparse
-import os
 import socket
 import subprocess
-import sys
-import threading
 import time
 
 import loopback
 
 parser = argparse.ArgumentParser()
-for option in ("--root", "--certificate", "--key", "--log"):
+for option in ("--root", "--certificate", "--key"):
     parser.add_argument(option, required=True)
 parser.add_argument("--tls", choices=["explicit", "implicit"], default="explicit")
-args = parser.parse_args()
+args = loopback.parse(parser)
 
 with socket.socket() as probe:
     probe.bind(("127.0.0.1", 0))
@@ -35,15 +32,7 @@ config = args.log + ".conf"
 with open(config, "w") as out:
     out.writelines("%s=%s\n" % item for item in settings.items())
 server = subprocess.Popen(["/usr/sbin/vsftpd", config])
-
-
-def stop():
-    server.kill()
-    os._exit(0)
-
-
-threading.Thread(target=lambda: (sys.stdin.buffer.read(), stop()), daemon=True).start()
-threading.Timer(300, stop).start()
+loopback.children.append(server)
 while server.poll() is None:
     try:
         socket.create_connection(("127.0.0.1", port), timeout=1).close()

@@ -67,4 +67,13 @@ class ChildProcess {
   int input_ = -1;
 };
 
+// Runs a tool to its end and returns its output; throws when it fails.
+inline std::string runTool(std::vector<std::string> argv) {
+  ChildProcess tool(argv, true);
+  tool.closeInput();
+  if (tool.wait(std::chrono::seconds(60)) != 0)
+    throw std::runtime_error(argv[0] + " failed: " + tool.errors());
+  return tool.output();
+}
+
 }  // namespace quillfen::test

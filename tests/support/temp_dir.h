@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillfen::test {
 
@@ -52,6 +54,13 @@ class TempDir {
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::vector<std::string> readLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(readFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 }  // namespace quillfen::test

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <stdio.h>
-
 #include <filesystem>
-#include <stdexcept>
 #include <string>
 
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace quillfen::test {
@@ -15,13 +13,15 @@ namespace quillfen::test {
 class TestCertificate {
  public:
   TestCertificate() {
-    run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-        " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
-        key().string() + "' -out '" + certificate().string() + "' 2>/dev/null");
-    pin_ = "sha256//" + run("openssl x509 -in '" + certificate().string() +
-                            "' -pubkey -noout | openssl pkey -pubin -outform der"
-                            " | openssl dgst -sha256 -binary | openssl enc -base64");
-    while (!pin_.empty() && pin_.back() == '\n') pin_.pop_back();
+    runTool({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+             "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key().string(),
+             "-out", certificate().string()});
+    pin_ = "sha256//" + runTool({"/bin/sh", "-c",
+                                 "openssl x509 -in \"$0\" -pubkey -noout | openssl pkey -pubin "
+                                 "-outform der | openssl dgst -sha256 -binary | openssl base64",
+                                 certificate().string()});
+    pin_.pop_back();  // the line end
   }
 
   std::filesystem::path certificate() const { return folder_.path() / "cert.pem"; }
@@ -29,18 +29,6 @@ class TestCertificate {
   const std::string& pin() const { return pin_; }
 
  private:
-  // The command's output; throws when it fails.
-  static std::string run(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) throw std::runtime_error("cannot run: " + command);
-    std::string output;
-    char buffer[256];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-      output.append(buffer, n);
-    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
-    return output;
-  }
-
   TempDir folder_;
   std::string pin_;
 };

@@ -12,10 +12,9 @@
 #include <string>
 
 #include "support/ftp_server.h"
-#include "support/sftp_server.h"
+#include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
-#include "support/vsftpd_server.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
@@ -101,6 +100,7 @@ class SecureTransferTest : public ::testing::Test {
   std::optional<Inet> inet_;
 };
 
+// The user's known_hosts, holding other hosts' keys too, is trusted when nothing else is given.
 TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
   const std::set<std::string> expected = sampleTree(remote_);
   SftpServer server(remote_.path(), kUser, kPassword);
@@ -108,7 +108,7 @@ TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
             server.knownHostsLine());
   const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
   fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
-  connect(server.address() + "/my top");
+  connect(server.url() + "/my top");
   EXPECT_EQ(listedNames(), expected);
   EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
   fetchAll(expected, remote_.path() / "my top");
@@ -127,7 +127,7 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
   const TestCertificate certificate;
   for (const bool implicitTls : {false, true}) {
     SCOPED_TRACE(implicitTls ? "implicit" : "explicit");
-    VsftpdServer server(remote_.path(), certificate.certificate(), certificate.key(), implicitTls);
+    VsftpdServer server(remote_.path(), certificate, implicitTls);
     connect((implicitTls ? "ftps://" : "ftpes://") + server.address() + "/my top", "",
             implicitTls ? certificate.pin() : certificate.certificate().string());
     inet_->UserName("anonymous");
@@ -143,7 +143,7 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
 // listing succeeds. A trust failure names the presented key and logs nothing in.
 struct SecureCase {
   const char* name;
-  // System: nothing given, the server's key known there; Unknown: nothing given nor known.
+  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known.
   enum class Trust { System, Unknown, File, Pin, OtherPin, Changed } trust;
   enum class Login { Password, WrongPassword, KeyWithPassphrase, RsaKey } login;
   const char* failure;
@@ -181,7 +181,6 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   SftpServer server(remote_.path(), kUser, kPassword,
                     {byKey ? key.string() + ".pub" : std::string(), c.stall});
   std::string trust;
-  if (c.trust == Trust::System) knowHosts(server.knownHostsLine());
   if (c.trust == Trust::Changed)
     knowHosts(server.hostPattern() + " " + readFile(key.string() + ".pub"));
   if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
@@ -194,7 +193,7 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                               : c.login == Login::RsaKey
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
-  connect(server.address(), password, trust, keyFile);
+  connect(server.url(), password, trust, keyFile);
   listAndCheck(server.fingerprint(), password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
@@ -202,7 +201,6 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
 INSTANTIATE_TEST_SUITE_P(
     Sftp, SftpTest,
     ::testing::Values(
-        SecureCase{"KnownHostsOfTheUser", Trust::System, Login::Password, ""},
         SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
         SecureCase{"PinnedHostKey", Trust::Pin, Login::Password, ""},
         SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,

@@ -1,5 +1,5 @@
-#include "curl/tls_trust.h"
-
+// The translation of libcurl's result codes into the program's errors, and the reading of TLS
+// trust settings.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <string>
 
 #include "common/error.h"
+#include "curl/curl_error.h"
+#include "curl/tls_trust.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
 
@@ -80,6 +82,41 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"NotPem", "<text>", std::nullopt, "holds no PEM certificate"},
         TrustCase{"Folder", "<folder>", std::nullopt, "not a regular file"}),
     [](const ::testing::TestParamInfo<TrustCase>& info) { return std::string(info.param.name); });
+
+TEST(CurlError, LibcurlsTextIsItsErrorBufferWhenFilled) {
+  EXPECT_EQ(curlFailureText("FTP", CURLE_COULDNT_CONNECT, "Failed to connect to port 21"),
+            "FTP: Failed to connect to port 21");
+  EXPECT_EQ(curlFailureText("FTP", CURLE_COULDNT_CONNECT, ""), "FTP: Couldn't connect to server");
+}
+
+// Codes an exchange on loopback hardly produces are checked here; the delivery tests see the
+// others end to end.
+struct MailCase {
+  const char* name;
+  CURLcode code;
+  int number;
+};
+
+void PrintTo(const MailCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class MailErrorNumber : public ::testing::TestWithParam<MailCase> {};
+
+TEST_P(MailErrorNumber, MapsTheCodeIntoTheMailTransportRange) {
+  const MailCase& c = GetParam();
+  EXPECT_EQ(mailErrorNumber(c.code), c.number);
+  const Error error = mailTransportError(c.code, "mail.example.test:25", "what libcurl said");
+  EXPECT_EQ(error.number(), c.number);
+  EXPECT_THAT(error.description(), HasSubstr(" (mail.example.test:25): what libcurl said"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, MailErrorNumber,
+    ::testing::Values(MailCase{"UnknownHost", CURLE_COULDNT_RESOLVE_HOST, errc::kMailHostNotFound},
+                      MailCase{"ClosedWithoutReply", CURLE_GOT_NOTHING, errc::kMailConnectionLost},
+                      MailCase{"OutOfMemory", CURLE_OUT_OF_MEMORY, errc::kMailTransportOther}),
+    [](const ::testing::TestParamInfo<MailCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quillfen
