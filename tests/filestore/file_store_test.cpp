@@ -53,12 +53,10 @@ TEST_F(PosixFileSystemTest, ExistenceTestsTellFilesFromFoldersAndDeletingALinkSp
   dir.write("sub/keep.txt", "keep");
   fs::create_symlink(in("a.txt"), in("link.txt"));
   fs::create_directory_symlink(in("sub"), in("link-to-sub"));
-  // The name, then whether it is a file and whether it is a folder; a pipe is refused by copy.
-  for (const auto& [name, file, folder] :
-       {std::tuple{"link.txt", true, false}, {"link-to-sub", false, true}}) {
-    EXPECT_EQ(fileSystem.fileExists(in(name)), file) << name;
-    EXPECT_EQ(fileSystem.folderExists(in(name)), folder) << name;
-  }
+  // A link is what it points to; a pipe is refused by copy.
+  EXPECT_TRUE(fileSystem.fileExists(in("link.txt")) && !fileSystem.folderExists(in("link.txt")));
+  EXPECT_TRUE(fileSystem.folderExists(in("link-to-sub")));
+  EXPECT_FALSE(fileSystem.fileExists(in("link-to-sub")));
 
   fs::create_directory(in("backup"));
   fs::create_directory_symlink(in("sub"), in("backup/inner-link"));
@@ -140,10 +138,6 @@ class IoTest : public PosixFileSystemTest {
   IoTest() { settings.DestinationFolder = dir.str(); }
   void makeBackup(const std::string& name) { dir.write(name + "/file.txt", "backup"); }
   void prune(Date today = {2003, 10, 5}) { io.DeleteOldBackups(today, "yyyymmdd", false); }
-  // The report up to the free-space line, which depends on the machine.
-  std::string beforeFreeSpace() const {
-    return report.substr(0, report.find("Free space remaining on '"));
-  }
 
   BackupSettings settings;
   std::string report;
@@ -228,7 +222,8 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
     allDeleted = io.DeleteOldBackups({2003, 10, 5}, "yyyymmdd", false);
   }
   EXPECT_FALSE(allDeleted);
-  EXPECT_THAT(beforeFreeSpace(),
+  // The report up to the free-space line, which depends on the machine.
+  EXPECT_THAT(report.substr(0, report.find("Free space remaining on '")),
               ::testing::MatchesRegex("DELETING OLD BACKUPS...\nDeleting folder: " +
                                       in("20030905") + "\nDeleting folder: " + in("20030831") +
                                       "\nCould not delete folder: " + in("20030831") +
