@@ -21,12 +21,11 @@ struct RecordingLog final : SystemLog {
   std::vector<std::pair<Severity, std::string>> lines;
 };
 
-TEST(RunSummaryLineTest, NamesEveryFigureAndRoundsTheDurationToTenths) {
-  const RunTally tally{3, 1053576, 1, 2};
-  EXPECT_EQ(RunSummaryLine(4, tally, std::chrono::milliseconds(7449)),
-            "run ended: exit code 4, 3 files fetched, 1053576 bytes, 1 failures, 2 folders "
-            "pruned, 7.4 s");
-  EXPECT_THAT(RunSummaryLine(0, {}, std::chrono::milliseconds(95)), testing::EndsWith(", 0.1 s"));
+// The line's wording is checked with the real starts below; here, the duration's rounding.
+TEST(RunSummaryLineTest, RoundsTheDurationToTenths) {
+  for (const auto& [ms, end] : {std::pair{7449, ", 7.4 s"}, {95, ", 0.1 s"}}) {
+    EXPECT_THAT(RunSummaryLine(0, {}, std::chrono::milliseconds(ms)), testing::EndsWith(end));
+  }
 }
 
 // Starts of the real sequence (with fakes for everything but the file system): the line each
