@@ -66,9 +66,6 @@ struct FakeTransferControl final : TransferControl {
   std::int32_t code = 226;
   std::deque<std::int16_t> states;
 
-  void notify(std::int16_t state) {
-    pump_.post([this, state] { listener_(state); });
-  }
   void Execute(const std::string&, const ExecuteArguments& args) override {
     arguments = args;
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
@@ -78,7 +75,7 @@ struct FakeTransferControl final : TransferControl {
   }
   bool StillExecuting() override {
     if (states.empty()) return false;
-    notify(states.front());
+    pump_.post([this, state = states.front()] { listener_(state); });
     states.pop_front();
     return true;
   }
