@@ -33,37 +33,32 @@ Outcome run(std::vector<std::string> argv) {
 class InstalledProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Outcome installed = run({QUILLFEN_CMAKE, "--install", QUILLFEN_BUILD_DIR, "--prefix",
-                                   prefix.str(), "--component", "quillfen"});
-    ASSERT_EQ(installed.exitCode, 0) << installed.text;
+    runTool({QUILLFEN_CMAKE, "--install", QUILLFEN_BUILD_DIR, "--prefix", prefix.str(),
+             "--component", "quillfen"});
     setenv("QUILLFEN_UI", "console", 1);
   }
-  Outcome start(const std::vector<std::string>& arguments = {}) {
-    std::vector<std::string> argv{(prefix.path() / "bin/quillfen").string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return run(argv);
-  }
+  std::string program() const { return (prefix.path() / "bin/quillfen").string(); }
   fs::path configFile() const { return prefix.path() / "etc/quillfen/Config.ini"; }
 
   TempDir prefix;
 };
 
 TEST_F(InstalledProgramTest, FirstStartWritesTheTemplateBehindTheLinkForItsOwnerOnly) {
-  const Outcome first = start();
+  const Outcome first = run({program()});
   EXPECT_EQ(first.exitCode, 2) << first.text;
   EXPECT_THAT(first.text, HasSubstr("Please enter the correct configuration data"));
   EXPECT_TRUE(fs::is_symlink(prefix.path() / "lib/quillfen/Config.ini"));
   EXPECT_THAT(readFile(configFile()), HasSubstr("\nDestinationFolder=\n"));
   EXPECT_EQ(fs::status(configFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
-  const Outcome edit = start({"/config"});
+  const Outcome edit = run({program(), "/config"});
   EXPECT_EQ(edit.exitCode, 0) << edit.text;
   EXPECT_THAT(edit.text, HasSubstr("edit the configuration file " + configFile().string()));
 }
 
 // Another user than the owner of the configuration folder (root installs, a user starts it).
 TEST_F(InstalledProgramTest, AnotherUserIsToldHowToMakeAJobOfTheirOwn) {
-  std::vector<std::string> argv{(prefix.path() / "bin/quillfen").string()};
+  std::vector<std::string> argv{program()};
   if (geteuid() == 0) {
     // The unprivileged user must reach the program; the configuration folder stays root's.
     fs::permissions(prefix.path(), fs::perms::others_read | fs::perms::others_exec,
