@@ -1,10 +1,6 @@
-#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -24,19 +20,6 @@ using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-// A loopback port where nothing listens: one the system just handed out and took back.
-int unusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 // quillfen --check of a copy of the program beside the Config.ini each case writes, against a
 // loopback FTP server and SMTP sink: the lines it prints, its exit code, and that it left the
@@ -76,7 +59,7 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
   const std::string mail = "mail server 127.0.0.1:" + std::to_string(sink.port());
   const std::string tlsMail = "mail server 127.0.0.1:" + std::to_string(tlsSink.port());
   const std::string noMail = "mail: skipped, MailTo names no recipient (a run mails nothing)";
-  const int closedPort = unusedPort();
+  const int closedPort = SmtpSink().port();  // its server has ended: nothing listens there
   const struct {
     const char* title;
     std::string keys;  // none: no Config.ini
