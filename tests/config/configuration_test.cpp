@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/error.h"
@@ -247,28 +248,24 @@ TEST(StoreProfileValueTest, WritesAPrivateFileOrThroughALinkAlsoOneToNothingYet)
   const test::TempDir folder;
   const std::string ini = folder.str() + "/Config.ini";
   const auto permissions = [](const fs::path& p) { return fs::status(p).permissions(); };
+  const auto owners = fs::perms::owner_read | fs::perms::owner_write;
   storeProfileValue(ini, "Quillfen", "A", "1");
   EXPECT_EQ(test::readFile(ini), "[Quillfen]\nA=1\n");
-  EXPECT_EQ(permissions(ini), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(permissions(ini), owners);
 
-  const auto shared = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  // A present file keeps its permissions; the installed program's link into /etc/quillfen
+  // before the first start leads to nothing yet.
   const fs::path real = folder.write("real.ini", "[Quillfen]\nA=1\n");
-  fs::permissions(real, shared);
-  fs::remove(ini);
-  fs::create_symlink(real, ini);
-  storeProfileValue(ini, "Quillfen", "A", "2");
-  EXPECT_TRUE(fs::is_symlink(ini));
-  EXPECT_EQ(test::readFile(real), "[Quillfen]\nA=2\n");
-  EXPECT_EQ(permissions(real), shared);
-
-  // The installed program's link into /etc/quillfen before the first start.
-  fs::remove(ini);
-  const fs::path target = folder.path() / "etc.ini";
-  fs::create_symlink(target, ini);
-  storeProfileValue(ini, "Quillfen", "A", "3");
-  EXPECT_TRUE(fs::is_symlink(ini));
-  EXPECT_EQ(test::readFile(target), "[Quillfen]\nA=3\n");
-  EXPECT_EQ(permissions(target), fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(real, owners | fs::perms::group_read);
+  for (const auto& [target, perms, value] : {std::tuple{real, owners | fs::perms::group_read, "2"},
+                                             {folder.path() / "etc.ini", owners, "3"}}) {
+    fs::remove(ini);
+    fs::create_symlink(target, ini);
+    storeProfileValue(ini, "Quillfen", "A", value);
+    EXPECT_TRUE(fs::is_symlink(ini));
+    EXPECT_EQ(test::readFile(target), "[Quillfen]\nA=" + std::string(value) + "\n");
+    EXPECT_EQ(permissions(target), perms);
+  }
 }
 
 }  // namespace
