@@ -1,28 +1,17 @@
 // The transfer subsystem: the address, operation and listing parsers, Inet over a fake control,
 // and the libcurl control against a loopback FTP server.
 #include <fcntl.h>
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <optional>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "common/error.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
-#include "support/temp_dir.h"
-#include "transfer/curl_transfer_control.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
-#include "transfer/inet.h"
-#include "ui/console_event_pump.h"
+#include "transfer/transfer_session.h"
 
 namespace quillfen::test {
 namespace {
@@ -30,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
-using ::testing::EndsWith;
 using ::testing::Field;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -213,38 +201,7 @@ TEST_F(InetTest, ExecuteLogsEveryStateByNameInOrderBeforeAnnouncingIt) {
   EXPECT_EQ(logged, expected);
 }
 
-constexpr const char* kUser = "backup";
-constexpr const char* kPassword = "s3cret:@/ \"x";
-const auto kCompleted = EndsWith("icResponseCompleted\r\n");
-const auto kFailed = EndsWith("icError\r\n");
-
-class CurlTransferControlTest : public ::testing::Test {
- protected:
-  void connect(const FtpServer& server, const std::string& path = {},
-               const std::string& password = kPassword) {
-    inet_.emplace(frmMain_, pump_);  // the one before goes first
-    inet_->URL(server.address() + path);
-    inet_->UserName(kUser);
-    inet_->Password(password);
-  }
-  std::string list() {
-    inet_->Execute(inet_->URL(), "DIR");
-    std::string listing, piece;
-    while (!(piece = std::get<std::string>(inet_->GetChunk(256))).empty()) listing += piece;
-    return listing;
-  }
-  void get(const std::string& remote, const fs::path& local) {
-    inet_->Execute(inet_->URL(), "GET \"" + remote + "\" \"" + local.string() + "\"");
-  }
-
-  // Short bounds, so that a server that hangs fails the test quickly.
-  TransferTimeouts timeouts{std::chrono::seconds(10), std::chrono::seconds(10),
-                            std::chrono::seconds(10)};
-  TempDir remote_, local_;
-  ConsoleEventPump pump_;
-  MainForm frmMain_{[this] { return std::make_unique<CurlTransferControl>(pump_, timeouts); }};
-  std::optional<Inet> inet_;
-};
+using CurlTransferControlTest = TransferSession;
 
 void setModified(const fs::path& file, std::time_t seconds) {
   const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -271,14 +228,7 @@ void expectOnlyEpsvAndRetrPerFile(std::vector<std::string> commands, std::size_t
 // A hundred files well within 20 s: a stall of a fifth of a second or more between transfers on
 // the one control connection fails it.
 TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneControlConnection) {
-  std::set<std::string> expected = {"with blanks .doc", "Grüße – 日本.txt", "sub dir/", "empty/"};
-  for (int i = 0; i < 100; ++i) expected.insert("file " + std::to_string(i) + ".bin");
-  for (const std::string& name : expected) {
-    if (name.ends_with('/'))
-      fs::create_directories(remote_.path() / "my top" / name);
-    else
-      remote_.write("my top/" + name, name + std::string(name.size() * 99, 'a'));
-  }
+  const std::set<std::string> expected = sampleTree(remote_, 100);
   constexpr std::time_t kOld = 1677906367;  // 2023-03-04 05:06:07 UTC
   const std::time_t recent = std::time(nullptr) / 60 * 60 - 7200 + 37;
   setModified(remote_.path() / "my top/with blanks .doc", kOld);
@@ -286,20 +236,11 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
   for (bool mlsd : {true, false}) {
     SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
     FtpServer server(remote_.path(), kUser, kPassword, {.offerMlsd = mlsd, .failingFile = {}});
-    connect(server, "/my top");
-    std::set<std::string> listed;
-    std::istringstream lines(list());
-    for (std::string line; std::getline(lines, line);)
-      listed.insert(line.substr(0, line.size() - 1));
-    EXPECT_EQ(listed, expected);
+    connect(server.address() + "/my top");
+    EXPECT_EQ(listedNames(), expected);
     EXPECT_THAT(inet_->EventList(), kCompleted);
     const auto started = std::chrono::steady_clock::now();
-    for (const std::string& name : listed) {
-      if (name.ends_with('/')) continue;
-      get(name, local_.path() / name);
-      ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
-      ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name));
-    }
+    fetchAll(expected, remote_.path() / "my top");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     // A later request on the open connection: its data connection resolves nothing worth telling.
     EXPECT_EQ(inet_->EventList(),
@@ -307,7 +248,7 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
               "icResponseCompleted\r\n");
     EXPECT_EQ(server.connections(), 1);
     EXPECT_EQ(server.logins(), 1);
-    expectOnlyEpsvAndRetrPerFile(server.commands(), expected.size() - 2);
+    expectOnlyEpsvAndRetrPerFile(server.commands(), expected.size() - 1);
     // MLSD's times are exact; LIST's are to the minute, or to the day for a file of another year.
     EXPECT_EQ(modified(local_.path() / "with blanks .doc"), mlsd ? kOld : kOld - 18367);
     EXPECT_EQ(modified(local_.path() / "Grüße – 日本.txt"), mlsd ? recent : recent - 37);
@@ -332,7 +273,7 @@ TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentOrFloodingServ
           {FtpServerOptions::trickling(64 << 10), "", kPassword, "slow.bin", 28, "too slow"}};
   for (const auto& [options, path, password, fetched, code, info] : cases) {
     FtpServer server(remote_.path(), kUser, kPassword, options);
-    connect(server, path, password);
+    connect(server.address() + path, password);
     const auto started = std::chrono::steady_clock::now();
     if (*fetched != '\0')
       get(fetched, local_.path() / fetched);
@@ -353,7 +294,7 @@ TEST_F(CurlTransferControlTest, OnlyACompleteDownloadReplacesTheCopyAndAFailedOn
   remote_.write("short.bin", std::string(1000, 's'));
   FtpServer server(remote_.path(), kUser, kPassword,
                    {.failingFile = "broken.bin", .shortFile = "short.bin"});
-  connect(server);
+  connect(server.address());
   list();  // gives the sizes a download must bring
   const fs::path copy = local_.path() / "big.bin";
   get("big.bin", copy);
