@@ -121,31 +121,25 @@ TEST(FtpListing, MlsdAndListRepliesOfSeveralServerStylesGiveFilesAndFolders) {
 TEST(FtpListing, GivesSizesAndUtcTimesOfFilesWhereTheListingHasThem) {
   constexpr std::time_t kNow = 1796644800;
   struct Case {
+    bool mlsd;
     const char* line;
     std::optional<std::uint64_t> size;
     std::optional<std::time_t> modified;
   };
-  const Case mlsd[] = {
-      {"type=file;size=123;modify=20261207101112; a", 123, 1796638272},
-      {"type=file;size=0;modify=20261207101112.345; fraction dropped", 0, 1796638272},
-      {"type=file;modify=20261399000000;size=x1; nonsense facts", {}, {}},
-      {"type=OS.unix=slink:/t;size=9;modify=20261207101112; link", {}, {}}};
-  for (const Case& c : mlsd) {
-    const auto entries = parseMlsdListing(c.line);
-    ASSERT_EQ(entries.size(), 1U) << c.line;
-    EXPECT_EQ(entries[0].size, c.size) << c.line;
-    EXPECT_EQ(entries[0].modified, c.modified) << c.line;
-  }
-  const Case list[] = {
-      {"-rw-r--r-- 1 u g 4096 Dec  7 10:11 today", 4096, 1796638260},
-      {"-rw-r--r-- 1 u g 5 Dec  8 11:00 tomorrow by a server clock ahead", 5, 1796727600},
-      {"-rw-r--r-- 1 u g 6 Dec 20 11:00 future means last year", 6, 1766228400},
-      {"-rw-r--r-- 1 u g 7 Mar  4  2023 another year", 7, 1677888000},
-      {"lrwxrwxrwx 1 u g 8 Dec  7 10:11 link -> elsewhere", {}, {}},
-      {"12-07-26  10:11PM    42 dos afternoon", 42, 1796681460},
-      {"12-07-2026  12:05AM    1,024 dos midnight", 1024, 1796601900}};
-  for (const Case& c : list) {
-    const auto entries = parseListListing(c.line, kNow);
+  const Case cases[] = {
+      {true, "type=file;size=123;modify=20261207101112; a", 123, 1796638272},
+      {true, "type=file;size=0;modify=20261207101112.345; fraction dropped", 0, 1796638272},
+      {true, "type=file;modify=20261399000000;size=x1; nonsense facts", {}, {}},
+      {true, "type=OS.unix=slink:/t;size=9;modify=20261207101112; link", {}, {}},
+      {false, "-rw-r--r-- 1 u g 4096 Dec  7 10:11 today", 4096, 1796638260},
+      {false, "-rw-r--r-- 1 u g 5 Dec  8 11:00 tomorrow by a server clock ahead", 5, 1796727600},
+      {false, "-rw-r--r-- 1 u g 6 Dec 20 11:00 future means last year", 6, 1766228400},
+      {false, "-rw-r--r-- 1 u g 7 Mar  4  2023 another year", 7, 1677888000},
+      {false, "lrwxrwxrwx 1 u g 8 Dec  7 10:11 link -> elsewhere", {}, {}},
+      {false, "12-07-26  10:11PM    42 dos afternoon", 42, 1796681460},
+      {false, "12-07-2026  12:05AM    1,024 dos midnight", 1024, 1796601900}};
+  for (const Case& c : cases) {
+    const auto entries = c.mlsd ? parseMlsdListing(c.line) : parseListListing(c.line, kNow);
     ASSERT_EQ(entries.size(), 1U) << c.line;
     EXPECT_EQ(entries[0].size, c.size) << c.line;
     EXPECT_EQ(entries[0].modified, c.modified) << c.line;
