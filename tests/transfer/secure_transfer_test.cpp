@@ -46,9 +46,7 @@ TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
   const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
   fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
   connect(server.url() + "/my top");
-  EXPECT_EQ(listedNames(), expected);
-  EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
-  fetchAll(expected, remote_.path() / "my top");
+  listAndFetchAll(expected);
   const auto toTheSecond = [](const fs::path& file) {
     return std::chrono::floor<std::chrono::seconds>(fs::last_write_time(file));
   };
@@ -68,9 +66,7 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
     connect((implicitTls ? "ftps://" : "ftpes://") + server.address() + "/my top", "",
             implicitTls ? certificate.pin() : certificate.certificate().string());
     inet_->UserName("anonymous");
-    EXPECT_EQ(listedNames(), expected);
-    EXPECT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
-    fetchAll(expected, remote_.path() / "my top");
+    listAndFetchAll(expected);
     inet_.reset();  // ends the session, so that the server's log is complete
     EXPECT_EQ(server.logins(), 1);
   }

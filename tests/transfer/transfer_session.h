@@ -59,23 +59,23 @@ class TransferSession : public ::testing::Test {
     while (!(piece = std::get<std::string>(inet_->GetChunk(256))).empty()) listing += piece;
     return listing;
   }
-  std::set<std::string> listedNames() {
+  void get(const std::string& remote, const std::filesystem::path& local) {
+    inet_->Execute(inet_->URL(), "GET \"" + remote + "\" \"" + local.string() + "\"");
+  }
+  // Lists the sample tree's top folder as `names` and fetches every file of it, each equal to
+  // the server's copy.
+  void listAndFetchAll(const std::set<std::string>& names) {
     std::set<std::string> listed;
     std::istringstream lines(list());
     for (std::string line; std::getline(lines, line);)
       listed.insert(line.substr(0, line.size() - 1));
-    return listed;
-  }
-  void get(const std::string& remote, const std::filesystem::path& local) {
-    inet_->Execute(inet_->URL(), "GET \"" + remote + "\" \"" + local.string() + "\"");
-  }
-  // Fetches every file of the listing and compares it with the server's copy.
-  void fetchAll(const std::set<std::string>& listed, const std::filesystem::path& remoteFolder) {
-    for (const std::string& name : listed) {
+    ASSERT_EQ(listed, names);
+    ASSERT_THAT(inet_->EventList(), kCompleted) << inet_->ResponseInfo();
+    for (const std::string& name : names) {
       if (name.ends_with('/')) continue;
       get(name, local_.path() / name);
       ASSERT_THAT(inet_->EventList(), kCompleted) << name << ": " << inet_->ResponseInfo();
-      ASSERT_EQ(readFile(local_.path() / name), readFile(remoteFolder / name));
+      ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name));
     }
   }
 
