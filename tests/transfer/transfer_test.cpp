@@ -42,17 +42,14 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
   EXPECT_EQ(curlUrl({TransferScheme::Ftp, "host", 21, "in box"}, "a b#1.txt"),
             "ftp://host:21/in%20box/a%20b%231.txt");
-  for (const char* url : {"", "http://host/", "ftpx://host", "host:0", "host:65536", "host:21x",
-                          "host:", "user:pw@host", ":21/dir", "[::1"})
-    EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedAs(errc::kTransferBadUrl)) << url;
-  for (const char* url : {"me:pw@host", "ftps://me:pw@host/dir", "me:pw@host:99x/a@b"}) {
-    try {
-      parseFtpAddress(url, 21);
-      ADD_FAILURE() << url;
-    } catch (const Error& error) {
-      EXPECT_THAT(error.description(), Not(HasSubstr("pw"))) << url;
-    }
-  }
+  // A refusal never shows the password an address carries.
+  const auto refusedWithoutPassword = ::testing::Throws<Error>(
+      AllOf(::testing::Property(&Error::number, errc::kTransferBadUrl),
+            ::testing::Property(&Error::description, Not(HasSubstr("pw")))));
+  for (const char* url :
+       {"", "http://host/", "ftpx://host", "host:0", "host:65536", "host:21x",
+        "host:", "user:pw@host", ":21/dir", "[::1", "ftps://me:pw@host/dir", "me:pw@host:99x/a@b"})
+    EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedWithoutPassword) << url;
 }
 
 // A name of many quote-blank-quotes makes each of them a possible split: the text is still read
