@@ -31,11 +31,6 @@ using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
 
-std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
-  const char* names[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
-  return names[static_cast<int>(info.param)];
-}
-
 void setModified(const fs::path& file, std::time_t seconds) {
   const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
@@ -69,12 +64,13 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
       if (!sftp) sftp.emplace(source.path(), "backup", "secret");
       run.Settings.FtpIPAddress = sftp->url();
       run.Settings.FtpTrust = sftp->fingerprint();
-    } else if (!server) {
-      server.emplace(
-          source.path(), "backup", "secret",
-          test::FtpServerOptions{.offerMlsd = GetParam() == Source::Mlsd, .failingFile = {}});
+    } else {
+      if (!server)
+        server.emplace(
+            source.path(), "backup", "secret",
+            test::FtpServerOptions{.offerMlsd = GetParam() == Source::Mlsd, .failingFile = {}});
+      run.Settings.FtpIPAddress = server->address();
     }
-    if (server) run.Settings.FtpIPAddress = server->address();
     Inet inet(frmMain, pump);
     DownloadFromFtp(run, services, inet, day(today).string());
   }
@@ -214,7 +210,10 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
                          ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp),
-                         sourceName);
+                         [](const auto& info) {
+                           const char* names[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+                           return std::string(names[static_cast<int>(info.param)]);
+                         });
 
 }  // namespace
 }  // namespace quillfen

@@ -16,10 +16,9 @@ import loopback
 
 parser = argparse.ArgumentParser()
 for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
-                        ("--stats", os.devnull), ("--fail-file", None), ("--short-file", None)]:
-    parser.add_argument(option, default=default)  # stats: one line per connection, login, command
-for option, default in [("--bytes-per-second", 0), ("--lifetime", 300.0)]:
-    parser.add_argument(option, type=type(default), default=default)
+                        ("--fail-file", None), ("--short-file", None)]:
+    parser.add_argument(option, default=default)
+parser.add_argument("--bytes-per-second", type=int, default=0)
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
 parser.add_argument("--silent", action="store_true", help="accept and never answer")
 parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
@@ -28,7 +27,7 @@ parser.add_argument("--tls", default="none", choices=["none", "explicit", "impli
 parser.add_argument("--certificate", help="PEM certificate file for --tls")
 parser.add_argument("--key", help="PEM private key file for --tls")
 parser.add_argument("--stall-login", action="store_true", help="never answer USER")
-args = parser.parse_args()
+args = loopback.parse(parser)  # the log: one line per connection, login and command
 
 
 class FailingFile(io.FileIO):
@@ -87,25 +86,20 @@ class Handler(Base):
     proto_cmds = {k: v for k, v in Base.proto_cmds.items()
                   if not (args.no_mlsd and k in ("MLSD", "MLST"))}
 
-    def record(self, event):
-        with open(args.stats, "a") as out:
-            out.write(event + "\n")
-
     def on_connect(self):
-        self.record("connect")
+        loopback.record(args, "connect")
 
     def on_login(self, username):
-        self.record("login")
+        loopback.record(args, "login")
 
     def pre_process_command(self, line, cmd, arg):
-        self.record("> " + cmd)
+        loopback.record(args, "> " + cmd)
         if not (args.stall_login and cmd == "USER"):
             super().pre_process_command(line, cmd, arg)
 
 
 Handler.authorizer = DummyAuthorizer()
 Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr")
-loopback.end_with_input_or_after(args.lifetime)
 if args.silent:
     loopback.serve_silently()
 logging.basicConfig(level=logging.CRITICAL)
