@@ -208,12 +208,14 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   EXPECT_TRUE(run.TodaysBackupIncomplete);
 }
 
+std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
+  static constexpr const char* kNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
                          ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp),
-                         [](const auto& info) {
-                           const char* names[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
-                           return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         sourceName);
 
 }  // namespace
 }  // namespace quillfen

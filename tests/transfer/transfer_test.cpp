@@ -180,7 +180,8 @@ TEST_F(InetTest, ExecuteLogsEveryStateByNameInOrderBeforeAnnouncingIt) {
   std::vector<std::string> expected, logged;
   std::vector<std::int16_t> announced;
   for (std::string log, name; names >> name;) expected.push_back(log += name + "\r\n");
-  control_->notify(5);  // a line from before the request
+  control_->states.push_front(5);  // a line from before the request
+  control_->StillExecuting();
   env_.events.processEvents();
   inet_->OnStateChanged([&](std::int16_t state) {
     announced.push_back(state);
