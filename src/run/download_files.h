@@ -21,6 +21,16 @@ void DownloadFiles(RunModule& run, Services& services, Inet& transfer,
 // pruned for it.
 inline constexpr const char* kEmptySourceLine = "Source is empty: nothing was backed up.\n";
 
+// What a walk of the source found: the files to fetch and the folders to create, by their paths
+// relative to the source folder, and the report lines of what it left out or could not list.
+struct SourceTree {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;  // parents before their subfolders
+  std::string problemLines;
+  bool incomplete = false;
+  int failures = 0;  // folders that could not be listed
+};
+
 // Logs in to the FTP source of `settings` and lists it as the fetch stage does, fetching
 // nothing: `fileList` gets the names a run would fetch. Nothing when the listing worked, the
 // server's reply otherwise.

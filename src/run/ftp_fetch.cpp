@@ -96,16 +96,6 @@ std::string dirCommand(const std::string& folder) {
   return folder.empty() ? "DIR" : "DIR " + (kQuote + folder + kQuote);
 }
 
-// The files to fetch and the folders to create, by their paths relative to the source folder,
-// and the report lines of what the walk left out or could not list.
-struct RemoteTree {
-  std::vector<std::string> files;
-  std::vector<std::string> folders;  // parents before their subfolders
-  std::string problemLines;
-  bool incomplete = false;
-  int failures = 0;  // folders that could not be listed
-};
-
 // Lists the source folder and, with `includeSubfolders`, every folder below it, all over the
 // one connection of `transfer`. A name is checked as a whole path component at every depth.
 class RemoteWalk {
@@ -116,7 +106,7 @@ class RemoteWalk {
         includeSubfolders_(includeSubfolders) {}
 
   // The top listing's failure is the caller's to report; it is returned, nothing when none.
-  std::optional<std::string> walk(RemoteTree& tree) {
+  std::optional<std::string> walk(SourceTree& tree) {
     tree_ = &tree;
     transfer_.Execute(transfer_.URL(), dirCommand(""));
     if (endedInError(transfer_)) {
@@ -170,7 +160,7 @@ class RemoteWalk {
   Inet& transfer_;
   const std::function<bool()> cancelled_;
   const bool includeSubfolders_;
-  RemoteTree* tree_ = nullptr;
+  SourceTree* tree_ = nullptr;
 };
 
 // With LinkUnchanged, a file the previous backup holds unchanged is linked from there. A time
@@ -223,7 +213,7 @@ void openFtpSource(const BackupSettings& settings, Inet& transfer) {
 std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
                                          std::vector<std::string>& fileList) {
   openFtpSource(settings, transfer);
-  RemoteTree tree;
+  SourceTree tree;
   const std::optional<std::string> failure =
       RemoteWalk(
           transfer, [] { return false; }, settings.IncludeSubfolders)
@@ -238,7 +228,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   openFtpSource(run.Settings, transfer);
 
   const CancelStopsTransfer cancelStops(services.cancel, transfer);
-  RemoteTree tree;
+  SourceTree tree;
   const std::optional<std::string> listingFailure =
       RemoteWalk(
           transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders)

@@ -22,16 +22,6 @@ namespace {
 // The setting loses its spaces only: a tab there stays part of the path.
 constexpr std::string_view kSpaces = " ";
 
-// The files to copy and the folders to create, by their paths relative to the source, and the
-// report lines of what the walk left out.
-struct SourceTree {
-  std::vector<std::string> files;
-  std::vector<std::string> folders;  // parents before their subfolders
-  std::string skippedLines;
-  bool incomplete = false;
-  int failures = 0;  // folders that could not be listed
-};
-
 // Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
 // entered: they could lead out of the source or back into it. A folder met twice (a bind mount
 // of its parent) is entered once, and the destination folder, should it lie below the source,
@@ -56,20 +46,20 @@ class SourceWalk {
  private:
   void visit(const FolderContents& contents, const std::string& prefix, int depth) {
     if (!entered_.insert({contents.device, contents.inode}).second) {
-      tree_.skippedLines += "Skipped folder met twice: " + prefix + "\n";
+      tree_.problemLines += "Skipped folder met twice: " + prefix + "\n";
       return;
     }
     for (const std::string& name : contents.files) tree_.files.push_back(prefix + name);
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
-      tree_.skippedLines += "Skipped link to folder: " + prefix + name + "\n";
+      tree_.problemLines += "Skipped link to folder: " + prefix + name + "\n";
     }
     for (const std::string& name : contents.folders) enter(prefix + name, depth + 1);
   }
 
   void enter(const std::string& folder, int depth) {
     if (depth > kDeepestSubfolder) {
-      tree_.skippedLines += "Skipped folder nested too deep: " + folder + "\n";
+      tree_.problemLines += "Skipped folder nested too deep: " + folder + "\n";
       tree_.incomplete = true;
       return;
     }
@@ -77,13 +67,13 @@ class SourceWalk {
     try {
       contents = fileSystem_.readFolder(sourceFolder_ + folder);
     } catch (const Error& error) {
-      tree_.skippedLines += "Failed to list folder: " + folder + " (" + error.description() + ")\n";
+      tree_.problemLines += "Failed to list folder: " + folder + " (" + error.description() + ")\n";
       tree_.incomplete = true;
       ++tree_.failures;
       return;
     }
     if (std::pair{contents->device, contents->inode} == destination_) {
-      tree_.skippedLines += "Skipped the backup destination: " + folder + "\n";
+      tree_.problemLines += "Skipped the backup destination: " + folder + "\n";
       return;
     }
     tree_.folders.push_back(folder);
@@ -143,7 +133,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
   }
-  run.ActivityReport += tree.skippedLines;
+  run.ActivityReport += tree.problemLines;
   run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;
   run.Tally.failures += tree.failures;
   for (const std::string& folder : tree.folders)
