@@ -175,37 +175,6 @@ TEST_F(RunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheReport) 
   EXPECT_EQ(parts[1], today().string());
 }
 
-// No trust on first use: an unknown host key fails the listing, naming its fingerprint, and
-// fetches and prunes nothing; pinned, the same server gives a complete backup. The program's
-// home (for ~/.ssh/known_hosts) is the test's own.
-TEST_F(RunE2eTest, SftpRunRefusesAnUnknownHostKeyThenFetchesWithItsPin) {
-  remote.write("a b.txt", "over SSH");
-  const SftpServer sftp(remote.path(), "backup", "secret");
-  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", home.path().c_str(), 1);
-  const std::string keys =
-      "FtpIPAddress=" + sftp.url() + "\nFtpUserName=backup\n" + "FtpPassword=secret\n";
-  writeRunConfig(home.path(), keys, dest.path(), sink.port());
-  const ProgramResult refused = runProgram(home.path());
-  writeRunConfig(home.path(), keys + "FtpTrust=" + sftp.fingerprint() + "\n", dest.path(),
-                 sink.port());
-  const ProgramResult pinned = runProgram(home.path());
-  setenv("HOME", oldHome.c_str(), 1);
-
-  EXPECT_EQ(refused.exitCode, 4) << refused.err;
-  EXPECT_EQ(pinned.exitCode, 0) << pinned.err;
-  EXPECT_EQ(readFile(today() / "a b.txt"), "over SSH");
-  EXPECT_TRUE(prunedTheExpired());
-  const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), 4u);
-  const std::string report = reportUnderFrame(messages[0].body);
-  EXPECT_THAT(report, HasSubstr("Downloading 0 files...\n\nListing failed: The server's host key "
-                                "is not known (" +
-                                sftp.fingerprint() + ")"));
-  EXPECT_THAT(report, Not(HasSubstr("secret")));
-  EXPECT_THAT(reportUnderFrame(messages[2].body), HasSubstr("Downloading 1 files...\n\n1 files"));
-}
-
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would
 // take minutes stop it at once: nothing of it is kept, the old backups stay, no mail goes out.
 TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
