@@ -1,9 +1,7 @@
 #include "ui/console_front_end.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,44 +60,6 @@ TEST(ConsoleFrontEndTest, OneLiveLineWhileShownWithMessagesAndReportAboveIt) {
   console.window.setStatusCaption("Gathering info...");
   EXPECT_EQ(console.window.cancelValue(), 0) << "a fresh window after the unload";
   EXPECT_EQ(console.screen().back(), "") << "the reloaded window is hidden";
-}
-
-// Ctrl-C is only noted by the handler and presses Cancel at the next pass. What a pipe (cron)
-// gets is checked end to end.
-TEST(ConsoleFrontEndTest, FirstInterruptPressesCancelAtTheNextPass) {
-  struct sigaction before {};
-  sigaction(SIGINT, nullptr, &before);
-  {
-    Console pipe(false);
-    pipe.window.show();
-    std::raise(SIGINT);
-    EXPECT_EQ(pipe.window.cancelValue(), 0);
-    pipe.frontEnd.eventPump().processEvents();
-    EXPECT_EQ(pipe.window.renderLine() + std::to_string(pipe.window.cancelValue()), "Aborting...1");
-  }
-  struct sigaction after {};
-  sigaction(SIGINT, nullptr, &after);
-  EXPECT_EQ(after.sa_handler, before.sa_handler) << "the previous handler is back";
-}
-
-TEST(ConsoleFrontEndDeathTest, SecondInterruptEndsTheLineAndExitsAsCancelled) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  EXPECT_EXIT(
-      {
-        ConsoleEventPump queue;
-        CtrlCCancelPump pump(
-            queue, [](int) {}, fds[1]);
-        std::raise(SIGINT);
-        std::raise(SIGINT);
-        std::_Exit(0);
-      },
-      testing::ExitedWithCode(3), "");
-  close(fds[1]);
-  char written[4] = {};
-  EXPECT_EQ(read(fds[0], written, sizeof written), 1);
-  EXPECT_EQ(written[0], '\n');
-  close(fds[0]);
 }
 
 }  // namespace
