@@ -33,10 +33,6 @@ auto raises(int number, const std::string& text) {
                                                    Property(&Error::description, HasSubstr(text))));
 }
 
-// Words of each refusal's message, enough to tell them apart.
-constexpr const char* kNoSource = "FTP server or a network path";
-constexpr const char* kBadExpiration = "DaysTillExpiration must be";
-
 class LoadConfigurationTest : public ::testing::Test {
  protected:
   bool load(const std::string& commandLine = "") {
@@ -48,6 +44,7 @@ class LoadConfigurationTest : public ::testing::Test {
     return load();
   }
   // The message box naming `message`, then the file opened for editing; nothing for nullptr.
+  // Words of each message are enough to tell them apart.
   ::testing::Matcher<const std::vector<std::string>&> refusedWith(const char* message) const {
     if (message == nullptr) return IsEmpty();
     return ::testing::ElementsAre(
@@ -70,14 +67,14 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
   const std::string ok = "NetworkPath=/n\nDestinationFolder=/b\n";  // nothing to refuse
   const std::pair<std::string, const char*> cases[] = {
       // keys, the message (nullptr: the run may go on)
-      {"DestinationFolder=/b\n", kNoSource},
-      {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", kNoSource},
+      {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", "FTP server or a network path"},
       {"NetworkPath=/n\nDaysTillExpiration=0\n", "destination path"},
       {"FtpIPAddress=\" h\"\nDestinationFolder=/b\nDaysTillExpiration=1\n", nullptr},
       // Every system call would see "/b": today's folder would be the destination itself.
       {"NetworkPath=/n\nDestinationFolder=/b\0x\n"s, "DestinationFolder must not contain"},
       {ok + "MailTo=a@x;A <a@x>, B <b@x>\n", "MailTo must name one address"},
-      {"NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=0\n", kBadExpiration},
+      {"NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=0\n",
+       "DaysTillExpiration must be"},
       {"DestinationFolder=/b\nFtpIPAddress=http://h/d\n", "this scheme is none of them"},
       {"DestinationFolder=/b\nFtpIPAddress=sftp://h\nFtpKeyFile=/no/such/key\n", "FtpKeyFile"},
       {"DestinationFolder=/b\nFtpIPAddress=ftp://h\nFtpTrust=x\n", "plain FTP has nothing"},
