@@ -21,13 +21,6 @@ struct RecordingLog final : SystemLog {
   std::vector<std::pair<Severity, std::string>> lines;
 };
 
-// The line's wording is checked with the real starts below; here, the duration's rounding.
-TEST(RunSummaryLineTest, RoundsTheDurationToTenths) {
-  for (const auto& [ms, end] : {std::pair{7449, ", 7.4 s"}, {95, ", 0.1 s"}}) {
-    EXPECT_THAT(RunSummaryLine(0, {}, std::chrono::milliseconds(ms)), testing::EndsWith(end));
-  }
-}
-
 // Starts of the real sequence (with fakes for everything but the file system): the line each
 // leaves in the log and its severity.
 TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
