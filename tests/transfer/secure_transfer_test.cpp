@@ -37,24 +37,6 @@ class SecureTransferTest : public TransferSession {
   std::string oldHome_;
 };
 
-// The user's known_hosts, holding other hosts' keys too, is trusted when nothing else is given.
-TEST_F(SecureTransferTest, SftpListsAndFetchesEveryFileOverOneSession) {
-  const std::set<std::string> expected = sampleTree(remote_, 40);
-  SftpServer server(remote_.path(), kUser, kPassword);
-  knowHosts("other.example " + readFile(makeSshKey(keys_.path() / "k").string() + ".pub") +
-            server.knownHostsLine());
-  const fs::path dated = remote_.path() / "my top" / "with blanks .doc";
-  fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400));
-  connect(server.url() + "/my top");
-  listAndFetchAll(expected);
-  const auto toTheSecond = [](const fs::path& file) {
-    return std::chrono::floor<std::chrono::seconds>(fs::last_write_time(file));
-  };
-  EXPECT_EQ(toTheSecond(local_.path() / "with blanks .doc"), toTheSecond(dated));
-  EXPECT_EQ(server.connections(), 1);
-  EXPECT_EQ(server.logins(), 1);
-}
-
 // vsftpd refuses a data connection that does not resume the control connection's TLS session.
 // The certificate is trusted as a CA file (ftpes) and by its pin (ftps).
 TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingItsTlsSession) {
@@ -78,7 +60,7 @@ struct SecureCase {
   const char* name;
   // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known.
   enum class Trust { System, Unknown, File, Pin, OtherPin, Changed } trust;
-  enum class Login { Password, WrongPassword, KeyWithPassphrase, RsaKey } login;
+  enum class Login { Password, KeyWithPassphrase, RsaKey } login;
   const char* failure;
   bool stall = false;
   const char* ftpScheme = "";  // FTPS cases: ftpes:// or ftps://
@@ -118,10 +100,7 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
     knowHosts(server.hostPattern() + " " + readFile(key.string() + ".pub"));
   if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
   if (c.trust == Trust::Pin) trust = server.fingerprint();
-  if (c.trust == Trust::OtherPin) trust = sshFingerprint(key.string() + ".pub");
-  const std::string password = c.login == Login::WrongPassword       ? "wrong"
-                               : c.login == Login::KeyWithPassphrase ? "pass phrase"
-                                                                     : kPassword;
+  const std::string password = c.login == Login::KeyWithPassphrase ? "pass phrase" : kPassword;
   const std::string keyFile = c.login == Login::KeyWithPassphrase ? key.string()
                               : c.login == Login::RsaKey
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
@@ -131,23 +110,18 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sftp, SftpTest,
-    ::testing::Values(
-        SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
-        SecureCase{"PinnedHostKey", Trust::Pin, Login::Password, ""},
-        SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
-                   "host key is not the one pinned in FtpTrust"},
-        SecureCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
-                   "host key is not known"},
-        SecureCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
-                   "host key has changed"},
-        SecureCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword,
-                   "The server refused the login (user name or password)"},
-        SecureCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
-                   "use an ed25519 or ECDSA key"},
-        SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sftp, SftpTest,
+                         ::testing::Values(SecureCase{"KnownHostsFileAndKeyWithPassphrase",
+                                                      Trust::File, Login::KeyWithPassphrase, ""},
+                                           SecureCase{"UnknownHostKeyRefused", Trust::Unknown,
+                                                      Login::Password, "host key is not known"},
+                                           SecureCase{"ChangedHostKeyRefused", Trust::Changed,
+                                                      Login::Password, "host key has changed"},
+                                           SecureCase{"RsaKeyRefusalExplained", Trust::Pin,
+                                                      Login::RsaKey, "use an ed25519 or ECDSA key"},
+                                           SecureCase{"StallAfterLoginEndsInTime", Trust::Pin,
+                                                      Login::Password, "imeout", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class FtpsTest : public SecureRefusalTest {};
 
@@ -159,33 +133,19 @@ TEST_P(FtpsTest, RefusesWhatItCannotTrustOrProtect) {
                    {.failingFile = {},
                     .tls = c.serverTls,
                     .certificate = certificate.certificate(),
-                    .key = certificate.key(),
-                    .stallLogin = c.stall});
-  const std::string password = c.login == Login::WrongPassword ? "wrong" : kPassword;
-  connect(c.ftpScheme + server.address(), password,
-          c.trust == Trust::Pin        ? certificate.pin()
-          : c.trust == Trust::OtherPin ? other.pin()
-                                       : "");
-  listAndCheck(certificate.pin(), password);
+                    .key = certificate.key()});
+  connect(c.ftpScheme + server.address(), kPassword, c.trust == Trust::OtherPin ? other.pin() : "");
+  listAndCheck(certificate.pin(), kPassword);
   // Nothing is sent in clear, nor to a server that is not trusted.
-  const bool loginSent = c.stall || c.login == Login::WrongPassword;
-  EXPECT_EQ(loginSent, ::testing::Value(server.commands(), ::testing::Contains("USER")));
+  EXPECT_THAT(server.commands(), Not(::testing::Contains("USER")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ftps, FtpsTest,
-    ::testing::Values(SecureCase{"SelfSignedNotInTheSystemStore", Trust::Unknown, Login::Password,
-                                 "certificate is not trusted", false, "ftpes://", "explicit"},
-                      SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
+    ::testing::Values(SecureCase{"OtherPinRefused", Trust::OtherPin, Login::Password,
                                  "certificate is not trusted", false, "ftps://", "implicit"},
                       SecureCase{"ServerWithoutTlsRefused", Trust::System, Login::Password,
-                                 "does not offer TLS", false, "ftpes://", ""},
-                      SecureCase{"WrongPasswordRefused", Trust::Pin, Login::WrongPassword, "530 ",
-                                 false, "ftpes://", "explicit"},
-                      SecureCase{"ExplicitStallAfterHandshakeEndsInTime", Trust::Pin,
-                                 Login::Password, "imeout", true, "ftpes://", "explicit"},
-                      SecureCase{"ImplicitStallAfterHandshakeEndsInTime", Trust::Pin,
-                                 Login::Password, "imeout", true, "ftps://", "implicit"}),
+                                 "does not offer TLS", false, "ftpes://", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
