@@ -93,7 +93,6 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
   } cases[] = {{nullptr, 2, "Please enter the correct configuration data"},
                {"/config", 0, "edit the configuration file"},
                {"--help", 0, "Exit codes"},
-               {"--version", 0, "3.2"},
                {"--dry-run", 2, "unknown argument '--dry-run'"}};
   for (const auto& c : cases) {
     TempDir home;

@@ -26,7 +26,6 @@ parser.add_argument("--tls", default="none", choices=["none", "explicit", "impli
                          "implicit: TLS from the first byte")
 parser.add_argument("--certificate", help="PEM certificate file for --tls")
 parser.add_argument("--key", help="PEM private key file for --tls")
-parser.add_argument("--stall-login", action="store_true", help="never answer USER")
 args = loopback.parse(parser)  # the log: one line per connection, login and command
 
 
@@ -94,8 +93,7 @@ class Handler(Base):
 
     def pre_process_command(self, line, cmd, arg):
         loopback.record(args, "> " + cmd)
-        if not (args.stall_login and cmd == "USER"):
-            super().pre_process_command(line, cmd, arg)
+        super().pre_process_command(line, cmd, arg)
 
 
 Handler.authorizer = DummyAuthorizer()

@@ -60,14 +60,12 @@ struct FakeEventPump final : EventPump {
 struct FakeTransferControl final : TransferControl {
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
 
-  ExecuteArguments arguments;  // of the last Execute
   std::function<void(const std::string& operation)> onExecute;
   std::string data, info;
   std::int32_t code = 226;
   std::deque<std::int16_t> states;
 
   void Execute(const std::string&, const ExecuteArguments& args) override {
-    arguments = args;
     if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
   }
   RequestOutcome Outcome() override {

@@ -17,7 +17,6 @@ struct FtpServerOptions {
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
   std::string tls = {};            // "explicit" (AUTH TLS required) or "implicit" TLS
   std::filesystem::path certificate = {}, key = {};  // PEM files, for `tls`
-  bool stallLogin = false;                           // never answer USER
 
   static FtpServerOptions trickling(std::size_t bytesPerSecond) {
     FtpServerOptions options;
@@ -48,7 +47,6 @@ class FtpServer : public LoopbackServer {
                                         std::to_string(options.bytesPerSecond)};
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
-          if (options.stallLogin) args.push_back("--stall-login");
           if (!options.tls.empty())
             args.insert(args.end(), {"--tls", options.tls, "--certificate",
                                      options.certificate.string(), "--key", options.key.string()});
