@@ -11,7 +11,7 @@ namespace quillfen {
 // Files are regular files, a symbolic link counting as what it points to; directories,
 // devices, sockets and pipes never count as files. A drive is the mounted file system that
 // holds a path, named by its mount point.
-class PosixFileSystem final : public FileSystem {
+class PosixFileSystem : public FileSystem {
  public:
   bool folderExists(const std::string& path) override;
   bool fileExists(const std::string& path) override;

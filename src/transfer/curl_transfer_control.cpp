@@ -149,6 +149,7 @@ struct CurlTransferControl::Impl {
   bool onData(const char* data, std::size_t size);
   void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
   bool receivedWhatWasListed();
+  bool receivedMoreThanListed();
   std::optional<std::time_t> modificationTime();
 
   // libcurl's callbacks; `user` is the Impl.
@@ -610,6 +611,14 @@ bool CurlTransferControl::Impl::receivedWhatWasListed() {
   return false;
 }
 
+// A server that goes on sending past the listed size would fill the disk before it stopped.
+bool CurlTransferControl::Impl::receivedMoreThanListed() {
+  if (!requested || !requested->size || bytesReceived <= *requested->size) return false;
+  receivingFailure =
+      "size mismatch: listed " + std::to_string(*requested->size) + " bytes, received more";
+  return true;
+}
+
 void CurlTransferControl::Impl::rememberExactTime() {
   const std::optional<std::time_t> exact =
       scheme == TransferScheme::Sftp ? modificationTime() : modifiedTimeReply(lastReplyText);
@@ -722,7 +731,7 @@ void CurlTransferControl::Impl::onReplyText(std::string_view text) {
 bool CurlTransferControl::Impl::onData(const char* data, std::size_t size) {
   announceOnce(announcedReceiving, state::kReceivingResponse);
   bytesReceived += size;
-  if (download) return download->write(data, size);
+  if (download) return !receivedMoreThanListed() && download->write(data, size);
   if (listing && size > timeouts.largestListing - received.size()) {
     receivingFailure = "listing too large";
     return false;

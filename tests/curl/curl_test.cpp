@@ -1,5 +1,4 @@
-// The translation of libcurl's result codes into the program's errors, and the reading of TLS
-// trust settings.
+// The reading of TLS trust settings.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,7 +6,6 @@
 #include <string>
 
 #include "common/error.h"
-#include "curl/curl_error.h"
 #include "curl/tls_trust.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
@@ -29,6 +27,10 @@ struct TrustCase {
   std::optional<TlsTrust::Kind> kind;  // nothing: the value is refused
   const char* refusal = "";
 };
+
+void PrintTo(const TrustCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ReadTlsTrust : public ::testing::TestWithParam<TrustCase> {
  protected:
@@ -72,19 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
         TrustCase{"MissingFile", "/nonexistent/ca.pem", std::nullopt, "cannot be read"},
         TrustCase{"NotPem", "<text>", std::nullopt, "holds no PEM certificate"}),
     [](const ::testing::TestParamInfo<TrustCase>& info) { return std::string(info.param.name); });
-
-// Codes an exchange on loopback hardly produces are checked here; the delivery tests see the
-// others end to end.
-TEST(MailErrorNumber, MapsTheCodeIntoTheMailTransportRange) {
-  const std::pair<CURLcode, int> cases[] = {{CURLE_COULDNT_RESOLVE_HOST, errc::kMailHostNotFound},
-                                            {CURLE_GOT_NOTHING, errc::kMailConnectionLost},
-                                            {CURLE_OUT_OF_MEMORY, errc::kMailTransportOther}};
-  for (const auto& [code, number] : cases) {
-    const Error error = mailTransportError(code, "mail.example.test:25", "what libcurl said");
-    EXPECT_EQ(error.number(), number) << code;
-    EXPECT_THAT(error.description(), HasSubstr(" (mail.example.test:25): what libcurl said"));
-  }
-}
 
 }  // namespace
 }  // namespace quillfen

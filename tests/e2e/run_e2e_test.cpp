@@ -210,6 +210,8 @@ TEST_F(RunE2eTest, ASecondRunOnABusyDestinationEndsAtOnceAndTheFirstCompletes) {
   const ProgramResult second = runProgram(home.path());
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_THAT(second.err, HasSubstr("Error 37000: Another Quillfen run (process"));
+  ASSERT_EQ(sink.messages().size(), 2u) << "the failure goes to both recipients";
+  EXPECT_THAT(sink.messages()[0].body, HasSubstr("Another Quillfen run (process"));
   EXPECT_EQ(first->wait(std::chrono::seconds(90)), 0) << first->errors();
   EXPECT_EQ(readFile(today() / "slow.bin"), content);
 }

@@ -172,7 +172,18 @@ TEST_F(IoTest, InventoryListsEachFileInKilobytesAndTotalsSubfoldersToo) {
   EXPECT_THAT(report, EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
 }
 
-// Names that only look dated (or a file of a dated name) are never deleted.
+// A file system that will not delete the folders whose path ends in `refused`.
+struct RefusingFileSystem : PosixFileSystem {
+  explicit RefusingFileSystem(std::string refused) : refused(std::move(refused)) {}
+  void deleteFolder(const std::string& path, bool force) override {
+    if (path.ends_with(refused)) throw Error(errc::kPermissionDenied, "Operation not permitted");
+    PosixFileSystem::deleteFolder(path, force);
+  }
+  std::string refused;
+};
+
+// Names that only look dated (or a file of a dated name) are never deleted. A folder that cannot
+// be deleted is reported, and the other expired ones still go.
 TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirst) {
   settings.DaysTillExpiration = 30;
   for (const char* name :
@@ -180,9 +191,13 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
     makeBackup(name);
   }
   dir.write("20030901", "a file of a candidate's name");
-  EXPECT_TRUE(io.DeleteOldBackups({2003, 10, 5}, "yyyymmdd", false));
-  EXPECT_EQ(namesIn(), (std::set<std::string>{"20031005", "20030906", "20030815", "20030905.old",
-                                              "20030901"}));
+  IO refusing{std::make_unique<RefusingFileSystem>("/20030831"), settings, report, clock, format};
+  EXPECT_FALSE(refusing.DeleteOldBackups({2003, 10, 5}, "yyyymmdd", false));
+  EXPECT_EQ(namesIn(), (std::set<std::string>{"20031005", "20030906", "20030831", "20030815",
+                                              "20030905.old", "20030901"}));
+  EXPECT_THAT(report, HasSubstr("Deleting folder: " + in("20030831") +
+                                "\nCould not delete folder: " + in("20030831") +
+                                " (Operation not permitted)\nDeleting folder: "));
 }
 
 // Today's and later folders stay whatever the setting: each case deletes DaysTillExpiration and

@@ -14,6 +14,7 @@
 #include "run/run_module.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
+#include "transfer/ftp_listing.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -114,6 +115,17 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
        {"good.txt"},
        "Skipped unsafe remote name: ..\nSkipped unsafe remote name: sub/inner.txt\n"
        "Skipped unsafe remote name: bell?.txt\n"},
+      // As the control hands them over: one name per line, whatever the name holds.
+      {"line ends, NUL and overlong names",
+       formatListing({{"evil\rname.txt"},
+                      {"line\nfeed"},
+                      {std::string("nul\0.txt", 8)},
+                      {std::string(1025, 'n')},
+                      {std::string(1024, 'k')}}),
+       {std::string(1024, 'k')},
+       "Skipped unsafe remote name: evil?name.txt\nSkipped unsafe remote name: line?feed\n"
+       "Skipped unsafe remote name: nul?.txt\nSkipped unsafe remote name: " +
+           std::string(1025, 'n') + "\n"},
       {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
       {"failed file",
        "a\r\nb\r\nc\r\n",
@@ -140,8 +152,11 @@ TEST_F(RunTest, FtpCancelIsHonouredBeforeTheNextFile) {
               ::testing::ElementsAre("DIR", "GET \"a file.txt\" \"/backup/20031005/a file.txt\""));
 }
 
-// The network branch copies the plain files of the source (links followed) over today's copies.
+// The network branch copies the plain files of the source (links followed) over today's copies,
+// each under its exact name: blanks at either end and a leading dot are part of it.
 TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
+  const char* names[] = {" padded.txt ", "padded.txt", ".env"};
+  for (const char* name : names) source.write(name, name);
   run.Settings.NetworkPath = "  " + source.str() + " ";
   const fs::path db = source.write("with blanks.mdb", "new contents");
   const timespec when[2] = {{1000000000, 0}, {1065320103, 500}};
@@ -150,7 +165,8 @@ TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
   fs::create_symlink(db, source.path() / "link.mdb");
   source.write("sub/inner.txt", "inner");
   DownloadFromNetworkPath(run, env.services, dest.str());
-  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 3);  // and a.txt
+  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 6);  // and a.txt
+  for (const char* name : names) EXPECT_EQ(test::readFile(dest.path() / name), name);
   EXPECT_EQ(test::readFile(dest.path() / "with blanks.mdb"), "new contents");
   EXPECT_EQ(fs::last_write_time(dest.path() / "with blanks.mdb"), fs::last_write_time(db));
 }

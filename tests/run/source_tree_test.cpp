@@ -29,6 +29,10 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
+void PrintTo(Source source, std::ostream* out) {
+  static constexpr const char* kNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+  *out << kNames[static_cast<int>(source)];
+}
 
 void setModified(const fs::path& file, std::time_t seconds) {
   const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
@@ -183,14 +187,9 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   EXPECT_TRUE(run.TodaysBackupIncomplete);
 }
 
-std::string sourceName(const ::testing::TestParamInfo<Source>& info) {
-  static constexpr const char* kNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
-  return kNames[static_cast<int>(info.param)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
                          ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp),
-                         sourceName);
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 }  // namespace
 }  // namespace quillfen

@@ -16,7 +16,8 @@ import loopback
 
 parser = argparse.ArgumentParser()
 for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
-                        ("--fail-file", None), ("--short-file", None)]:
+                        ("--fail-file", None), ("--short-file", None),
+                        ("--endless-file", None)]:
     parser.add_argument(option, default=default)
 parser.add_argument("--bytes-per-second", type=int, default=0)
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
@@ -44,9 +45,16 @@ class ShortFile(io.FileIO):
         return super().read(max(0, min(half - self.tell(), size if size >= 0 else half)))
 
 
+class EndlessFile(io.FileIO):
+    """Goes on past its end without ever stopping: a server gone wrong."""
+    def read(self, size=-1):
+        return super().read(size) or b"\0" * 65536
+
+
 class FailingFS(AbstractedFS):
     def open(self, filename, mode):
-        kind = {args.fail_file: FailingFile, args.short_file: ShortFile}.get(os.path.basename(filename))
+        kind = {args.fail_file: FailingFile, args.short_file: ShortFile,
+                args.endless_file: EndlessFile}.get(os.path.basename(filename))
         return kind(filename, "r") if kind else super().open(filename, mode)
 
 
@@ -79,7 +87,8 @@ Base = TlsBase if args.tls != "none" else FTPHandler
 class Handler(Base):
     abstracted_fs = FailingFS
     auth_failed_timeout = 0.05  # instead of 3 s before refusing a wrong password
-    use_sendfile = not (args.fail_file or args.short_file or args.bytes_per_second)  # bypasses them
+    use_sendfile = not (args.fail_file or args.short_file or args.endless_file
+                        or args.bytes_per_second)  # sendfile bypasses them
     if args.bytes_per_second:
         dtp_handler = type("Trickle", (ThrottledDTPHandler,), {"write_limit": args.bytes_per_second})
     proto_cmds = {k: v for k, v in Base.proto_cmds.items()

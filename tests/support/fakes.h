@@ -111,7 +111,7 @@ struct FakeTransferControl final : TransferControl {
   StateListener listener_;
 };
 
-// Logs "load" and "status <text>"; keeps the bar's maximum and every value written.
+// Logs "load" and "status <text>"; keeps every value written to the bar.
 struct FakeSplashWindow final : SplashWindow, CancelFlag {
   explicit FakeSplashWindow(CallLog& log) : log(log) {}
   void load() override { log.push_back("load"), cancel = 0; }
@@ -122,7 +122,7 @@ struct FakeSplashWindow final : SplashWindow, CancelFlag {
     log.push_back("status " + (status = text));
   }
   void setProgressMin(float) override {}
-  void setProgressMax(float value) override { max = value; }
+  void setProgressMax(float) override {}
   void setProgressValue(float value) override { values.push_back(value); }
   void setProgressVisible(bool) override {}
   int cancelValue() override { return cancel; }
@@ -138,7 +138,6 @@ struct FakeSplashWindow final : SplashWindow, CancelFlag {
   std::function<void()> onCancel;
   int cancel = 0;
   std::string status;
-  float max = 0;
   std::vector<float> values;  // every Value written
 };
 

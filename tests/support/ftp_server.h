@@ -13,6 +13,7 @@ struct FtpServerOptions {
   bool offerMlsd = true;           // false: the server knows LIST only
   std::string failingFile;         // a file name whose download breaks off after 64 KiB
   std::string shortFile = {};      // a file name whose download ends "complete" after half
+  std::string endlessFile = {};    // a file name whose download goes on past its end for ever
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
   std::string tls = {};            // "explicit" (AUTH TLS required) or "implicit" TLS
@@ -43,6 +44,8 @@ class FtpServer : public LoopbackServer {
                                         options.failingFile,
                                         "--short-file",
                                         options.shortFile,
+                                        "--endless-file",
+                                        options.endlessFile,
                                         "--bytes-per-second",
                                         std::to_string(options.bytesPerSecond)};
           if (!options.offerMlsd) args.push_back("--no-mlsd");

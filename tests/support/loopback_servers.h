@@ -92,8 +92,7 @@ class SftpServer : public LoopbackServer {
   std::string hostPattern() const { return "[127.0.0.1]:" + std::to_string(port()); }
   std::string knownHostsLine() const { return hostPattern() + " " + readFile(hostKey()); }
   std::string fingerprint() const { return sshFingerprint(hostKey()); }
-  // How many SSH connections were made, and how many logins succeeded, so far.
-  int connections() const { return count("connect"); }
+  // How many logins succeeded so far.
   int logins() const { return count("login"); }
   // How many files were read from their start: how many downloads began.
   int filesRead() const { return count("read"); }

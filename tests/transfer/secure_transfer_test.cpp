@@ -67,6 +67,9 @@ struct SecureCase {
   const char* serverTls = "";  // FTPS cases: the server's TLS, "" for none
 };
 using Trust = SecureCase::Trust;
+void PrintTo(const SecureCase& c, std::ostream* out) {
+  *out << c.name;
+}
 using Login = SecureCase::Login;
 
 class SecureRefusalTest : public SecureTransferTest,

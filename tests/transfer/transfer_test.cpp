@@ -146,28 +146,32 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
   }
 }
 
-// A server that accepts the connection and never answers, sends a listing without end or drips a
-// file must not hang an unattended run (here: a listing over 4 KiB, a file under 1 MiB/s).
+// A server that accepts the connection and never answers, sends a listing or a file without end
+// or drips a file must not hang an unattended run (here: a listing over 4 KiB, a file under
+// 1 MiB/s, more than the listing said).
 TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentOrFloodingServerEndInError) {
   timeouts = {std::chrono::seconds(2), std::chrono::seconds(1), std::chrono::seconds(1), 1 << 20,
               4096};
   for (int i = 0; i < 100; ++i)
     remote_.write("big/" + std::string(60, 'n') + std::to_string(i), "");
   remote_.write("slow.bin", std::string(1 << 20, 's'));
+  remote_.write("grown.bin", std::string(1000, 'g'));
   const FtpServerOptions silent{.offerMlsd = true, .failingFile = {}, .silent = true};
+  const FtpServerOptions endless{.failingFile = {}, .endlessFile = "grown.bin"};
   const std::tuple<FtpServerOptions, const char*, const char*, const char*, int, const char*>
-      cases[] = {
-          {{}, "", "wrong", "", 530, "530 "},
-          {silent, "", kPassword, "", 28, "imeout"},  // libcurl's, as there was no reply
-          {{}, "/big", kPassword, "", 23, "listing too large"},
-          {FtpServerOptions::trickling(64 << 10), "", kPassword, "slow.bin", 28, "too slow"}};
+      cases[] = {{{}, "", "wrong", "", 530, "530 "},
+                 {silent, "", kPassword, "", 28, "imeout"},  // libcurl's, as there was no reply
+                 {{}, "/big", kPassword, "", 23, "listing too large"},
+                 {FtpServerOptions::trickling(64 << 10), "", kPassword, "slow.bin", 28, "too slow"},
+                 {endless, "", kPassword, "grown.bin", 23, "listed 1000 bytes, received more"}};
   for (const auto& [options, path, password, fetched, code, info] : cases) {
     FtpServer server(remote_.path(), kUser, kPassword, options);
     connect(server.address() + path, password);
     const auto started = std::chrono::steady_clock::now();
-    if (*fetched != '\0')
+    if (*fetched != '\0') {
+      list();  // gives the size
       get(fetched, local_.path() / fetched);
-    else
+    } else
       EXPECT_EQ(list(), "") << info;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << info;
     EXPECT_THAT(inet_->EventList(), kFailed) << info;

@@ -13,9 +13,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/make_front_end.h"
+#include "common/exit_code.h"
+#include "filestore/posix_file_system.h"
+#include "run/main_sequence.h"
+#include "run/run_module.h"
+#include "support/fakes.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
 #include "transfer/curl_transfer_control.h"
@@ -202,6 +208,37 @@ TEST_F(QtTransferTest, CloseQuestionLeftOpenPastTheTimeOutsDoesNotFailTheDownloa
   inet.Execute(inet.URL(), "GET \"slow.bin\" \"" + (local.path() / "slow.bin").string() + "\"");
   EXPECT_EQ(inet.Outcome(), RequestOutcome::Completed) << inet.ResponseInfo();
   EXPECT_EQ(readFile(local.path() / "slow.bin"), content);
+}
+
+// Cancel while a download trickles in: the run ends at once, as cancelled, keeping nothing of it.
+TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOfIt) {
+  remote.write("slow.bin", std::string(8 << 20, 's'));
+  const FtpServer server(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
+  std::ofstream(local.path() / "Config.ini")
+      << "[Quillfen]\nFtpIPAddress=" << server.address()
+      << "\nFtpUserName=backup\nFtpPassword=secret\nDestinationFolder=" << local.str() << "\n";
+  test::FakeEnvironment fakes(local.str());
+  Services services{fakes.clock,   fakes.sleeper,
+                    pump,          window,
+                    window,        fakes.messages,
+                    fakes.process, fakes.format,
+                    frmMain,       [] { return std::make_unique<PosixFileSystem>(); },
+                    nullptr,       nullptr,
+                    nullptr};
+  const fs::path today = local.path() / formatYyyymmdd(fakes.clock.now().date);
+  std::chrono::steady_clock::time_point clicked;
+  QTimer download;
+  download.callOnTimeout([&] {
+    if (!fs::exists(today) || fs::is_empty(today)) return;
+    download.stop();
+    clicked = std::chrono::steady_clock::now();
+    QTest::mouseClick(window.form()->findChild<QPushButton*>("btoCancel"), Qt::LeftButton);
+  });
+  download.start(50ms);
+  RunModule run;
+  EXPECT_EQ(Main(run, services, ""), kExitCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - clicked, 2s);
+  EXPECT_TRUE(fs::is_empty(today));
 }
 
 }  // namespace
