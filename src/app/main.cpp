@@ -76,8 +76,9 @@ Every run that got past its settings mails its outcome: the subject is MailSubje
 ends with the line "Error N: description"). A cancelled run mails nothing.
 
 Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
-a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. When
-standard error is not a terminal, a successful run prints nothing.
+a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. The
+report of a finished run is shown on standard output when that is a terminal; when neither
+standard output nor standard error is one, a successful run prints nothing.
 
 --check loads and validates Config.ini as a run does, logs in to the source and lists it (or
 reads the local folder) and connects to the mail server, logging in where configured, then
@@ -134,10 +135,10 @@ int main(int argc, char** argv) {
     std::cout << kVersion << '\n';
     return quillfen::kExitCompleted;
   }
-  // A run deletes today's folder and prunes: an argument meant for something else must not
-  // start one.
+  // A run deletes today's folder and prunes: an argument meant for something else, an empty
+  // one included, must not start one.
   const bool check = requested == "--check";
-  if (!requested.empty() && requested != "/config" && !check) {
+  if (argc > 1 && requested != "/config" && !check) {
     std::cerr << "quillfen: unknown argument '" << requested << "'\n" << kShortUsage;
     return quillfen::kExitConfiguration;
   }
@@ -176,5 +177,10 @@ int main(int argc, char** argv) {
   }
   SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
-  return MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
+  const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
+  if (exitCode == kExitCancelled) {
+    const std::string why = cancelledBySignalText(frontEnd->cancellingSignal());
+    if (!why.empty()) std::cerr << why << '\n';
+  }
+  return exitCode;
 }

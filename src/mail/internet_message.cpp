@@ -71,10 +71,14 @@ std::string encodedWords(std::string_view text) {
   return out;
 }
 
-// "=?" in a plain subject would be read as the start of an encoded word.
+// "=?" in a plain subject would be read as the start of an encoded word. A tab is encoded too:
+// no control character of the setting reaches the header as it is.
 std::string headerSubject(std::string_view subject) {
   const std::string text = withoutLineBreaks(subject);
-  const bool plain = isPlainText(text) && text.find("=?") == std::string::npos &&
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    return isPrintableAscii(static_cast<unsigned char>(c));
+  });
+  const bool plain = printable && text.find("=?") == std::string::npos &&
                      text.size() + std::string_view("Subject: ").size() <= kMaxLineOctets;
   return plain ? text : encodedWords(text);
 }

@@ -248,24 +248,53 @@ std::optional<RemoteEntry> parseDosLine(std::string_view line) {
   return entry;
 }
 
-}  // namespace
+// An MLSD line starts with its facts, each ended by ";": "type=file;size=3; name".
+bool isMlsdLine(std::string_view line) {
+  const std::string_view facts = line.substr(0, line.find(' '));
+  return facts.ends_with(';') && facts.find('=') != std::string_view::npos;
+}
 
-std::vector<RemoteEntry> parseMlsdListing(std::string_view text) {
+// A Unix line starts with the type and permissions ("-rw-r--r--"), a DOS line with its date.
+bool isListLine(std::string_view line) {
+  const std::string_view first = line.substr(0, line.find(' '));
+  return isDosDate(first) || (first.size() >= 10 && first.substr(1, 9).find_first_not_of(
+                                                        "rwxsStTlL-") == std::string_view::npos);
+}
+
+// libcurl reads a listing as text and turns every CR LF, and every lone CR, into a LF, so a
+// CR or LF within a name arrives as a line end too. A line that is not of the listing's form
+// right after an entry is the rest of that entry's name: the name keeps a control character
+// there, which the fetch stage reports, instead of parting into names of other files.
+template <typename ParseLine, typename IsEntryLine>
+std::vector<RemoteEntry> parseLines(std::string_view text, ParseLine parseLine,
+                                    IsEntryLine isEntryLine) {
   std::vector<RemoteEntry> entries;
+  bool afterEntry = false;
   for (std::string_view line : linesOf(text)) {
-    if (auto entry = parseMlsdLine(line)) entries.push_back(std::move(*entry));
+    if (afterEntry && !isEntryLine(line)) {
+      entries.back().name += '\n';
+      entries.back().name += line;
+      continue;
+    }
+    auto entry = parseLine(line);
+    afterEntry = entry.has_value();
+    if (entry) entries.push_back(std::move(*entry));
   }
   return entries;
 }
 
+}  // namespace
+
+std::vector<RemoteEntry> parseMlsdListing(std::string_view text) {
+  return parseLines(text, parseMlsdLine, isMlsdLine);
+}
+
 std::vector<RemoteEntry> parseListListing(std::string_view text, std::time_t now) {
-  std::vector<RemoteEntry> entries;
-  for (std::string_view line : linesOf(text)) {
+  const auto parseLine = [now](std::string_view line) {
     auto entry = parseUnixLine(line, now);
-    if (!entry) entry = parseDosLine(line);
-    if (entry) entries.push_back(std::move(*entry));
-  }
-  return entries;
+    return entry ? entry : parseDosLine(line);
+  };
+  return parseLines(text, parseLine, isListLine);
 }
 
 std::string formatListing(const std::vector<RemoteEntry>& entries) {

@@ -24,6 +24,10 @@ struct RemoteEntry {
 // for the folder itself and its parent ("cdir", "pdir") are dropped. Entries of other types
 // (symbolic links, for instance) count as files, since RETR follows them on the server. The
 // "size" and "modify" facts (UTC) give the size and the time.
+//
+// In both forms a line that does not start like an entry line, right after an entry, is the
+// rest of that entry's name: a CR or LF within a name reaches the parser as a line end, and
+// the name keeps a LF there.
 std::vector<RemoteEntry> parseMlsdListing(std::string_view text);
 
 // The entries of a LIST reply in the Unix "ls -l" form (a symbolic link is listed under its

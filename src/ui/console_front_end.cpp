@@ -13,8 +13,7 @@ ConsoleFrontEnd::ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns
       pump_(
           queue_,
           [this](int signalNumber) {
-            const std::string why = cancelledBySignalText(signalNumber);
-            if (!why.empty()) line_.printAbove(why);
+            noteCancellingSignal(signalNumber);
             window_.pressCancel();
           },
           isTerminal ? lineFd : -1) {}

@@ -24,6 +24,17 @@ class FrontEnd {
   virtual bool hasDisplay() const = 0;
   // Prints the finished report for a user watching a terminal; does nothing otherwise.
   virtual void showReport(const std::string& report) = 0;
+  // The first signal that pressed Cancel, 0 when none did. A run may still complete after it
+  // (the signal came while the report was being mailed), so what it did is told at the end.
+  int cancellingSignal() const { return cancellingSignal_; }
+
+ protected:
+  void noteCancellingSignal(int signalNumber) {
+    if (cancellingSignal_ == 0) cancellingSignal_ = signalNumber;
+  }
+
+ private:
+  int cancellingSignal_ = 0;
 };
 
 // The user's request in QUILLFEN_UI: "console" or "gui" (any case) force a front end; unset,
@@ -35,7 +46,7 @@ FrontEndRequest frontEndRequest(const char* quillfenUi);
 bool displayNamed(const char* display, const char* waylandDisplay);
 
 // The line that tells why a run was cancelled without anyone pressing Cancel (SIGTERM, SIGHUP);
-// empty for Ctrl-C, which the user pressed.
+// empty for Ctrl-C, which the user pressed, and for 0.
 std::string cancelledBySignalText(int signalNumber);
 
 // Tells the user who asked for the window why the console is used instead.

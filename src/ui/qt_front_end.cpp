@@ -47,8 +47,7 @@ class QtFrontEnd final : public FrontEnd {
   QtMessageBoxes messages_;
   QtEventPump queue_;
   CtrlCCancelPump pump_{queue_, [this](int signalNumber) {
-                          const std::string why = cancelledBySignalText(signalNumber);
-                          if (!why.empty()) std::cerr << why << '\n';
+                          noteCancellingSignal(signalNumber);
                           window_.pressCancel();
                         }};
 };

@@ -93,7 +93,8 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
   } cases[] = {{nullptr, 2, "Please enter the correct configuration data"},
                {"/config", 0, "edit the configuration file"},
                {"--help", 0, "Exit codes"},
-               {"--dry-run", 2, "unknown argument '--dry-run'"}};
+               {"--dry-run", 2, "unknown argument '--dry-run'"},
+               {"", 2, "unknown argument ''"}};
   for (const auto& c : cases) {
     TempDir home;
     const fs::path dest = home.path() / "dest";

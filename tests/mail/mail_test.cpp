@@ -58,6 +58,7 @@ TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBl
     parts.sender = sender;
     parts.recipient = recipient;
     parts.text = text;
+    parts.subject = "Backup\treport";
     const std::string wire = mail::composeInternetMessage(parts);
     const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
     EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";

@@ -108,7 +108,10 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFolders) {
                                           "d.bin"};
   for (const std::string& name : files) source.write(name, name + std::string(3000, 'x'));
   fs::create_directories(source.path() / "sub dir/empty");
-  if (ftp()) source.write("sub dir/bad\\folder/inner.txt", "not fetched");
+  if (ftp()) {
+    source.write("sub dir/bad\\folder/inner.txt", "not fetched");
+    source.write("sub dir/evil\nname.txt", "a line feed in its name");
+  }
 
   fetch("20261207", false);
 
@@ -119,6 +122,8 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFolders) {
   if (ftp()) {
     EXPECT_THAT(run.ActivityReport,
                 HasSubstr("Skipped unsafe remote name: sub dir/bad\\folder/\n"));
+    EXPECT_THAT(run.ActivityReport,
+                HasSubstr("Skipped unsafe remote name: sub dir/evil?name.txt\n"));
     EXPECT_EQ(logins(), 1);
   }
 }
