@@ -18,6 +18,10 @@ class SourceFileError : public Error {
   explicit SourceFileError(const Error& error) : Error(error) {}
 };
 
+// Asked now and then during long work, which goes on only while it answers true. It may do
+// other work meanwhile, such as handling the user's input.
+using KeepGoing = std::function<bool()>;
+
 struct FileEntry {
   std::string name;  // without path
   std::uint64_t size = 0;
@@ -59,9 +63,11 @@ class FileSystem {
   virtual void deleteFolder(const std::string& path, bool force) = 0;  // with all its contents
   // Copies `source` into `destinationFolder` (which ends in "/") under its own name. A failed
   // copy leaves no partial file under that name and keeps a file already there; a failure to
-  // open or read the source is thrown as a SourceFileError.
-  virtual void copyFile(const std::string& source, const std::string& destinationFolder,
-                        bool overwrite) = 0;
+  // open or read the source is thrown as a SourceFileError. A long copy asks `keepGoing`
+  // between its pieces whether to go on; when it says no, the copy ends as a failed one would,
+  // but quietly: false is returned.
+  virtual bool copyFile(const std::string& source, const std::string& destinationFolder,
+                        bool overwrite, const KeepGoing& keepGoing) = 0;
   // The files directly in `path`, hidden ones included, in enumeration order
   // (GetFolder(...).Files).
   virtual std::vector<FileEntry> folderFiles(const std::string& path) = 0;

@@ -22,7 +22,7 @@ namespace quillfen {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
-constexpr std::size_t kKernelCopyChunk = std::size_t{1} << 30;
+constexpr std::size_t kCopyPiece = std::size_t{8} << 20;
 
 std::string joinPath(const std::string& folder, const char* name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -205,41 +205,61 @@ FileDescriptor openSource(const std::string& path, struct stat& status) {
   }
 }
 
-// Errors of an in-kernel copy that only mean "not possible here": plain reads and writes do it.
-bool kernelCopyUnavailable(int error) {
-  return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == EBADF || error == EPERM || error == ETXTBSY;
-}
+// Counts the bytes of a copy and asks the caller once per piece whether to go on: often
+// enough that a cancel is felt at once, rarely enough that asking costs nothing.
+class Pieces {
+ public:
+  explicit Pieces(const KeepGoing& keepGoing) : keepGoing_(keepGoing) {}
 
-// Copies in the kernel where it can. False when nothing was copied and the caller must read
-// and write instead.
-bool copyInKernel(int in, int out, const std::string& source, const std::string& target) {
+  // False when the copy must stop.
+  bool copied(std::size_t bytes) {
+    sinceAsked_ += bytes;
+    if (sinceAsked_ < kCopyPiece) return true;
+    sinceAsked_ = 0;
+    return keepGoing_();
+  }
+
+ private:
+  const KeepGoing& keepGoing_;
+  std::size_t sinceAsked_ = 0;
+};
+
+enum class CopyEnd { kComplete, kStopped, kByReading };
+
+// Copies in the kernel where it can, one piece per call. kByReading when plain reads and
+// writes must go on from where the kernel stopped: the kernel cannot copy these two files, or it
+// failed. Its errors do not tell which side failed (EIO, EBADF and EINVAL may mean either), so
+// a failure is repeated by the plain copy, whose reads and writes do.
+CopyEnd copyInKernel(int in, int out, Pieces& pieces) {
   bool first = true;
   for (;;) {
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0);
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kCopyPiece, 0);
     if (copied > 0) {
       first = false;
+      if (!pieces.copied(static_cast<std::size_t>(copied))) return CopyEnd::kStopped;
       continue;
     }
     // Pseudo files (/proc) report no length and the kernel copies nothing of them, so a first
     // empty result is checked by plain reads.
-    if (copied == 0) return !first;
-    if (errno == EINTR) continue;
-    if (first && kernelCopyUnavailable(errno)) return false;
-    throw errorFromErrno(errno, "Cannot copy '" + source + "' to", target);
+    if (copied == 0) return first ? CopyEnd::kByReading : CopyEnd::kComplete;
+    if (errno != EINTR) return CopyEnd::kByReading;
   }
 }
 
-void copyByReading(int in, PendingFile& out, std::vector<char>& buffer, const std::string& source) {
+// A failed read lies in the source and costs that file only; a failed write is the
+// destination's and is thrown as it is.
+CopyEnd copyByReading(int in, PendingFile& out, std::vector<char>& buffer, Pieces& pieces,
+                      const std::string& source) {
   if (buffer.empty()) buffer.resize(kCopyBufferSize);
   for (;;) {
     const ssize_t got = ::read(in, buffer.data(), buffer.size());
-    if (got == 0) return;
+    if (got == 0) return CopyEnd::kComplete;
     if (got < 0) {
       if (errno == EINTR) continue;
       throw SourceFileError(errorFromErrno(errno, "Cannot read", source));
     }
     out.write({buffer.data(), static_cast<std::size_t>(got)});
+    if (!pieces.copied(static_cast<std::size_t>(got))) return CopyEnd::kStopped;
   }
 }
 
@@ -356,8 +376,8 @@ void PosixFileSystem::deleteFolder(const std::string& path, bool force) {
   removeFolderTree(AT_FDCWD, path, path, force);
 }
 
-void PosixFileSystem::copyFile(const std::string& source, const std::string& destinationFolder,
-                               bool overwrite) {
+bool PosixFileSystem::copyFile(const std::string& source, const std::string& destinationFolder,
+                               bool overwrite, const KeepGoing& keepGoing) {
   const std::string name = source.substr(source.find_last_of('/') + 1);
   if (name.empty()) throw Error(errc::kBadFileName, "Cannot copy '" + source + "': no file name");
   const std::string folder = destinationFolder.empty() || destinationFolder.back() != '/'
@@ -375,11 +395,14 @@ void PosixFileSystem::copyFile(const std::string& source, const std::string& des
                            .createNamesFolder = true,
                            .write = "Cannot write",
                            .replace = "Cannot write"});
-  if (!copyInKernel(in.get(), out.fd(), source, target)) {
-    copyByReading(in.get(), out, copyBuffer_, source);
-  }
+  Pieces pieces(keepGoing);
+  CopyEnd end = copyInKernel(in.get(), out.fd(), pieces);
+  if (end == CopyEnd::kByReading) end = copyByReading(in.get(), out, copyBuffer_, pieces, source);
+  // A stopped copy leaves nothing behind: `out` removes its temporary file.
+  if (end == CopyEnd::kStopped) return false;
   keepTimesAndPermissions(out, status, target);
   out.commit();
+  return true;
 }
 
 std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {

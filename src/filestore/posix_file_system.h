@@ -23,8 +23,9 @@ class PosixFileSystem : public FileSystem {
   void deleteFolder(const std::string& path, bool force) override;
   // Writes a temporary file in the destination folder and renames it over the final name only
   // when the copy is complete, keeping the source's modification time and permission bits.
-  void copyFile(const std::string& source, const std::string& destinationFolder,
-                bool overwrite) override;
+  // `keepGoing` is asked once for every 8 MiB copied.
+  bool copyFile(const std::string& source, const std::string& destinationFolder, bool overwrite,
+                const KeepGoing& keepGoing) override;
   std::vector<FileEntry> folderFiles(const std::string& path) override;
   // Links to folders are not entered: they could lead out of the tree or round in a loop.
   std::vector<FileEntry> treeFiles(const std::string& path) override;

@@ -96,14 +96,18 @@ std::string folderOf(const std::string& relativePath) {
 // A source file that vanished or cannot be read costs that file only, as a failed FTP file does:
 // the report names it and the backup counts as incomplete. A failure on the destination side
 // (not writable, full) propagates and ends the run, as it would fail every later file too.
-void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
-                 const std::string& name, const std::string& destinationFolder) {
+// False when `keepGoing` stopped the copy.
+bool copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
+                 const std::string& name, const std::string& destinationFolder,
+                 const KeepGoing& keepGoing) {
   try {
-    fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true);
+    return fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true,
+                               keepGoing);
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
     ++run.Tally.failures;
+    return true;
   }
 }
 
@@ -143,12 +147,19 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   if (run.Settings.LinkUnchanged) {
     unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
   }
+  // A large file takes long to copy: the window stays responsive meanwhile, and a cancel ends
+  // the copy under way as it ends an FTP download.
+  const KeepGoing keepGoing = [&services] {
+    services.events.processEvents();
+    return !services.cancel.isSet();
+  };
   std::uint64_t fileCounter = 1;
   for (const std::string& name : tree.files) {
     if (services.cancel.isSet()) break;
     if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem, sourceFolder + name,
-                            name)) {
-      copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder);
+                            name) &&
+        !copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder, keepGoing)) {
+      break;
     }
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));

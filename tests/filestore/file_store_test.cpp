@@ -1,7 +1,9 @@
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include <tuple>
 
 #include "common/error.h"
+#include "common/posix_file.h"
 #include "config/backup_settings.h"
 #include "filestore/io.h"
 #include "filestore/posix_file_system.h"
@@ -64,7 +67,7 @@ TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameDroppingSetIdBits) {
   const std::string content(3 * 1024 * 1024 + 17, 'q');
   ::chmod(dir.write("source/data.bin", content).c_str(), 04755);
   ::chmod(dir.write("target/data.bin", "old contents").c_str(), 0444);
-  fileSystem.copyFile(in("source/data.bin"), in("target/"), true);
+  EXPECT_TRUE(fileSystem.copyFile(in("source/data.bin"), in("target/"), true, [] { return true; }));
   EXPECT_EQ(readFile(in("target/data.bin")), content);
   EXPECT_EQ(fs::status(in("target/data.bin")).permissions(), static_cast<fs::perms>(0755));
 }
@@ -87,37 +90,61 @@ struct ResourceLimit {
   rlimit saved{};
 };
 
-// Each failure tells what went wrong by number, names a missing path and leaves the
-// destination of a copy exactly as it was.
+// Makes this process's open file `path` read /proc/self/mem, whose address 0 gives EIO: a source
+// that fails midway.
+bool breakOpenFile(const std::string& path) {
+  for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code notALink;
+    if (fs::read_symlink(fd, notALink) != fs::canonical(path)) continue;
+    ::dup2(FileDescriptor(::open("/proc/self/mem", O_RDONLY)).get(),
+           std::stoi(fd.path().filename()));
+  }
+  return true;
+}
+
+// Each failure tells what went wrong by number, names a missing path and lies in the source
+// only when the source failed. A failed copy leaves the destination exactly as it was.
 TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
   const std::string file = dir.write("source/present.txt", std::string(1024 * 1024, 'n')).string();
+  const std::string large = dir.write("large/present.txt", "").string();  // sparse, 8 pieces
+  fs::resize_file(large, std::uintmax_t{64} << 20);
   ASSERT_EQ(::mkfifo(in("source/pipe").c_str(), 0644), 0);
   dir.write("target/present.txt", "old");
   const std::string target = in("target/"), missing = in("missing");
+  // A source turns unreadable after the first piece of its copy.
   const auto copy = [&](const std::string& from, const std::string& to, bool overwrite = true) {
-    return [=, this] { fileSystem.copyFile(from, to, overwrite); };
+    return [=, this] {
+      fileSystem.copyFile(from, to, overwrite, [=] { return breakOpenFile(from); });
+    };
   };
   const struct {
     std::function<void()> call;
     int number;
+    bool inSource;
     std::string named = "";  // the path the description names
     rlim_t sizeLimit = RLIM_INFINITY;
   } cases[] = {
-      {[&] { fileSystem.deleteFolder(missing, true); }, errc::kPathNotFound, missing},
-      {copy(in("source/missing.txt"), target), errc::kFileNotFound},
-      {copy(in("source/pipe"), target), errc::kPathFileAccess},
-      {copy(file, target, false), errc::kFileExists},
-      {copy(file, target), errc::kDiskFull, "", 64 * 1024},  // stopped midway
+      {[&] { fileSystem.deleteFolder(missing, true); }, errc::kPathNotFound, false, missing},
+      {copy(in("source/missing.txt"), target), errc::kFileNotFound, true},
+      {copy(in("source/pipe"), target), errc::kPathFileAccess, true},
+      {copy(file, target, false), errc::kFileExists, false},
+      {copy(file, target), errc::kDiskFull, false, "", 64 * 1024},  // stopped midway
+      {copy(large, target), errc::kDeviceIo, true, large},          // unreadable after 8 MiB
+  };
+  const auto inSource = [](const Error& error) {
+    return dynamic_cast<const SourceFileError*>(&error) != nullptr;
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const ResourceLimit limit(RLIMIT_FSIZE, cases[i].sizeLimit);
     EXPECT_THAT(cases[i].call,
                 ::testing::Throws<Error>(::testing::AllOf(
                     ::testing::Property(&Error::number, cases[i].number),
-                    ::testing::Property(&Error::description, HasSubstr("'" + cases[i].named)))))
+                    ::testing::Property(&Error::description, HasSubstr("'" + cases[i].named)),
+                    ::testing::ResultOf(inSource, cases[i].inSource))))
         << i;
     EXPECT_EQ(readFile(in("target/present.txt")), "old") << i;
   }
+  EXPECT_EQ(namesIn("target"), std::set<std::string>{"present.txt"});
 }
 
 // An IO over the real file system and the same folder as its destination, with the clock at
