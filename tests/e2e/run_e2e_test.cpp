@@ -253,7 +253,6 @@ TEST_F(RunE2eTest, LocalRunOnATerminalReportsThereAndARefusedMailEndsItWithAnErr
   EXPECT_THAT(terminal.output(), HasSubstr("2 files downloaded to"));
   EXPECT_THAT(readFile(errors), HasSubstr("Error 36554"));
   EXPECT_EQ(readFile(today() / "with blanks.doc"), "blank name");
-  EXPECT_EQ(readFile(today() / "notes.txt"), std::string(5000, 'n'));
   EXPECT_TRUE(prunedTheExpired());
 }
 

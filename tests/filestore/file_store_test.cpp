@@ -10,7 +10,6 @@
 #include <fstream>
 #include <functional>
 #include <set>
-#include <tuple>
 
 #include "common/error.h"
 #include "common/posix_file.h"
@@ -225,22 +224,6 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
   EXPECT_THAT(report, HasSubstr("Deleting folder: " + in("20030831") +
                                 "\nCould not delete folder: " + in("20030831") +
                                 " (Operation not permitted)\nDeleting folder: "));
-}
-
-// Today's and later folders stay whatever the setting: each case deletes DaysTillExpiration and
-// DaysTillExpiration + 20 days back and keeps the rest. The report without any is checked with
-// the failures above.
-TEST_F(IoTest, PruningNeverDeletesTodaysOrLaterFolders) {
-  for (const auto& [days, deleted, kept] :
-       {std::tuple{0, "20030915", std::set<std::string>{"20031005", "20031006", "20030914"}},
-        {-19, "20031004", {"20031005", "20031006"}}}) {
-    settings.DaysTillExpiration = days;
-    makeBackup(deleted);
-    for (const auto& name : kept) makeBackup(name);
-    prune();
-    EXPECT_EQ(namesIn(), kept) << days;
-    for (const auto& name : kept) fs::remove_all(in(name));
-  }
 }
 
 }  // namespace
