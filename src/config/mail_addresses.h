@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// The first entry of a ";"-separated list of mail addresses that is not one mailbox, or
+// nothing when every entry is one. A mailbox is "addr" or "Name <addr>" with nothing after it,
+// an address of at most 254 characters without blanks, angle brackets, commas, quotes or
+// control characters, and a display name that is quoted or holds nothing a reader would take
+// for an address. Entries made only of blanks are skipped.
+std::optional<std::string> firstBadMailbox(std::string_view list);
+
+}  // namespace quillfen
