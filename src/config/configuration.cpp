@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
+#include "config/mail_addresses.h"
 #include "config/whole_number.h"
 #include "curl/tls_trust.h"
 #include "process/message_boxes.h"
@@ -162,46 +163,6 @@ std::optional<std::string> mailSecurityMessage(const ProcessServices& process,
 
 bool hasControlCharacter(std::string_view text) {
   return std::any_of(text.begin(), text.end(), isControlCharacter);
-}
-
-// SMTP carries no longer address, and a longer one could not be folded into a header line.
-constexpr std::size_t kLongestAddress = 254;
-
-// The part of a mailbox between the angle brackets, or all of a bare one.
-bool isBareAddress(std::string_view address) {
-  return !address.empty() && address.size() <= kLongestAddress &&
-         address.find_first_of("<>,\" \t") == std::string_view::npos;
-}
-
-// A display name may be quoted; unquoted, it holds nothing a reader takes for an address or a
-// list of them.
-bool isDisplayName(std::string_view name) {
-  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') {
-    return name.substr(1, name.size() - 2).find('"') == std::string_view::npos;
-  }
-  return name.find_first_of("<>,@:\"") == std::string_view::npos;
-}
-
-// "addr" or "Name <addr>": one address and nothing after it. A second address or anything
-// after the ">" would reach the envelope or the header as something else than written.
-bool isOneMailbox(std::string_view text) {
-  text = trimmed(text);
-  if (text.empty() || text.back() != '>') return isBareAddress(text);
-  const std::size_t open = text.rfind('<');
-  if (open == std::string_view::npos) return false;
-  return isDisplayName(trimmed(text.substr(0, open))) &&
-         isBareAddress(trimmed(text.substr(open + 1, text.size() - open - 2)));
-}
-
-// The first entry of a ";"-separated list that is not one mailbox; blank entries are skipped.
-std::optional<std::string> firstBadMailbox(std::string_view list) {
-  for (std::size_t start = 0; start <= list.size();) {
-    const std::size_t end = std::min(list.find(';', start), list.size());
-    const std::string_view entry = list.substr(start, end - start);
-    if (!isBlankOrEmpty(entry) && !isOneMailbox(entry)) return std::string(entry);
-    start = end + 1;
-  }
-  return std::nullopt;
 }
 
 // Values that end up in paths, host names and mail headers: a NUL would cut them short in

@@ -17,6 +17,7 @@
 #include "run/run_module.h"
 #include "run/services.h"
 #include "run/unchanged_files.h"
+#include "transfer/ftp_listing.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -37,23 +38,6 @@ std::string readListing(Inet& transfer) {
     if (text == nullptr || text->empty()) return listing;
     listing += *text;
   }
-}
-
-// One entry per line; lines end at CR and line feeds are ignored. Empty lines name nothing.
-std::vector<std::string> listingEntries(const std::string& listing) {
-  std::vector<std::string> entries;
-  std::string entry;
-  for (char c : listing) {
-    if (c == '\n') continue;
-    if (c != '\r') {
-      entry += c;
-      continue;
-    }
-    if (!entry.empty()) entries.push_back(std::move(entry));
-    entry.clear();
-  }
-  if (!entry.empty()) entries.push_back(std::move(entry));
-  return entries;
 }
 
 // A remote name becomes a file name in today's folder: a name that could lead out of it, that
@@ -121,7 +105,7 @@ class RemoteWalk {
  private:
   void select(const std::string& listing, const std::string& prefix, int depth) {
     std::vector<std::string> subfolders;
-    for (std::string& entry : listingEntries(listing)) {
+    for (std::string& entry : listedNames(listing)) {
       const bool folder = entry.back() == '/';
       if (folder && !includeSubfolders_) continue;
       if (folder) entry.pop_back();

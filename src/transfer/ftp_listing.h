@@ -43,4 +43,8 @@ std::vector<RemoteEntry> parseListListing(std::string_view text, std::time_t now
 // so that the name stays on its one line and still shows a control character to its reader.
 std::string formatListing(const std::vector<RemoteEntry>& entries);
 
+// The names of a listing in that form, in order, folders still ending in "/": one per line,
+// a line ending at CR, line feeds ignored, empty lines naming nothing.
+std::vector<std::string> listedNames(std::string_view listing);
+
 }  // namespace quillfen

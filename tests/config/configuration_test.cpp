@@ -73,6 +73,11 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {"NetworkPath=/n\nDestinationFolder=/b\0x\n"s, "DestinationFolder must not contain"},
       {ok + "MailTo=a@x;A <a@x>, B <b@x>\n", "MailTo must name one address"},
       {ok + "MailTo=a@x> NOTIFY=NEVER\n", "not one: 'a@x> NOTIFY=NEVER'"},
+      // A To header would show a group, a comment taking the address, a quote left open.
+      {ok + "MailTo=ftp://h:21/d\n", "not one: 'ftp://h:21/d'"},
+      {ok + "MailTo=Back (up <a@x>\n", "not one: 'Back (up <a@x>'"},
+      {ok + "MailTo=\"a\\\" <a@x>\n", "not one: '\"a\\\" <a@x>'"},
+      {ok + "MailTo=Ops (night) <o@x>;u@[IPv6:2001:db8::1]\n", nullptr},
       {"NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=0\n",
        "DaysTillExpiration must be"},
       {"DestinationFolder=/b\nFtpIPAddress=http://h/d\n", "this scheme is none of them"},
