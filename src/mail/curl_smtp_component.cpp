@@ -122,10 +122,14 @@ struct Dialogue {
   Upload& upload;
 };
 
+// The last line of a reply ("250 OK") ends a wait and the next command follows at once; its
+// other lines ("250-...") do not, or a server could hold the wait open line by line.
 std::size_t collectReply(char* buffer, std::size_t size, std::size_t count, void* user) {
   auto& dialogue = *static_cast<Dialogue*>(user);
-  dialogue.upload.lastActivity = std::chrono::steady_clock::now();
-  dialogue.replies.addLine(std::string_view(buffer, size * count));
+  const std::string_view line(buffer, size * count);
+  if (line.size() < 4 || line[3] != '-')
+    dialogue.upload.lastActivity = std::chrono::steady_clock::now();
+  dialogue.replies.addLine(line);
   return size * count;
 }
 

@@ -159,8 +159,10 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
            Case{Mode::RefuseRecipient, 0, errc::kMailFirst + 550, "550 5.1.1 <nobody@example.test>",
                 2},
            Case{Mode::Silent, 0, errc::kMailTimedOut, "", 0},
-           // The reply to the message's final "." has the same bound as every other reply.
+           // The reply to the message's final "." has the same bound as every other reply, and
+           // lines of a reply that never ends do not stretch it.
            Case{Mode::SlowDataReply, 0, errc::kMailTimedOut, "", 1},
+           Case{Mode::TrickledDataReply, 0, errc::kMailTimedOut, "", 1},
            // A port that nothing listens on: one a sink held until it ended.
            Case{std::nullopt, SmtpSink().port(), errc::kMailCannotConnect, "", 0},
        }) {

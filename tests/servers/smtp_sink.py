@@ -22,9 +22,11 @@ import loopback
 parser = argparse.ArgumentParser()
 parser.add_argument("--spool", required=True)
 parser.add_argument("--mode", default="accept",
-                    choices=["accept", "refuse-recipient", "refuse-all", "silent", "slow-data"])
+                    choices=["accept", "refuse-recipient", "refuse-all", "silent", "slow-data",
+                             "trickle-data"])
 parser.add_argument("--refuse", default="")
-parser.add_argument("--delay", type=float, default=10, help="slow-data: seconds before the reply")
+parser.add_argument("--delay", type=float, default=10,
+                    help="slow-data, trickle-data: seconds before the reply ends")
 parser.add_argument("--security", default="none", choices=["none", "starttls", "tls"])
 parser.add_argument("--cert", help="the server's certificate (PEM), with --security")
 parser.add_argument("--key", help="its private key (PEM)")
@@ -69,6 +71,9 @@ class SpoolHandler:  # one for all connections: it numbers the messages
         os.rename(work, name)
         if args.mode == "slow-data":
             await asyncio.sleep(args.delay)
+        for _ in range(int(args.delay * 2) if args.mode == "trickle-data" else 0):
+            server._writer.write(b"250-still queueing\r\n")  # a line of the reply every 0.5 s
+            await asyncio.sleep(0.5)
         return "250 OK: queued"
 
 
