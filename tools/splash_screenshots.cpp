@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ui/qt_splash_window.h"
+#include "ui_qt/qt_splash_window.h"
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -2,7 +2,7 @@
 
 #include "app/make_front_end.h"
 #include "ui/console_front_end.h"
-#include "ui/qt_front_end.h"
+#include "ui_qt/qt_front_end.h"
 
 namespace quillfen {
 

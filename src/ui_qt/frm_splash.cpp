@@ -1,4 +1,4 @@
-#include "ui/frm_splash.h"
+#include "ui_qt/frm_splash.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "ui/qt_event_pump.h"
+#include "ui_qt/qt_event_pump.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,4 +1,4 @@
-#include "ui/qt_front_end.h"
+#include "ui_qt/qt_front_end.h"
 
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 #include <iostream>
 
 #include "ui/ctrl_c_cancel_pump.h"
-#include "ui/qt_event_pump.h"
-#include "ui/qt_message_boxes.h"
-#include "ui/qt_splash_window.h"
+#include "ui_qt/qt_event_pump.h"
+#include "ui_qt/qt_message_boxes.h"
+#include "ui_qt/qt_splash_window.h"
 
 namespace quillfen {
 

@@ -1,4 +1,4 @@
-#include "ui/qt_splash_window.h"
+#include "ui_qt/qt_splash_window.h"
 
 #include <QString>
 

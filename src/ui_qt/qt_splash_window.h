@@ -4,7 +4,7 @@
 
 #include "process/cancel_flag.h"
 #include "process/splash_window.h"
-#include "ui/frm_splash.h"
+#include "ui_qt/frm_splash.h"
 
 namespace quillfen {
 

@@ -27,8 +27,8 @@
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
-#include "ui/qt_event_pump.h"
-#include "ui/qt_splash_window.h"
+#include "ui_qt/qt_event_pump.h"
+#include "ui_qt/qt_splash_window.h"
 
 namespace quillfen {
 namespace {
