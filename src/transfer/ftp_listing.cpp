@@ -248,10 +248,10 @@ std::optional<RemoteEntry> parseDosLine(std::string_view line) {
   return entry;
 }
 
-// An MLSD line starts with its facts, each ended by ";": "type=file;size=3; name".
+// An MLSD line starts with its facts: "type=file;size=3; name". Servers that leave out the last
+// ";" still write a "=" before the first blank.
 bool isMlsdLine(std::string_view line) {
-  const std::string_view facts = line.substr(0, line.find(' '));
-  return facts.ends_with(';') && facts.find('=') != std::string_view::npos;
+  return line.substr(0, line.find(' ')).find('=') != std::string_view::npos;
 }
 
 // A Unix line starts with the type and permissions ("-rw-r--r--"), a DOS line with its date.
