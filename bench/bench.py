@@ -249,16 +249,15 @@ def rclone_copy(login, port, remote, local):
                     obscured, ":ftp:" + remote, local], flushed=local, timeout=PEER_LIMIT)
 
 
-def curl_fetch(login, port, remote, names, local, active):
-    """One curl process fetching every file, reusing its connection between them."""
+def curl_fetch(login, base_url, remote, names, local, options):
+    """One curl process fetching every file over one FTP, FTPS or SFTP connection, then sync."""
     os.makedirs(local, exist_ok=True)
     config = os.path.join(OUT, "curl.cfg")
     with open(config, "w") as file:
         for name in names:
-            file.write('url = "ftp://127.0.0.1:%d/%s/%s"\noutput = "%s"\n'
-                       % (port, remote, name, os.path.join(local, name)))
-    mode = ["--ftp-port", "127.0.0.1"] if active else ["--ftp-pasv"]
-    return measure(["curl", "-sS", "-u", "%s:%s" % login, *mode, "-K", config],
+            file.write('url = "%s/%s/%s"\noutput = "%s"\n'
+                       % (base_url, remote, name, os.path.join(local, name)))
+    return measure(["curl", "-sS", "-u", "%s:%s" % login, *options, "-K", config],
                    timeout=CURL_LIMIT, flushed=local)
 
 
@@ -270,18 +269,6 @@ def lftp_secure_mirror(url, remote, local):
               "'ssh -a -x -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null'; "
               "mirror %s %s; quit" % (remote, local))
     return measure(["lftp", "-u", "%s,%s" % (USER, PASSWORD), "-e", script, url], flushed=local)
-
-
-def curl_secure_fetch(base_url, remote, names, local, options):
-    """One curl process fetching every file over one FTPS or SFTP connection, then sync."""
-    os.makedirs(local, exist_ok=True)
-    config = os.path.join(OUT, "curl.cfg")
-    with open(config, "w") as file:
-        for name in names:
-            file.write('url = "%s/%s/%s"\noutput = "%s"\n'
-                       % (base_url, remote, name, os.path.join(local, name)))
-    return measure(["curl", "-sS", "-u", "%s:%s" % (USER, PASSWORD), *options, "-K", config],
-                   timeout=CURL_LIMIT, flushed=local)
 
 
 def secure_cases(table, quillfen, data, names, label, remote, protocol, keys):
@@ -310,8 +297,9 @@ def secure_cases(table, quillfen, data, names, label, remote, protocol, keys):
             raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
         # curl once only: over FTPS its passive mode crawls (active mode with TLS stalls against
         # pyftpdlib), up to the limit.
-        results["curl, one process"] = curl_secure_fetch(
-            curl_url, remote, names, fresh(os.path.join(OUT, "curl")), curl_options)
+        results["curl, one process"] = curl_fetch(
+            (USER, PASSWORD), curl_url, remote, names, fresh(os.path.join(OUT, "curl")),
+            curl_options)
         report(table, label, results)
     finally:
         server.stop()
@@ -378,7 +366,8 @@ def ftp_cases(table, quillfen, data, names, label, remote, server_kind):
             ("rclone copy, one stream",
              lambda: rclone_copy(login, server.port, remote, fresh(peer))),
             ("curl -K, one process (active mode)",
-             lambda: curl_fetch(login, server.port, remote, names, fresh(peer), active=True))])
+             lambda: curl_fetch(login, "ftp://127.0.0.1:%d" % server.port, remote, names,
+                                fresh(peer), ["--ftp-port", "127.0.0.1"]))])
         if not same_tree(os.path.join(data, remote), quillfen.fetched(destination)):
             raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
         size = sum(os.path.getsize(os.path.join(data, remote, name)) for name in names)

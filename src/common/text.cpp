@@ -8,4 +8,14 @@ std::string_view trimmed(std::string_view text, std::string_view blanks) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+std::vector<std::string_view> partsOf(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
 }  // namespace quillfen

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace quillfen {
 
@@ -10,6 +11,10 @@ inline constexpr std::string_view kBlanks = " \t";
 // `text` without the leading and trailing characters that are in `blanks`. The result points
 // into `text`, so it must not outlive the string that `text` views.
 std::string_view trimmed(std::string_view text, std::string_view blanks = kBlanks);
+
+// The parts of `text` between its `separator`s, empty ones included and none trimmed: "a;;b"
+// gives "a", "" and "b", an empty text one empty part. They point into `text`.
+std::vector<std::string_view> partsOf(std::string_view text, char separator);
 
 // A C0 control character or DEL: never let into a path, a command, a header or a report name.
 inline bool isControlCharacter(char c) {

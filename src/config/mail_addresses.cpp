@@ -75,11 +75,8 @@ bool isBlankOrEmpty(std::string_view text) {
 }  // namespace
 
 std::optional<std::string> firstBadMailbox(std::string_view list) {
-  for (std::size_t start = 0; start <= list.size();) {
-    const std::size_t end = std::min(list.find(';', start), list.size());
-    const std::string_view entry = list.substr(start, end - start);
+  for (const std::string_view entry : partsOf(list, ';')) {
     if (!isBlankOrEmpty(entry) && !isOneMailbox(entry)) return std::string(entry);
-    start = end + 1;
   }
   return std::nullopt;
 }

@@ -45,15 +45,12 @@ bool isSha256Base64(std::string_view digest) {
 }
 
 bool isPinList(std::string_view pins) {
-  for (std::size_t start = 0; start <= pins.size();) {
-    const std::size_t end = std::min(pins.find(';', start), pins.size());
-    const std::string_view pin = trimmed(pins.substr(start, end - start));
-    if (pin.substr(0, kPinPrefix.size()) != kPinPrefix ||
-        !isSha256Base64(pin.substr(kPinPrefix.size())))
-      return false;
-    start = end + 1;
-  }
-  return true;
+  const std::vector<std::string_view> parts = partsOf(pins, ';');
+  return std::all_of(parts.begin(), parts.end(), [](std::string_view part) {
+    const std::string_view pin = trimmed(part);
+    return pin.substr(0, kPinPrefix.size()) == kPinPrefix &&
+           isSha256Base64(pin.substr(kPinPrefix.size()));
+  });
 }
 
 struct FileClose {

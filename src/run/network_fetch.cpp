@@ -96,18 +96,17 @@ std::string folderOf(const std::string& relativePath) {
 // A source file that vanished or cannot be read costs that file only, as a failed FTP file does:
 // the report names it and the backup counts as incomplete. A failure on the destination side
 // (not writable, full) propagates and ends the run, as it would fail every later file too.
-// False when `keepGoing` stopped the copy.
-bool copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
+// A copy that `keepGoing` stopped leaves nothing behind; the caller's cancel check ends the
+// fetch.
+void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
                  const std::string& name, const std::string& destinationFolder,
                  const KeepGoing& keepGoing) {
   try {
-    return fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true,
-                               keepGoing);
+    fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true, keepGoing);
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
     ++run.Tally.failures;
-    return true;
   }
 }
 
@@ -157,9 +156,8 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   for (const std::string& name : tree.files) {
     if (services.cancel.isSet()) break;
     if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem, sourceFolder + name,
-                            name) &&
-        !copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder, keepGoing)) {
-      break;
+                            name)) {
+      copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder, keepGoing);
     }
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));

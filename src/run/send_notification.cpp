@@ -2,9 +2,9 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "mail/mailer.h"
 #include "run/run_module.h"
 #include "run/services.h"
@@ -12,20 +12,6 @@
 namespace quillfen {
 
 namespace {
-
-// Every part between two ";", empty ones included and none trimmed: what an empty or padded
-// address means is the mail component's decision. An empty list gives no part at all.
-std::vector<std::string> splitRecipients(const std::string& list) {
-  std::vector<std::string> parts;
-  if (list.empty()) return parts;
-  std::string::size_type start = 0;
-  for (;;) {
-    const std::string::size_type separator = list.find(';', start);
-    parts.push_back(list.substr(start, separator - start));
-    if (separator == std::string::npos) return parts;
-    start = separator + 1;
-  }
-}
 
 // A refusal carries the server's reply code; the transport failures (no connection, a
 // time-out, a lost connection) have numbers of their own below it.
@@ -61,9 +47,12 @@ std::string reportOf(const RunModule& run) {
 
 void sendToEveryone(const Message& message, RunModule& run, Services& services) {
   std::optional<Error> refused;
-  for (const std::string& recipient : splitRecipients(run.Settings.MailTo)) {
+  // Every part between two ";", empty ones included and none trimmed: what an empty or padded
+  // address means is the mail component's decision. An empty list names no one.
+  if (run.Settings.MailTo.empty()) return;
+  for (const std::string_view recipient : partsOf(run.Settings.MailTo, ';')) {
     try {
-      sendTo(recipient, message, run, services);
+      sendTo(std::string(recipient), message, run, services);
     } catch (const Error& failure) {
       // A failed transport would fail the same way for the next address, after waiting out
       // its bounds again: it ends the stage at once.

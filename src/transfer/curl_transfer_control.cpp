@@ -150,6 +150,7 @@ struct CurlTransferControl::Impl {
   void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
   bool receivedWhatWasListed();
   bool receivedMoreThanListed();
+  void noteSizeMismatch(const std::string& received);
   std::optional<std::time_t> modificationTime();
 
   // libcurl's callbacks; `user` is the Impl.
@@ -606,17 +607,20 @@ std::optional<std::time_t> CurlTransferControl::Impl::modificationTime() {
 // A server may end a download with success after sending less (or more) than the file holds.
 bool CurlTransferControl::Impl::receivedWhatWasListed() {
   if (!requested || !requested->size || *requested->size == bytesReceived) return true;
-  receivingFailure = "size mismatch: listed " + std::to_string(*requested->size) +
-                     " bytes, received " + std::to_string(bytesReceived);
+  noteSizeMismatch(std::to_string(bytesReceived));
   return false;
 }
 
 // A server that goes on sending past the listed size would fill the disk before it stopped.
 bool CurlTransferControl::Impl::receivedMoreThanListed() {
   if (!requested || !requested->size || bytesReceived <= *requested->size) return false;
-  receivingFailure =
-      "size mismatch: listed " + std::to_string(*requested->size) + " bytes, received more";
+  noteSizeMismatch("more");
   return true;
+}
+
+void CurlTransferControl::Impl::noteSizeMismatch(const std::string& received) {
+  receivingFailure =
+      "size mismatch: listed " + std::to_string(*requested->size) + " bytes, received " + received;
 }
 
 void CurlTransferControl::Impl::rememberExactTime() {
