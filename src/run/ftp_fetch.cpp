@@ -242,7 +242,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
     fileSystem->createFolder(todaysFolder + "/" + folder);
   std::optional<UnchangedFiles> unchanged;
   if (run.Settings.LinkUnchanged) {
-    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
+    unchanged.emplace(*fileSystem, run.PreviousBackup, todaysFolder);
   }
 
   services.frmSplash.setProgressMax(

@@ -144,7 +144,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
 
   std::optional<UnchangedFiles> unchanged;
   if (run.Settings.LinkUnchanged) {
-    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
+    unchanged.emplace(*fileSystem, run.PreviousBackup, todaysFolder);
   }
   // A large file takes long to copy: the window stays responsive meanwhile, and a cancel ends
   // the copy under way as it ends an FTP download.

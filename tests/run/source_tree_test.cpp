@@ -14,6 +14,7 @@
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
+#include "run/unchanged_files.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -55,6 +56,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     run.Settings.IncludeSubfolders = true;
     run.Settings.LinkUnchanged = linkUnchanged;
     run.Settings.DestinationFolder = dest.str();
+    if (linkUnchanged) run.PreviousBackup = LatestBackup(fileSystem, dest.str(), day(today));
     fs::create_directory(day(today));
     if (!ftp()) {
       run.Settings.NetworkPath = source.str();
@@ -86,6 +88,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
 
   test::TempDir source, dest, exeFolder;
   test::FakeEnvironment env{exeFolder.str()};
+  PosixFileSystem fileSystem;
   ConsoleEventPump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
   Services services{env.clock,   env.sleeper,
@@ -190,6 +193,28 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   EXPECT_THAT(run.ActivityReport,
               HasSubstr("Skipped folder nested too deep: " + deep.substr(0, 129) + "\n"));
   EXPECT_TRUE(run.TodaysBackupIncomplete);
+}
+
+// A previous backup tampered with: a link planted instead of a file, and one planted instead of
+// a subfolder, leading to the live source. Neither may become a name in today's backup, where a
+// later change of the source would change "the backup": only the real file is linked.
+TEST(LinkUnchangedTest, LinksOnlyRealFilesReachedWithoutFollowingALink) {
+  test::TempDir live, previous, today;
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+    setModified(live.write(name, "same"), 1700000000);
+  }
+  setModified(previous.write("plain.txt", "same"), 1700000000);
+  fs::create_symlink(live.path() / "planted.txt", previous.path() / "planted.txt");
+  fs::create_directory_symlink(live.path() / "sub", previous.path() / "sub");
+  fs::create_directory(today.path() / "sub");
+  PosixFileSystem fileSystem;
+  UnchangedFiles unchanged(fileSystem, previous.str(), today.str());
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+    EXPECT_EQ(unchanged.linkIfUnchanged(name, {4, 1700000000}), name == std::string("plain.txt"))
+        << name;
+  }
+  EXPECT_EQ(inode(today.path() / "plain.txt"), inode(previous.path() / "plain.txt"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(today.path() / "planted.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
