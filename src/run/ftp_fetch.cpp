@@ -18,6 +18,7 @@
 #include "run/services.h"
 #include "run/unchanged_files.h"
 #include "transfer/ftp_listing.h"
+#include "transfer/ftp_request.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -26,7 +27,6 @@ namespace {
 
 constexpr std::int32_t kListingPiece = 256;
 constexpr std::int32_t kText = 0;
-constexpr char kQuote = '"';
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
 
@@ -73,11 +73,11 @@ class CancelStopsTransfer {
 };
 
 std::string getCommand(const std::string& name, const std::string& todaysFolder) {
-  return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
+  return "GET " + quotedName(name) + " " + quotedName(todaysFolder + "/" + name);
 }
 
 std::string dirCommand(const std::string& folder) {
-  return folder.empty() ? "DIR" : "DIR " + (kQuote + folder + kQuote);
+  return folder.empty() ? "DIR" : "DIR " + quotedName(folder);
 }
 
 // Lists the source folder and, with `includeSubfolders`, every folder below it, all over the
