@@ -98,6 +98,34 @@ TEST(FtpListing, GivesSizesAndUtcTimesOfFilesWhereTheListingHasThem) {
   }
 }
 
+// A name holding a line feed and then a line of the listing's own form stays one entry: FTP
+// entries end in CR LF, SFTP entries in the NUL the control puts after each. A server that ends
+// its lines in LF alone still has a LF within a name read as part of it where it can be told.
+TEST(FtpListing, ANameHoldingALineOfTheListingsFormMakesUpNoEntry) {
+  using namespace std::string_literals;
+  enum Form { Mlsd, List, Sftp };
+  const std::tuple<Form, std::string, std::vector<std::string>> cases[] = {
+      {Mlsd,
+       "type=file;size=1; a\r\ntype=file;size=2; hide\ntype=file;size=3; decoy\r\n",
+       {"a", "hide\ntype=file;size=3; decoy"}},
+      {List,
+       "-rw-r--r-- 1 u g 2 Dec  7 10:11 hide\n-rw-r--r-- 1 u g 3 Dec  7 10:11 decoy\r\n",
+       {"hide\n-rw-r--r-- 1 u g 3 Dec  7 10:11 decoy"}},
+      {Sftp,
+       "-rw-r--r-- 1 u g 2 Dec  7 10:11 hide\n-rw-r--r-- 1 u g 3 Dec  7 10:11 decoy\0"
+       "lrwxrwxrwx 1 u g 1 Dec  7 10:11 link -> x\0"s,
+       {"hide\n-rw-r--r-- 1 u g 3 Dec  7 10:11 decoy", "link"}},
+      {Mlsd, "type=file;size=1; a\nb\ntype=dir; c\n", {"a\nb", "c"}}};
+  for (const auto& [form, text, names] : cases) {
+    const auto entries = form == Mlsd   ? parseMlsdListing(text)
+                         : form == List ? parseListListing(text, 1796644800)
+                                        : parseSftpListing(text, 1796644800);
+    std::vector<std::string> parsed;
+    for (const RemoteEntry& entry : entries) parsed.push_back(entry.name);
+    EXPECT_EQ(parsed, names) << text;
+  }
+}
+
 using CurlTransferControlTest = TransferSession;
 
 void setModified(const fs::path& file, std::time_t seconds) {
