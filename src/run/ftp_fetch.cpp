@@ -31,7 +31,7 @@ constexpr std::int32_t kText = 0;
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
 // A listing without a run has no today's folder: one of the dated folder's length stands in.
-constexpr const char* kDatedFolderLength = "/yyyymmdd/";
+constexpr const char* kDatedFolderStandIn = "/yyyymmdd/";
 
 std::string readListing(Inet& transfer) {
   std::string listing;
@@ -240,7 +240,7 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
   const std::optional<std::string> failure =
       RemoteWalk(
           transfer, [] { return false; }, settings.IncludeSubfolders,
-          settings.DestinationFolder + kDatedFolderLength)
+          settings.DestinationFolder + kDatedFolderStandIn)
           .walk(tree);
   if (failure) return failure;
   fileList = std::move(tree.files);

@@ -17,7 +17,7 @@ struct RemoteEntry {
   std::optional<std::time_t> modified = std::nullopt;  // seconds since 1970, UTC
   bool modifiedToTheSecond = false;  // false: a LIST date, exact to the minute or the day
   bool isLink = false;     // a symbolic link the listing did not follow: a file or a folder
-  std::string identity{};  // MLSD's "unique" fact: the same for every name of one folder
+  std::string identity{};  // MLSD's "unique" fact: the same under every name of one folder
 
   bool operator==(const RemoteEntry&) const = default;
 };
@@ -26,7 +26,7 @@ struct RemoteEntry {
 // part of a name (a name holding CR LF itself cannot be told from two lines). A server that ends
 // its lines in LF alone, seen by a reply that does not end in CR LF, is read line by line. Right
 // after an entry, a line that does not start like an entry line is the rest of that entry's
-// name, which keeps a LF there. No name can so make up an entry of its own.
+// name, which keeps a LF there. So no name holding a LF can make up an entry of its own.
 
 // The entries of an MLSD reply: "type=file" facts are files, "type=dir" folders; the entries
 // for the folder itself and its parent ("cdir", "pdir") are dropped. "OS.unix=slink" (or
