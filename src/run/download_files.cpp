@@ -14,14 +14,19 @@ constexpr std::size_t kTemporaryNameRoom = 17;
 
 }  // namespace
 
-bool fitsInCopyFolder(const std::string& copyFolder, const std::string& relativePath) {
-  if (copyFolder.size() + relativePath.size() + kTemporaryNameRoom >= PATH_MAX) return false;
+bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
+                      const std::string& relativePath, bool folder) {
+  bool fits = copyFolder.size() + relativePath.size() + kTemporaryNameRoom < PATH_MAX;
   std::string_view rest = relativePath;
   for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
-    if (slash > NAME_MAX) return false;
+    fits = fits && slash <= NAME_MAX;
     rest.remove_prefix(slash + 1);
   }
-  return rest.size() <= NAME_MAX;
+  if (fits && rest.size() <= NAME_MAX) return true;
+  tree.problemLines += std::string("Skipped ") + (folder ? "folder" : "file") +
+                       " path too long: " + relativePath + "\n";
+  tree.incomplete = true;
+  return false;
 }
 
 void DownloadFiles(RunModule& run, Services& services, Inet& transfer,

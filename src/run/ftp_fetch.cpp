@@ -126,10 +126,7 @@ class RemoteWalk {
         subfolders.push_back(path);
       } else if (isLinkToFolder(path)) {
         tree_->problemLines += "Skipped link to folder: " + path + "\n";
-      } else if (!fitsInCopyFolder(copyFolder_, path)) {
-        tree_->problemLines += "Skipped file path too long: " + path + "\n";
-        tree_->incomplete = true;
-      } else {
+      } else if (fitsInCopyFolder(*tree_, copyFolder_, path, false)) {
         tree_->files.push_back(path);
       }
     }
@@ -156,11 +153,7 @@ class RemoteWalk {
       tree_->incomplete = true;
       return;
     }
-    if (!fitsInCopyFolder(copyFolder_, folder)) {
-      tree_->problemLines += "Skipped folder path too long: " + folder + "\n";
-      tree_->incomplete = true;
-      return;
-    }
+    if (!fitsInCopyFolder(*tree_, copyFolder_, folder, true)) return;
     if (metBefore(folder)) {
       tree_->problemLines += "Skipped folder met twice: " + folder + "\n";
       return;

@@ -53,12 +53,8 @@ class SourceWalk {
       return;
     }
     for (const std::string& name : contents.files) {
-      if (fitsInCopyFolder(copyFolder_, prefix + name)) {
+      if (fitsInCopyFolder(tree_, copyFolder_, prefix + name, false))
         tree_.files.push_back(prefix + name);
-      } else {
-        tree_.problemLines += "Skipped file path too long: " + prefix + name + "\n";
-        tree_.incomplete = true;
-      }
     }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
@@ -73,11 +69,7 @@ class SourceWalk {
       tree_.incomplete = true;
       return;
     }
-    if (!fitsInCopyFolder(copyFolder_, folder)) {
-      tree_.problemLines += "Skipped folder path too long: " + folder + "\n";
-      tree_.incomplete = true;
-      return;
-    }
+    if (!fitsInCopyFolder(tree_, copyFolder_, folder, true)) return;
     std::optional<FolderContents> contents;
     try {
       contents = fileSystem_.readFolder(sourceFolder_ + folder);
