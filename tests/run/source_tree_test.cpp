@@ -198,6 +198,9 @@ TEST_P(SourceTreeTest, LinksToFoldersAreSkippedAndLoopsNeverWalked) {
   EXPECT_THAT(run.ActivityReport, HasSubstr(skipped + "docs/deeper/back\n"));
   EXPECT_FALSE(run.TodaysBackupIncomplete);
   EXPECT_EQ(run.Tally.failures, 0);
+  if (ftp()) {
+    EXPECT_EQ(logins(), 1) << "a listing refused for a link to a file logs in anew";
+  }
 }
 
 // A folder or a file whose copy would pass the path limit (today's folder itself lies deep) is
