@@ -25,13 +25,16 @@ constexpr std::string_view kSpaces = " ";
 // Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
 // entered: they could lead out of the source or back into it. A folder met twice (a bind mount
 // of its parent) is entered once, and the destination folder, should it lie below the source,
-// never: the backups would copy themselves.
+// never: the backups would copy themselves. A folder or file whose copy below `copyFolder`
+// would be too long a path is left out.
 class SourceWalk {
  public:
-  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders)
+  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders,
+             std::string copyFolder)
       : fileSystem_(fileSystem),
         sourceFolder_(std::move(sourceFolder)),
-        includeSubfolders_(includeSubfolders) {}
+        includeSubfolders_(includeSubfolders),
+        copyFolder_(std::move(copyFolder)) {}
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
   SourceTree walk(const std::string& destinationFolder) {
@@ -49,7 +52,10 @@ class SourceWalk {
       tree_.problemLines += "Skipped folder met twice: " + prefix + "\n";
       return;
     }
-    for (const std::string& name : contents.files) tree_.files.push_back(prefix + name);
+    for (const std::string& name : contents.files) {
+      if (fitsInCopyFolder(tree_, copyFolder_, prefix + name, false))
+        tree_.files.push_back(prefix + name);
+    }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
       tree_.problemLines += "Skipped link to folder: " + prefix + name + "\n";
@@ -63,6 +69,7 @@ class SourceWalk {
       tree_.incomplete = true;
       return;
     }
+    if (!fitsInCopyFolder(tree_, copyFolder_, folder, true)) return;
     std::optional<FolderContents> contents;
     try {
       contents = fileSystem_.readFolder(sourceFolder_ + folder);
@@ -83,6 +90,7 @@ class SourceWalk {
   FileSystem& fileSystem_;
   const std::string sourceFolder_;
   const bool includeSubfolders_;
+  const std::string copyFolder_;
   std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
   std::pair<std::uint64_t, std::uint64_t> destination_;
   SourceTree tree_;
@@ -129,7 +137,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   const std::size_t linkedLineAt = run.ActivityReport.size();
 
   const SourceTree tree =
-      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders)
+      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders, destinationFolder)
           .walk(run.Settings.DestinationFolder.empty() ? "/" : run.Settings.DestinationFolder);
   window.setProgressMax(static_cast<float>(tree.files.size() + 1));
   if (tree.files.empty()) {
