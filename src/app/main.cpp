@@ -178,9 +178,13 @@ int main(int argc, char** argv) {
   SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
   const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
-  if (exitCode == kExitCancelled) {
-    const std::string why = cancelledBySignalText(frontEnd->cancellingSignal());
-    if (!why.empty()) std::cerr << why << '\n';
+  // Every exit but 0 names its cause on standard error, where cron and the journal look. The
+  // console's message boxes already wrote an error (and a refusal) there; the window's did not.
+  if (exitCode == kExitCancelled)
+    std::cerr << cancelledBySignalText(frontEnd->cancellingSignal()) << '\n';
+  const std::string outcome = OutcomeLine(run, exitCode);
+  if (!outcome.empty() && (exitCode != kExitError || frontEnd->hasDisplay())) {
+    std::cerr << outcome << '\n';
   }
   return exitCode;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "config/backup_settings.h"
 #include "filestore/file_system.h"
 #include "process/clock.h"
@@ -78,7 +79,7 @@ IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& 
   pReport += sTodaysFolder;
   pReport += "':\n";
   for (const FileEntry& file : files) {
-    pReport += file.name;
+    pReport += shownName(file.name);
     pReport += "  (";
     pReport += format_.kilobytes(file.size);
     pReport += " KB)\n";
@@ -104,6 +105,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
     foldersPruned_ = expired.found - expired.kept;
+    foldersNotDeleted_ = expired.kept;
   }
   activityReport_ += "... DONE\n\n";
   appendFreeSpace();

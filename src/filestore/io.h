@@ -44,6 +44,8 @@ class IO {
                         bool todaysBackupIncomplete = false);
   // The expired folders the last DeleteOldBackups deleted.
   int FoldersPruned() const { return foldersPruned_; }
+  // The expired folders the last pruning found but could not delete.
+  int FoldersNotDeleted() const { return foldersNotDeleted_; }
 
  private:
   struct ExpiredFolders {
@@ -62,6 +64,7 @@ class IO {
   const Clock& clock_;
   const LocaleFormat& format_;
   int foldersPruned_ = 0;
+  int foldersNotDeleted_ = 0;
 };
 
 }  // namespace quillfen

@@ -1,5 +1,6 @@
 #include "run/main_sequence.h"
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <optional>
@@ -14,11 +15,13 @@
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/message_boxes.h"
+#include "process/process_services.h"
 #include "process/sleeper.h"
 #include "process/splash_window.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/run_pings.h"
+#include "run/run_summary.h"
 #include "run/send_notification.h"
 #include "run/services.h"
 #include "transfer/inet.h"
@@ -72,6 +75,7 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
   if (!openStage(services, "Deleting expired...")) return false;
   run.ExpiredBackupsRemain = !io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);
   run.Tally.foldersPruned = io->FoldersPruned();
+  run.Tally.foldersNotDeleted = io->FoldersNotDeleted();
   if (services.showReport) services.showReport(run.ActivityReport);
 
   if (!openStage(services, "Sending notification...")) return false;
@@ -147,22 +151,46 @@ std::string mailFailure(RunModule& run, Services& services, const Error& failure
   }
 }
 
-void report(Services& services, int number, const std::string& description) {
-  services.messages.error("Quillfen", "Error " + std::to_string(number) + ": " + description);
+// The packaged unit may write only where its ReadWritePaths= allow: a destination left out of
+// them is read-only to the run, which the system's wording alone does not explain.
+std::string withReadWritePathsHint(const Error& failure, const RunModule& run,
+                                   const ProcessServices& process) {
+  if (failure.systemError() != EROFS || !process.runsUnderPackagedUnit())
+    return failure.description();
+  return failure.description() +
+         " (the service may write only where ReadWritePaths= allows: run "
+         "\"sudo systemctl edit quillfen.service\" and add the lines \"[Service]\" and "
+         "\"ReadWritePaths=" +
+         run.Settings.DestinationFolder + "\")";
+}
+
+// An error after a fetch that was already incomplete (the mail failing after a refused listing):
+// the fetch's cause is told with it, not lost.
+std::string alsoIncomplete(const RunModule& run) {
+  if (!isIncomplete(run)) return {};
+  return " (the backup was incomplete as well: " + IncompleteCause(run) + ")";
+}
+
+void report(Services& services, RunModule& run, const std::string& text) {
+  run.FailureText = text;
+  services.messages.error("Quillfen", text);
 }
 
 }  // namespace
 
 int Main(RunModule& run, Services& services, const std::string& commandLine) {
   int exitCode = kExitError;
-  const std::optional<Error> failure = runCatching(run, services, commandLine, exitCode);
-  if (!failure) {
+  const std::optional<Error> caught = runCatching(run, services, commandLine, exitCode);
+  if (!caught) {
     if (run.SettingsLoaded) PingOutcome(run, services, exitCode);
     return exitCode;
   }
-  const std::string unmailed = mailFailure(run, services, *failure);
+  const Error failure(caught->number(), withReadWritePathsHint(*caught, run, services.process));
+  const std::string unmailed = mailFailure(run, services, failure);
   if (run.SettingsLoaded) PingOutcome(run, services, kExitError);
-  report(services, failure->number(), failure->description() + unmailed);
+  report(services, run,
+         "Error " + std::to_string(failure.number()) + ": " + failure.description() + unmailed +
+             alsoIncomplete(run));
   return kExitError;
 }
 
