@@ -69,6 +69,9 @@ void checkLoginHidden(std::string_view input) {
   const std::string password(input.substr(first + 1, second - first - 1));
   const std::string tail(input.substr(second + 1));
   if (password.empty()) return;
+  // A "://" that the password helps to make is the scheme's, not a login's ("ftp:" "//" "@h").
+  const std::size_t schemeEnd = (head + password).find("://");
+  if (schemeEnd != std::string::npos && schemeEnd + 3 > head.size()) return;
   const std::vector<std::string> withPassword = textsShowing(head + password + "@" + tail);
   const std::vector<std::string> without = textsShowing(head + "@" + tail);
   for (std::size_t i = 0; i < withPassword.size(); ++i) {

@@ -51,10 +51,11 @@ class WithoutEditing final : public ProcessServices {
   ProcessServices& host_;
 };
 
-// Each check says what it looked at and how that went, on one line.
+// Each check says what it looked at and how that went, on one line that no server's reply or
+// name steers.
 std::string oneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
+  return shownName(text);
 }
 
 std::string errorText(const Error& error) {

@@ -7,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/exit_code.h"
+#include "common/text.h"
 #include "config/configuration.h"
 #include "filestore/destination_lock.h"
 #include "filestore/file_system.h"
@@ -171,9 +172,10 @@ std::string alsoIncomplete(const RunModule& run) {
   return " (the backup was incomplete as well: " + IncompleteCause(run) + ")";
 }
 
+// One line, whatever a server's reply or a name in it holds: it reaches the terminal and the log.
 void report(Services& services, RunModule& run, const std::string& text) {
-  run.FailureText = text;
-  services.messages.error("Quillfen", text);
+  run.FailureText = shownName(text);
+  services.messages.error("Quillfen", run.FailureText);
 }
 
 }  // namespace
