@@ -1,10 +1,13 @@
 // The address and command parsers: any text either parses or is refused with an Error, a
-// parsed GET names two non-empty paths, and any name written by quotedName is read back as it. The
-// same text as a MailTo list: every entry the settings take gives an envelope address of 1 to 254
-// characters, none of them a control character, a blank or a character that would end or split an
-// address, and the message's To header shows one mailbox with that very address to a reader of mail
-// headers. scripts/fuzz runs this with a per-input time limit, so a parser that is not linear in
-// its input fails the run.
+// parsed GET names two non-empty paths, and any name written by quotedName is read back as it. A
+// login written into an address ("head" + password + "@" + "tail", the three parts split at the
+// input's first two NUL bytes) never shows its password in any text made of the address: the
+// address as shown, the parser's error, the settings' refusal. The same text as a MailTo list:
+// every entry the settings take gives an envelope address of 1 to 254 characters, none of them a
+// control character, a blank or a character that would end or split an address, and the
+// message's To header shows one mailbox with that very address to a reader of mail headers.
+// scripts/fuzz runs this with a per-input time limit, so a parser that is not linear in its input
+// fails the run.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +19,9 @@
 
 #include "common/error.h"
 #include "common/text.h"
+#include "common/transfer_scheme.h"
+#include "config/backup_settings.h"
+#include "config/configuration.h"
 #include "config/mail_addresses.h"
 #include "mail/internet_message.h"
 #include "transfer/ftp_request.h"
@@ -42,6 +48,44 @@ void checkFtpParsers(const std::string& text) {
     if (address.host.empty() || address.port == 0) std::abort();
     (void)quillfen::curlUrl(address, text);
   } catch (const quillfen::Error&) {
+  }
+}
+
+// Every text the program makes of an FTP source address.
+std::vector<std::string> textsShowing(const std::string& address) {
+  std::vector<std::string> texts{quillfen::addressWithoutLogin(address)};
+  try {
+    (void)quillfen::parseFtpAddress(address, 21);
+    std::abort();  // a login is never taken
+  } catch (const quillfen::Error& error) {
+    texts.push_back(error.description());
+  }
+  quillfen::BackupSettings settings;
+  settings.FtpIPAddress = address;
+  texts.push_back(quillfen::FtpSourceRefusal(settings).value_or(""));
+  return texts;
+}
+
+// A text that shows the password must show it just as well without it in the address: the
+// password is then also part of the host, the folder or the message's own words.
+void checkLoginHidden(std::string_view input) {
+  const std::size_t first = input.find('\0');
+  const std::size_t second = input.find('\0', first + 1);
+  if (first == std::string_view::npos || second == std::string_view::npos) return;
+  const std::string head(input.substr(0, first));
+  const std::string password(input.substr(first + 1, second - first - 1));
+  const std::string tail(input.substr(second + 1));
+  if (password.empty()) return;
+  // A "://" that the password helps to make is the scheme's, not a login's ("ftp:" "//" "@h").
+  const std::size_t schemeEnd = (head + password).find("://");
+  if (schemeEnd != std::string::npos && schemeEnd + 3 > head.size()) return;
+  const std::vector<std::string> withPassword = textsShowing(head + password + "@" + tail);
+  const std::vector<std::string> without = textsShowing(head + "@" + tail);
+  for (std::size_t i = 0; i < withPassword.size(); ++i) {
+    if (withPassword[i].find(password) != std::string::npos &&
+        without[i].find(password) == std::string::npos) {
+      std::abort();
+    }
   }
 }
 
@@ -165,6 +209,7 @@ void checkMailTo(std::string_view list) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   checkFtpParsers(text);
+  checkLoginHidden(text);
   checkMailTo(text);
   return 0;
 }

@@ -45,7 +45,8 @@ Configuration: Config.ini beside the executable, section [Quillfen], keys
   FtpIPAddress, FtpUserName, FtpPassword   FTP source: "host[:port][/dir]" or
                                             ftp://, ftpes:// (explicit TLS), ftps:// (implicit
                                             TLS) or sftp:// + "host[:port]/dir"; "//dir" is an
-                                            absolute path
+                                            absolute path; no "@" (the login goes into
+                                            FtpUserName and FtpPassword)
   FtpKeyFile                                SFTP: private key to log in with (ed25519 or ECDSA;
                                             FtpPassword is then its passphrase)
   FtpTrust                                  ftpes/ftps: a PEM file or a sha256// key pin;
@@ -87,7 +88,8 @@ then "ok" or the error. Exit code 0 when every check passed, 2 when the settings
 1 when the source or the mail server failed.
 
 Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
-exit code, files fetched, bytes, failures, folders pruned and duration.
+exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
+exit code but 0 also names its cause in one line on standard error.
 
 Any other argument is refused before anything is touched (exit code 2).
 
@@ -178,9 +180,13 @@ int main(int argc, char** argv) {
   SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
   const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
-  if (exitCode == kExitCancelled) {
-    const std::string why = cancelledBySignalText(frontEnd->cancellingSignal());
-    if (!why.empty()) std::cerr << why << '\n';
+  // Every exit but 0 names its cause on standard error, where cron and the journal look. The
+  // console's message boxes already wrote an error (and a refusal) there; the window's did not.
+  if (exitCode == kExitCancelled)
+    std::cerr << cancelledBySignalText(frontEnd->cancellingSignal()) << '\n';
+  const std::string outcome = OutcomeLine(run, exitCode);
+  if (!outcome.empty() && (exitCode != kExitError || frontEnd->hasDisplay())) {
+    std::cerr << outcome << '\n';
   }
   return exitCode;
 }

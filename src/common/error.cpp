@@ -3,10 +3,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace quillfen {
 
-Error::Error(int number, std::string description)
-    : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+Error::Error(int number, std::string description, int systemError)
+    : std::runtime_error(description),
+      number_(number),
+      description_(std::move(description)),
+      systemError_(systemError) {}
 
 namespace {
 
@@ -43,10 +48,10 @@ int numberForErrno(int errnoValue, bool isFolder) {
 Error errorFromErrno(int errnoValue, std::string_view what, std::string_view path, bool isFolder) {
   std::string description(what);
   description += " '";
-  description += path;
+  description += shownName(path);
   description += "': ";
   description += std::strerror(errnoValue);
-  return Error(numberForErrno(errnoValue, isFolder), std::move(description));
+  return Error(numberForErrno(errnoValue, isFolder), std::move(description), errnoValue);
 }
 
 }  // namespace quillfen

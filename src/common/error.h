@@ -61,19 +61,22 @@ inline constexpr int kMailTransportOther = 36099;  // any other failure of the m
 
 class Error : public std::runtime_error {
  public:
-  Error(int number, std::string description);
+  Error(int number, std::string description, int systemError = 0);
 
   int number() const noexcept { return number_; }
   const std::string& description() const noexcept { return description_; }
+  // The errno value the error came from (EROFS, for one, calls for its own advice); 0 when none.
+  int systemError() const noexcept { return systemError_; }
 
  private:
   int number_;
   std::string description_;
+  int systemError_;
 };
 
-// Maps an errno value from an operation on `path` to the table above, naming the path and the
-// system's own wording in the description. `isFolder` picks "Path not found" over
-// "File not found" for ENOENT.
+// Maps an errno value from an operation on `path` to the table above, naming the path (shown as
+// shownName shows it) and the system's own wording in the description. `isFolder` picks "Path not
+// found" over "File not found" for ENOENT.
 Error errorFromErrno(int errnoValue, std::string_view what, std::string_view path,
                      bool isFolder = false);
 

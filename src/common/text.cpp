@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <algorithm>
+
 namespace quillfen {
 
 std::string_view trimmed(std::string_view text, std::string_view blanks) {
@@ -16,6 +18,12 @@ std::vector<std::string_view> partsOf(std::string_view text, char separator) {
     if (end == std::string_view::npos) return parts;
     start = end + 1;
   }
+}
+
+std::string shownName(std::string_view name) {
+  std::string shown(name);
+  std::replace_if(shown.begin(), shown.end(), isControlCharacter, '?');
+  return shown;
 }
 
 }  // namespace quillfen

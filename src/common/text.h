@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,5 +21,10 @@ std::vector<std::string_view> partsOf(std::string_view text, char separator);
 inline bool isControlCharacter(char c) {
   return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
+
+// A name or path as every text of the program shows it (report, mail, terminal, system log,
+// error descriptions): each control character becomes "?". A name may hold an LF or an ESC,
+// which would otherwise start a forged line or steer a terminal.
+std::string shownName(std::string_view name);
 
 }  // namespace quillfen

@@ -22,4 +22,20 @@ std::optional<TransferScheme> transferSchemeOf(std::string_view address) {
   return std::nullopt;
 }
 
+bool holdsLogin(std::string_view address) {
+  return address.find('@') != std::string_view::npos;
+}
+
+std::string addressWithoutLogin(std::string_view address) {
+  const auto at = address.rfind('@');
+  if (at == std::string_view::npos) return shownName(address);
+  const std::string_view text = trimmed(address);
+  const auto schemeEnd = text.find("://");
+  const bool knownScheme = schemeEnd != std::string_view::npos &&
+                           text.data() + schemeEnd < address.data() + at &&
+                           transferSchemeOf(text.substr(0, schemeEnd + 3)).has_value();
+  const std::string scheme(knownScheme ? text.substr(0, schemeEnd + 3) : std::string_view());
+  return shownName(scheme + std::string(address.substr(at + 1)));
+}
+
 }  // namespace quillfen

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillfen {
@@ -16,6 +17,15 @@ enum class TransferScheme {
 // The scheme an address begins with ("scheme://", any case, blanks around the address
 // ignored); Ftp when it names none, nothing when it names one of no protocol above.
 std::optional<TransferScheme> transferSchemeOf(std::string_view address);
+
+// Whether an address holds a "@": a login written into it ("user:password@host"). Where the
+// password ends cannot be told (it may hold "/" or ":"), so any "@" counts.
+bool holdsLogin(std::string_view address);
+
+// The address as every text of the program shows it: when it holds a login, everything before
+// its last "@" is left out (a known scheme in front stays), so no part of a password is ever
+// shown; control characters become "?".
+std::string addressWithoutLogin(std::string_view address);
 
 // Whether the scheme is FTP over TLS, either kind.
 inline bool isFtpOverTls(TransferScheme scheme) {

@@ -214,6 +214,9 @@ std::optional<std::string> switchMessage(const ProcessServices& process, BackupS
 constexpr const char* kUnknownSchemeText =
     "FtpIPAddress must name the server alone or begin with ftp://, ftpes://, ftps:// or sftp://; "
     "this scheme is none of them: ";
+constexpr const char* kLoginInAddressText =
+    "FtpIPAddress must not hold a login (it holds a \"@\"): put the user name into FtpUserName "
+    "and the password into FtpPassword.";
 constexpr const char* kKeyFileNotSftpText = "FtpKeyFile is for sftp:// sources only.";
 constexpr const char* kTrustOnPlainFtpText =
     "FtpTrust is for ftpes://, ftps:// and sftp:// sources only: plain FTP has nothing to trust.";
@@ -269,11 +272,14 @@ std::optional<std::string> trustMessage(TransferScheme scheme, const std::string
   return std::nullopt;
 }
 
-// The keys of the FTP source, checked when it is the source of the run. The scheme decides
-// what the key file and the trust may be; the files named must be readable now, not halfway
-// through a run at night.
-std::optional<std::string> ftpSourceMessage(const BackupSettings& settings) {
+}  // namespace
+
+// The scheme decides what the key file and the trust may be; the files named must be readable
+// now, not halfway through a run at night. A login in the address is refused before anything
+// quotes it: where its password ends cannot be told.
+std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings) {
   if (!settings.NetworkPath.empty()) return std::nullopt;
+  if (holdsLogin(settings.FtpIPAddress)) return kLoginInAddressText;
   const std::optional<TransferScheme> scheme = transferSchemeOf(settings.FtpIPAddress);
   if (!scheme) {
     const std::string_view address = trimmed(settings.FtpIPAddress);
@@ -289,6 +295,8 @@ std::optional<std::string> ftpSourceMessage(const BackupSettings& settings) {
   return trustMessage(*scheme, settings.FtpTrust);
 }
 
+namespace {
+
 // The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
 std::optional<std::string> validationMessage(const ProcessServices& process,
@@ -299,7 +307,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (isBlankOrEmpty(settings.DestinationFolder)) return kNoDestinationText;
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
-  if (auto message = ftpSourceMessage(settings)) return message;
+  if (auto message = FtpSourceRefusal(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
@@ -351,6 +359,9 @@ bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
   if (commandLine == kEditSwitch) return refuse(ConfigurationRefusal::EditRequested, path);
 
   readSettings(process, settings);
+  if (!settings.FtpPassword.empty() || !settings.MailPassword.empty()) {
+    process.keepSecretsOutOfCoreDumps();
+  }
   if (const std::optional<std::string> message = validationMessage(process, settings)) {
     messages.information(kMessageTitle, *message);
     return refuse(ConfigurationRefusal::Invalid, path);

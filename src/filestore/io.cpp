@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "config/backup_settings.h"
 #include "filestore/file_system.h"
 #include "process/clock.h"
@@ -174,7 +175,7 @@ IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& 
   pReport += sTodaysFolder;
   pReport += "':\n";
   for (const FileEntry& file : files) {
-    pReport += file.name;
+    pReport += shownName(file.name);
     pReport += "  (";
     pReport += format_.kilobytes(file.size);
     pReport += " KB)\n";
@@ -200,6 +201,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
     foldersPruned_ = expired.found - expired.kept;
+    foldersNotDeleted_ = expired.kept;
   }
   activityReport_ += "... DONE\n\n";
   appendFreeSpace();

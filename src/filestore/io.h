@@ -61,6 +61,8 @@ class IO {
                         bool todaysBackupIncomplete = false);
   // The expired folders the last DeleteOldBackups deleted.
   int FoldersPruned() const { return foldersPruned_; }
+  // The expired folders the last pruning found but could not delete.
+  int FoldersNotDeleted() const { return foldersNotDeleted_; }
 
  private:
   struct ExpiredFolders {
@@ -84,6 +86,7 @@ class IO {
   const Clock& clock_;
   const LocaleFormat& format_;
   int foldersPruned_ = 0;
+  int foldersNotDeleted_ = 0;
 };
 
 }  // namespace quillfen

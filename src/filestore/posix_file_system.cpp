@@ -18,6 +18,7 @@
 
 #include "common/error.h"
 #include "common/posix_file.h"
+#include "common/text.h"
 
 namespace quillfen {
 
@@ -188,7 +189,8 @@ void appendTreeFiles(Directory& folder, const std::string& prefix, std::vector<F
 FileDescriptor openRegularFile(const std::string& path, struct stat& status) {
   if (::stat(path.c_str(), &status) != 0) throw errorFromErrno(errno, "Cannot copy", path);
   const auto notRegular = [&] {
-    return Error(errc::kPathFileAccess, "Cannot copy '" + path + "': not a regular file");
+    return Error(errc::kPathFileAccess,
+                 "Cannot copy '" + shownName(path) + "': not a regular file");
   };
   if (!S_ISREG(status.st_mode)) throw notRegular();
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -276,7 +278,7 @@ void keepTimesAndPermissions(PendingFile& out, const struct stat& source,
 
 Error driveError(const std::string& path, int error) {
   return Error(errc::kDeviceUnavailable,
-               "Cannot determine the drive of '" + path + "': " + std::strerror(error));
+               "Cannot determine the drive of '" + shownName(path) + "': " + std::strerror(error));
 }
 
 // The mount point field of a /proc/self/mountinfo line, with its octal escapes ("\040" for a
@@ -424,7 +426,8 @@ bool PosixFileSystem::exchangeFolders(const std::string& first, const std::strin
 bool PosixFileSystem::copyFile(const std::string& source, const std::string& destinationFolder,
                                bool overwrite, const KeepGoing& keepGoing) {
   const std::string name = source.substr(source.find_last_of('/') + 1);
-  if (name.empty()) throw Error(errc::kBadFileName, "Cannot copy '" + source + "': no file name");
+  if (name.empty())
+    throw Error(errc::kBadFileName, "Cannot copy '" + shownName(source) + "': no file name");
   const std::string folder = destinationFolder.empty() || destinationFolder.back() != '/'
                                  ? destinationFolder + "/"
                                  : destinationFolder;

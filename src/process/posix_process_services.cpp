@@ -1,10 +1,12 @@
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "common/error.h"
@@ -77,6 +79,21 @@ void PosixProcessServices::openForEditing(const std::string& path) {
   }
   if (atTerminal() && editOnTerminal(file)) return;
   std::cerr << "Quillfen: edit the configuration file " << file << '\n';
+}
+
+void PosixProcessServices::keepSecretsOutOfCoreDumps() {
+  // It fails only for an argument out of range; a process it could not protect runs as before.
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+bool PosixProcessServices::runsUnderPackagedUnit() const {
+  const char* invocation = std::getenv("INVOCATION_ID");
+  if (invocation == nullptr || *invocation == '\0') return false;
+  std::ifstream groups("/proc/self/cgroup");
+  for (std::string line; std::getline(groups, line);) {
+    if (line.ends_with("/quillfen.service")) return true;
+  }
+  return false;
 }
 
 }  // namespace quillfen

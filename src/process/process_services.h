@@ -12,17 +12,26 @@ class ProcessServices {
   virtual std::string executableFolder() const = 0;
   // Hands `path` to the user for editing and returns without waiting.
   virtual void openForEditing(const std::string& path) = 0;
+  // Keeps the process's memory out of core dumps (and from other processes of its user) from
+  // now on: it holds a password.
+  virtual void keepSecretsOutOfCoreDumps() = 0;
+  // Whether the process runs as the packaged systemd service (quillfen.service), which may
+  // write only where its ReadWritePaths= allow.
+  virtual bool runsUnderPackagedUnit() const = 0;
 };
 
 // The real services: /proc/self/exe for the folder; for editing, the file behind a link, opened
 // with the desktop's default application for text files (xdg-open, detached) when there is a
 // display, else with the user's editor when standard input and error are a terminal (waited
-// for), else named on standard error.
+// for), else named on standard error. Secrets: prctl(PR_SET_DUMPABLE, 0). The packaged unit:
+// systemd's INVOCATION_ID in the environment and the unit's own control group.
 class PosixProcessServices final : public ProcessServices {
  public:
   explicit PosixProcessServices(bool hasDisplay) : hasDisplay_(hasDisplay) {}
   std::string executableFolder() const override;
   void openForEditing(const std::string& path) override;
+  void keepSecretsOutOfCoreDumps() override;
+  bool runsUnderPackagedUnit() const override;
 
  private:
   bool hasDisplay_;

@@ -52,11 +52,6 @@ bool isSafeLocalName(const std::string& name) {
                       [](char c) { return c == '/' || c == '\\' || isControlCharacter(c); });
 }
 
-std::string shownInReport(std::string name) {
-  std::replace_if(name.begin(), name.end(), isControlCharacter, '?');
-  return name;
-}
-
 bool endedInError(Inet& transfer) {
   return transfer.Outcome() != RequestOutcome::Completed;
 }
@@ -121,7 +116,7 @@ class RemoteWalk {
       const std::string path = prefix + entry;
       if (!isSafeLocalName(entry)) {
         tree_->problemLines +=
-            "Skipped unsafe remote name: " + shownInReport(path) + (folder ? "/" : "") + "\n";
+            "Skipped unsafe remote name: " + shownName(path) + (folder ? "/" : "") + "\n";
       } else if (folder) {
         subfolders.push_back(path);
       } else if (isLinkToFolder(path)) {
@@ -162,7 +157,7 @@ class RemoteWalk {
     const std::string listing = readListing(transfer_);
     if (endedInError(transfer_)) {
       tree_->problemLines +=
-          "Failed to list folder: " + folder + " (" + transfer_.ResponseInfo() + ")\n";
+          "Failed to list folder: " + folder + " (" + shownName(transfer_.ResponseInfo()) + ")\n";
       tree_->incomplete = true;
       ++tree_->failures;
       return;
@@ -206,9 +201,10 @@ void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::s
       if (services.cancel.isSet()) return;
       if (endedInError(transfer)) {
         run.ActivityReport +=
-            "Failed to download: " + name + " (" + transfer.ResponseInfo() + ")\n";
+            "Failed to download: " + name + " (" + shownName(transfer.ResponseInfo()) + ")\n";
         run.TodaysBackupIncomplete = true;
         ++run.Tally.failures;
+        ++run.Tally.filesFailed;
       }
     }
     window.setProgressValue(static_cast<float>(i + 1));
@@ -259,12 +255,14 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   const std::size_t linkedLineAt = run.ActivityReport.size();
   run.ActivityReport += "\n";
   if (listingFailure) {
-    run.ActivityReport += "Listing failed: " + *listingFailure + "\n";
+    run.ActivityReport += "Listing failed: " + shownName(*listingFailure) + "\n";
     run.TodaysBackupIncomplete = true;
     ++run.Tally.failures;
+    run.Tally.listingFailure = *listingFailure;
   } else if (run.FileList.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
+    run.Tally.sourceEmpty = true;
   }
   run.ActivityReport += tree.problemLines;
   run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;

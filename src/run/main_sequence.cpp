@@ -1,11 +1,13 @@
 #include "run/main_sequence.h"
 
+#include <cerrno>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "common/error.h"
 #include "common/exit_code.h"
+#include "common/text.h"
 #include "config/configuration.h"
 #include "filestore/destination_lock.h"
 #include "filestore/file_system.h"
@@ -14,11 +16,13 @@
 #include "process/clock.h"
 #include "process/event_pump.h"
 #include "process/message_boxes.h"
+#include "process/process_services.h"
 #include "process/sleeper.h"
 #include "process/splash_window.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/run_pings.h"
+#include "run/run_summary.h"
 #include "run/send_notification.h"
 #include "run/services.h"
 #include "run/unchanged_files.h"
@@ -124,6 +128,7 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
   if (!openStage(services, "Deleting expired...")) return false;
   run.ExpiredBackupsRemain = !io->DeleteOldBackups(runDate, "yyyymmdd", run.TodaysBackupIncomplete);
   run.Tally.foldersPruned = io->FoldersPruned();
+  run.Tally.foldersNotDeleted = io->FoldersNotDeleted();
   if (services.showReport) services.showReport(run.ActivityReport);
 
   if (!openStage(services, "Sending notification...")) return false;
@@ -199,8 +204,30 @@ std::string mailFailure(RunModule& run, Services& services, const Error& failure
   }
 }
 
-void report(Services& services, int number, const std::string& description) {
-  services.messages.error("Quillfen", "Error " + std::to_string(number) + ": " + description);
+// The packaged unit may write only where its ReadWritePaths= allow: a destination left out of
+// them is read-only to the run, which the system's wording alone does not explain.
+std::string withReadWritePathsHint(const Error& failure, const RunModule& run,
+                                   const ProcessServices& process) {
+  if (failure.systemError() != EROFS || !process.runsUnderPackagedUnit())
+    return failure.description();
+  return failure.description() +
+         " (the service may write only where ReadWritePaths= allows: run "
+         "\"sudo systemctl edit quillfen.service\" and add the lines \"[Service]\" and "
+         "\"ReadWritePaths=" +
+         run.Settings.DestinationFolder + "\")";
+}
+
+// An error after a fetch that was already incomplete (the mail failing after a refused listing):
+// the fetch's cause is told with it, not lost.
+std::string alsoIncomplete(const RunModule& run) {
+  if (!isIncomplete(run)) return {};
+  return " (the backup was incomplete as well: " + IncompleteCause(run) + ")";
+}
+
+// One line, whatever a server's reply or a name in it holds: it reaches the terminal and the log.
+void report(Services& services, RunModule& run, const std::string& text) {
+  run.FailureText = shownName(text);
+  services.messages.error("Quillfen", run.FailureText);
 }
 
 // A cancelled run is told as a failed one is: an unattended run stopped by a shutdown would
@@ -211,8 +238,9 @@ void mailCancelled(RunModule& run, Services& services) {
   try {
     SendCancelReport(run, services);
   } catch (const Error& unsent) {
-    report(services, unsent.number(),
-           "The report of the cancelled run could not be mailed: " + unsent.description());
+    report(services, run,
+           "Error " + std::to_string(unsent.number()) +
+               ": The report of the cancelled run could not be mailed: " + unsent.description());
   }
 }
 
@@ -220,15 +248,18 @@ void mailCancelled(RunModule& run, Services& services) {
 
 int Main(RunModule& run, Services& services, const std::string& commandLine) {
   int exitCode = kExitError;
-  const std::optional<Error> failure = runCatching(run, services, commandLine, exitCode);
-  if (!failure) {
+  const std::optional<Error> caught = runCatching(run, services, commandLine, exitCode);
+  if (!caught) {
     if (exitCode == kExitCancelled) mailCancelled(run, services);
     if (run.SettingsLoaded) PingOutcome(run, services, exitCode);
     return exitCode;
   }
-  const std::string unmailed = mailFailure(run, services, *failure);
+  const Error failure(caught->number(), withReadWritePathsHint(*caught, run, services.process));
+  const std::string unmailed = mailFailure(run, services, failure);
   if (run.SettingsLoaded) PingOutcome(run, services, kExitError);
-  report(services, failure->number(), failure->description() + unmailed);
+  report(services, run,
+         "Error " + std::to_string(failure.number()) + ": " + failure.description() + unmailed +
+             alsoIncomplete(run));
   return kExitError;
 }
 

@@ -49,7 +49,7 @@ class SourceWalk {
  private:
   void visit(const FolderContents& contents, const std::string& prefix, int depth) {
     if (!entered_.insert({contents.device, contents.inode}).second) {
-      tree_.problemLines += "Skipped folder met twice: " + prefix + "\n";
+      tree_.problemLines += "Skipped folder met twice: " + shownName(prefix) + "\n";
       return;
     }
     for (const std::string& name : contents.files) {
@@ -58,14 +58,14 @@ class SourceWalk {
     }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
-      tree_.problemLines += "Skipped link to folder: " + prefix + name + "\n";
+      tree_.problemLines += "Skipped link to folder: " + shownName(prefix + name) + "\n";
     }
     for (const std::string& name : contents.folders) enter(prefix + name, depth + 1);
   }
 
   void enter(const std::string& folder, int depth) {
     if (depth > kDeepestSubfolder) {
-      tree_.problemLines += "Skipped folder nested too deep: " + folder + "\n";
+      tree_.problemLines += "Skipped folder nested too deep: " + shownName(folder) + "\n";
       tree_.incomplete = true;
       return;
     }
@@ -74,7 +74,8 @@ class SourceWalk {
     try {
       contents = fileSystem_.readFolder(sourceFolder_ + folder);
     } catch (const Error& error) {
-      tree_.problemLines += "Failed to list folder: " + folder + " (" + error.description() + ")\n";
+      tree_.problemLines +=
+          "Failed to list folder: " + shownName(folder) + " (" + error.description() + ")\n";
       tree_.incomplete = true;
       ++tree_.failures;
       return;
@@ -112,9 +113,10 @@ void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sour
   try {
     fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true, keepGoing);
   } catch (const SourceFileError& error) {
-    run.ActivityReport += "Failed to copy: " + name + " (" + error.description() + ")\n";
+    run.ActivityReport += "Failed to copy: " + shownName(name) + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
     ++run.Tally.failures;
+    ++run.Tally.filesFailed;
   }
 }
 
@@ -143,6 +145,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;
     run.TodaysBackupIncomplete = true;
+    run.Tally.sourceEmpty = true;
   }
   run.ActivityReport += tree.problemLines;
   run.TodaysBackupIncomplete = run.TodaysBackupIncomplete || tree.incomplete;

@@ -14,6 +14,11 @@ struct RunTally {
   std::uint64_t bytesFetched = 0;  // their sizes
   int failures = 0;                // a failed listing, each file not fetched or not copied
   int foldersPruned = 0;           // expired folders deleted
+  // What made the run incomplete, for the line that says why.
+  int filesFailed = 0;         // files not fetched or not copied
+  std::string listingFailure;  // the failed listing's reply or reason; empty when it worked
+  bool sourceEmpty = false;    // the source was read and held no file
+  int foldersNotDeleted = 0;   // expired folders that could not be deleted
 };
 
 // The module-level state of one process: the settings, the activity report (its line end is
@@ -34,6 +39,8 @@ struct RunModule {
   bool NotificationStarted = false;
   // The report line of a failed start ping; empty when it went through or none was sent.
   std::string StartPingFailure;
+  // "Error N: description" of the error that ended the run, as it was reported; empty when none.
+  std::string FailureText;
   RunTally Tally;
 };
 

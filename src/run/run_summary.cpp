@@ -1,6 +1,9 @@
 #include "run/run_summary.h"
 
+#include <vector>
+
 #include "common/exit_code.h"
+#include "common/text.h"
 #include "process/system_log.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
@@ -27,15 +30,72 @@ std::string secondsText(std::chrono::milliseconds duration) {
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
 }
 
+std::string counted(int count, const char* thing) {
+  return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+  return text;
+}
+
 }  // namespace
 
-std::string RunSummaryLine(int exitCode, const RunTally& tally,
+std::string IncompleteCause(const RunModule& run) {
+  const RunTally& tally = run.Tally;
+  std::vector<std::string> causes;
+  if (!tally.listingFailure.empty())
+    causes.push_back("the listing failed: " + tally.listingFailure);
+  if (tally.sourceEmpty) causes.push_back("the source held no file");
+  if (tally.filesFailed > 0) {
+    const bool copied = !run.Settings.NetworkPath.empty();
+    causes.push_back(counted(tally.filesFailed, "file") +
+                     (copied ? " failed to copy" : " failed to download"));
+  }
+  // What the failures count beyond the listing and the files: folders that could not be listed.
+  const int foldersNotListed =
+      tally.failures - tally.filesFailed - (tally.listingFailure.empty() ? 0 : 1);
+  if (foldersNotListed > 0)
+    causes.push_back(counted(foldersNotListed, "folder") + " could not be listed");
+  if (run.TodaysBackupIncomplete && causes.empty()) causes.push_back("some folders were skipped");
+  if (tally.foldersNotDeleted > 0) {
+    causes.push_back(counted(tally.foldersNotDeleted, "expired folder") + " could not be deleted");
+  } else if (run.ExpiredBackupsRemain) {
+    causes.push_back("expired folders could not be deleted");
+  }
+  return shownName(joined(causes));
+}
+
+std::string OutcomeCause(const RunModule& run, int exitCode) {
+  switch (exitCode) {
+    case kExitCompleted:
+      return {};
+    case kExitConfiguration:
+      return "no run: the settings must be edited first";
+    case kExitCancelled:
+      return "cancelled";
+    case kExitIncomplete:
+      return IncompleteCause(run);
+    default:
+      return shownName(run.FailureText.empty() ? "an error ended the run" : run.FailureText);
+  }
+}
+
+std::string RunSummaryLine(int exitCode, const std::string& cause, const RunTally& tally,
                            std::chrono::milliseconds duration) {
-  return "run ended: exit code " + std::to_string(exitCode) + ", " +
-         std::to_string(tally.filesFetched) + " files fetched, " +
-         std::to_string(tally.bytesFetched) + " bytes, " + std::to_string(tally.failures) +
-         " failures, " + std::to_string(tally.foldersPruned) + " folders pruned, " +
-         secondsText(duration);
+  return "run ended: exit code " + std::to_string(exitCode) +
+         (cause.empty() ? "" : " (" + cause + ")") + ", " + std::to_string(tally.filesFetched) +
+         " files fetched, " + std::to_string(tally.bytesFetched) + " bytes, " +
+         std::to_string(tally.failures) + " failures, " + std::to_string(tally.foldersPruned) +
+         " folders pruned, " + secondsText(duration);
+}
+
+std::string OutcomeLine(const RunModule& run, int exitCode) {
+  if (exitCode == kExitError) return "Quillfen: " + OutcomeCause(run, exitCode);
+  if (exitCode != kExitIncomplete) return {};
+  if (!run.TodaysBackupIncomplete) return "Quillfen: Backup complete, but " + IncompleteCause(run);
+  return "Quillfen: Backup incomplete: " + IncompleteCause(run) + ", folder kept, nothing pruned";
 }
 
 int MainWithSummary(RunModule& run, Services& services, const std::string& commandLine,
@@ -45,7 +105,8 @@ int MainWithSummary(RunModule& run, Services& services, const std::string& comma
   if (commandLine == "/config") return exitCode;
   const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
-  log.record(severityOf(exitCode), RunSummaryLine(exitCode, run.Tally, duration));
+  log.record(severityOf(exitCode),
+             RunSummaryLine(exitCode, OutcomeCause(run, exitCode), run.Tally, duration));
   return exitCode;
 }
 

@@ -24,18 +24,9 @@ std::string lowered(std::string_view text) {
   return result;
 }
 
-// An address may carry a login ("user:password@host"), which no message may show.
-std::string withoutLogin(const std::string& url) {
-  const auto schemeEnd = url.find("://");
-  const std::size_t start = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
-  const auto at = url.rfind('@', url.find('/', start));
-  if (at == std::string::npos || at < start) return url;
-  return url.substr(0, start) + "(login hidden)" + url.substr(at);
-}
-
 Error badUrl(const std::string& url, const std::string& why) {
   return Error(errc::kTransferBadUrl,
-               "Cannot use the FTP address '" + withoutLogin(url) + "': " + why);
+               "Cannot use the FTP address '" + addressWithoutLogin(url) + "': " + why);
 }
 
 Error badOperation(const std::string& text, const std::string& why) {
@@ -172,15 +163,16 @@ std::uint16_t defaultPortOf(TransferScheme scheme, std::uint16_t ftpPort) {
 }  // namespace
 
 FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort) {
+  // Checked first: no message below may quote a password.
+  if (holdsLogin(url)) {
+    throw badUrl(url, "the user name and password belong in FtpUserName and FtpPassword");
+  }
   std::string_view rest = trimmed(url);
   const std::optional<TransferScheme> scheme = transferSchemeOf(rest);
   if (!scheme) throw badUrl(url, "only ftp://, ftpes://, ftps:// and sftp:// are supported");
   if (const auto end = rest.find("://"); end != std::string_view::npos) rest.remove_prefix(end + 3);
   const auto slash = rest.find('/');
   const std::string_view authority = rest.substr(0, slash);
-  if (authority.find('@') != std::string_view::npos) {
-    throw badUrl(url, "the user name and password belong in UserName and Password");
-  }
   FtpAddress address;
   address.scheme = *scheme;
   std::string_view port;

@@ -20,8 +20,8 @@ struct FtpAddress {
 // Reads "host", "host:port", "host/dir/sub", "host:port/dir" or "scheme://host[:port]/dir" with
 // the scheme ftp, ftpes, ftps or sftp (IPv6 hosts in brackets); "host//dir" names the absolute
 // path "/dir". Without a port in the text, `ftpPort` applies to ftp and ftpes, 990 to ftps and
-// 22 to sftp. Error(kTransferBadUrl) for an empty host, another scheme, user data in the
-// address or a port that is not 1-65535.
+// 22 to sftp. Error(kTransferBadUrl) for an empty host, another scheme, a "@" anywhere in the
+// address (a login) or a port that is not 1-65535.
 FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort);
 
 // The protocol libcurl speaks for a scheme ("ftp", "ftps", "sftp"), also its URL scheme:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "process/event_pump.h"
 
@@ -15,7 +16,8 @@ namespace quillfen {
 // own. Other signals keep their usual meaning.
 //
 // It wraps the front end's own pump: posted tasks, watched sockets and the inner pass are the
-// inner pump's. An interrupt that cuts a wait short is acted on as soon as the wait ends.
+// inner pump's. The handler also writes to a pipe the inner pump watches, so a signal is acted
+// on in whatever loop runs, a modal message box's included.
 // One instance at a time: the handler is process-wide.
 class CtrlCCancelPump final : public EventPump {
  public:
@@ -32,10 +34,13 @@ class CtrlCCancelPump final : public EventPump {
 
  private:
   void pressCancelOnNewInterrupt();
+  void watchWakePipe();
 
   EventPump& inner_;
   PressCancel pressCancel_;
   int handled_ = 0;  // interrupts already turned into a Cancel press
+  int wakePipe_[2] = {-1, -1};
+  std::unique_ptr<IoWatch> watch_;
 };
 
 }  // namespace quillfen

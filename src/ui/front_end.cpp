@@ -26,7 +26,7 @@ std::string cancelledBySignalText(int signalNumber) {
     case SIGHUP:
       return "Quillfen: the run was cancelled by SIGHUP";
     default:
-      return {};
+      return "Quillfen: the run was cancelled";
   }
 }
 

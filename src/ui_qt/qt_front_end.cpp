@@ -49,6 +49,7 @@ class QtFrontEnd final : public FrontEnd {
   CtrlCCancelPump pump_{queue_, [this](int signalNumber) {
                           noteCancellingSignal(signalNumber);
                           window_.pressCancel();
+                          closeMessageBoxes();
                         }};
 };
 

@@ -1,5 +1,7 @@
 #include "ui_qt/qt_message_boxes.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <QString>
 
@@ -14,6 +16,13 @@ void showModal(QMessageBox::Icon icon, const std::string& title, const std::stri
 }
 
 }  // namespace
+
+void closeMessageBoxes() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(window);
+    if (dialog != nullptr && dialog->isVisible()) dialog->reject();
+  }
+}
 
 void QtMessageBoxes::information(const std::string& title, const std::string& text) {
   showModal(QMessageBox::Information, title, text);

@@ -11,4 +11,8 @@ class QtMessageBoxes final : public MessageBoxes {
   void error(const std::string& title, const std::string& text) override;
 };
 
+// Closes every open message box as its Escape key would (the close question answers No): a
+// signal that cancels the run must not wait for a click nobody makes.
+void closeMessageBoxes();
+
 }  // namespace quillfen

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "common/date.h"
+#include "common/error.h"
 #include "common/posix_file.h"
+#include "common/transfer_scheme.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {
@@ -37,6 +39,21 @@ struct WorkingFolder {
 
 // The temporary file lies in the target's folder under a name of its own: a bare target name
 // means the working folder, and the longest name allowed leaves no room to derive one from it.
+// Every text that quotes a path or an address: control characters as "?", no part of a login.
+TEST(ShownTextTest, PathsShowNoControlCharacterAndAddressesNoLogin) {
+  EXPECT_EQ(
+      errorFromErrno(ENOENT, "Cannot copy", "/s/a\nrun ended: exit code 0\x1b[2J").description(),
+      "Cannot copy '/s/a?run ended: exit code 0?[2J': No such file or directory");
+  const std::pair<const char*, const char*> addresses[] = {
+      {"ftp://backup:Se/cr3t-PW@host:21/data", "ftp://host:21/data"},
+      {"ftp://localhost:21/S3cretTail@ftp.example.com/data", "ftp://ftp.example.com/data"},
+      {"SFTP://u:p@ss@h/d", "SFTP://h/d"},
+      {"x://u:pw@h", "h"},  // an unknown scheme could be part of the login
+      {"ftp://h/a\tb", "ftp://h/a?b"},
+  };
+  for (const auto& [address, shown] : addresses) EXPECT_EQ(addressWithoutLogin(address), shown);
+}
+
 TEST(PendingFileTest, AnyTargetThatCanBeWrittenGetsTheNewContentOnlyByCommit) {
   const test::TempDir folder;
   const WorkingFolder working(folder.path());

@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::Property;
 
 auto raises(int number, const std::string& text) {
@@ -95,6 +96,33 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
   for (const auto& [keys, message] : cases) {
     EXPECT_EQ(loadIni(keys), message == nullptr) << keys;
     EXPECT_THAT(log, refusedWith(message)) << keys;
+  }
+}
+
+// A login written into the address is refused, whatever its password holds, and nothing shows
+// the password: the address parsed up to its first "/" would take part of it for the server.
+TEST_F(LoadConfigurationTest, ALoginInTheAddressIsRefusedWithoutShowingThePassword) {
+  for (const char* address :
+       {"ftp://backup:Se/cr3t-PW@host:21/data", "ftp://localhost:21/S3cretTail@ftp.example.com/d",
+        "sftp://u:a@b@host", "backup:p:w@host"}) {
+    EXPECT_FALSE(loadIni(std::string("DestinationFolder=/b\nFtpIPAddress=") + address + "\n"));
+    EXPECT_THAT(log, refusedWith("put the user name into FtpUserName")) << address;
+    for (const std::string& line : log) {
+      for (const char* secret : {"cr3t", "S3cret", "a@b", "p:w"})
+        EXPECT_THAT(line, Not(HasSubstr(secret))) << address;
+    }
+  }
+}
+
+// A password in memory keeps the process out of core dumps; without one nothing changes.
+TEST_F(LoadConfigurationTest, APasswordMakesTheProcessNonDumpable) {
+  const std::pair<const char*, bool> cases[] = {
+      {"FtpPassword=x\n", true}, {"MailPassword=y\n", true}, {"FtpUserName=u\n", false}};
+  for (const auto& [keys, protectedNow] : cases) {
+    ASSERT_TRUE(loadIni(std::string("NetworkPath=/n\nDestinationFolder=/b\n") + keys));
+    EXPECT_EQ(log,
+              protectedNow ? std::vector<std::string>{"not dumpable"} : std::vector<std::string>{})
+        << keys;
   }
 }
 

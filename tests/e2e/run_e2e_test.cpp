@@ -114,7 +114,8 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
     }
     const ProgramResult result = runProgram(home.path(), arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << c.message << result.err;
-    EXPECT_THAT(result.out + result.err, HasSubstr(c.message));
+    // A start that allows no run says why on standard error, where cron and the journal look.
+    EXPECT_THAT(c.exitCode == 2 ? result.err : result.out + result.err, HasSubstr(c.message));
     EXPECT_THAT(readFile(home.path() / "Config.ini"), HasSubstr("\nDestinationFolder="));
     EXPECT_FALSE(fs::exists(dest)) << c.message;
   }
@@ -222,7 +223,9 @@ TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
   const struct {
     std::vector<int> signals;
     const char* said;
-  } cases[] = {{{SIGINT}, ""}, {{SIGTERM}, "cancelled by SIGTERM"}, {{SIGINT, SIGINT}, ""}};
+  } cases[] = {{{SIGINT}, "Quillfen: the run was cancelled\n"},
+               {{SIGTERM}, "Quillfen: the run was cancelled by SIGTERM\n"},
+               {{SIGINT, SIGINT}, ""}};
   for (const auto& c : cases) {
     const auto program = startProgram(home.path());
     waitUntilDownloading(*program);
@@ -285,8 +288,8 @@ TEST_F(RunE2eTest, ASecondRunOnABusyDestinationEndsAtOnceAndTheFirstCompletes) {
 }
 
 // An empty source (an unmounted share's mount point, an empty FTP folder) is not a backup: the
-// run ends incomplete, says why, and prunes nothing, saying so. A failed listing ends the same way
-// (the SFTP run above).
+// run ends incomplete, says why (in the mail and on standard error), and prunes nothing. A failed
+// listing ends the same way (the SFTP run above).
 TEST_F(RunE2eTest, AnEmptySourceEndsIncompleteAndPrunesNothing) {
   for (const bool local : {true, false}) {
     if (local) {
@@ -294,7 +297,11 @@ TEST_F(RunE2eTest, AnEmptySourceEndsIncompleteAndPrunesNothing) {
     } else {
       configureFtp(ftp);
     }
-    EXPECT_EQ(runProgram(home.path()).exitCode, 4) << local;
+    const ProgramResult result = runProgram(home.path());
+    EXPECT_EQ(result.exitCode, 4) << local;
+    EXPECT_EQ(
+        result.err,
+        "Quillfen: Backup incomplete: the source held no file, folder kept, nothing pruned\n");
     EXPECT_TRUE(kept(30) && kept(50)) << local;
     EXPECT_THAT(sink.messages().back().body,
                 AllOf(HasSubstr("Source is empty: nothing was backed up."),
@@ -321,6 +328,42 @@ TEST_F(RunE2eTest, LocalRunOnATerminalReportsThereAndARefusedMailEndsItWithAnErr
   EXPECT_THAT(readFile(errors), HasSubstr("Error 36554"));
   EXPECT_EQ(readFile(today() / "with blanks.doc"), "blank name");
   EXPECT_TRUE(prunedTheExpired());
+}
+
+// A refused login and then a refused mail: both causes reach standard error, not the last one
+// alone.
+TEST_F(RunE2eTest, ARefusedLoginAndARefusedMailBothReachStandardError) {
+  SmtpSink refusing(SmtpSink::Mode::RefuseAll);
+  writeRunConfig(home.path(),
+                 "FtpIPAddress=" + ftp.address() + "\nFtpUserName=backup\nFtpPassword=wrong\n",
+                 dest.path(), refusing.port());
+  const ProgramResult result = runProgram(home.path());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_THAT(result.err, AllOf(HasSubstr("Error 36554"),
+                                HasSubstr("the backup was incomplete as well: the listing "
+                                          "failed: 530")));
+  EXPECT_THAT(result.err, Not(HasSubstr("wrong")));
+}
+
+// Names with an LF or an ESC reach the mail and the terminal as "?", whatever line they would
+// forge or escape they would send; the files keep their names. A successful run stays silent.
+TEST_F(RunE2eTest, ControlCharactersInLocalNamesReachNoTextRaw) {
+  remote.write("a\nrun ended: exit code 0", "forged");
+  remote.write("sub/b\x1b]0;title\x07", "steering");
+  fs::create_directory_symlink(remote.path() / "sub", remote.path() / "link\x1b[2J");
+  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "\nIncludeSubfolders=yes\n",
+                 dest.path(), sink.port());
+  const ProgramResult result = runProgram(home.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out + result.err, "");
+  EXPECT_EQ(readFile(today() / "a\nrun ended: exit code 0"), "forged");
+  EXPECT_EQ(readFile(today() / "sub" / "b\x1b]0;title\x07"), "steering");
+  ASSERT_FALSE(sink.messages().empty());
+  const std::string body = sink.messages().front().body;
+  EXPECT_THAT(body,
+              AllOf(HasSubstr("\na?run ended: exit code 0  ("), HasSubstr("\nsub/b?]0;title?  ("),
+                    HasSubstr("\nSkipped link to folder: link?[2J\n")));
+  EXPECT_EQ(body.find_first_of("\x1b\x07"), std::string::npos);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "common/error.h"
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
 #include "run/download_files.h"
@@ -212,6 +213,56 @@ TEST_F(RunTest, NetworkFetchReportsAVanishedFileAndCopiesTheRest) {
   EXPECT_EQ(run.ActivityReport, "Failed to copy: " + vanished + " (Cannot copy '" + source.str() +
                                     "/" + vanished + "': No such file or directory)\n");
   EXPECT_TRUE(run.TodaysBackupIncomplete);
+}
+
+// Names with an LF or an ESC are copied under their own names; every line of the report that
+// names them shows "?" instead, so that no name forges a line or steers a terminal.
+TEST_F(RunTest, ControlCharactersOfLocalNamesAreShownAsQuestionMarks) {
+  const std::string forged = "a\nrun ended: exit code 0", steering = "b\x1b[2Jc";
+  source.write(forged, "1");
+  source.write("sub/" + steering, "2");
+  fs::create_directory_symlink(source.path() / "sub", source.path() / "link\nto sub");
+  exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() + "\nDestinationFolder=" +
+                                    dest.str() + "\nIncludeSubfolders=yes\nMailTo=\n");
+  RunModule run;
+  ASSERT_EQ(Main(run, env.services, ""), kExitCompleted) << ::testing::PrintToString(env.log);
+  const fs::path today = dest.path() / "20031005";
+  EXPECT_EQ(test::readFile(today / forged), "1");
+  EXPECT_EQ(test::readFile(today / "sub" / steering), "2");
+  EXPECT_THAT(run.ActivityReport,
+              ::testing::AllOf(::testing::HasSubstr("\na?run ended: exit code 0  (0 KB)\n"),
+                               ::testing::HasSubstr("\nsub/b?[2Jc  (0 KB)\n"),
+                               ::testing::HasSubstr("Skipped link to folder: link?to sub\n")));
+  EXPECT_EQ(run.ActivityReport.find('\x1b'), std::string::npos);
+  EXPECT_EQ(run.ActivityReport.find("\nrun ended"), std::string::npos);
+}
+
+// A destination the file system refuses as read-only: under the packaged service the error says
+// where the service's write permission is set; elsewhere the system's wording stands alone.
+TEST_F(RunTest, AReadOnlyDestinationUnderThePackagedServiceNamesReadWritePaths) {
+  struct ReadOnlyDestination final : PosixFileSystem {
+    void createFolder(const std::string& path) override {
+      throw errorFromErrno(EROFS, "Cannot create folder", path, true);
+    }
+  };
+  env.services.createFileSystem = [] { return std::make_unique<ReadOnlyDestination>(); };
+  for (const bool underUnit : {true, false}) {
+    env.process.underPackagedUnit = underUnit;
+    env.log.clear();
+    RunModule run;
+    EXPECT_EQ(Main(run, env.services, ""), kExitError);
+    ASSERT_FALSE(env.log.empty());
+    EXPECT_THAT(env.log.back(), ::testing::HasSubstr("Read-only file system")) << underUnit;
+    const auto hint = ::testing::HasSubstr(
+        "\"sudo systemctl edit quillfen.service\" and add the "
+        "lines \"[Service]\" and \"ReadWritePaths=" +
+        dest.str() + "\"");
+    if (underUnit) {
+      EXPECT_THAT(env.log.back(), hint);
+    } else {
+      EXPECT_THAT(env.log.back(), ::testing::Not(hint));
+    }
+  }
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
 #include "process/system_log.h"
 #include "run/run_module.h"
@@ -27,24 +30,35 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
   const struct {
     const char* title;
     const char* commandLine;
-    bool withSource;
+    bool withSource, withFiles;
+    const char* mailTo;  // mailed with no mail component: error 91
     SystemLog::Severity severity;
     const char* line;
   } cases[] = {
-      {"a completed run", "", true, SystemLog::Severity::Info,
+      {"a completed run", "", true, true, "", SystemLog::Severity::Info,
        "run ended: exit code 0, 2 files fetched, 1003 bytes, 0 failures, 1 folders pruned, .*"},
-      {"refused settings", "", false, SystemLog::Severity::Error,
-       "run ended: exit code 2, 0 files fetched, 0 bytes, 0 failures, 0 folders pruned, .*"},
-      {"/config", "/config", true, {}, nullptr},  // leaves none
+      {"refused settings", "", false, true, "", SystemLog::Severity::Error,
+       "run ended: exit code 2 \\(no run: the settings must be edited first\\), 0 files fetched, "
+       "0 bytes, 0 failures, 0 folders pruned, .*"},
+      {"an empty source", "", true, false, "", SystemLog::Severity::Warning,
+       "run ended: exit code 4 \\(the source held no file\\), 0 files fetched, 0 bytes, "
+       "0 failures, 0 folders pruned, .*"},
+      {"an empty source and a mail that fails", "", true, false, "ops@example.com",
+       SystemLog::Severity::Error,
+       "run ended: exit code 1 \\(Error 91: .* \\(the backup was incomplete as well: the source "
+       "held no file\\)\\), 0 files fetched, .*"},
+      {"/config", "/config", true, true, "", {}, nullptr},  // leaves none
   };
   for (const auto& c : cases) {
     test::TempDir exeFolder, source, dest;
-    source.write("a.txt", "a");
-    source.write("b.bin", std::string(1002, 'b'));
+    if (c.withFiles) {
+      source.write("a.txt", "a");
+      source.write("b.bin", std::string(1002, 'b'));
+    }
     dest.write("20021005/expired.txt", "old");  // 365 days before the fake clock's 5 Oct 2003
     exeFolder.write("Config.ini",
                     "[Quillfen]\nNetworkPath=" + (c.withSource ? source.str() : std::string()) +
-                        "\nDestinationFolder=" + dest.str() + "\nMailTo=\n");
+                        "\nDestinationFolder=" + dest.str() + "\nMailTo=" + c.mailTo + "\n");
     test::FakeEnvironment env{exeFolder.str()};
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
     env.createControl = [&env] { return std::make_unique<test::FakeTransferControl>(env.events); };
@@ -57,6 +71,72 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
     if (!c.line) continue;
     EXPECT_EQ(log.lines[0].first, c.severity) << c.title;
     EXPECT_THAT(log.lines[0].second, MatchesRegex(c.line)) << c.title;
+  }
+}
+
+// What each outcome says of its cause: in the log line's parentheses and in the one line on
+// standard error. A server's reply or a name never brings a control character along.
+TEST(OutcomeCauseTest, EachNonZeroExitNamesItsCause) {
+  const struct {
+    const char* title;
+    int exitCode;
+    std::function<void(RunModule&)> state;
+    const char* cause;
+    const char* line;  // on standard error
+  } cases[] = {
+      {"completed", kExitCompleted, [](RunModule&) {}, "", ""},
+      {"two files failed", kExitIncomplete,
+       [](RunModule& run) { run.Tally.failures = run.Tally.filesFailed = 2; },
+       "2 files failed to download",
+       "Quillfen: Backup incomplete: 2 files failed to download, folder kept, nothing pruned"},
+      {"a local file failed", kExitIncomplete,
+       [](RunModule& run) {
+         run.Settings.NetworkPath = "/srv/data";
+         run.Tally.failures = run.Tally.filesFailed = 1;
+       },
+       "1 file failed to copy", nullptr},
+      {"the listing failed", kExitIncomplete,
+       [](RunModule& run) {
+         run.Tally.failures = 1;
+         run.Tally.listingFailure = "530 Login\nincorrect\x1b[2J";
+       },
+       "the listing failed: 530 Login?incorrect?[2J",
+       "Quillfen: Backup incomplete: the listing failed: 530 Login?incorrect?[2J, folder kept, "
+       "nothing pruned"},
+      {"an empty source", kExitIncomplete, [](RunModule& run) { run.Tally.sourceEmpty = true; },
+       "the source held no file", nullptr},
+      {"folders not listed", kExitIncomplete,
+       [](RunModule& run) {
+         run.Tally.failures = 3;
+         run.Tally.filesFailed = 1;
+       },
+       "1 file failed to download; 2 folders could not be listed", nullptr},
+      {"a folder nested too deep", kExitIncomplete, [](RunModule&) {}, "some folders were skipped",
+       nullptr},
+      {"expired folders kept", kExitIncomplete,
+       [](RunModule& run) {
+         run.TodaysBackupIncomplete = false;
+         run.ExpiredBackupsRemain = true;
+         run.Tally.foldersNotDeleted = 2;
+       },
+       "2 expired folders could not be deleted",
+       "Quillfen: Backup complete, but 2 expired folders could not be deleted"},
+      {"an error", kExitError,
+       [](RunModule& run) { run.FailureText = "Error 76: Cannot read folder '/srv/a?b'"; },
+       "Error 76: Cannot read folder '/srv/a?b'",
+       "Quillfen: Error 76: Cannot read folder '/srv/a?b'"},
+      {"cancelled", kExitCancelled, [](RunModule&) {}, "cancelled", ""},
+      {"refused", kExitConfiguration, [](RunModule&) {},
+       "no run: the settings must be edited first", ""},
+  };
+  for (const auto& c : cases) {
+    RunModule run;
+    run.TodaysBackupIncomplete = c.exitCode == kExitIncomplete;
+    c.state(run);
+    EXPECT_EQ(OutcomeCause(run, c.exitCode), c.cause) << c.title;
+    if (c.line != nullptr) {
+      EXPECT_EQ(OutcomeLine(run, c.exitCode), c.line) << c.title;
+    }
   }
 }
 

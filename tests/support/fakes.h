@@ -156,8 +156,11 @@ struct FakeProcessServices final : ProcessServices {
   FakeProcessServices(CallLog& log, std::string folder) : log(log), folder(std::move(folder)) {}
   std::string executableFolder() const override { return folder; }
   void openForEditing(const std::string& path) override { log.push_back("edit " + path); }
+  void keepSecretsOutOfCoreDumps() override { log.push_back("not dumpable"); }
+  bool runsUnderPackagedUnit() const override { return underPackagedUnit; }
   CallLog& log;
   std::string folder;
+  bool underPackagedUnit = false;
 };
 
 // A complete set of fakes wired into Services. The file system, transfer control and mail

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +28,9 @@
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
+#include "ui/ctrl_c_cancel_pump.h"
 #include "ui_qt/qt_event_pump.h"
+#include "ui_qt/qt_message_boxes.h"
 #include "ui_qt/qt_splash_window.h"
 
 namespace quillfen {
@@ -240,6 +243,30 @@ TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOf
   EXPECT_EQ(Main(run, services, ""), kExitCancelled);
   EXPECT_LT(std::chrono::steady_clock::now() - clicked, 2s);
   EXPECT_TRUE(fs::is_empty(today));
+}
+
+// A message box runs its own loop and waits for a click nobody makes on a server: a SIGTERM
+// presses Cancel and closes the box there and then, as the window's front end wires it.
+TEST(QtSignalTest, ASignalWhileAMessageBoxIsOpenPressesCancelAndClosesIt) {
+  ensureOffscreenApplication();
+  QtEventPump queue;
+  int pressed = 0;
+  CtrlCCancelPump pump(queue, [&pressed](int signalNumber) {
+    pressed = signalNumber;
+    closeMessageBoxes();
+  });
+  QTimer::singleShot(200ms, [] { std::raise(SIGTERM); });
+  // Past the deadline the box is closed as a user would, and the test fails on the time.
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  deadline.callOnTimeout([] {
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  deadline.start(10s);
+  const auto opened = std::chrono::steady_clock::now();
+  QtMessageBoxes().error("Quillfen", "Error 76: the box a failed run shows");
+  EXPECT_LT(std::chrono::steady_clock::now() - opened, 5s);
+  EXPECT_EQ(pressed, SIGTERM);
 }
 
 }  // namespace
