@@ -58,8 +58,20 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
 // listing succeeds. A trust failure names the presented key and logs nothing in.
 struct SecureCase {
   const char* name;
-  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known.
-  enum class Trust { System, Unknown, File, Pin, OtherPin, Changed } trust;
+  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known;
+  // Home: the server's line in ~/.ssh/known_hosts; Revoked: that line and a "@revoked" line for
+  // its key; CertAuthority: its key on a "@cert-authority" line only.
+  enum class Trust {
+    System,
+    Unknown,
+    Home,
+    File,
+    Pin,
+    OtherPin,
+    Changed,
+    Revoked,
+    CertAuthority
+  } trust;
   enum class Login { Password, KeyWithPassphrase, RsaKey } login;
   const char* failure;
   bool stall = false;
@@ -83,13 +95,30 @@ class SecureRefusalTest : public SecureTransferTest,
     EXPECT_EQ(listing, *c.failure == '\0' ? "a.txt\r\n" : "");
     EXPECT_THAT(inet_->EventList(), *c.failure == '\0' ? kCompleted : kFailed);
     EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
-    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown) {
+    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown ||
+        c.trust == Trust::Revoked || c.trust == Trust::CertAuthority) {
       EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(presented));
     }
   }
 };
 
-class SftpTest : public SecureRefusalTest {};
+class SftpTest : public SecureRefusalTest {
+ protected:
+  // No SFTP request needs a temporary folder: TMPDIR names one that does not exist.
+  void withoutTempFolder() {
+    if (const char* tmpdir = getenv("TMPDIR")) oldTmpdir_ = tmpdir;
+    setenv("TMPDIR", (keys_.path() / "missing").c_str(), 1);
+  }
+  ~SftpTest() override {
+    if (oldTmpdir_) {
+      setenv("TMPDIR", oldTmpdir_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  std::optional<std::string> oldTmpdir_;
+};
 
 TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   const SecureCase& c = GetParam();
@@ -101,6 +130,10 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   std::string trust;
   if (c.trust == Trust::Changed)
     knowHosts(server.hostPattern() + " " + readFile(key.string() + ".pub"));
+  const std::string hostKey = server.knownHostsLine().substr(server.hostPattern().size() + 1);
+  if (c.trust == Trust::Home) knowHosts(server.knownHostsLine());
+  if (c.trust == Trust::Revoked) knowHosts(server.knownHostsLine() + "@revoked * " + hostKey);
+  if (c.trust == Trust::CertAuthority) knowHosts("@cert-authority " + server.knownHostsLine());
   if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
   if (c.trust == Trust::Pin) trust = server.fingerprint();
   const std::string password = c.login == Login::KeyWithPassphrase ? "pass phrase" : kPassword;
@@ -108,23 +141,29 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                               : c.login == Login::RsaKey
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
+  const std::string presented = server.fingerprint();
+  withoutTempFolder();
   connect(server.url(), password, trust, keyFile);
-  listAndCheck(server.fingerprint(), password);
+  listAndCheck(presented, password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sftp, SftpTest,
-                         ::testing::Values(SecureCase{"KnownHostsFileAndKeyWithPassphrase",
-                                                      Trust::File, Login::KeyWithPassphrase, ""},
-                                           SecureCase{"UnknownHostKeyRefused", Trust::Unknown,
-                                                      Login::Password, "host key is not known"},
-                                           SecureCase{"ChangedHostKeyRefused", Trust::Changed,
-                                                      Login::Password, "host key has changed"},
-                                           SecureCase{"RsaKeyRefusalExplained", Trust::Pin,
-                                                      Login::RsaKey, "use an ed25519 or ECDSA key"},
-                                           SecureCase{"StallAfterLoginEndsInTime", Trust::Pin,
-                                                      Login::Password, "imeout", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sftp, SftpTest,
+    ::testing::Values(
+        SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
+        SecureCase{"KnownHostsOfHome", Trust::Home, Login::Password, ""},
+        SecureCase{"RevokedHostKeyRefused", Trust::Revoked, Login::Password, "host key is revoked"},
+        SecureCase{"CertAuthorityLineTrustsNoHostKey", Trust::CertAuthority, Login::Password,
+                   "host key is not known"},
+        SecureCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
+                   "host key is not known"},
+        SecureCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
+                   "host key has changed"},
+        SecureCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
+                   "use an ed25519 or ECDSA key"},
+        SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class FtpsTest : public SecureRefusalTest {};
 
