@@ -68,6 +68,7 @@ inline std::string sshFingerprint(const std::filesystem::path& publicKey) {
 struct SftpServerOptions {
   std::filesystem::path clientKey;  // a public key file: log in with that key only
   bool stall = false;               // log in, then never answer a listing or file request
+  bool stallMidFile = false;        // send the start of a file, then never answer for more
 };
 
 // An asyncssh SFTP server with a fresh ed25519 host key, serving `root` as the home folder of one
@@ -84,6 +85,7 @@ class SftpServer : public LoopbackServer {
                                         "--log",        (folder / "log").string(),
                                         "--client-key", options.clientKey.string()};
           if (options.stall) args.push_back("--stall");
+          if (options.stallMidFile) args.push_back("--stall-mid-file");
           return args;
         }) {}
 

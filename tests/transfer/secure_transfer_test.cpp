@@ -1,6 +1,7 @@
 // The libcurl control over SFTP and FTP over TLS, against loopback servers whose keys and
 // certificates the tests make.
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -164,6 +165,46 @@ INSTANTIATE_TEST_SUITE_P(
                    "use an ed25519 or ECDSA key"},
         SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The processor time this process has used so far, in seconds.
+double processorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Long bounds, so that a cancel that waited for them could not pass.
+class SftpCancelTest : public TransferSession {
+ protected:
+  SftpCancelTest()
+      : TransferSession(
+            {std::chrono::seconds(30), std::chrono::seconds(30), std::chrono::seconds(30)}) {}
+};
+
+// The server sends the start of a file and then nothing: a cancel ends the request at once and
+// without spinning (the generous bounds only guard against a hang or a busy loop), and keeps
+// nothing of the file.
+TEST_F(SftpCancelTest, CancelDuringAStalledDownloadEndsAtOnceWithoutSpinning) {
+  remote_.write("big.bin", std::string(std::size_t{4} << 20, 'x'));
+  SftpServer server(remote_.path(), kUser, kPassword,
+                    {.clientKey = {}, .stall = false, .stallMidFile = true});
+  connect(server.url()).Trust(server.fingerprint());
+  std::optional<std::chrono::steady_clock::time_point> cancelledAt;
+  double processorAtCancel = 0;
+  inet_->OnStateChanged([&](std::int16_t state) {
+    if (state != transfer_state::kReceivingResponse || cancelledAt) return;
+    cancelledAt = std::chrono::steady_clock::now();
+    processorAtCancel = processorSeconds();
+    inet_->Cancel();
+  });
+  get("big.bin", local_.path() / "big.bin");
+  ASSERT_TRUE(cancelledAt) << inet_->ResponseInfo();
+  EXPECT_LT(std::chrono::steady_clock::now() - *cancelledAt, std::chrono::seconds(5));
+  EXPECT_LT(processorSeconds() - processorAtCancel, 1.0);
+  EXPECT_EQ(inet_->Outcome(), RequestOutcome::Cancelled);
+  EXPECT_TRUE(fs::is_empty(local_.path()));
+}
 
 class FtpsTest : public SecureRefusalTest {};
 
