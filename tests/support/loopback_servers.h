@@ -103,6 +103,26 @@ class SftpServer : public LoopbackServer {
   std::filesystem::path hostKey() const { return folder() / "host_key.pub"; }
 };
 
+// OpenSSH's sshd with its own configuration and a fresh ed25519 host key, on which the running
+// user logs in with the key of `clientKey` (a public key file) only. Paths are absolute.
+class OpensshServer : public LoopbackServer {
+ public:
+  explicit OpensshServer(const std::filesystem::path& clientKey)
+      : LoopbackServer("sshd_server.py", [&](const std::filesystem::path& folder) {
+          return std::vector<std::string>{"--host-key",   makeSshKey(folder / "host_key").string(),
+                                          "--client-key", clientKey.string(),
+                                          "--log",        (folder / "log").string()};
+        }) {}
+
+  // The address of `folder` for FtpIPAddress.
+  std::string url(const std::filesystem::path& folder) const {
+    return "sftp://" + address() + "/" + folder.string();
+  }
+  std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
+  // How many logins sshd accepted so far.
+  int logins() const { return count("Accepted publickey for "); }
+};
+
 // vsftpd serving `root` to anonymous users over TLS only, explicit or implicit, demanding TLS
 // session reuse on data connections.
 class VsftpdServer : public LoopbackServer {
