@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """OpenSSH's sshd on loopback for the tests (see tests/support/loopback_servers.h), started as a
 process of its own with its own configuration: the running user logs in with the key of
---client-key only, and SFTP is served by sshd itself. Its own log, a line for each login among
-others, goes to --log. Never the system's ssh service."""
+--client-key only, and SFTP is served by sshd itself. Its own log (every connection, key, login
+and session) goes to --log. Never the system's ssh service."""
 
 import argparse
 import os
@@ -24,7 +24,7 @@ settings = [
     ("ListenAddress", "127.0.0.1"), ("HostKey", args.host_key),
     ("AuthorizedKeysFile", args.client_key), ("StrictModes", "no"), ("UsePAM", "no"),
     ("PermitRootLogin", "prohibit-password"), ("PasswordAuthentication", "no"),
-    ("KbdInteractiveAuthentication", "no"), ("PidFile", "none"), ("LogLevel", "INFO"),
+    ("KbdInteractiveAuthentication", "no"), ("PidFile", "none"), ("LogLevel", "VERBOSE"),
     ("Subsystem", "sftp internal-sftp")]
 config = args.log + ".conf"
 with open(config, "w") as out:

@@ -119,7 +119,8 @@ class OpensshServer : public LoopbackServer {
     return "sftp://" + address() + "/" + folder.string();
   }
   std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
-  // How many logins sshd accepted so far.
+  // How many logins sshd accepted so far. Its log also says "Accepted key ... found at" twice
+  // for each of them: libssh2 asks whether the key would do before it signs with it.
   int logins() const { return count("Accepted publickey for "); }
 };
 
