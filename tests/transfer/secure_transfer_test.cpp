@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
     Sftp, SftpTest,
     ::testing::Values(
         SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
-        SecureCase{"KnownHostsOfHome", Trust::Home, Login::Password, ""},
+        SecureCase{"KnownHostsOfHomeWithoutTempFolder", Trust::Home, Login::Password, ""},
         SecureCase{"RevokedHostKeyRefused", Trust::Revoked, Login::Password, "host key is revoked"},
         SecureCase{"CertAuthorityLineTrustsNoHostKey", Trust::CertAuthority, Login::Password,
                    "host key is not known"},
