@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -44,13 +46,20 @@ bool isSha256Base64(std::string_view digest) {
   return std::string_view("AEIMQUYcgkosw048").find(data.back()) != std::string_view::npos;
 }
 
-bool isPinList(std::string_view pins) {
-  const std::vector<std::string_view> parts = partsOf(pins, ';');
-  return std::all_of(parts.begin(), parts.end(), [](std::string_view part) {
+// The pins joined by ";" without the blanks beside them, as libcurl reads the list (it takes
+// " sha256//..." for no pin at all); nothing when one of them is malformed.
+std::optional<std::string> pinList(std::string_view pins) {
+  std::string list;
+  for (const std::string_view part : partsOf(pins, ';')) {
     const std::string_view pin = trimmed(part);
-    return pin.substr(0, kPinPrefix.size()) == kPinPrefix &&
-           isSha256Base64(pin.substr(kPinPrefix.size()));
-  });
+    if (pin.substr(0, kPinPrefix.size()) != kPinPrefix ||
+        !isSha256Base64(pin.substr(kPinPrefix.size()))) {
+      return std::nullopt;
+    }
+    if (!list.empty()) list += ';';
+    list += pin;
+  }
+  return list;
 }
 
 struct FileClose {
@@ -131,12 +140,13 @@ TlsTrust readTlsTrust(std::string_view key, std::string_view value, int number) 
   const std::string_view text = trimmed(value);
   if (text.empty()) return {};
   if (text.substr(0, kPinPrefix.size()) == kPinPrefix) {
-    if (!isPinList(text)) {
+    std::optional<std::string> pins = pinList(text);
+    if (!pins) {
       throw Error(number, quoted(key, text) +
                               ": a pin is sha256// followed by the 44-character base64 of a "
                               "SHA-256 digest (several joined by ;)");
     }
-    return {TlsTrust::Kind::PublicKeyPin, std::string(text)};
+    return {TlsTrust::Kind::PublicKeyPin, std::move(*pins)};
   }
   const std::string path(text);
   checkCertificateFile(key, path, number);

@@ -18,7 +18,7 @@ struct TlsTrust {
                    // self-signed certificate can be trusted by its pin alone
   };
   Kind kind = Kind::SystemStore;
-  std::string value;  // the file's path or the pins, trimmed
+  std::string value;  // the file's path, or the pins joined by ";" without blanks
 };
 
 // Reads `value` of the setting `key`. Raises Error(number, ...) naming the key and the value

@@ -1,6 +1,8 @@
 #include "transfer/curl_transfer_control.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +11,7 @@
 #include <ctime>
 #include <map>
 #include <optional>
+#include <set>
 #include <string_view>
 
 #include "common/error.h"
@@ -137,6 +140,7 @@ struct CurlTransferControl::Impl {
   void succeed();
   void fail(CURLcode result);
   void cancel();
+  void dropConnection();
   void finish(RequestOutcome result);
   void restartWithList();
 
@@ -158,7 +162,8 @@ struct CurlTransferControl::Impl {
   // libcurl's callbacks; `user` is the Impl.
   static std::size_t writeCallback(char* data, std::size_t size, std::size_t count, void* user);
   static int debugCallback(CURL*, curl_infotype type, char* data, std::size_t size, void* user);
-  static int socketCallback(void* user, curl_socket_t, curlsocktype);
+  static int socketCallback(void* user, curl_socket_t socket, curlsocktype);
+  static int closeSocketCallback(void* user, curl_socket_t socket);
   static int resolverStartCallback(void*, void*, void* user);
   static int prerequestCallback(void* user, char*, char*, int, int);
 
@@ -177,6 +182,9 @@ struct CurlTransferControl::Impl {
   std::int32_t requestTimeout = 0;
   std::string url, userName, password, remoteHost, proxy, document, keyFile, trust;
 
+  // Every socket libcurl holds open. libcurl closes the connections it keeps when the multi
+  // handle goes, through this object: the set must outlive it.
+  std::set<curl_socket_t> openSockets;
   MultiHandle multi;
   EasyHandle easy;
   char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -239,9 +247,15 @@ int CurlTransferControl::Impl::debugCallback(CURL*, curl_infotype type, char* da
   return 0;
 }
 
-int CurlTransferControl::Impl::socketCallback(void* user, curl_socket_t, curlsocktype) {
+int CurlTransferControl::Impl::socketCallback(void* user, curl_socket_t socket, curlsocktype) {
+  static_cast<Impl*>(user)->openSockets.insert(socket);
   static_cast<Impl*>(user)->onSocketOpened();
   return CURL_SOCKOPT_OK;
+}
+
+int CurlTransferControl::Impl::closeSocketCallback(void* user, curl_socket_t socket) {
+  static_cast<Impl*>(user)->openSockets.erase(socket);
+  return ::close(socket);
 }
 
 // Data connections resolve the host again; only the control connection's lookup is reported.
@@ -267,7 +281,7 @@ CurlTransferControl::Impl::Impl(EventPump& pump, TransferTimeouts limits)
 }
 
 CurlTransferControl::Impl::~Impl() {
-  if (attached) curl_multi_remove_handle(multi.get(), easy.get());
+  if (attached) dropConnection();
 }
 
 template <typename Value>
@@ -306,6 +320,8 @@ void CurlTransferControl::Impl::configureHandle() {
   set(CURLOPT_DEBUGDATA, this);
   set(CURLOPT_SOCKOPTFUNCTION, socketCallback);
   set(CURLOPT_SOCKOPTDATA, this);
+  set(CURLOPT_CLOSESOCKETFUNCTION, closeSocketCallback);
+  set(CURLOPT_CLOSESOCKETDATA, this);
   set(CURLOPT_RESOLVER_START_FUNCTION, resolverStartCallback);
   set(CURLOPT_RESOLVER_START_DATA, this);
   set(CURLOPT_PREREQFUNCTION, prerequestCallback);
@@ -451,6 +467,7 @@ void CurlTransferControl::Impl::drive() {
   if (sftpServerSilentTooLong()) {
     std::snprintf(errorBuffer, sizeof errorBuffer, "Timeout: no reply from the server in %lld s",
                   static_cast<long long>(timeouts.reply.count()));
+    dropConnection();
     onDone(CURLE_OPERATION_TIMEDOUT);
     rewatch();
     return;
@@ -668,14 +685,24 @@ void CurlTransferControl::Impl::fail(CURLcode result) {
 
 void CurlTransferControl::Impl::cancel() {
   if (phase != Phase::Running) return;
-  if (attached) curl_multi_remove_handle(multi.get(), easy.get());
-  attached = false;
+  if (attached) dropConnection();
   download.reset();
   received.clear();
   responseCode = CURLE_ABORTED_BY_CALLBACK;
   responseInfo = "Request cancelled";
   finish(RequestOutcome::Cancelled);
   rewatch();
+}
+
+// Ends the request under way by cutting its connection. Taken off before its end, a request
+// makes libcurl close it politely, and for SFTP it waits in a loop of its own, at a full core,
+// until the server confirms the remote file closed: a server that stopped answering would hold
+// a cancel for a minute. Once the connection is shut down every wait of that close ends at
+// once, and libcurl discards the connection, which an unfinished request leaves unusable anyway.
+void CurlTransferControl::Impl::dropConnection() {
+  for (const curl_socket_t socket : openSockets) ::shutdown(socket, SHUT_RDWR);
+  curl_multi_remove_handle(multi.get(), easy.get());
+  attached = false;
 }
 
 // The last state of a request: icResponseCompleted after success, icError otherwise.

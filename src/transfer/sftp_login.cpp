@@ -2,12 +2,12 @@
 
 #include <openssl/evp.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,6 +15,7 @@
 
 #include "common/error.h"
 #include "common/posix_file.h"
+#include "common/text.h"
 #include "curl/curl_error.h"
 
 namespace quillfen {
@@ -24,6 +25,7 @@ namespace {
 constexpr std::string_view kFingerprintPrefix = "SHA256:";
 constexpr const char* kUnset = nullptr;  // a text option back to libcurl's default
 constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
+constexpr std::string_view kRevokedMarker = "@revoked";
 // What libcurl tells (in its verbose text) when libssh2 could not use the key file.
 constexpr std::string_view kKeyFailureText = "SSH public key authentication failed: ";
 
@@ -93,20 +95,22 @@ struct SftpLogin::HostKeyNote {
   std::optional<curl_khmatch> match;  // how the presented key compared with the known ones
   std::string fingerprint;            // of the presented key
   std::string keyFailure;             // libssh2's reason for not using the key file
+  bool revoked = false;               // a "@revoked" line names the presented key
 };
 
 SftpLogin::SftpLogin() : note_(std::make_unique<HostKeyNote>()) {}
 
-SftpLogin::~SftpLogin() {
-  if (!mergedKnownHosts_.empty()) ::unlink(mergedKnownHosts_.c_str());
-}
+SftpLogin::~SftpLogin() = default;
 
+// A revoked key is refused whichever line accepts it and whichever host its line names.
 int SftpLogin::keyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match,
                            void* user) {
-  auto* note = static_cast<HostKeyNote*>(user);
-  note->match = match;
-  note->fingerprint = found != nullptr ? fingerprintOf(*found) : std::string();
-  return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
+  auto* login = static_cast<SftpLogin*>(user);
+  HostKeyNote& note = *login->note_;
+  note.match = match;
+  note.fingerprint = found != nullptr ? fingerprintOf(*found) : std::string();
+  note.revoked = !note.fingerprint.empty() && login->revoked_.contains(note.fingerprint);
+  return match == CURLKHMATCH_OK && !note.revoked ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
 }
 
 void SftpLogin::noteVerboseText(std::string_view text) {
@@ -117,26 +121,46 @@ void SftpLogin::noteVerboseText(std::string_view text) {
   }
 }
 
-// libcurl reads one known-hosts file: the user's and the system's are joined into a temporary
-// one, made once per control and removed with it.
-const std::string& SftpLogin::mergedKnownHosts() {
-  if (!mergedKnownHosts_.empty()) return mergedKnownHosts_;
-  std::string joined;
-  for (const std::string& path :
-       {homeFolder() + "/.ssh/known_hosts", std::string(kSystemKnownHosts)}) {
-    std::string text = contentOf(path);
-    if (!text.empty() && text.back() != '\n') text += '\n';
-    joined += text;
+// The known-hosts lines in use: the trust file's, or the user's and the system's together.
+// libssh2 knows no markers: a "@revoked" line is kept back to refuse its key here, and a
+// "@cert-authority" line, which trusts only certificates signed by its key, is dropped, so
+// that neither can ever be read as a host's own key.
+void SftpLogin::gatherKnownHosts(const std::string& trust) {
+  std::string text;
+  if (!trust.empty()) {
+    text = contentOf(trust);
+  } else {
+    for (const std::string& path :
+         {homeFolder() + "/.ssh/known_hosts", std::string(kSystemKnownHosts)}) {
+      text += contentOf(path) + "\n";
+    }
   }
-  std::string path =
-      (std::filesystem::temp_directory_path() / "quillfen-known-hosts-XXXXXX").string();
-  FileDescriptor file(::mkstemp(path.data()));
-  if (!file.valid()) throw errorFromErrno(errno, "Cannot gather the known host keys in", path);
-  mergedKnownHosts_ = path;
-  if (::write(file.get(), joined.data(), joined.size()) != static_cast<ssize_t>(joined.size())) {
-    throw errorFromErrno(errno, "Cannot gather the known host keys in", path);
+  std::string plain;
+  revoked_.clear();
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string_view entry = trimmed(line);
+    if (!entry.starts_with('@')) {
+      plain += line + "\n";
+      continue;
+    }
+    std::istringstream fields{std::string(entry)};
+    std::string marker, hosts, type, key;
+    if (fields >> marker >> hosts >> type >> key && marker == kRevokedMarker) {
+      const std::vector<unsigned char> raw = decodedBase64(key);
+      revoked_.insert(fingerprintOf(raw.data(), raw.size()));
+    }
   }
-  return mergedKnownHosts_;
+  // libcurl reads the lines from a file by its name: an anonymous file in memory, whatever
+  // TMPDIR says, readable through the process's own descriptor.
+  FileDescriptor file(::memfd_create("quillfen-known-hosts", MFD_CLOEXEC));
+  if (!file.valid()) throw errorFromErrno(errno, "Cannot gather the known host keys in", "memory");
+  if (::write(file.get(), plain.data(), plain.size()) != static_cast<ssize_t>(plain.size())) {
+    throw errorFromErrno(errno, "Cannot gather the known host keys in", "memory");
+  }
+  knownHostsPath_ = "/proc/self/fd/" + std::to_string(file.get());
+  knownHosts_.emplace(std::move(file));
+  gatheredFor_ = trust;
 }
 
 void SftpLogin::configure(CURL* easy, const std::string& trust, const std::string& keyFile,
@@ -151,10 +175,10 @@ void SftpLogin::configure(CURL* easy, const std::string& trust, const std::strin
   // libcurl compares the pin with the base64 of the presented key's digest, padding ignored.
   set(CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256,
       pinned ? trust.c_str() + kFingerprintPrefix.size() : kUnset);
-  set(CURLOPT_SSH_KNOWNHOSTS,
-      pinned ? kUnset : (trust.empty() ? mergedKnownHosts() : trust).c_str());
+  if (!pinned && (!knownHosts_ || gatheredFor_ != trust)) gatherKnownHosts(trust);
+  set(CURLOPT_SSH_KNOWNHOSTS, pinned ? kUnset : knownHostsPath_.c_str());
   set(CURLOPT_SSH_KEYFUNCTION, keyCallback);
-  set(CURLOPT_SSH_KEYDATA, note_.get());
+  set(CURLOPT_SSH_KEYDATA, this);
   if (keyFile.empty()) {
     set(CURLOPT_SSH_AUTH_TYPES, static_cast<long>(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
     set(CURLOPT_SSH_PRIVATE_KEYFILE, kUnset);
@@ -199,6 +223,7 @@ std::string SftpLogin::hostKeyFailureText(const std::string& libcurlText) const 
   if (!pinnedFingerprint_.empty()) {
     return "The server's host key is not the one pinned in FtpTrust" + presented;
   }
+  if (note_->revoked) return "The server's host key is revoked" + presented;
   if (note_->match == CURLKHMATCH_MISMATCH) {
     return "The server's host key has changed: it differs from the known one" + presented;
   }

@@ -4,8 +4,11 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+
+#include "common/posix_file.h"
 
 namespace quillfen {
 
@@ -15,8 +18,9 @@ namespace quillfen {
 // Trust: empty means the running user's ~/.ssh/known_hosts together with
 // /etc/ssh/ssh_known_hosts; "SHA256:<base64>" is the one host key fingerprint accepted, as
 // ssh-keygen -l prints it; anything else is a known_hosts file. A key that is unknown or
-// differs from the one known is refused: an unattended run has nobody to ask. The key the
-// server presented is noted, so that the failure can name its fingerprint.
+// differs from the one known is refused: an unattended run has nobody to ask; so is a key that
+// a "@revoked" line of the known-hosts files names. The key the server presented is noted, so
+// that the failure can name its fingerprint.
 class SftpLogin {
  public:
   SftpLogin();
@@ -38,7 +42,7 @@ class SftpLogin {
   void noteVerboseText(std::string_view text);
 
  private:
-  const std::string& mergedKnownHosts();
+  void gatherKnownHosts(const std::string& trust);
   std::string hostKeyFailureText(const std::string& libcurlText) const;
 
   struct HostKeyNote;
@@ -48,7 +52,10 @@ class SftpLogin {
   std::unique_ptr<HostKeyNote> note_;
   std::string pinnedFingerprint_;  // "SHA256:..." of FtpTrust, or empty
   std::string keyFile_;
-  std::string mergedKnownHosts_;  // the temporary file behind an empty trust, once made
+  std::optional<FileDescriptor> knownHosts_;  // the known-hosts lines libcurl reads, in memory
+  std::string knownHostsPath_;                // its name for libcurl
+  std::string gatheredFor_;                   // the trust it was gathered for
+  std::set<std::string> revoked_;             // fingerprints of the keys of "@revoked" lines
 };
 
 }  // namespace quillfen

@@ -19,6 +19,8 @@ for option, default in [("--root", "."), ("--user", "backup"), ("--password", "s
     parser.add_argument(option, default=default)
 parser.add_argument("--stall", action="store_true",
                     help="log in, then never answer a listing or a file request")
+parser.add_argument("--stall-mid-file", action="store_true",
+                    help="send the start of a file, then never answer a request for more")
 args = loopback.parse(parser)  # the log: one line per connection and login
 
 
@@ -56,9 +58,11 @@ class Files(asyncssh.SFTPServer):
             await asyncio.sleep(3600)
         return super().open(path, pflags, attrs)
 
-    def read(self, file_obj, offset, size):
+    async def read(self, file_obj, offset, size):
         if offset == 0:
             loopback.record(args, "read")  # a file's content fetched, as RETR does over FTP
+        elif args.stall_mid_file:
+            await asyncio.sleep(3600)
         return super().read(file_obj, offset, size)
 
 

@@ -68,6 +68,7 @@ inline std::string sshFingerprint(const std::filesystem::path& publicKey) {
 struct SftpServerOptions {
   std::filesystem::path clientKey;  // a public key file: log in with that key only
   bool stall = false;               // log in, then never answer a listing or file request
+  bool stallMidFile = false;        // send the start of a file, then never answer for more
 };
 
 // An asyncssh SFTP server with a fresh ed25519 host key, serving `root` as the home folder of one
@@ -84,6 +85,7 @@ class SftpServer : public LoopbackServer {
                                         "--log",        (folder / "log").string(),
                                         "--client-key", options.clientKey.string()};
           if (options.stall) args.push_back("--stall");
+          if (options.stallMidFile) args.push_back("--stall-mid-file");
           return args;
         }) {}
 
@@ -99,6 +101,27 @@ class SftpServer : public LoopbackServer {
 
  private:
   std::filesystem::path hostKey() const { return folder() / "host_key.pub"; }
+};
+
+// OpenSSH's sshd with its own configuration and a fresh ed25519 host key, on which the running
+// user logs in with the key of `clientKey` (a public key file) only. Paths are absolute.
+class OpensshServer : public LoopbackServer {
+ public:
+  explicit OpensshServer(const std::filesystem::path& clientKey)
+      : LoopbackServer("sshd_server.py", [&](const std::filesystem::path& folder) {
+          return std::vector<std::string>{"--host-key",   makeSshKey(folder / "host_key").string(),
+                                          "--client-key", clientKey.string(),
+                                          "--log",        (folder / "log").string()};
+        }) {}
+
+  // The address of `folder` for FtpIPAddress.
+  std::string url(const std::filesystem::path& folder) const {
+    return "sftp://" + address() + "/" + folder.string();
+  }
+  std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
+  // How many logins sshd accepted so far. Its log also says "Accepted key ... found at" twice
+  // for each of them: libssh2 asks whether the key would do before it signs with it.
+  int logins() const { return count("Accepted publickey for "); }
 };
 
 // vsftpd serving `root` to anonymous users over TLS only, explicit or implicit, demanding TLS

@@ -1,6 +1,7 @@
 // The libcurl control over SFTP and FTP over TLS, against loopback servers whose keys and
 // certificates the tests make.
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -58,8 +59,20 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
 // listing succeeds. A trust failure names the presented key and logs nothing in.
 struct SecureCase {
   const char* name;
-  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known.
-  enum class Trust { System, Unknown, File, Pin, OtherPin, Changed } trust;
+  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known;
+  // Home: the server's line in ~/.ssh/known_hosts; Revoked: that line and a "@revoked" line for
+  // its key; CertAuthority: its key on a "@cert-authority" line only.
+  enum class Trust {
+    System,
+    Unknown,
+    Home,
+    File,
+    Pin,
+    OtherPin,
+    Changed,
+    Revoked,
+    CertAuthority
+  } trust;
   enum class Login { Password, KeyWithPassphrase, RsaKey } login;
   const char* failure;
   bool stall = false;
@@ -83,13 +96,30 @@ class SecureRefusalTest : public SecureTransferTest,
     EXPECT_EQ(listing, *c.failure == '\0' ? "a.txt\r\n" : "");
     EXPECT_THAT(inet_->EventList(), *c.failure == '\0' ? kCompleted : kFailed);
     EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
-    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown) {
+    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown ||
+        c.trust == Trust::Revoked || c.trust == Trust::CertAuthority) {
       EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(presented));
     }
   }
 };
 
-class SftpTest : public SecureRefusalTest {};
+class SftpTest : public SecureRefusalTest {
+ protected:
+  // No SFTP request needs a temporary folder: TMPDIR names one that does not exist.
+  void withoutTempFolder() {
+    if (const char* tmpdir = getenv("TMPDIR")) oldTmpdir_ = tmpdir;
+    setenv("TMPDIR", (keys_.path() / "missing").c_str(), 1);
+  }
+  ~SftpTest() override {
+    if (oldTmpdir_) {
+      setenv("TMPDIR", oldTmpdir_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+
+  std::optional<std::string> oldTmpdir_;
+};
 
 TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   const SecureCase& c = GetParam();
@@ -101,6 +131,10 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   std::string trust;
   if (c.trust == Trust::Changed)
     knowHosts(server.hostPattern() + " " + readFile(key.string() + ".pub"));
+  const std::string hostKey = server.knownHostsLine().substr(server.hostPattern().size() + 1);
+  if (c.trust == Trust::Home) knowHosts(server.knownHostsLine());
+  if (c.trust == Trust::Revoked) knowHosts(server.knownHostsLine() + "@revoked * " + hostKey);
+  if (c.trust == Trust::CertAuthority) knowHosts("@cert-authority " + server.knownHostsLine());
   if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
   if (c.trust == Trust::Pin) trust = server.fingerprint();
   const std::string password = c.login == Login::KeyWithPassphrase ? "pass phrase" : kPassword;
@@ -108,23 +142,69 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                               : c.login == Login::RsaKey
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
+  const std::string presented = server.fingerprint();
+  withoutTempFolder();
   connect(server.url(), password, trust, keyFile);
-  listAndCheck(server.fingerprint(), password);
+  listAndCheck(presented, password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sftp, SftpTest,
-                         ::testing::Values(SecureCase{"KnownHostsFileAndKeyWithPassphrase",
-                                                      Trust::File, Login::KeyWithPassphrase, ""},
-                                           SecureCase{"UnknownHostKeyRefused", Trust::Unknown,
-                                                      Login::Password, "host key is not known"},
-                                           SecureCase{"ChangedHostKeyRefused", Trust::Changed,
-                                                      Login::Password, "host key has changed"},
-                                           SecureCase{"RsaKeyRefusalExplained", Trust::Pin,
-                                                      Login::RsaKey, "use an ed25519 or ECDSA key"},
-                                           SecureCase{"StallAfterLoginEndsInTime", Trust::Pin,
-                                                      Login::Password, "imeout", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Sftp, SftpTest,
+    ::testing::Values(
+        SecureCase{"KnownHostsFileAndKeyWithPassphrase", Trust::File, Login::KeyWithPassphrase, ""},
+        SecureCase{"KnownHostsOfHomeWithoutTempFolder", Trust::Home, Login::Password, ""},
+        SecureCase{"RevokedHostKeyRefused", Trust::Revoked, Login::Password, "host key is revoked"},
+        SecureCase{"CertAuthorityLineTrustsNoHostKey", Trust::CertAuthority, Login::Password,
+                   "host key is not known"},
+        SecureCase{"UnknownHostKeyRefused", Trust::Unknown, Login::Password,
+                   "host key is not known"},
+        SecureCase{"ChangedHostKeyRefused", Trust::Changed, Login::Password,
+                   "host key has changed"},
+        SecureCase{"RsaKeyRefusalExplained", Trust::Pin, Login::RsaKey,
+                   "use an ed25519 or ECDSA key"},
+        SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The processor time this process has used so far, in seconds.
+double processorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Long bounds, so that a cancel that waited for them could not pass.
+class SftpCancelTest : public TransferSession {
+ protected:
+  SftpCancelTest()
+      : TransferSession(
+            {std::chrono::seconds(30), std::chrono::seconds(30), std::chrono::seconds(30)}) {}
+};
+
+// The server sends the start of a file and then nothing: a cancel ends the request at once and
+// without spinning (the generous bounds only guard against a hang or a busy loop), and keeps
+// nothing of the file.
+TEST_F(SftpCancelTest, CancelDuringAStalledDownloadEndsAtOnceWithoutSpinning) {
+  remote_.write("big.bin", std::string(std::size_t{4} << 20, 'x'));
+  SftpServer server(remote_.path(), kUser, kPassword,
+                    {.clientKey = {}, .stall = false, .stallMidFile = true});
+  connect(server.url()).Trust(server.fingerprint());
+  std::optional<std::chrono::steady_clock::time_point> cancelledAt;
+  double processorAtCancel = 0;
+  inet_->OnStateChanged([&](std::int16_t state) {
+    if (state != transfer_state::kReceivingResponse || cancelledAt) return;
+    cancelledAt = std::chrono::steady_clock::now();
+    processorAtCancel = processorSeconds();
+    inet_->Cancel();
+  });
+  get("big.bin", local_.path() / "big.bin");
+  ASSERT_TRUE(cancelledAt) << inet_->ResponseInfo();
+  EXPECT_LT(std::chrono::steady_clock::now() - *cancelledAt, std::chrono::seconds(5));
+  EXPECT_LT(processorSeconds() - processorAtCancel, 1.0);
+  EXPECT_EQ(inet_->Outcome(), RequestOutcome::Cancelled);
+  EXPECT_TRUE(fs::is_empty(local_.path()));
+}
 
 class FtpsTest : public SecureRefusalTest {};
 
