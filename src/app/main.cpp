@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/make_front_end.h"
+#include "common/error.h"
 #include "common/exit_code.h"
+#include "config/configuration.h"
 #include "filestore/posix_file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "ping/curl_pinger.h"
@@ -123,6 +125,16 @@ std::string commandLineOf(int argc, char** argv) {
   return text;
 }
 
+// A misspelt key is a setting not in force: each key the settings do not read is named on
+// standard error, and the run goes on with the keys it knows. A Config.ini that cannot be read
+// is the run's own error to report.
+void noteUnknownKeys(const quillfen::ProcessServices& process) {
+  try {
+    for (const std::string& note : quillfen::UnknownKeyNotes(process)) std::cerr << note << '\n';
+  } catch (const quillfen::Error&) {
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +187,7 @@ int main(int argc, char** argv) {
       std::cout << line << std::endl;  // each line as soon as its check is done
     });
   }
+  if (requested != "/config") noteUnknownKeys(process);
   SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
   const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);

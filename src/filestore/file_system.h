@@ -47,6 +47,7 @@ struct FileFacts {
 struct DriveInfo {
   std::string letter;           // the mount point of the file system, e.g. "/" or "/mnt/backup"
   std::uint64_t freeSpace = 0;  // bytes free on the file system (not the unprivileged share)
+  bool readOnly = false;        // mounted read-only where `path` lies (a read-only bind too)
 };
 
 // The file system object: every folder and file operation of the program goes through it.

@@ -447,7 +447,8 @@ DriveInfo PosixFileSystem::getDrive(const std::string& path) {
   std::string mountPoint = mountPointFromTable(resolved.get());
   if (mountPoint.empty()) mountPoint = mountPointByDevice(resolved.get());
   // The whole free space of the file system, blocks reserved for the superuser included.
-  return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize};
+  return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize,
+                   (space.f_flag & ST_RDONLY) != 0};
 }
 
 FolderContents PosixFileSystem::readFolder(const std::string& path) {

@@ -6,6 +6,7 @@
 
 namespace quillfen {
 
+class FileSystem;
 class Inet;
 struct BackupSettings;
 struct RunModule;
@@ -36,6 +37,11 @@ struct SourceTree {
 // server's reply otherwise.
 std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
                                          std::vector<std::string>& fileList);
+
+// Walks the local source of `settings` (NetworkPath) as the fetch stage does, fetching nothing:
+// the files a run would copy, with IncludeSubfolders those of the whole tree. Throws Error when
+// the source folder itself cannot be read.
+SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem);
 
 // The two branches of the fetch stage.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);

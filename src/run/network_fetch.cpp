@@ -35,7 +35,8 @@ class SourceWalk {
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
   SourceTree walk(const std::string& destinationFolder) {
-    if (includeSubfolders_) {
+    // A destination that is not there yet (a settings check) holds nothing to leave out.
+    if (includeSubfolders_ && fileSystem_.folderExists(destinationFolder)) {
       const FolderContents destination = fileSystem_.readFolder(destinationFolder);
       destination_ = {destination.device, destination.inode};
     }
@@ -119,6 +120,12 @@ bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
 
 }  // namespace
 
+SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem) {
+  const std::string sourceFolder = std::string(trimmed(settings.NetworkPath, kSpaces)) + "/";
+  return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders)
+      .walk(settings.DestinationFolder.empty() ? "/" : settings.DestinationFolder);
+}
+
 // Every name is copied exactly as listed, blanks and a leading "." included. The counter is 64
 // bits wide: a source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {
@@ -128,9 +135,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   SplashWindow& window = services.frmSplash;
   const std::size_t linkedLineAt = run.ActivityReport.size();
 
-  const SourceTree tree =
-      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders)
-          .walk(run.Settings.DestinationFolder.empty() ? "/" : run.Settings.DestinationFolder);
+  const SourceTree tree = ListNetworkSource(run.Settings, *fileSystem);
   window.setProgressMax(static_cast<float>(tree.files.size() + 1));
   if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;
