@@ -82,11 +82,13 @@ a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one
 report of a finished run is shown on standard output when that is a terminal; when neither
 standard output nor standard error is one, a successful run prints nothing.
 
---check loads and validates Config.ini as a run does, logs in to the source and lists it (or
-reads the local folder) and connects to the mail server, logging in where configured, then
-quits; it writes, deletes and mails nothing, and prints one line per check: what was checked,
-then "ok" or the error. Exit code 0 when every check passed, 2 when the settings allow no run,
-1 when the source or the mail server failed.
+--check loads and validates Config.ini as a run does and names every key it does not know,
+checks that DestinationFolder is a writable folder and gives its free space, logs in to the
+source and lists it (or walks the local folder as a run would) and connects to the mail server,
+logging in where configured, then quits; it leaves nothing behind, deletes and mails nothing,
+and prints one line per check: what was checked, then "ok" or the error. Exit code 0 when every
+check passed, 2 when the settings allow no run, 1 when a key is unknown or the destination,
+the source or the mail server failed. A run names unknown keys on standard error and goes on.
 
 Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
 exit code, files fetched, bytes, failures, folders pruned and duration.
