@@ -366,11 +366,11 @@ bool sameKey(std::string_view a, std::string_view b) {
   return lowercase(a) == lowercase(b);
 }
 
-bool isKnownKey(std::string_view key) {
-  return std::any_of(std::begin(kTemplate), std::end(kTemplate),
-                     [&](const TemplateLine& line) { return sameKey(line.key, key); }) ||
-         std::any_of(std::begin(kOptionalKeys), std::end(kOptionalKeys),
-                     [&](const char* known) { return sameKey(known, key); });
+// Every key a run reads.
+std::vector<std::string_view> knownKeys() {
+  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
+  return keys;
 }
 
 // The fewest single-letter insertions, deletions and substitutions that turn `a` into `b`, case
@@ -394,12 +394,9 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 // The known key `key` was most likely meant as, when one is close enough to be a slip of the
 // hand: a few letters, more for a long key.
 std::optional<std::string> closestKnownKey(std::string_view key) {
-  std::vector<std::string_view> known;
-  for (const TemplateLine& line : kTemplate) known.emplace_back(line.key);
-  known.insert(known.end(), std::begin(kOptionalKeys), std::end(kOptionalKeys));
   std::optional<std::string> closest;
   std::size_t best = 0;
-  for (const std::string_view candidate : known) {
+  for (const std::string_view candidate : knownKeys()) {
     const std::size_t allowed = std::max<std::size_t>(2, candidate.size() / 4);
     const std::size_t lengths = key.size() > candidate.size() ? key.size() - candidate.size()
                                                               : candidate.size() - key.size();
@@ -424,8 +421,10 @@ std::string shownKey(std::string_view key) {
 
 std::vector<std::string> UnknownKeyNotes(const ProcessServices& process) {
   std::vector<std::string> notes;
+  const std::vector<std::string_view> known = knownKeys();
   for (const std::string& key : Configs::IniKeys(process)) {
-    if (isKnownKey(key)) continue;
+    if (std::any_of(known.begin(), known.end(), [&](auto name) { return sameKey(name, key); }))
+      continue;
     const std::optional<std::string> meant = closestKnownKey(key);
     notes.push_back("Unknown key: " + shownKey(key) +
                     (meant ? " (did you mean " + *meant + "?)" : " (not read)"));

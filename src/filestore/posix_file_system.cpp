@@ -485,13 +485,4 @@ bool PosixFileSystem::linkFile(const std::string& existing, const std::string& n
   return ::link(existing.c_str(), newPath.c_str()) == 0;
 }
 
-void PosixFileSystem::searchPlainFiles(const std::string& folder,
-                                       const std::function<bool(const std::string& name)>& visit) {
-  Directory directory(AT_FDCWD, folder, folder, true);
-  while (const dirent* entry = directory.next()) {
-    if (!isRegularTarget(directory, *entry, nullptr)) continue;
-    if (!visit(entry->d_name)) return;
-  }
-}
-
 }  // namespace quillfen

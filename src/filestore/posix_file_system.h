@@ -35,8 +35,6 @@ class PosixFileSystem : public FileSystem {
   FolderContents readFolder(const std::string& path) override;
   std::optional<FileFacts> fileFacts(const std::string& path) override;
   bool linkFile(const std::string& existing, const std::string& newPath) override;
-  void searchPlainFiles(const std::string& folder,
-                        const std::function<bool(const std::string& name)>& visit) override;
 
  private:
   std::vector<char> copyBuffer_;  // for copies the kernel cannot do by itself
