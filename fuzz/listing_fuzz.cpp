@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   checkHandOver(quillfen::parseMlsdListing(text));
   checkHandOver(quillfen::parseListListing(text, 1'800'000'000));
+  checkHandOver(quillfen::parseSftpListing(text, 1'800'000'000));
   checkReader(text);
   return 0;
 }

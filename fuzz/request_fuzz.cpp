@@ -1,9 +1,10 @@
-// The address and command parsers: any text either parses or is refused with an Error, and a
-// parsed GET names two non-empty paths. The same text as a MailTo list: every entry the settings
-// take gives an envelope address of 1 to 254 characters, none of them a control character, a
-// blank or a character that would end or split an address, and the message's To header shows one
-// mailbox with that very address to a reader of mail headers. scripts/fuzz runs this with a
-// per-input time limit, so a parser that is not linear in its input fails the run.
+// The address and command parsers: any text either parses or is refused with an Error, a
+// parsed GET names two non-empty paths, and any name written by quotedName is read back as it. The
+// same text as a MailTo list: every entry the settings take gives an envelope address of 1 to 254
+// characters, none of them a control character, a blank or a character that would end or split an
+// address, and the message's To header shows one mailbox with that very address to a reader of mail
+// headers. scripts/fuzz runs this with a per-input time limit, so a parser that is not linear in
+// its input fails the run.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,12 @@ void checkFtpParsers(const std::string& text) {
       std::abort();
     }
   } catch (const quillfen::Error&) {
+  }
+  if (!text.empty()) {
+    const std::string local = "/b/" + text;
+    const quillfen::FtpOperation operation = quillfen::parseFtpOperation(
+        "GET " + quillfen::quotedName(text) + " " + quillfen::quotedName(local));
+    if (operation.remote != text || operation.local != local) std::abort();
   }
   try {
     const quillfen::FtpAddress address = quillfen::parseFtpAddress(text, 21);

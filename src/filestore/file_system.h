@@ -62,6 +62,11 @@ class FileSystem {
   // `force`: read-only entries are removed too.
   virtual void deleteFile(const std::string& path, bool force) = 0;
   virtual void deleteFolder(const std::string& path, bool force) = 0;  // with all its contents
+  // Gives the folder `from` the name `to`, where nothing may be yet.
+  virtual void renameFolder(const std::string& from, const std::string& to) = 0;
+  // Swaps the names of two folders in one step, so that no moment sees either name missing.
+  // False when the file system cannot (some network file systems): nothing was changed then.
+  virtual bool exchangeFolders(const std::string& first, const std::string& second) = 0;
   // Copies `source` into `destinationFolder` (which ends in "/") under its own name. A failed
   // copy leaves no partial file under that name and keeps a file already there; a failure to
   // open or read the source is thrown as a SourceFileError. A long copy asks `keepGoing`
@@ -86,6 +91,10 @@ class FileSystem {
   // The size and time of the regular file at `path` (a link followed); nothing when no
   // regular file is there.
   virtual std::optional<FileFacts> fileFacts(const std::string& path) = 0;
+  // The size and time of the regular file `relativePath` below `folder`, reached without
+  // following a symbolic link at any step below `folder`; nothing when no such file is there.
+  virtual std::optional<FileFacts> ownFileFacts(const std::string& folder,
+                                                const std::string& relativePath) = 0;
   // Makes `newPath` a second name of the file `existing` (a hard link), which changes nothing
   // in that file. False when the link cannot be made: another file system, too many links, no
   // permission, or no such file.

@@ -1,6 +1,8 @@
 #include "filestore/io.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "common/error.h"
 #include "config/backup_settings.h"
@@ -11,6 +13,17 @@
 namespace quillfen {
 
 namespace {
+
+// Neither name is a date, so that neither pruning nor the search for the previous backup ever
+// takes these folders for a backup.
+constexpr const char* kStagingName = ".quillfen-staging";
+constexpr const char* kSetAsidePrefix = ".quillfen-replaced-";
+// Beside a backup of today that is not complete, so that a later run of the day may replace it.
+constexpr const char* kIncompleteMarkPrefix = ".quillfen-incomplete-";
+
+std::string nameOf(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
+}
 
 constexpr std::int32_t kLastCandidateOffset = 20;  // 21 candidate days
 constexpr int kFirstYear = 1;
@@ -62,6 +75,89 @@ void IO::DeleteFile(const std::string& FilePath) {
 
 void IO::DeleteFolder(const std::string& FolderPath) {
   if (FolderExists(FolderPath)) fso_->deleteFolder(FolderPath, true);
+}
+
+std::string IO::beside(const std::string& name) const {
+  return settings_.DestinationFolder + "/" + name;
+}
+
+std::string IO::StagingFolder() const {
+  return beside(kStagingName);
+}
+
+void IO::PrepareStaging(const std::string& sTodaysFolder) {
+  clearUpEarlierRuns(nameOf(sTodaysFolder));
+  DeleteFolder(StagingFolder());
+  fso_->createFolder(StagingFolder());
+}
+
+// A run killed in the middle of a swap by two renames left a backup set aside: it goes back to
+// its name when nothing took that name, and is deleted when the new one did. The marks of
+// incomplete backups matter only on their own day.
+void IO::clearUpEarlierRuns(const std::string& todaysName) {
+  const std::string destination =
+      settings_.DestinationFolder.empty() ? "/" : settings_.DestinationFolder;
+  for (const std::string& name : fso_->readFolder(destination).folders) {
+    if (name.starts_with(kSetAsidePrefix)) {
+      const std::string dated = beside(name.substr(std::string_view(kSetAsidePrefix).size()));
+      if (FolderExists(dated)) {
+        DeleteFolder(beside(name));
+      } else {
+        fso_->renameFolder(beside(name), dated);
+      }
+    } else if (name.starts_with(kIncompleteMarkPrefix) &&
+               name != kIncompleteMarkPrefix + todaysName) {
+      DeleteFolder(beside(name));
+    }
+  }
+}
+
+IO::Placement IO::PlaceStaging(const std::string& sTodaysFolder, bool complete) {
+  const std::string staging = StagingFolder();
+  const std::string incompleteMark = beside(kIncompleteMarkPrefix + nameOf(sTodaysFolder));
+  if (!FolderExists(sTodaysFolder)) {
+    fso_->renameFolder(staging, sTodaysFolder);
+    markIncomplete(incompleteMark, !complete);
+    return Placement::Placed;
+  }
+  // An incomplete backup of today is replaced by a later one that holds no fewer files.
+  const bool better =
+      complete || (FolderExists(incompleteMark) && fileCount(staging) >= fileCount(sTodaysFolder));
+  if (!better) {
+    DeleteFolder(staging);
+    return Placement::KeptEarlier;
+  }
+  swapIntoPlace(staging, sTodaysFolder);
+  markIncomplete(incompleteMark, !complete);
+  return Placement::Replaced;
+}
+
+// The mark is an empty folder beside the backups: it needs no more of the file system than the
+// backups do, and no inventory of a backup ever sees it.
+void IO::markIncomplete(const std::string& mark, bool incomplete) {
+  if (incomplete) {
+    MakeFolder(mark);
+  } else {
+    DeleteFolder(mark);
+  }
+}
+
+std::size_t IO::fileCount(const std::string& folder) {
+  return (settings_.IncludeSubfolders ? fso_->treeFiles(folder) : fso_->folderFiles(folder)).size();
+}
+
+// The earlier backup is deleted only once the new one holds today's name, and the new one
+// holds it only once it is on the disk: no crash leaves today without a backup.
+void IO::swapIntoPlace(const std::string& staging, const std::string& sTodaysFolder) {
+  FlushToDisk(staging);
+  if (fso_->exchangeFolders(staging, sTodaysFolder)) {
+    DeleteFolder(staging);
+    return;
+  }
+  const std::string setAside = beside(kSetAsidePrefix + nameOf(sTodaysFolder));
+  fso_->renameFolder(sTodaysFolder, setAside);
+  fso_->renameFolder(staging, sTodaysFolder);
+  DeleteFolder(setAside);
 }
 
 void IO::FlushToDisk(const std::string& FolderPath) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +29,22 @@ class IO {
   void MakeFolder(const std::string& FolderPath);
   void DeleteFile(const std::string& FilePath);
   void DeleteFolder(const std::string& FolderPath);
+  // Today's backup is filled in a staging folder beside the dated folders, under a name that
+  // is no date, and takes today's name only as the last step: a run that fails cannot spoil a
+  // good backup of today that an earlier run left.
+  std::string StagingFolder() const;
+  // Clears up after earlier runs (a killed run's staging folder or a folder it had set aside
+  // in a swap, the marks of past days) and makes an empty staging folder.
+  void PrepareStaging(const std::string& sTodaysFolder);
+  enum class Placement {
+    Placed,       // there was no folder of today: the staging folder now is it
+    Replaced,     // the new backup took the place of the earlier one of today
+    KeptEarlier,  // the new backup was not better: the earlier one of today stays, unchanged
+  };
+  // Gives the staging folder today's name when there is no folder of today yet, when the new
+  // backup is `complete`, or when the earlier one of today was incomplete too and holds no more
+  // files; otherwise deletes it. A backup is on the disk before it takes another one's place.
+  Placement PlaceStaging(const std::string& sTodaysFolder, bool complete);
   // Returns once the files of `FolderPath` are on the disk: before anything older is deleted.
   void FlushToDisk(const std::string& FolderPath);
   struct Inventory {
@@ -55,6 +72,11 @@ class IO {
   // Deletes one expired folder; false, with a report line, when that failed.
   bool deleteExpiredFolder(const std::string& path);
   void appendFreeSpace();
+  std::string beside(const std::string& name) const;
+  void swapIntoPlace(const std::string& staging, const std::string& sTodaysFolder);
+  void clearUpEarlierRuns(const std::string& todaysName);
+  void markIncomplete(const std::string& mark, bool incomplete);
+  std::size_t fileCount(const std::string& folder);
 
   std::unique_ptr<FileSystem> fso_;
   const BackupSettings& settings_;

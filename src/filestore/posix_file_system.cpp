@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/error.h"
@@ -336,6 +338,27 @@ std::string mountPointByDevice(const std::string& path) {
   return top;
 }
 
+// The regular file `relativePath` below the open folder `folderFd`, each step taken without
+// following a link: a link planted in a backup could otherwise lead anywhere.
+std::optional<FileFacts> ownFactsBelow(int folderFd, std::string_view relativePath) {
+  const std::size_t slash = relativePath.find('/');
+  const std::string step(relativePath.substr(0, slash));
+  if (step.empty() || step == "." || step == "..") return std::nullopt;
+  if (slash == std::string_view::npos) {
+    struct stat status;
+    if (::fstatat(folderFd, step.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode)) {
+      return std::nullopt;
+    }
+    return FileFacts{static_cast<std::uint64_t>(status.st_size),
+                     static_cast<std::int64_t>(status.st_mtim.tv_sec)};
+  }
+  const FileDescriptor subfolder(
+      ::openat(folderFd, step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!subfolder.valid()) return std::nullopt;
+  return ownFactsBelow(subfolder.get(), relativePath.substr(slash + 1));
+}
+
 }  // namespace
 
 bool PosixFileSystem::folderExists(const std::string& path) {
@@ -374,6 +397,28 @@ void PosixFileSystem::deleteFolder(const std::string& path, bool force) {
   }
   if (!S_ISDIR(status.st_mode)) throw errorFromErrno(ENOTDIR, "Cannot delete folder", path, true);
   removeFolderTree(AT_FDCWD, path, path, force);
+}
+
+void PosixFileSystem::renameFolder(const std::string& from, const std::string& to) {
+  // RENAME_NOREPLACE: an empty folder of that name would otherwise be replaced without a word.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  if (errno != EINVAL && errno != ENOSYS)
+    throw errorFromErrno(errno, "Cannot rename folder", from, true);
+  // A file system without the flag: look first, as close to the rename as can be.
+  struct stat status;
+  if (::lstat(to.c_str(), &status) == 0)
+    throw errorFromErrno(EEXIST, "Cannot rename folder", to, true);
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    throw errorFromErrno(errno, "Cannot rename folder", from, true);
+  }
+}
+
+bool PosixFileSystem::exchangeFolders(const std::string& first, const std::string& second) {
+  if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) {
+    return true;
+  }
+  if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return false;
+  throw errorFromErrno(errno, "Cannot rename folder", first, true);
 }
 
 bool PosixFileSystem::copyFile(const std::string& source, const std::string& destinationFolder,
@@ -477,6 +522,13 @@ std::optional<FileFacts> PosixFileSystem::fileFacts(const std::string& path) {
   if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return FileFacts{static_cast<std::uint64_t>(status.st_size),
                    static_cast<std::int64_t>(status.st_mtim.tv_sec)};
+}
+
+std::optional<FileFacts> PosixFileSystem::ownFileFacts(const std::string& folder,
+                                                       const std::string& relativePath) {
+  const FileDescriptor top(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!top.valid()) return std::nullopt;
+  return ownFactsBelow(top.get(), relativePath);
 }
 
 // link(2) never follows a symbolic link at `existing`: a backup holds regular files only, and

@@ -24,6 +24,8 @@ class PosixFileSystem : public FileSystem {
   // Writes a temporary file in the destination folder and renames it over the final name only
   // when the copy is complete, keeping the source's modification time and permission bits.
   // `keepGoing` is asked once for every 8 MiB copied.
+  void renameFolder(const std::string& from, const std::string& to) override;
+  bool exchangeFolders(const std::string& first, const std::string& second) override;
   bool copyFile(const std::string& source, const std::string& destinationFolder, bool overwrite,
                 const KeepGoing& keepGoing) override;
   std::vector<FileEntry> folderFiles(const std::string& path) override;
@@ -34,6 +36,8 @@ class PosixFileSystem : public FileSystem {
   DriveInfo getDrive(const std::string& path) override;
   FolderContents readFolder(const std::string& path) override;
   std::optional<FileFacts> fileFacts(const std::string& path) override;
+  std::optional<FileFacts> ownFileFacts(const std::string& folder,
+                                        const std::string& relativePath) override;
   bool linkFile(const std::string& existing, const std::string& newPath) override;
 
  private:

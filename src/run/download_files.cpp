@@ -1,8 +1,33 @@
 #include "run/download_files.h"
 
+#include <climits>
+#include <string_view>
+
 #include "run/run_module.h"
 
 namespace quillfen {
+
+namespace {
+
+// A temporary file's name beside the file being written (".quillfen-XXXXXX").
+constexpr std::size_t kTemporaryNameRoom = 17;
+
+}  // namespace
+
+bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
+                      const std::string& relativePath, bool folder) {
+  bool fits = copyFolder.size() + relativePath.size() + kTemporaryNameRoom < PATH_MAX;
+  std::string_view rest = relativePath;
+  for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
+    fits = fits && slash <= NAME_MAX;
+    rest.remove_prefix(slash + 1);
+  }
+  if (fits && rest.size() <= NAME_MAX) return true;
+  tree.problemLines += std::string("Skipped ") + (folder ? "folder" : "file") +
+                       " path too long: " + relativePath + "\n";
+  tree.incomplete = true;
+  return false;
+}
 
 void DownloadFiles(RunModule& run, Services& services, Inet& transfer,
                    const std::string& todaysFolder) {

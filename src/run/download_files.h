@@ -32,6 +32,18 @@ struct SourceTree {
   int failures = 0;  // folders that could not be listed
 };
 
+// A listing without a run has no today's folder: one of the dated folder's length stands in,
+// after DestinationFolder.
+inline constexpr const char* kDatedFolderStandIn = "/yyyymmdd/";
+
+// Whether a copy of `relativePath` can be made below `copyFolder` (which ends in "/"): each of
+// its names within the file system's limit for a name, and the whole path within the limit for
+// a path with room to spare for the temporary file a copy is written to first. A folder or file
+// beyond them is left out of the walk rather than ending the run when made: `tree` reports it
+// ("Skipped folder path too long: path", or "file") and counts as incomplete.
+bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
+                      const std::string& relativePath, bool folder);
+
 // Logs in to the FTP source of `settings` and lists it as the fetch stage does, fetching
 // nothing: `fileList` gets the names a run would fetch. Nothing when the listing worked, the
 // server's reply otherwise.

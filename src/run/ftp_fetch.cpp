@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "run/services.h"
 #include "run/unchanged_files.h"
 #include "transfer/ftp_listing.h"
+#include "transfer/ftp_request.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -26,7 +28,6 @@ namespace {
 
 constexpr std::int32_t kListingPiece = 256;
 constexpr std::int32_t kText = 0;
-constexpr char kQuote = '"';
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
 
@@ -73,21 +74,27 @@ class CancelStopsTransfer {
 };
 
 std::string getCommand(const std::string& name, const std::string& todaysFolder) {
-  return "GET " + (kQuote + name + kQuote) + " " + (kQuote + todaysFolder + "/" + name + kQuote);
+  return "GET " + quotedName(name) + " " + quotedName(todaysFolder + "/" + name);
 }
 
 std::string dirCommand(const std::string& folder) {
-  return folder.empty() ? "DIR" : "DIR " + (kQuote + folder + kQuote);
+  return folder.empty() ? "DIR" : "DIR " + quotedName(folder);
 }
 
 // Lists the source folder and, with `includeSubfolders`, every folder below it, all over the
-// one connection of `transfer`. A name is checked as a whole path component at every depth.
+// one connection of `transfer`. A name is checked as a whole path component at every depth. A
+// link the listing shows as one (LIST, SFTP, some MLSD servers) is asked about by a listing of
+// its own, which only a folder gives: a link to a folder is reported and never entered, as a
+// local one is, while a link to a file is fetched as that file. A folder whose MLSD "unique"
+// fact was met before (a link the server lists as a folder, leading back up) is entered once.
 class RemoteWalk {
  public:
-  RemoteWalk(Inet& transfer, std::function<bool()> cancelled, bool includeSubfolders)
+  RemoteWalk(Inet& transfer, std::function<bool()> cancelled, bool includeSubfolders,
+             std::string copyFolder)
       : transfer_(transfer),
         cancelled_(std::move(cancelled)),
-        includeSubfolders_(includeSubfolders) {}
+        includeSubfolders_(includeSubfolders),
+        copyFolder_(std::move(copyFolder)) {}
 
   // The top listing's failure is the caller's to report; it is returned, nothing when none.
   std::optional<std::string> walk(SourceTree& tree) {
@@ -109,16 +116,32 @@ class RemoteWalk {
       const bool folder = entry.back() == '/';
       if (folder && !includeSubfolders_) continue;
       if (folder) entry.pop_back();
+      const std::string path = prefix + entry;
       if (!isSafeLocalName(entry)) {
-        tree_->problemLines += "Skipped unsafe remote name: " + shownInReport(prefix + entry) +
-                               (folder ? "/" : "") + "\n";
+        tree_->problemLines +=
+            "Skipped unsafe remote name: " + shownInReport(path) + (folder ? "/" : "") + "\n";
       } else if (folder) {
-        subfolders.push_back(prefix + entry);
-      } else {
-        tree_->files.push_back(prefix + entry);
+        subfolders.push_back(path);
+      } else if (isLinkToFolder(path)) {
+        tree_->problemLines += "Skipped link to folder: " + path + "\n";
+      } else if (fitsInCopyFolder(*tree_, copyFolder_, path, false)) {
+        tree_->files.push_back(path);
       }
     }
     for (const std::string& folder : subfolders) enter(folder, depth + 1);
+  }
+
+  bool isLinkToFolder(const std::string& path) {
+    const std::optional<RemoteEntry> listed = transfer_.ListedFile(transfer_.URL(), path);
+    if (!listed || !listed->isLink || cancelled_()) return false;
+    transfer_.Execute(transfer_.URL(), dirCommand(path));
+    readListing(transfer_);
+    return !endedInError(transfer_);
+  }
+
+  bool metBefore(const std::string& folder) {
+    const std::optional<RemoteEntry> listed = transfer_.ListedFile(transfer_.URL(), folder);
+    return listed && !listed->identity.empty() && !entered_.insert(listed->identity).second;
   }
 
   void enter(const std::string& folder, int depth) {
@@ -126,6 +149,11 @@ class RemoteWalk {
     if (depth > kDeepestSubfolder) {
       tree_->problemLines += "Skipped folder nested too deep: " + folder + "\n";
       tree_->incomplete = true;
+      return;
+    }
+    if (!fitsInCopyFolder(*tree_, copyFolder_, folder, true)) return;
+    if (metBefore(folder)) {
+      tree_->problemLines += "Skipped folder met twice: " + folder + "\n";
       return;
     }
     transfer_.Execute(transfer_.URL(), dirCommand(folder));
@@ -144,6 +172,8 @@ class RemoteWalk {
   Inet& transfer_;
   const std::function<bool()> cancelled_;
   const bool includeSubfolders_;
+  const std::string copyFolder_;
+  std::set<std::string> entered_;  // the "unique" facts of the folders entered
   SourceTree* tree_ = nullptr;
 };
 
@@ -200,7 +230,8 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
   SourceTree tree;
   const std::optional<std::string> failure =
       RemoteWalk(
-          transfer, [] { return false; }, settings.IncludeSubfolders)
+          transfer, [] { return false; }, settings.IncludeSubfolders,
+          settings.DestinationFolder + kDatedFolderStandIn)
           .walk(tree);
   if (failure) return failure;
   fileList = std::move(tree.files);
@@ -215,7 +246,8 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   SourceTree tree;
   const std::optional<std::string> listingFailure =
       RemoteWalk(
-          transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders)
+          transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders,
+          todaysFolder + "/")
           .walk(tree);
   run.FileList = std::move(tree.files);
 
@@ -242,7 +274,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
     fileSystem->createFolder(todaysFolder + "/" + folder);
   std::optional<UnchangedFiles> unchanged;
   if (run.Settings.LinkUnchanged) {
-    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
+    unchanged.emplace(*fileSystem, run.PreviousBackup, todaysFolder);
   }
 
   services.frmSplash.setProgressMax(

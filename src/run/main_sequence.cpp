@@ -21,6 +21,7 @@
 #include "run/run_pings.h"
 #include "run/send_notification.h"
 #include "run/services.h"
+#include "run/unchanged_files.h"
 #include "transfer/inet.h"
 
 namespace quillfen {
@@ -35,15 +36,64 @@ int exitCodeFor(ConfigurationRefusal refusal) {
   return refusal == ConfigurationRefusal::EditRequested ? kExitCompleted : kExitConfiguration;
 }
 
-// Opens a stage: the cancel check, the status text, the pause and one pass of events.
-// False when the user asked to cancel.
+// Opens a stage: the cancel check, the status text, the pause and one pass of events, which
+// is where a click on Cancel or a signal lands; so the flag is looked at once more after it.
+// False when the user asked to cancel: the stage does not begin.
 bool openStage(Services& services, const char* text, bool showProgressBar = false) {
   if (services.cancel.isSet()) return false;
   services.frmSplash.setStatusCaption(text);
   if (showProgressBar) services.frmSplash.setProgressVisible(true);
   services.sleeper.sleep(kStagePauseMs);
   services.events.processEvents();
-  return true;
+  return !services.cancel.isSet();
+}
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+// Gives the staging folder today's name, or keeps an earlier backup of today when the new one
+// is not complete. The report names today's folder only, never the staging folder.
+void placeTodaysBackup(RunModule& run, IO& io, const std::string& todaysFolder, bool complete) {
+  const IO::Placement placement = io.PlaceStaging(todaysFolder, complete);
+  replaceAll(run.ActivityReport, io.StagingFolder(), todaysFolder);
+  if (placement == IO::Placement::KeptEarlier) {
+    run.ActivityReport += "Kept the earlier backup of today: " + todaysFolder + "\n";
+  }
+}
+
+// After an error the error is what gets reported: a failure to place the staging folder as
+// well is left for the next run, which clears the staging folder first.
+void placeAfterFailure(RunModule& run, IO& io, const std::string& todaysFolder) {
+  try {
+    placeTodaysBackup(run, io, todaysFolder, false);
+  } catch (const std::exception&) {
+  }
+}
+
+// The fetch stage into the staging folder, which then takes today's name as its outcome
+// allows. False when a cancel stopped the run before the stage.
+bool fetchTodaysBackup(RunModule& run, Services& services, IO& io, Inet& inet,
+                       const std::string& todaysFolder) {
+  bool fetched = false;
+  try {
+    fetched = openStage(services, "Downloading files...", true);
+    if (fetched) DownloadFiles(run, services, inet, io.StagingFolder());
+  } catch (const Error& error) {
+    placeAfterFailure(run, io, todaysFolder);
+    std::string description = error.description();
+    replaceAll(description, io.StagingFolder(), todaysFolder);
+    throw Error(error.number(), description);
+  } catch (...) {
+    placeAfterFailure(run, io, todaysFolder);
+    throw;
+  }
+  const bool complete = fetched && !services.cancel.isSet() && !run.TodaysBackupIncomplete;
+  placeTodaysBackup(run, io, todaysFolder, complete);
+  return fetched;
 }
 
 // The five stages. False when a cancel check stopped the run.
@@ -56,11 +106,13 @@ bool runStages(RunModule& run, Services& services, const Date& runDate,
   auto inet = std::make_unique<Inet>(services.frmMain, services.events);
 
   if (!openStage(services, "Creating folders...")) return false;
-  io->DeleteFolder(todaysFolder);
-  io->MakeFolder(todaysFolder);
+  io->PrepareStaging(todaysFolder);
+  if (run.Settings.LinkUnchanged) {
+    run.PreviousBackup =
+        LatestBackup(*services.createFileSystem(), run.Settings.DestinationFolder, todaysFolder);
+  }
 
-  if (!openStage(services, "Downloading files...", true)) return false;
-  DownloadFiles(run, services, *inet, todaysFolder);
+  if (!fetchTodaysBackup(run, services, *io, *inet, todaysFolder)) return false;
 
   if (!openStage(services, "Gathering info...")) return false;
   const IO::Inventory inventory = io->ReadFolderInfo(todaysFolder, run.ActivityReport);
@@ -151,12 +203,26 @@ void report(Services& services, int number, const std::string& description) {
   services.messages.error("Quillfen", "Error " + std::to_string(number) + ": " + description);
 }
 
+// A cancelled run is told as a failed one is: an unattended run stopped by a shutdown would
+// otherwise leave no word of what it kept. A mail under way when the cancel came is not sent
+// again.
+void mailCancelled(RunModule& run, Services& services) {
+  if (!run.SettingsLoaded || run.NotificationStarted) return;
+  try {
+    SendCancelReport(run, services);
+  } catch (const Error& unsent) {
+    report(services, unsent.number(),
+           "The report of the cancelled run could not be mailed: " + unsent.description());
+  }
+}
+
 }  // namespace
 
 int Main(RunModule& run, Services& services, const std::string& commandLine) {
   int exitCode = kExitError;
   const std::optional<Error> failure = runCatching(run, services, commandLine, exitCode);
   if (!failure) {
+    if (exitCode == kExitCancelled) mailCancelled(run, services);
     if (run.SettingsLoaded) PingOutcome(run, services, exitCode);
     return exitCode;
   }

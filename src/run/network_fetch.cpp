@@ -25,13 +25,16 @@ constexpr std::string_view kSpaces = " ";
 // Walks the source below `sourceFolder` (which ends in "/"). Links to folders are never
 // entered: they could lead out of the source or back into it. A folder met twice (a bind mount
 // of its parent) is entered once, and the destination folder, should it lie below the source,
-// never: the backups would copy themselves.
+// never: the backups would copy themselves. A folder or file whose copy below `copyFolder`
+// would be too long a path is left out.
 class SourceWalk {
  public:
-  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders)
+  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders,
+             std::string copyFolder)
       : fileSystem_(fileSystem),
         sourceFolder_(std::move(sourceFolder)),
-        includeSubfolders_(includeSubfolders) {}
+        includeSubfolders_(includeSubfolders),
+        copyFolder_(std::move(copyFolder)) {}
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
   SourceTree walk(const std::string& destinationFolder) {
@@ -50,7 +53,10 @@ class SourceWalk {
       tree_.problemLines += "Skipped folder met twice: " + prefix + "\n";
       return;
     }
-    for (const std::string& name : contents.files) tree_.files.push_back(prefix + name);
+    for (const std::string& name : contents.files) {
+      if (fitsInCopyFolder(tree_, copyFolder_, prefix + name, false))
+        tree_.files.push_back(prefix + name);
+    }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
       tree_.problemLines += "Skipped link to folder: " + prefix + name + "\n";
@@ -64,6 +70,7 @@ class SourceWalk {
       tree_.incomplete = true;
       return;
     }
+    if (!fitsInCopyFolder(tree_, copyFolder_, folder, true)) return;
     std::optional<FolderContents> contents;
     try {
       contents = fileSystem_.readFolder(sourceFolder_ + folder);
@@ -84,6 +91,7 @@ class SourceWalk {
   FileSystem& fileSystem_;
   const std::string sourceFolder_;
   const bool includeSubfolders_;
+  const std::string copyFolder_;
   std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
   std::pair<std::uint64_t, std::uint64_t> destination_;
   SourceTree tree_;
@@ -118,12 +126,18 @@ bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
   return facts && unchanged->linkIfUnchanged(name, *facts);
 }
 
+// The tree of the local source, whose copy goes below `copyFolder` (which ends in "/").
+SourceTree walkNetworkSource(const BackupSettings& settings, FileSystem& fileSystem,
+                             const std::string& copyFolder) {
+  const std::string sourceFolder = std::string(trimmed(settings.NetworkPath, kSpaces)) + "/";
+  return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders, copyFolder)
+      .walk(settings.DestinationFolder.empty() ? "/" : settings.DestinationFolder);
+}
+
 }  // namespace
 
 SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem) {
-  const std::string sourceFolder = std::string(trimmed(settings.NetworkPath, kSpaces)) + "/";
-  return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders)
-      .walk(settings.DestinationFolder.empty() ? "/" : settings.DestinationFolder);
+  return walkNetworkSource(settings, fileSystem, settings.DestinationFolder + kDatedFolderStandIn);
 }
 
 // Every name is copied exactly as listed, blanks and a leading "." included. The counter is 64
@@ -135,7 +149,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   SplashWindow& window = services.frmSplash;
   const std::size_t linkedLineAt = run.ActivityReport.size();
 
-  const SourceTree tree = ListNetworkSource(run.Settings, *fileSystem);
+  const SourceTree tree = walkNetworkSource(run.Settings, *fileSystem, destinationFolder);
   window.setProgressMax(static_cast<float>(tree.files.size() + 1));
   if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;
@@ -149,7 +163,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
 
   std::optional<UnchangedFiles> unchanged;
   if (run.Settings.LinkUnchanged) {
-    unchanged.emplace(*fileSystem, run.Settings.DestinationFolder, todaysFolder);
+    unchanged.emplace(*fileSystem, run.PreviousBackup, todaysFolder);
   }
   // A large file takes long to copy: the window stays responsive meanwhile, and a cancel ends
   // the copy under way as it ends an FTP download.

@@ -22,6 +22,8 @@ struct RunModule {
   BackupSettings Settings;
   std::string ActivityReport;
   std::vector<std::string> FileList;
+  // With LinkUnchanged: the backup that unchanged files are linked from; empty when none.
+  std::string PreviousBackup;
   // Set by the fetch stage when a listing or a file failed: pruning is then skipped.
   bool TodaysBackupIncomplete = false;
   // Set by pruning when an expired folder could not be deleted.

@@ -80,4 +80,10 @@ void SendFailureReport(RunModule& run, Services& services, int number,
                  services);
 }
 
+void SendCancelReport(RunModule& run, Services& services) {
+  sendToEveryone(
+      {"CANCELLED: " + run.Settings.MailSubject, withLine(reportOf(run), "The run was cancelled.")},
+      run, services);
+}
+
 }  // namespace quillfen

@@ -20,4 +20,8 @@ void SendNotification(RunModule& run, Services& services);
 void SendFailureReport(RunModule& run, Services& services, int number,
                        const std::string& description);
 
+// Mails the report as it stands, with "The run was cancelled." as its last line, to every
+// address of MailTo under the subject "CANCELLED: " + MailSubject; failures as above.
+void SendCancelReport(RunModule& run, Services& services);
+
 }  // namespace quillfen

@@ -1,6 +1,7 @@
 #include "run/unchanged_files.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quillfen {
 
@@ -11,32 +12,35 @@ bool isDatedFolderName(const std::string& name) {
          std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Folder names "yyyymmdd" sort as their days do.
-std::string previousBackup(FileSystem& fileSystem, const std::string& destinationFolder,
-                           const std::string& todaysFolder) {
+}  // namespace
+
+// Folder names "yyyymmdd" sort as their days do. Only real folders count: a link in the
+// destination could point anywhere.
+std::string LatestBackup(FileSystem& fileSystem, const std::string& destinationFolder,
+                         const std::string& todaysFolder) {
   const std::string todaysName = todaysFolder.substr(todaysFolder.find_last_of('/') + 1);
   const std::string folder = destinationFolder.empty() ? "/" : destinationFolder;
   std::string newest;
   for (const std::string& name : fileSystem.readFolder(folder).folders) {
-    if (isDatedFolderName(name) && name < todaysName && name > newest) newest = name;
+    if (isDatedFolderName(name) && name <= todaysName && name > newest) newest = name;
   }
   if (newest.empty()) return {};
   return destinationFolder + "/" + newest;
 }
 
-}  // namespace
-
-UnchangedFiles::UnchangedFiles(FileSystem& fileSystem, const std::string& destinationFolder,
-                               const std::string& todaysFolder)
+UnchangedFiles::UnchangedFiles(FileSystem& fileSystem, std::string previousFolder,
+                               std::string targetFolder)
     : fileSystem_(fileSystem),
-      todaysFolder_(todaysFolder),
-      previousFolder_(previousBackup(fileSystem, destinationFolder, todaysFolder)) {}
+      targetFolder_(std::move(targetFolder)),
+      previousFolder_(std::move(previousFolder)) {}
 
 bool UnchangedFiles::linkIfUnchanged(const std::string& relativePath, const FileFacts& source) {
   if (previousFolder_.empty()) return false;
-  const std::string previous = previousFolder_ + "/" + relativePath;
-  if (fileSystem_.fileFacts(previous) != source) return false;
-  if (!fileSystem_.linkFile(previous, todaysFolder_ + "/" + relativePath)) return false;
+  if (fileSystem_.ownFileFacts(previousFolder_, relativePath) != source) return false;
+  if (!fileSystem_.linkFile(previousFolder_ + "/" + relativePath,
+                            targetFolder_ + "/" + relativePath)) {
+    return false;
+  }
   ++linked_;
   return true;
 }

@@ -7,6 +7,12 @@
 
 namespace quillfen {
 
+// The backup that unchanged files are linked from: today's folder when an earlier run of today
+// left one, otherwise the newest dated folder ("yyyymmdd") under `destinationFolder` older than
+// today's. Empty when there is none.
+std::string LatestBackup(FileSystem& fileSystem, const std::string& destinationFolder,
+                         const std::string& todaysFolder);
+
 // Folders below the source are entered down to this depth; deeper ones are left out and
 // reported, so that no tree, however made, can exhaust the run.
 inline constexpr int kDeepestSubfolder = 64;
@@ -16,14 +22,15 @@ inline constexpr int kDeepestSubfolder = 64;
 // gives its file one more name.
 class UnchangedFiles {
  public:
-  // The previous backup is the newest dated folder ("yyyymmdd") under `destinationFolder`
-  // older than today's; there may be none.
-  UnchangedFiles(FileSystem& fileSystem, const std::string& destinationFolder,
-                 const std::string& todaysFolder);
+  // Links go from `previousFolder` (empty: there is no previous backup) into `targetFolder`,
+  // the folder the fetch fills.
+  UnchangedFiles(FileSystem& fileSystem, std::string previousFolder, std::string targetFolder);
 
-  // Links today's `relativePath` to the previous backup's file of that path when it has the
-  // size and modification time (to the second) of the source file `source`. False when it has
-  // not, or when the link cannot be made: the caller then fetches the file as usual.
+  // Links the target's `relativePath` to the previous backup's file of that path when it has
+  // the size and modification time (to the second) of the source file `source`. Only a regular
+  // file reached without following a link counts: a link planted in the previous backup could
+  // make "the backup" a name of a live file elsewhere. False when there is no such file or the
+  // link cannot be made: the caller then fetches the file as usual.
   bool linkIfUnchanged(const std::string& relativePath, const FileFacts& source);
 
   // "Linked K unchanged files from 'PATH'" and LF, or nothing when no file was linked.
@@ -31,7 +38,7 @@ class UnchangedFiles {
 
  private:
   FileSystem& fileSystem_;
-  std::string todaysFolder_;
+  std::string targetFolder_;
   std::string previousFolder_;  // empty: there is no previous backup
   std::size_t linked_ = 0;
 };

@@ -147,7 +147,9 @@ struct CurlTransferControl::Impl {
   void onReplyText(std::string_view text);
   void onCommandSent();
   bool onData(const char* data, std::size_t size);
-  void rememberListedFiles(const std::string& directory, const std::vector<RemoteEntry>& entries);
+  void onDataAsSent(std::string_view data);
+  bool keepListing(std::string_view piece);
+  void rememberListedEntries(const std::string& directory, const std::vector<RemoteEntry>& entries);
   bool receivedWhatWasListed();
   bool receivedMoreThanListed();
   void noteSizeMismatch(const std::string& received);
@@ -199,9 +201,9 @@ struct CurlTransferControl::Impl {
   std::size_t chunkOffset = 0;
   std::unique_ptr<PartialFile> download;
   std::uint64_t bytesReceived = 0;
-  // The files of every listing so far, by their path below the login folder: what a download
-  // of one of them must bring (its size) and keep (its time).
-  std::map<std::string, RemoteEntry> listedFiles;
+  // The entries of every listing so far, by their path below the login folder: what a download
+  // of a file must bring (its size) and keep (its time), and what a folder or link is.
+  std::map<std::string, RemoteEntry> listedEntries;
   std::string listedDirectory;           // of the listing under way
   std::optional<RemoteEntry> requested;  // the listed file being downloaded
   bool askingTime = false;               // the request is an MDTM only
@@ -230,6 +232,7 @@ int CurlTransferControl::Impl::debugCallback(CURL*, curl_infotype type, char* da
   auto* impl = static_cast<Impl*>(user);
   if (type == CURLINFO_HEADER_IN) impl->onReplyText(std::string_view(data, size));
   if (type == CURLINFO_HEADER_OUT) impl->onCommandSent();
+  if (type == CURLINFO_DATA_IN) impl->onDataAsSent(std::string_view(data, size));
   if (type == CURLINFO_TEXT && impl->scheme == TransferScheme::Sftp) {
     impl->sftp.noteVerboseText(std::string_view(data, size));
   }
@@ -374,8 +377,8 @@ void CurlTransferControl::Impl::startAt(FtpAddress address, const FtpOperation& 
   requested.reset();
   askedFile = joinedDirectory(address.directory, operation.remote);
   if (operation.kind == FtpOperation::Kind::Get) {
-    const auto listed = listedFiles.find(askedFile);
-    if (listed != listedFiles.end()) requested = listed->second;
+    const auto listed = listedEntries.find(askedFile);
+    if (listed != listedEntries.end()) requested = listed->second;
   }
 
   scheme = address.scheme;
@@ -580,9 +583,12 @@ void CurlTransferControl::Impl::succeed() {
   }
   if (askingTime) rememberExactTime();
   if (listing) {
-    const std::vector<RemoteEntry> entries =
-        usingMlsd ? parseMlsdListing(received) : parseListListing(received, std::time(nullptr));
-    rememberListedFiles(listedDirectory, entries);
+    const std::time_t now = std::time(nullptr);
+    const std::vector<RemoteEntry> entries = scheme == TransferScheme::Sftp
+                                                 ? parseSftpListing(received, now)
+                                             : usingMlsd ? parseMlsdListing(received)
+                                                         : parseListListing(received, now);
+    rememberListedEntries(listedDirectory, entries);
     received = formatListing(entries);
   }
   responseCode = static_cast<std::int32_t>(lastReplyCode);
@@ -627,18 +633,16 @@ void CurlTransferControl::Impl::rememberExactTime() {
   const std::optional<std::time_t> exact =
       scheme == TransferScheme::Sftp ? modificationTime() : modifiedTimeReply(lastReplyText);
   if (!exact) return;
-  RemoteEntry& entry = listedFiles[askedFile];
+  RemoteEntry& entry = listedEntries[askedFile];
   if (entry.name.empty()) entry.name = askedFile.substr(askedFile.find_last_of('/') + 1);
   entry.modified = *exact;
   entry.modifiedToTheSecond = true;
 }
 
-void CurlTransferControl::Impl::rememberListedFiles(const std::string& directory,
-                                                    const std::vector<RemoteEntry>& entries) {
-  for (const RemoteEntry& entry : entries) {
-    if (!entry.isDirectory)
-      listedFiles.insert_or_assign(joinedDirectory(directory, entry.name), entry);
-  }
+void CurlTransferControl::Impl::rememberListedEntries(const std::string& directory,
+                                                      const std::vector<RemoteEntry>& entries) {
+  for (const RemoteEntry& entry : entries)
+    listedEntries.insert_or_assign(joinedDirectory(directory, entry.name), entry);
 }
 
 void CurlTransferControl::Impl::fail(CURLcode result) {
@@ -732,15 +736,35 @@ void CurlTransferControl::Impl::onReplyText(std::string_view text) {
   if (announcedSent) announceOnce(announcedReceiving, state::kReceivingResponse);
 }
 
+// An FTP listing is kept as the server sent it (onDataAsSent): libcurl hands it out as text, a
+// CR LF and a lone CR or LF all turned into LF, and so a LF within a name into a line end. An
+// SFTP listing arrives one directory entry per call, its line ended by LF: the entry is kept
+// with a NUL after it, which no name holds, so that the entries stay apart whatever they hold.
 bool CurlTransferControl::Impl::onData(const char* data, std::size_t size) {
   announceOnce(announcedReceiving, state::kReceivingResponse);
   bytesReceived += size;
   if (download) return !receivedMoreThanListed() && download->write(data, size);
-  if (listing && size > timeouts.largestListing - received.size()) {
+  if (!listing) {
+    received.append(data, size);
+    return true;
+  }
+  if (scheme != TransferScheme::Sftp) return receivingFailure.empty();
+  std::string_view entry(data, size);
+  if (entry.ends_with('\n')) entry.remove_suffix(1);
+  return keepListing(entry) && keepListing(std::string_view("\0", 1));
+}
+
+void CurlTransferControl::Impl::onDataAsSent(std::string_view data) {
+  if (listing && scheme != TransferScheme::Sftp) keepListing(data);
+}
+
+bool CurlTransferControl::Impl::keepListing(std::string_view piece) {
+  if (!receivingFailure.empty()) return false;
+  if (piece.size() > timeouts.largestListing - std::min(received.size(), timeouts.largestListing)) {
     receivingFailure = "listing too large";
     return false;
   }
-  received.append(data, size);
+  received.append(piece);
   return true;
 }
 
@@ -795,8 +819,8 @@ TransferData CurlTransferControl::GetChunk(std::int32_t size, std::int32_t datat
 std::optional<RemoteEntry> CurlTransferControl::ListedFile(const std::string& URL,
                                                            const std::string& remote) {
   const FtpAddress address = impl_->addressOf(URL);
-  const auto listed = impl_->listedFiles.find(joinedDirectory(address.directory, remote));
-  if (listed == impl_->listedFiles.end()) return std::nullopt;
+  const auto listed = impl_->listedEntries.find(joinedDirectory(address.directory, remote));
+  if (listed == impl_->listedEntries.end()) return std::nullopt;
   return listed->second;
 }
 

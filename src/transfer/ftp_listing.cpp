@@ -12,16 +12,18 @@ namespace quillfen {
 
 namespace {
 
-// Splits at LF, dropping the CR before it; the last line may lack its end.
+// Splits at CR LF when the text ends in one, keeping a CR or LF alone within its line; splits
+// at LF otherwise, dropping the CR before it. The last line may lack its end.
 std::vector<std::string_view> linesOf(std::string_view text) {
+  const bool crLf = text.ends_with("\r\n");
   std::vector<std::string_view> lines;
   while (!text.empty()) {
-    const auto end = text.find('\n');
+    const auto end = crLf ? text.find("\r\n") : text.find('\n');
     std::string_view line = text.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!crLf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty()) lines.push_back(line);
     if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    text.remove_prefix(end + (crLf ? 2 : 1));
   }
   return lines;
 }
@@ -102,7 +104,7 @@ std::optional<RemoteEntry> parseMlsdLine(std::string_view line) {
   if (space == std::string_view::npos) return std::nullopt;
   const std::string_view name = line.substr(space + 1);
   std::string type;
-  std::string_view size, modify;
+  std::string_view size, modify, unique;
   std::string_view facts = line.substr(0, space);
   while (!facts.empty()) {
     const auto end = facts.find(';');
@@ -113,12 +115,17 @@ std::optional<RemoteEntry> parseMlsdLine(std::string_view line) {
       if (key == "type") type = lowered(value);
       if (key == "size") size = value;
       if (key == "modify") modify = value;
+      if (key == "unique") unique = value;
     }
     if (end == std::string_view::npos) break;
     facts.remove_prefix(end + 1);
   }
   if (name.empty() || type == "cdir" || type == "pdir" || isDotEntry(name)) return std::nullopt;
-  RemoteEntry entry{.name = std::string(name), .isDirectory = type == "dir"};
+  RemoteEntry entry{
+      .name = std::string(name),
+      .isDirectory = type == "dir",
+      .isLink = type.starts_with("os.unix=slink") || type.starts_with("os.unix=symlink"),
+      .identity = std::string(unique)};
   // A link's facts may be its own rather than those of the file RETR sends.
   if (type == "file") {
     entry.size = wholeNumber(size);
@@ -190,7 +197,8 @@ std::optional<RemoteEntry> parseUnixLine(std::string_view line, std::time_t now)
     if (name.empty() || isDotEntry(name) || (line[0] != '-' && line[0] != 'd' && line[0] != 'l')) {
       return std::nullopt;
     }
-    RemoteEntry entry{.name = std::string(name), .isDirectory = line[0] == 'd'};
+    RemoteEntry entry{
+        .name = std::string(name), .isDirectory = line[0] == 'd', .isLink = line[0] == 'l'};
     if (line[0] == '-') {
       entry.size = wholeNumber(words[i - 1].text);
       entry.modified = unixTime(words[i].text, words[i + 1].text, words[i + 2].text, now);
@@ -261,10 +269,9 @@ bool isListLine(std::string_view line) {
                                                         "rwxsStTlL-") == std::string_view::npos);
 }
 
-// libcurl reads a listing as text and turns every CR LF, and every lone CR, into a LF, so a
-// CR or LF within a name arrives as a line end too. A line that is not of the listing's form
-// right after an entry is the rest of that entry's name: the name keeps a control character
-// there, which the fetch stage reports, instead of parting into names of other files.
+// A line that is not of the listing's form right after an entry is the rest of that entry's
+// name: the name keeps a control character there, which the fetch stage reports, instead of
+// parting into names of other files.
 template <typename ParseLine, typename IsEntryLine>
 std::vector<RemoteEntry> parseLines(std::string_view text, ParseLine parseLine,
                                     IsEntryLine isEntryLine) {
@@ -295,6 +302,17 @@ std::vector<RemoteEntry> parseListListing(std::string_view text, std::time_t now
     return entry ? entry : parseDosLine(line);
   };
   return parseLines(text, parseLine, isListLine);
+}
+
+std::vector<RemoteEntry> parseSftpListing(std::string_view text, std::time_t now) {
+  std::vector<RemoteEntry> entries;
+  while (!text.empty()) {
+    const auto end = text.find('\0');
+    if (auto entry = parseUnixLine(text.substr(0, end), now)) entries.push_back(std::move(*entry));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return entries;
 }
 
 std::string formatListing(const std::vector<RemoteEntry>& entries) {

@@ -114,87 +114,41 @@ void appendPath(std::string& out, std::string_view path, bool endWithSlash) {
   if (endWithSlash && !first) out += '/';
 }
 
-// For every length L up to text.size(): whether the first L characters of `text` are also its
-// last L ones (the prefix function's chain of borders, in linear time).
-std::vector<bool> prefixIsAlsoSuffix(std::string_view text) {
-  std::vector<std::size_t> border(text.size() + 1, 0);
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    std::size_t length = border[i];
-    while (length > 0 && text[i] != text[length]) length = border[length];
-    border[i + 1] = text[i] == text[length] ? length + 1 : 0;
-  }
-  std::vector<bool> result(text.size() + 1, false);
-  for (std::size_t length = text.size(); length > 0; length = border[length]) result[length] = true;
-  result[0] = true;
-  return result;
-}
-
-// The arguments of an operation when the whole text is one or two quoted names: the split is
-// at a quote-blank-quote, and when a name itself holds one, at the split whose local path
-// ends in the remote name (the form the fetch stage composes). Every split is weighed in
-// constant time, so a name made of quote-blank-quotes costs time linear in its length.
-std::optional<std::vector<std::string>> splitFullyQuoted(std::string_view text) {
-  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::nullopt;
-  const std::string_view inner = text.substr(1, text.size() - 2);
-  std::vector<std::size_t> splits;
-  for (auto at = inner.find("\" \""); at != std::string_view::npos;
-       at = inner.find("\" \"", at + 1)) {
-    splits.push_back(at);
-  }
-  if (splits.empty()) {
-    if (inner.find('"') != std::string_view::npos) return std::nullopt;
-    return std::vector<std::string>{std::string(inner)};
-  }
-  const std::vector<bool> endsInItsStart = prefixIsAlsoSuffix(inner);
-  // The remote name is inner[0, at), the local path inner[at + 3, end).
-  const auto fits = [&](std::size_t at) {
-    const std::size_t localSize = inner.size() - at - 3;
-    if (localSize == at) return inner.substr(0, at) == inner.substr(at + 3);
-    return localSize > at && endsInItsStart[at] && inner[inner.size() - at - 1] == '/';
-  };
-  std::optional<std::size_t> chosen;
-  for (std::size_t at : splits) {
-    if (splits.size() > 1 && !fits(at)) continue;
-    if (chosen) return std::nullopt;
-    chosen = at;
-  }
-  if (!chosen) return std::nullopt;
-  return std::vector<std::string>{std::string(inner.substr(0, *chosen)),
-                                  std::string(inner.substr(*chosen + 3))};
-}
-
-// Words separated by blanks; a word starting with a quote runs to the next quote that ends
-// the text or stands before a blank.
+// Words separated by blanks. A word that starts with a quote runs to the next quote no
+// backslash escapes, and that quote must end the text or stand before a blank; within it, a
+// backslash before a quote or a backslash makes that character part of the word (quotedName
+// writes names so). Any other backslash is kept as it is.
 std::optional<std::vector<std::string>> splitWords(std::string_view text) {
   std::vector<std::string> words;
   std::size_t at = 0;
   while (at < text.size()) {
     if (isBlank(text[at])) {
       ++at;
-      continue;
-    }
-    if (text[at] == '"') {
-      std::size_t close = at + 1;
-      while (close < text.size() &&
-             !(text[close] == '"' && (close + 1 == text.size() || isBlank(text[close + 1])))) {
-        ++close;
-      }
-      if (close >= text.size()) return std::nullopt;
-      words.emplace_back(text.substr(at + 1, close - at - 1));
-      at = close + 1;
-    } else {
+    } else if (text[at] != '"') {
       std::size_t end = at;
       while (end < text.size() && !isBlank(text[end])) ++end;
       words.emplace_back(text.substr(at, end - at));
       at = end;
+    } else {
+      std::string word;
+      for (++at;; ++at) {
+        if (at >= text.size()) return std::nullopt;
+        if (text[at] == '"') break;
+        const bool escape = text[at] == '\\' && at + 1 < text.size() &&
+                            (text[at + 1] == '"' || text[at + 1] == '\\');
+        if (escape) ++at;
+        word += text[at];
+      }
+      ++at;
+      if (at < text.size() && !isBlank(text[at])) return std::nullopt;
+      words.push_back(std::move(word));
     }
   }
   return words;
 }
 
 std::vector<std::string> operationArguments(const std::string& text, std::string_view rest) {
-  auto arguments = splitFullyQuoted(rest);
-  if (!arguments) arguments = splitWords(rest);
+  const auto arguments = splitWords(rest);
   if (!arguments) throw badOperation(text, "the quoted names cannot be told apart");
   return *arguments;
 }
@@ -270,6 +224,15 @@ std::string curlUrl(const FtpAddress& address, const std::string& file) {
   appendPath(url, directory, true);
   appendPath(url, file, false);
   return url;
+}
+
+std::string quotedName(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + '"';
 }
 
 FtpOperation parseFtpOperation(const std::string& text) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/transfer_scheme.h"
 
@@ -34,7 +35,8 @@ std::string curlUrl(const FtpAddress& address, const std::string& file = {});
 
 // The operation text of Execute: "DIR" with an optional directory, or "GET" with the remote
 // name and the local path, each quoted ("GET "a b.txt" "/backup/a b.txt"") or a single word.
-// A missing local path means the remote name in the current folder.
+// Within quotes a backslash escapes a quote or a backslash, so that any name can be written
+// (quotedName). A missing local path means the remote name in the current folder.
 struct FtpOperation {
   // ModifiedTime is the control's own request for a file's exact time; no text names it.
   enum class Kind { List, Get, ModifiedTime };
@@ -43,8 +45,11 @@ struct FtpOperation {
   std::string local;   // GET only
 };
 
-// Error(kTransferBadOperation) for any other operation or a GET whose names cannot be told
-// apart.
+// Error(kTransferBadOperation) for any other operation, a quote left open or a wrong number of
+// names.
 FtpOperation parseFtpOperation(const std::string& text);
+
+// `name` quoted for an operation text: the one word that parseFtpOperation reads back as it.
+std::string quotedName(std::string_view name);
 
 }  // namespace quillfen

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +71,14 @@ void writeRunConfig(const fs::path& home, const std::string& sourceKeys,
          "MailTo=ops@example.com;backup@example.com\nMailSubject=Quillfen Backup Report\n";
 }
 
+// The names in `folder`, sorted.
+std::vector<std::string> filesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // Checks the frame of a mailed body and returns the report inside it.
 std::string reportUnderFrame(const std::string& body) {
   const std::regex frame(
@@ -121,11 +130,13 @@ class RunE2eTest : public ::testing::Test {
   bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
   bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
   fs::path today() const { return dest.path() / datedFolderName(); }
-  // Until the first download has begun (its hidden file is there), then a little longer.
+  // Until the first download has begun (its hidden file is there in the folder that becomes
+  // today's), then a little longer.
   void waitUntilDownloading(ChildProcess& program) const {
+    const fs::path staging = dest.path() / ".quillfen-staging";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (program.running() && std::chrono::steady_clock::now() < deadline &&
-           (!fs::exists(today()) || fs::is_empty(today()))) {
+           (!fs::exists(staging) || fs::is_empty(staging))) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -175,8 +186,35 @@ TEST_F(RunE2eTest, FtpRunFetchesTheDirectoryPrunesExpiredDaysAndMailsTheReport) 
   EXPECT_EQ(parts[1], today().string());
 }
 
+// A link to a folder on a server that lists with LIST only (vsftpd) is neither fetched as a file
+// nor entered: the report names it, and the run is clean and prunes the expired days.
+TEST_F(RunE2eTest, ALinkToAFolderOnAListOnlyServerIsSkippedAndTheRunPrunes) {
+  remote.write("notes.txt", "notes");
+  remote.write("sub/inner.txt", "inner");
+  fs::create_directory_symlink("sub", remote.path() / "photos");
+  fs::permissions(remote.path(), fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);  // vsftpd lists only what anyone may read
+  const TestCertificate certificate;
+  const VsftpdServer vsftpd(remote.path(), certificate, false);
+  writeRunConfig(home.path(),
+                 "FtpIPAddress=ftpes://" + vsftpd.address() + "\nFtpTrust=" +
+                     certificate.certificate().string() + "\nIncludeSubfolders=yes\n",
+                 dest.path(), sink.port());
+
+  const ProgramResult result = runProgram(home.path());
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(readFile(today() / "notes.txt"), "notes");
+  EXPECT_EQ(readFile(today() / "sub/inner.txt"), "inner");
+  EXPECT_FALSE(fs::exists(today() / "photos"));
+  EXPECT_TRUE(prunedTheExpired());
+  ASSERT_FALSE(sink.messages().empty());
+  EXPECT_THAT(sink.messages()[0].body, HasSubstr("\nSkipped link to folder: photos\n"));
+}
+
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would
-// take minutes stop it at once: nothing of it is kept, the old backups stay, no mail goes out.
+// take minutes stop it at once: nothing of it is kept and the old backups stay. A cancelled run
+// mails its report (two signals sent at once may arrive as one).
 TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
@@ -196,7 +234,36 @@ TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
     EXPECT_THAT(program->errors(), HasSubstr(c.said));
   }
   EXPECT_TRUE(kept(30) && kept(50));
-  EXPECT_TRUE(sink.messages().empty());
+  const auto messages = sink.messages();
+  EXPECT_GE(messages.size(), 4u);
+  EXPECT_THAT(messages, ::testing::Each(::testing::Field(&SinkMessage::subject,
+                                                         "CANCELLED: Quillfen Backup Report")));
+}
+
+// A rerun killed outright (SIGKILL, the OOM killer) in the middle of a download leaves the day's
+// backup as it was; the next run clears the killed run's staging folder away.
+TEST_F(RunE2eTest, AKilledRerunLeavesTodaysBackupAndTheNextRunClearsUp) {
+  remote.write("a.txt", "first run");
+  configureFtp(ftp);
+  ASSERT_EQ(runProgram(home.path()).exitCode, 0);
+  remote.write("slow.bin", std::string(8 << 20, 's'));
+  {
+    const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
+    configureFtp(slow);
+    const auto killed = startProgram(home.path());
+    waitUntilDownloading(*killed);
+    killed->signal(SIGKILL);
+    killed->wait(std::chrono::seconds(10));
+  }
+  EXPECT_THAT(filesIn(today()), ElementsAre("a.txt"));
+  EXPECT_FALSE(fs::is_empty(dest.path() / ".quillfen-staging"));
+
+  fs::remove(remote.path() / "slow.bin");
+  remote.write("b.txt", "next run");
+  configureFtp(ftp);
+  ASSERT_EQ(runProgram(home.path()).exitCode, 0);
+  EXPECT_THAT(filesIn(today()), ElementsAre("a.txt", "b.txt"));
+  EXPECT_FALSE(fs::exists(dest.path() / ".quillfen-staging"));
 }
 
 // Two runs on one destination (cron and a manual start): the second ends at once, touching

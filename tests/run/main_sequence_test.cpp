@@ -69,29 +69,35 @@ class RunTest : public ::testing::Test {
   Names operations, fetched;  // every request; the remote names of the GET requests
 };
 
-// A Cancel click is handled at the first event pass of the stage named; the next stage's check
-// stops the run. A click during the start pause lands in the folder stage, which still runs.
-// Without a click (the last case), every stage runs in order.
-TEST_F(RunTest, WalksTheStagesInOrderAndCancelSkipsTheStagesAfterTheNextCheck) {
+// A Cancel click is handled at the event pass of the stage named: that stage does not begin,
+// nor does any later one; in particular nothing is pruned after a cancel. An earlier backup of
+// today is replaced only by a complete fetch (a cancel after it, or no cancel at all).
+TEST_F(RunTest, WalksTheStagesInOrderAndACancelStopsTheRunBeforeTheStageItCameIn) {
   const std::string stages[] = {"Creating folders...", "Downloading files...", "Gathering info...",
                                 "Deleting expired...", "Sending notification..."};
+  const fs::path today = dest.path() / "20031005";
   for (std::size_t clicked = 0; clicked < std::size(stages); ++clicked) {
     SCOPED_TRACE(stages[clicked]);
     const bool cancels = clicked + 1 < std::size(stages);
+    const bool fetched = clicked > 1;
     Names expected{"load"};
     for (std::size_t i = 0; i <= clicked; ++i) expected.push_back("status " + stages[i]);
     if (cancels) expected.push_back("status Aborting...");
     expected.push_back("status Complete...");
     env.log.clear();
-    dest.write("20031005/earlier run.txt", "replaced");
+    fs::remove_all(today);
+    dest.write("20031005/earlier run.txt", "kept");
+    dest.write("20021005/expired.txt", "365 days old");
     env.events.onProcess = [&] {
       if (cancels && env.window.cancel == 0 && env.window.status == stages[clicked])
         env.window.clickCancel();
     };
     EXPECT_EQ(Main(run, env.services, ""), cancels ? kExitCancelled : kExitCompleted);
     EXPECT_EQ(env.log, expected);
-    const fs::path today = dest.path() / "20031005";
-    EXPECT_TRUE(fs::is_directory(today) && !fs::exists(today / "earlier run.txt"));
+    EXPECT_EQ(fs::exists(today / "earlier run.txt"), !fetched);
+    EXPECT_EQ(fs::exists(today / "a.txt"), fetched);
+    EXPECT_EQ(fs::exists(dest.path() / "20021005"), cancels);
+    EXPECT_FALSE(fs::exists(dest.path() / ".quillfen-staging"));
   }
 }
 
@@ -121,8 +127,8 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
                       {"line\nfeed"},
                       {std::string("nul\0.txt", 8)},
                       {std::string(1025, 'n')},
-                      {std::string(1024, 'k')}}),
-       {std::string(1024, 'k')},
+                      {std::string(255, 'k')}}),
+       {std::string(255, 'k')},
        "Skipped unsafe remote name: evil?name.txt\nSkipped unsafe remote name: line?feed\n"
        "Skipped unsafe remote name: nul?.txt\nSkipped unsafe remote name: " +
            std::string(1025, 'n') + "\n"},

@@ -110,12 +110,13 @@ TEST_P(EachOutcome, IsMailedUnderItsSubjectAndPingedAtItsPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, EachOutcome,
-    ::testing::Values(
-        OutcomeCase{"Completed", "a.txt", false, kExitCompleted, "Nightly", "/check"},
-        OutcomeCase{"Incomplete", nullptr, false, kExitIncomplete, "INCOMPLETE: Nightly",
-                    "/check/fail"},
-        OutcomeCase{"Failed", "<missing>", false, kExitError, "FAILED: Nightly", "/check/fail"},
-        OutcomeCase{"Cancelled", "a.txt", true, kExitCancelled, nullptr, "/check/fail"}),
+    ::testing::Values(OutcomeCase{"Completed", "a.txt", false, kExitCompleted, "Nightly", "/check"},
+                      OutcomeCase{"Incomplete", nullptr, false, kExitIncomplete,
+                                  "INCOMPLETE: Nightly", "/check/fail"},
+                      OutcomeCase{"Failed", "<missing>", false, kExitError, "FAILED: Nightly",
+                                  "/check/fail"},
+                      OutcomeCase{"Cancelled", "a.txt", true, kExitCancelled, "CANCELLED: Nightly",
+                                  "/check/fail"}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
 
 // Each ping ends at its limit: a monitoring service that hangs costs the run two limits.

@@ -9,11 +9,13 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "filestore/posix_file_system.h"
 #include "run/download_files.h"
 #include "run/run_module.h"
 #include "run/services.h"
+#include "run/unchanged_files.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -44,6 +46,10 @@ ino_t inode(const fs::path& file) {
   return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
 }
 
+// Names whose line feed is followed by a line of the MLSD or the LIST and SFTP form.
+const std::string kForgedMlsd = "hide\ntype=file;size=6;modify=20261207101112; decoy.txt";
+const std::string kForgedList = "hide\n-rw-r--r-- 1 u g 6 Dec  7 10:11 decoy.txt";
+
 class SourceTreeTest : public ::testing::TestWithParam<Source> {
  protected:
   bool ftp() const { return GetParam() != Source::Local; }
@@ -55,7 +61,8 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     run.Settings.IncludeSubfolders = true;
     run.Settings.LinkUnchanged = linkUnchanged;
     run.Settings.DestinationFolder = dest.str();
-    fs::create_directory(day(today));
+    if (linkUnchanged) run.PreviousBackup = LatestBackup(fileSystem, dest.str(), day(today));
+    fs::create_directories(day(today));
     if (!ftp()) {
       run.Settings.NetworkPath = source.str();
       DownloadFromNetworkPath(run, services, day(today).string());
@@ -86,6 +93,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
 
   test::TempDir source, dest, exeFolder;
   test::FakeEnvironment env{exeFolder.str()};
+  PosixFileSystem fileSystem;
   ConsoleEventPump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
   Services services{env.clock,   env.sleeper,
@@ -100,17 +108,21 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
   RunModule run;
 };
 
-// Blanks and non-ASCII names at every depth and an empty folder kept; unsafe remote names are
-// skipped at depth too.
+// Blanks, quotes and non-ASCII names at every depth and an empty folder kept; unsafe remote
+// names are skipped at depth too, and one whose line feed is followed by a listing line of the
+// server's form is skipped whole: it makes up no entry of its own.
 TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFolders) {
   const std::vector<std::string> files = {"top.txt", "sub dir/\xC3\xA4 \xC3\xB6.txt",
                                           "sub dir/deeper/\xC3\xBCn\xC3\xAF c\xC3\xB6"
-                                          "d.bin"};
+                                          "d.bin",
+                                          "My \"Best\" Photos/say \"cheese\" & 'smile'.jpg"};
   for (const std::string& name : files) source.write(name, name + std::string(3000, 'x'));
   fs::create_directories(source.path() / "sub dir/empty");
   if (ftp()) {
     source.write("sub dir/bad\\folder/inner.txt", "not fetched");
     source.write("sub dir/evil\nname.txt", "a line feed in its name");
+    source.write(kForgedMlsd, "hidden");
+    source.write(kForgedList, "hidden");
   }
 
   fetch("20261207", false);
@@ -124,6 +136,11 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFolders) {
                 HasSubstr("Skipped unsafe remote name: sub dir/bad\\folder/\n"));
     EXPECT_THAT(run.ActivityReport,
                 HasSubstr("Skipped unsafe remote name: sub dir/evil?name.txt\n"));
+    for (std::string forged : {kForgedMlsd, kForgedList}) {
+      std::replace(forged.begin(), forged.end(), '\n', '?');
+      EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped unsafe remote name: " + forged + "\n"));
+    }
+    EXPECT_EQ(run.FileList.size(), files.size());
     EXPECT_EQ(logins(), 1);
   }
 }
@@ -161,6 +178,55 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
   }
 }
 
+// Two links that lead back up are walked by none (a walk through both never ends): a listing
+// that shows them as links (LIST, SFTP) makes them links to folders, skipped as local ones are;
+// MLSD of pyftpdlib lists them as the folders they lead to, met twice by their "unique" fact.
+// A link to a file is fetched as that file. None of it is a failure.
+TEST_P(SourceTreeTest, LinksToFoldersAreSkippedAndLoopsNeverWalked) {
+  source.write("docs/a.txt", "a");
+  source.write("docs/deeper/b.txt", "b");
+  fs::create_directory_symlink(".", source.path() / "docs/again");
+  fs::create_directory_symlink("..", source.path() / "docs/deeper/back");
+  fs::create_symlink("docs/a.txt", source.path() / "file link.txt");
+
+  fetch("20261207", false);
+
+  std::set<std::string> copied;
+  for (const auto& entry : fs::recursive_directory_iterator(day("20261207")))
+    if (!entry.is_directory()) copied.insert(fs::relative(entry.path(), day("20261207")));
+  EXPECT_EQ(copied, (std::set<std::string>{"docs/a.txt", "docs/deeper/b.txt", "file link.txt"}));
+  const std::string skipped =
+      GetParam() == Source::Mlsd ? "Skipped folder met twice: " : "Skipped link to folder: ";
+  EXPECT_THAT(run.ActivityReport, HasSubstr(skipped + "docs/again\n"));
+  EXPECT_THAT(run.ActivityReport, HasSubstr(skipped + "docs/deeper/back\n"));
+  EXPECT_FALSE(run.TodaysBackupIncomplete);
+  EXPECT_EQ(run.Tally.failures, 0);
+  if (ftp()) {
+    EXPECT_EQ(logins(), 1) << "a listing refused for a link to a file logs in anew";
+  }
+}
+
+// A folder or a file whose copy would pass the path limit (today's folder itself lies deep) is
+// left out and reported, and the backup is incomplete; the rest is copied.
+TEST_P(SourceTreeTest, AFolderOrFileWhoseCopyWouldBeTooLongIsLeftOutAndTheRestCopied) {
+  const std::string name(200, 'n');
+  std::string today;
+  for (int i = 0; i < 19; ++i) today += name + "/";  // with the destination, above 3,800
+  today += "20261207";
+  const std::string fits = "deep/" + name;
+  source.write(fits + "/ok.txt", "ok");
+  source.write(fits + "/" + std::string(180, 'f'), "too long a name there");
+  source.write(fits + "/" + name + "/inside.txt", "in too long a folder");
+
+  fetch(today, false);
+
+  EXPECT_EQ(test::readFile(day(today) / fits / "ok.txt"), "ok");
+  EXPECT_THAT(run.ActivityReport,
+              HasSubstr("Skipped file path too long: " + fits + "/" + std::string(180, 'f')));
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped folder path too long: " + fits + "/" + name));
+  EXPECT_TRUE(run.TodaysBackupIncomplete);
+}
+
 // Links to folders are not entered, inside the source or out of it; a link to a file is copied
 // as that file; folders deeper than 64 levels are left out and make the backup incomplete.
 TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
@@ -190,6 +256,28 @@ TEST(LocalSourceTreeTest, FolderLinksAreReportedNotEnteredAndDepthIsBounded) {
   EXPECT_THAT(run.ActivityReport,
               HasSubstr("Skipped folder nested too deep: " + deep.substr(0, 129) + "\n"));
   EXPECT_TRUE(run.TodaysBackupIncomplete);
+}
+
+// A previous backup tampered with: a link planted instead of a file, and one planted instead of
+// a subfolder, leading to the live source. Neither may become a name in today's backup, where a
+// later change of the source would change "the backup": only the real file is linked.
+TEST(LinkUnchangedTest, LinksOnlyRealFilesReachedWithoutFollowingALink) {
+  test::TempDir live, previous, today;
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+    setModified(live.write(name, "same"), 1700000000);
+  }
+  setModified(previous.write("plain.txt", "same"), 1700000000);
+  fs::create_symlink(live.path() / "planted.txt", previous.path() / "planted.txt");
+  fs::create_directory_symlink(live.path() / "sub", previous.path() / "sub");
+  fs::create_directory(today.path() / "sub");
+  PosixFileSystem fileSystem;
+  UnchangedFiles unchanged(fileSystem, previous.str(), today.str());
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+    EXPECT_EQ(unchanged.linkIfUnchanged(name, {4, 1700000000}), name == std::string("plain.txt"))
+        << name;
+  }
+  EXPECT_EQ(inode(today.path() / "plain.txt"), inode(previous.path() / "plain.txt"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(today.path() / "planted.txt")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,

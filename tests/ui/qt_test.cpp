@@ -226,10 +226,11 @@ TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOf
                     nullptr,       nullptr,
                     nullptr};
   const fs::path today = local.path() / formatYyyymmdd(fakes.clock.now().date);
+  const fs::path staging = local.path() / ".quillfen-staging";
   std::chrono::steady_clock::time_point clicked;
   QTimer download;
   download.callOnTimeout([&] {
-    if (!fs::exists(today) || fs::is_empty(today)) return;
+    if (!fs::exists(staging) || fs::is_empty(staging)) return;
     download.stop();
     clicked = std::chrono::steady_clock::now();
     QTest::mouseClick(window.form()->findChild<QPushButton*>("btoCancel"), Qt::LeftButton);
