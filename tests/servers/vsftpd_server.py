@@ -16,7 +16,8 @@ args = loopback.parse(parser)
 
 settings = {
     "listen": "NO", "listen_ipv6": "NO", "run_as_launching_user": "YES", "seccomp_sandbox": "NO",
-    "anonymous_enable": "YES", "no_anon_password": "YES", "local_enable": "NO", "write_enable": "NO", "anon_root": args.root,
+    "anonymous_enable": "YES", "no_anon_password": "YES", "local_enable": "NO",
+    "write_enable": "NO", "anon_root": args.root,
     "ssl_enable": "YES", "allow_anon_ssl": "YES", "force_anon_logins_ssl": "YES",
     "force_anon_data_ssl": "YES", "require_ssl_reuse": "YES",
     "implicit_ssl": "YES" if args.tls == "implicit" else "NO", "rsa_cert_file": args.certificate,
