@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/make_front_end.h"
+#include "common/error.h"
 #include "common/exit_code.h"
+#include "config/configuration.h"
 #include "filestore/posix_file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "ping/curl_pinger.h"
@@ -81,11 +83,13 @@ a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one
 report of a finished run is shown on standard output when that is a terminal; when neither
 standard output nor standard error is one, a successful run prints nothing.
 
---check loads and validates Config.ini as a run does, logs in to the source and lists it (or
-reads the local folder) and connects to the mail server, logging in where configured, then
-quits; it writes, deletes and mails nothing, and prints one line per check: what was checked,
-then "ok" or the error. Exit code 0 when every check passed, 2 when the settings allow no run,
-1 when the source or the mail server failed.
+--check loads and validates Config.ini as a run does and names every key it does not know,
+checks that DestinationFolder is a writable folder and gives its free space, logs in to the
+source and lists it (or walks the local folder as a run would) and connects to the mail server,
+logging in where configured, then quits; it leaves nothing behind, deletes and mails nothing,
+and prints one line per check: what was checked, then "ok" or the error. Exit code 0 when every
+check passed, 2 when the settings allow no run, 1 when a key is unknown or the destination,
+the source or the mail server failed. A run names unknown keys on standard error and goes on.
 
 Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
 exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
@@ -123,6 +127,16 @@ std::string commandLineOf(int argc, char** argv) {
     text += argv[i];
   }
   return text;
+}
+
+// A misspelt key is a setting not in force: each key the settings do not read is named on
+// standard error, and the run goes on with the keys it knows. A Config.ini that cannot be read
+// is the run's own error to report.
+void noteUnknownKeys(const quillfen::ProcessServices& process) {
+  try {
+    for (const std::string& note : quillfen::UnknownKeyNotes(process)) std::cerr << note << '\n';
+  } catch (const quillfen::Error&) {
+  }
 }
 
 }  // namespace
@@ -177,6 +191,7 @@ int main(int argc, char** argv) {
       std::cout << line << std::endl;  // each line as soon as its check is done
     });
   }
+  if (requested != "/config") noteUnknownKeys(process);
   SyslogSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
   const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);

@@ -21,6 +21,12 @@ std::string ReadIniValue(const ProcessServices& process, const std::string& key)
   return findProfileValue(*text, kSection, key).value_or("");
 }
 
+std::vector<std::string> IniKeys(const ProcessServices& process) {
+  const std::optional<std::string> text = readProfileFile(configFilePath(process));
+  if (!text) return {};
+  return profileKeys(*text, kSection);
+}
+
 bool WriteIniValue(const ProcessServices& process, const std::string& key,
                    const std::string& value) {
   try {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quillfen {
 
@@ -23,6 +24,10 @@ bool fileIsPresent(const ProcessServices& process);
 // the key is missing. Throws Error when the file exists but cannot be read: an unreadable file
 // must not pass for one whose settings are all empty.
 std::string ReadIniValue(const ProcessServices& process, const std::string& key);
+
+// The names of the keys set in section "Quillfen", as spelt there; none when the file is
+// missing. Throws Error when the file exists but cannot be read.
+std::vector<std::string> IniKeys(const ProcessServices& process);
 
 // Sets `key` in section "Quillfen", creating the file or the section when missing and replacing
 // an existing value in place. True on success.

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <numeric>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -67,6 +70,12 @@ constexpr TemplateLine kTemplate[] = {
     {"MailFrom", "quillfen@example.com"},
     {"MailTo", "admin@example.com;backup@example.com"},
     {"MailSubject", "Quillfen Backup Report"},
+};
+
+// The keys a run reads besides those of the template.
+constexpr const char* kOptionalKeys[] = {
+    "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust", "PingUrl",
+    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",
 };
 
 bool isBlankOrEmpty(std::string_view text) {
@@ -297,6 +306,39 @@ std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings) {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// `path` with every link and ".." resolved as far as it exists.
+fs::path resolvedPath(const std::string& path) {
+  std::error_code error;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(path, error), error);
+  if (error) resolved = fs::path(path).lexically_normal();
+  return resolved.has_filename() || !resolved.has_relative_path() ? resolved
+                                                                  : resolved.parent_path();
+}
+
+// True when `inner` is `outer` or lies anywhere below it, however either is written: by
+// their resolved paths, and by the identity of the folders (a bind mount shows one folder
+// under two paths).
+bool liesWithin(const std::string& inner, const std::string& outer) {
+  const fs::path container = resolvedPath(outer);
+  for (fs::path folder = resolvedPath(inner);; folder = folder.parent_path()) {
+    std::error_code unknown;  // a folder that is not there is no other's twin
+    if (folder == container || fs::equivalent(folder, container, unknown)) return true;
+    if (folder.empty() || folder == folder.parent_path()) return false;
+  }
+}
+
+// A source that is the destination, or lies inside it, would copy the backups into each new
+// backup: the size doubles every day. A destination inside the source is left out by the walk.
+std::optional<std::string> sourceInDestinationMessage(const BackupSettings& settings) {
+  const std::string source(trimmed(settings.NetworkPath, " "));
+  if (source.empty() || !liesWithin(source, settings.DestinationFolder)) return std::nullopt;
+  return "NetworkPath must not be DestinationFolder or lie inside it: each backup would copy "
+         "the earlier ones. NetworkPath is '" +
+         source + "', DestinationFolder is '" + settings.DestinationFolder + "'.";
+}
+
 // The first message the settings earn, or nothing when they allow a run. A DaysTillExpiration
 // below 1 would have pruning delete today's own folder.
 std::optional<std::string> validationMessage(const ProcessServices& process,
@@ -307,6 +349,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (isBlankOrEmpty(settings.DestinationFolder)) return kNoDestinationText;
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
+  if (auto message = sourceInDestinationMessage(settings)) return message;
   if (auto message = FtpSourceRefusal(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
@@ -327,7 +370,75 @@ bool writeTemplateIfMissing(const ProcessServices& process) {
   return true;
 }
 
+bool sameKey(std::string_view a, std::string_view b) {
+  return lowercase(a) == lowercase(b);
+}
+
+// Every key a run reads.
+std::vector<std::string_view> knownKeys() {
+  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
+  return keys;
+}
+
+// The fewest single-letter insertions, deletions and substitutions that turn `a` into `b`, case
+// ignored.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  const std::string from = lowercase(a), to = lowercase(b);
+  std::vector<std::size_t> row(to.size() + 1);
+  std::iota(row.begin(), row.end(), 0);
+  for (std::size_t i = 1; i <= from.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= to.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[to.size()];
+}
+
+// The known key `key` was most likely meant as, when one is close enough to be a slip of the
+// hand: a few letters, more for a long key.
+std::optional<std::string> closestKnownKey(std::string_view key) {
+  std::optional<std::string> closest;
+  std::size_t best = 0;
+  for (const std::string_view candidate : knownKeys()) {
+    const std::size_t allowed = std::max<std::size_t>(2, candidate.size() / 4);
+    const std::size_t lengths = key.size() > candidate.size() ? key.size() - candidate.size()
+                                                              : candidate.size() - key.size();
+    if (lengths > allowed) continue;  // too far apart by length alone
+    const std::size_t distance = editDistance(key, candidate);
+    if (distance <= allowed && (!closest || distance < best)) {
+      closest = std::string(candidate);
+      best = distance;
+    }
+  }
+  return closest;
+}
+
+// A key as the file spells it, its control characters shown as "?": it goes to a terminal.
+std::string shownKey(std::string_view key) {
+  std::string shown(key);
+  std::replace_if(shown.begin(), shown.end(), isControlCharacter, '?');
+  return shown;
+}
+
 }  // namespace
+
+std::vector<std::string> UnknownKeyNotes(const ProcessServices& process) {
+  std::vector<std::string> notes;
+  const std::vector<std::string_view> known = knownKeys();
+  for (const std::string& key : Configs::IniKeys(process)) {
+    if (std::any_of(known.begin(), known.end(), [&](auto name) { return sameKey(name, key); }))
+      continue;
+    const std::optional<std::string> meant = closestKnownKey(key);
+    notes.push_back("Unknown key: " + shownKey(key) +
+                    (meant ? " (did you mean " + *meant + "?)" : " (not read)"));
+  }
+  return notes;
+}
 
 void WriteDefaultConfiguration(const ProcessServices& process) {
   for (const TemplateLine& line : kTemplate) Configs::storeIniValue(process, line.key, line.value);

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/backup_settings.h"
 
@@ -29,6 +30,12 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // scheme or cannot be read. It never quotes a login.
 std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings);
 
+// One note per key of section [Quillfen] that no setting reads (a run goes on without it), in
+// the file's order, naming a close known key when there is one:
+// "Unknown key: MailSecurty (did you mean MailSecurity?)". None when Config.ini is missing;
+// throws Error when it cannot be read.
+std::vector<std::string> UnknownKeyNotes(const ProcessServices& process);
+
 // Makes sure Config.ini exists beside the executable, honours "/config", reads every key into
 // `settings` and validates them. False: the run must not take place; the user has been told.
 // A Config.ini the user may not read or write (the installed program's, for an ordinary user)
@@ -39,13 +46,14 @@ std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings);
 // template that cannot be written (something other than a file in its place, a read-only
 // folder). Validation order: a source, then a destination, then DaysTillExpiration of 1 or more,
 // then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom,
-// MailTo, FtpKeyFile or FtpTrust, then (FTP source only) no login in FtpIPAddress, a known scheme
-// in FtpIPAddress, a readable FtpKeyFile for sftp:// only and an FtpTrust of the scheme's forms,
-// then MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or "Name <addr>"), then
-// the optional mail keys: MailSecurity one of none, starttls, tls (any case; unset, it follows
+// MailTo, FtpKeyFile or FtpTrust, then a NetworkPath that is not DestinationFolder nor inside it
+// (links and ".." resolved), then (FTP source only) no login in FtpIPAddress, a known scheme in
+// FtpIPAddress, a readable FtpKeyFile for sftp:// only and an FtpTrust of the scheme's forms, then
+// MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or "Name <addr>"), then the
+// optional mail keys: MailSecurity one of none, starttls, tls (any case; unset, it follows
 // MailPort: 465 tls, 587 starttls, else none), no MailUserName without TLS, a MailTrust that is a
-// readable PEM file or sha256// pins, a PingUrl that is http(s); the message names the key, and the
-// entry or value (never the login).
+// readable PEM file or sha256// pins, a PingUrl that is http(s); the message names the key, and
+// the entry or value (never the login).
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

@@ -1,5 +1,6 @@
 #include "config/profile_text.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/error.h"
@@ -174,6 +175,21 @@ std::optional<std::string> findProfileValue(std::string_view text, std::string_v
   const KeyPlace place = findKey(profile.lines, section, key);
   if (!place.entry) return std::nullopt;
   return std::string(parseLine(profile.lines[*place.entry].content).value);
+}
+
+std::vector<std::string> profileKeys(std::string_view text, std::string_view section) {
+  std::vector<std::string> keys;
+  bool inSection = false;
+  for (const Line& line : splitProfile(text).lines) {
+    const ParsedLine parsed = parseLine(line.content);
+    if (parsed.kind == LineKind::Section) inSection = sameName(parsed.name, section);
+    if (parsed.kind != LineKind::Entry || !inSection) continue;
+    const bool seen = std::any_of(keys.begin(), keys.end(), [&](const std::string& key) {
+      return sameName(key, parsed.name);
+    });
+    if (!seen) keys.emplace_back(parsed.name);
+  }
+  return keys;
 }
 
 std::string withProfileValue(std::string_view text, std::string_view section, std::string_view key,

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillfen {
 
@@ -18,6 +19,10 @@ namespace quillfen {
 // The value of `key` in `section` of the profile text `text`, or nothing when it is not set.
 std::optional<std::string> findProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key);
+
+// The names of the keys set in `section` (every occurrence of it), in the file's order and
+// spelling, each once.
+std::vector<std::string> profileKeys(std::string_view text, std::string_view section);
 
 // `text` with `key` in `section` set to `value`. The line that findProfileValue would read is
 // replaced in place; a missing key goes after the last key of the first such section, a missing

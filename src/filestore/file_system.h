@@ -47,6 +47,7 @@ struct FileFacts {
 struct DriveInfo {
   std::string letter;           // the mount point of the file system, e.g. "/" or "/mnt/backup"
   std::uint64_t freeSpace = 0;  // bytes free on the file system (not the unprivileged share)
+  bool readOnly = false;        // mounted read-only where `path` lies (a read-only bind too)
 };
 
 // The file system object: every folder and file operation of the program goes through it.
@@ -98,11 +99,6 @@ class FileSystem {
   // in that file. False when the link cannot be made: another file system, too many links, no
   // permission, or no such file.
   virtual bool linkFile(const std::string& existing, const std::string& newPath) = 0;
-  // Directory search with normal attributes: calls `visit` with each plain file name directly
-  // in `folder` (regular files and links to them, names starting with "." included; folders,
-  // devices, pipes and sockets left out) until it returns false.
-  virtual void searchPlainFiles(const std::string& folder,
-                                const std::function<bool(const std::string& name)>& visit) = 0;
 };
 
 }  // namespace quillfen

@@ -495,7 +495,8 @@ DriveInfo PosixFileSystem::getDrive(const std::string& path) {
   std::string mountPoint = mountPointFromTable(resolved.get());
   if (mountPoint.empty()) mountPoint = mountPointByDevice(resolved.get());
   // The whole free space of the file system, blocks reserved for the superuser included.
-  return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize};
+  return DriveInfo{mountPoint, static_cast<std::uint64_t>(space.f_bfree) * space.f_frsize,
+                   (space.f_flag & ST_RDONLY) != 0};
 }
 
 FolderContents PosixFileSystem::readFolder(const std::string& path) {
@@ -537,15 +538,6 @@ std::optional<FileFacts> PosixFileSystem::ownFileFacts(const std::string& folder
 // the caller checked that one is there.
 bool PosixFileSystem::linkFile(const std::string& existing, const std::string& newPath) {
   return ::link(existing.c_str(), newPath.c_str()) == 0;
-}
-
-void PosixFileSystem::searchPlainFiles(const std::string& folder,
-                                       const std::function<bool(const std::string& name)>& visit) {
-  Directory directory(AT_FDCWD, folder, folder, true);
-  while (const dirent* entry = directory.next()) {
-    if (!isRegularTarget(directory, *entry, nullptr)) continue;
-    if (!visit(entry->d_name)) return;
-  }
 }
 
 }  // namespace quillfen

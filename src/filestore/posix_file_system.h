@@ -39,8 +39,6 @@ class PosixFileSystem : public FileSystem {
   std::optional<FileFacts> ownFileFacts(const std::string& folder,
                                         const std::string& relativePath) override;
   bool linkFile(const std::string& existing, const std::string& newPath) override;
-  void searchPlainFiles(const std::string& folder,
-                        const std::function<bool(const std::string& name)>& visit) override;
 
  private:
   std::vector<char> copyBuffer_;  // for copies the kernel cannot do by itself

@@ -96,4 +96,10 @@ bool PosixProcessServices::runsUnderPackagedUnit() const {
   return false;
 }
 
+std::string ReadWritePathsHint(const std::string& folder) {
+  return "the service may write only where ReadWritePaths= allows: run \"sudo systemctl edit "
+         "quillfen.service\" and add the lines \"[Service]\" and \"ReadWritePaths=" +
+         folder + "\"";
+}
+
 }  // namespace quillfen

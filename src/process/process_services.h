@@ -20,6 +20,10 @@ class ProcessServices {
   virtual bool runsUnderPackagedUnit() const = 0;
 };
 
+// What lets the packaged service write to `folder`: its sandbox makes the whole system
+// read-only except the ReadWritePaths= of its drop-in.
+std::string ReadWritePathsHint(const std::string& folder);
+
 // The real services: /proc/self/exe for the folder; for editing, the file behind a link, opened
 // with the desktop's default application for text files (xdg-open, detached) when there is a
 // display, else with the user's editor when standard input and error are a terminal (waited

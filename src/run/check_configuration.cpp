@@ -1,9 +1,12 @@
 #include "run/check_configuration.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/error.h"
@@ -14,6 +17,7 @@
 #include "config/configuration.h"
 #include "filestore/file_system.h"
 #include "mail/mailer.h"
+#include "process/locale_format.h"
 #include "process/message_boxes.h"
 #include "process/process_services.h"
 #include "run/download_files.h"
@@ -80,25 +84,78 @@ std::string withoutLoginIn(std::string text, const std::string& address) {
   return text;
 }
 
-bool settingsAllowARun(RunModule& run, const Services& services, const Say& say) {
+// A key the settings do not read is a setting the administrator believes in force: each is
+// named, also beside a refusal it may explain (a misspelt DestinationFolder). True when none is.
+bool everyKeyKnown(const ProcessServices& process, const Say& say) {
+  const std::vector<std::string> notes = UnknownKeyNotes(process);
+  for (const std::string& note : notes) say(note);
+  return notes.empty();
+}
+
+enum class SettingsOutcome { AllowARun, AllowARunWithUnknownKeys, Refused };
+
+SettingsOutcome checkSettings(RunModule& run, const Services& services, const Say& say) {
   WithoutEditing process(services.process);
   const std::string what = "configuration " + shownPath(Configs::configFilePath(process));
   try {
     if (!Configs::fileIsPresent(process)) {
       say(what + ": missing (quillfen without arguments writes the template)");
-      return false;
+      return SettingsOutcome::Refused;
     }
     KeptMessages messages;
-    if (!LoadConfiguration("", process, messages, run.Settings)) {
-      say(what + ": " + oneLine(messages.text()));
+    const bool loaded = LoadConfiguration("", process, messages, run.Settings);
+    say(what + ": " + (loaded ? "ok" : oneLine(messages.text())));
+    const bool known = everyKeyKnown(process, say);
+    if (!loaded) return SettingsOutcome::Refused;
+    return known ? SettingsOutcome::AllowARun : SettingsOutcome::AllowARunWithUnknownKeys;
+  } catch (const Error& error) {
+    say(what + ": " + errorText(error));
+    return SettingsOutcome::Refused;
+  }
+}
+
+// Why a run could not make today's folder in `folder`, or nothing. A folder on a read-only file
+// system is told apart: under the packaged service that is its sandbox, which a drop-in opens.
+std::optional<std::string> destinationFault(const std::string& folder, FileSystem& fileSystem,
+                                            const DriveInfo& drive, bool underPackagedUnit) {
+  if (drive.readOnly) {
+    return "on a read-only file system" +
+           (underPackagedUnit ? " (" + ReadWritePathsHint(folder) + ")" : std::string());
+  }
+  // Write permission is what the kernel grants on a real write: a probe folder made and removed
+  // again, which also holds for root and for access control lists.
+  const std::string probe = folder + "/.quillfen-check-" + std::to_string(::getpid());
+  try {
+    fileSystem.createFolder(probe);
+  } catch (const Error& error) {
+    return "not writable (" + errorText(error) + ")";
+  }
+  fileSystem.deleteFolder(probe, true);
+  return std::nullopt;
+}
+
+// The folder a run makes today's folder in: there, a folder, writable, and how much room is left.
+bool destinationWritable(const RunModule& run, const Services& services, const Say& say) {
+  const std::string& folder = run.Settings.DestinationFolder;
+  const std::string what = "destination " + folder;
+  try {
+    const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
+    if (!fileSystem->folderExists(folder)) {
+      say(what + (fileSystem->fileExists(folder) ? ": not a folder" : ": missing"));
       return false;
     }
+    const DriveInfo drive = fileSystem->getDrive(folder);
+    if (const auto fault = destinationFault(folder, *fileSystem, drive,
+                                            services.process.runsUnderPackagedUnit())) {
+      say(what + ": " + *fault);
+      return false;
+    }
+    say(what + ": ok, " + services.format.kilobytes(drive.freeSpace) + " KB free");
+    return true;
   } catch (const Error& error) {
     say(what + ": " + errorText(error));
     return false;
   }
-  say(what + ": ok");
-  return true;
 }
 
 // A source that holds no file fails the check: a run would back up nothing and prune nothing.
@@ -111,15 +168,12 @@ bool sayFileCount(const std::string& what, std::uint64_t files, const Say& say) 
   return true;
 }
 
-bool localSourceReadable(const std::string& folder, const Services& services, const Say& say) {
-  const std::string what = "source folder " + folder;
+// Counted as a run would copy them: with IncludeSubfolders, the files of the whole tree.
+bool localSourceReadable(const RunModule& run, const Services& services, const Say& say) {
+  const std::string what = "source folder " + std::string(trimmed(run.Settings.NetworkPath, " "));
   try {
-    std::uint64_t files = 0;
-    services.createFileSystem()->searchPlainFiles(folder + "/", [&](const std::string&) {
-      ++files;
-      return true;
-    });
-    return sayFileCount(what, files, say);
+    const SourceTree tree = ListNetworkSource(run.Settings, *services.createFileSystem());
+    return sayFileCount(what, tree.files.size(), say);
   } catch (const Error& error) {
     say(what + ": " + errorText(error));
     return false;
@@ -146,8 +200,8 @@ bool ftpSourceListed(const RunModule& run, Services& services, const Say& say) {
 // The source a run would fetch from: the folder NetworkPath when set, the FTP directory
 // otherwise.
 bool sourceReadable(const RunModule& run, Services& services, const Say& say) {
-  const std::string folder(trimmed(run.Settings.NetworkPath, " "));
-  if (!folder.empty()) return localSourceReadable(folder, services, say);
+  if (!trimmed(run.Settings.NetworkPath, " ").empty())
+    return localSourceReadable(run, services, say);
   return ftpSourceListed(run, services, say);
 }
 
@@ -179,10 +233,13 @@ bool mailServerReached(const RunModule& run, Services& services, const Say& say)
 }  // namespace
 
 int CheckConfiguration(RunModule& run, Services& services, const Say& say) {
-  if (!settingsAllowARun(run, services, say)) return kExitConfiguration;
+  const SettingsOutcome settings = checkSettings(run, services, say);
+  if (settings == SettingsOutcome::Refused) return kExitConfiguration;
+  const bool destinationOk = destinationWritable(run, services, say);
   const bool sourceOk = sourceReadable(run, services, say);
   const bool mailOk = mailServerReached(run, services, say);
-  return sourceOk && mailOk ? kExitCompleted : kExitError;
+  const bool allOk = settings == SettingsOutcome::AllowARun && destinationOk && sourceOk && mailOk;
+  return allOk ? kExitCompleted : kExitError;
 }
 
 }  // namespace quillfen

@@ -8,12 +8,14 @@ namespace quillfen {
 struct RunModule;
 struct Services;
 
-// quillfen --check: loads and validates Config.ini exactly as a run does, logs in to the source
-// and lists it (or reads the local folder), and connects to the mail server and quits. It
-// writes, deletes and mails nothing, and opens nothing for editing: a missing Config.ini is
-// reported, not written. Each check gives one line to `say`: what was checked, then "ok" or
-// what went wrong. Returns 0 when every check passed, 2 when the settings allow no run (no
-// further check is made then), 1 when the source or the mail server failed.
+// quillfen --check: loads and validates Config.ini exactly as a run does and names each key it
+// does not know, checks that DestinationFolder is a writable folder (a probe folder made and
+// removed) and how much room it has, logs in to the source and lists it (or walks the local
+// folder as a run would), and connects to the mail server and quits. It leaves nothing behind,
+// mails nothing, and opens nothing for editing: a missing Config.ini is reported, not written.
+// Each check gives one line to `say`: what was checked, then "ok" or what went wrong. Returns 0
+// when every check passed, 2 when the settings allow no run (no further check is made then), 1
+// when a key is unknown or the destination, the source or the mail server failed.
 int CheckConfiguration(RunModule& run, Services& services,
                        const std::function<void(const std::string& line)>& say);
 

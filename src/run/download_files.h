@@ -6,6 +6,7 @@
 
 namespace quillfen {
 
+class FileSystem;
 class Inet;
 struct BackupSettings;
 struct RunModule;
@@ -31,6 +32,10 @@ struct SourceTree {
   int failures = 0;  // folders that could not be listed
 };
 
+// A listing without a run has no today's folder: one of the dated folder's length stands in,
+// after DestinationFolder.
+inline constexpr const char* kDatedFolderStandIn = "/yyyymmdd/";
+
 // Whether a copy of `relativePath` can be made below `copyFolder` (which ends in "/"): each of
 // its names within the file system's limit for a name, and the whole path within the limit for
 // a path with room to spare for the temporary file a copy is written to first. A folder or file
@@ -44,6 +49,11 @@ bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
 // server's reply otherwise.
 std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
                                          std::vector<std::string>& fileList);
+
+// Walks the local source of `settings` (NetworkPath) as the fetch stage does, fetching nothing:
+// the files a run would copy, with IncludeSubfolders those of the whole tree. Throws Error when
+// the source folder itself cannot be read.
+SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem);
 
 // The two branches of the fetch stage.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);

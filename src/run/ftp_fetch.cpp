@@ -30,8 +30,6 @@ constexpr std::int32_t kListingPiece = 256;
 constexpr std::int32_t kText = 0;
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
-// A listing without a run has no today's folder: one of the dated folder's length stands in.
-constexpr const char* kDatedFolderStandIn = "/yyyymmdd/";
 
 std::string readListing(Inet& transfer) {
   std::string listing;

@@ -210,11 +210,7 @@ std::string withReadWritePathsHint(const Error& failure, const RunModule& run,
                                    const ProcessServices& process) {
   if (failure.systemError() != EROFS || !process.runsUnderPackagedUnit())
     return failure.description();
-  return failure.description() +
-         " (the service may write only where ReadWritePaths= allows: run "
-         "\"sudo systemctl edit quillfen.service\" and add the lines \"[Service]\" and "
-         "\"ReadWritePaths=" +
-         run.Settings.DestinationFolder + "\")";
+  return failure.description() + " (" + ReadWritePathsHint(run.Settings.DestinationFolder) + ")";
 }
 
 // An error after a fetch that was already incomplete (the mail failing after a refused listing):

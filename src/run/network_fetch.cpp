@@ -38,7 +38,8 @@ class SourceWalk {
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
   SourceTree walk(const std::string& destinationFolder) {
-    if (includeSubfolders_) {
+    // A destination that is not there yet (a settings check) holds nothing to leave out.
+    if (includeSubfolders_ && fileSystem_.folderExists(destinationFolder)) {
       const FolderContents destination = fileSystem_.readFolder(destinationFolder);
       destination_ = {destination.device, destination.inode};
     }
@@ -127,7 +128,19 @@ bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
   return facts && unchanged->linkIfUnchanged(name, *facts);
 }
 
+// The tree of the local source, whose copy goes below `copyFolder` (which ends in "/").
+SourceTree walkNetworkSource(const BackupSettings& settings, FileSystem& fileSystem,
+                             const std::string& copyFolder) {
+  const std::string sourceFolder = std::string(trimmed(settings.NetworkPath, kSpaces)) + "/";
+  return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders, copyFolder)
+      .walk(settings.DestinationFolder.empty() ? "/" : settings.DestinationFolder);
+}
+
 }  // namespace
+
+SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem) {
+  return walkNetworkSource(settings, fileSystem, settings.DestinationFolder + kDatedFolderStandIn);
+}
 
 // Every name is copied exactly as listed, blanks and a leading "." included. The counter is 64
 // bits wide: a source of any size is copied.
@@ -138,9 +151,7 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   SplashWindow& window = services.frmSplash;
   const std::size_t linkedLineAt = run.ActivityReport.size();
 
-  const SourceTree tree =
-      SourceWalk(*fileSystem, sourceFolder, run.Settings.IncludeSubfolders, destinationFolder)
-          .walk(run.Settings.DestinationFolder.empty() ? "/" : run.Settings.DestinationFolder);
+  const SourceTree tree = walkNetworkSource(run.Settings, *fileSystem, destinationFolder);
   window.setProgressMax(static_cast<float>(tree.files.size() + 1));
   if (tree.files.empty()) {
     run.ActivityReport += kEmptySourceLine;

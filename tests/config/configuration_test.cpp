@@ -65,6 +65,12 @@ class LoadConfigurationTest : public ::testing::Test {
 TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
   using namespace std::string_literals;
   const std::string ok = "NetworkPath=/n\nDestinationFolder=/b\n";  // nothing to refuse
+  // A link to the destination, and one that leads back into the destination's parent.
+  fs::create_directories(folder.path() / "store/20240101");
+  fs::create_directory_symlink(folder.path() / "store", folder.path() / "to-store");
+  fs::create_directory_symlink("..", folder.path() / "store/up");
+  const std::string store = "DestinationFolder=" + folder.str() + "/store\n";
+  const char* const inside = "NetworkPath must not be DestinationFolder or lie inside it";
   const std::pair<std::string, const char*> cases[] = {
       // keys, the message (nullptr: the run may go on)
       {"FtpIPAddress=\"   \"\nDestinationFolder=/b\n", "FTP server or a network path"},
@@ -81,6 +87,14 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {ok + "MailTo=Ops (night) <o@x>;u@[IPv6:2001:db8::1]\n", nullptr},
       {"NetworkPath=/n\nDestinationFolder=/b\nDaysTillExpiration=0\n",
        "DaysTillExpiration must be"},
+      // The backups would back themselves up, however the source is written.
+      {"NetworkPath=/b/\nDestinationFolder=/b\n", inside},
+      {"NetworkPath=/n/../b/old\nDestinationFolder=/b\n", inside},
+      {"NetworkPath=" + folder.str() + "/to-store\n" + store, inside},
+      {"NetworkPath=" + folder.str() + "/to-store/20240101\n" + store, inside},
+      // The walk leaves out a destination inside the source.
+      {"NetworkPath=" + folder.str() + "/store/up\n" + store, nullptr},
+      {"NetworkPath=/b-2\nDestinationFolder=/b\n", nullptr},
       {"DestinationFolder=/b\nFtpIPAddress=http://h/d\n", "this scheme is none of them"},
       {"DestinationFolder=/b\nFtpIPAddress=sftp://h\nFtpKeyFile=/no/such/key\n", "FtpKeyFile"},
       {"DestinationFolder=/b\nFtpIPAddress=ftp://h\nFtpTrust=x\n", "plain FTP has nothing"},
@@ -124,6 +138,19 @@ TEST_F(LoadConfigurationTest, APasswordMakesTheProcessNonDumpable) {
               protectedNow ? std::vector<std::string>{"not dumpable"} : std::vector<std::string>{})
         << keys;
   }
+}
+
+// Only a key that no setting reads has a note, whatever its case; a close known key is named.
+TEST_F(LoadConfigurationTest, UnknownKeysAreNamedWithTheKnownKeyMeant) {
+  folder.write("Config.ini",
+               "[Quillfen]\nMailSecurty=tls\nmailport=25\nIncludeSubFolder=yes\nDestFolder=/b\n"
+               "MailSecurty=none\n[Other]\nFoo=1\n[quillfen]\nFTPTRUST=x\nLinkUnchange=1\n");
+  EXPECT_THAT(
+      UnknownKeyNotes(process),
+      ::testing::ElementsAre("Unknown key: MailSecurty (did you mean MailSecurity?)",
+                             "Unknown key: IncludeSubFolder (did you mean IncludeSubfolders?)",
+                             "Unknown key: DestFolder (not read)",
+                             "Unknown key: LinkUnchange (did you mean LinkUnchanged?)"));
 }
 
 // Neither blocks nor reads without end: each is refused at once, before "/config" too.

@@ -1,9 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 #include "support/child_process.h"
@@ -29,7 +31,10 @@ class CheckE2eTest : public ::testing::Test {
   CheckE2eTest() {
     remote.write("a.txt", "a");
     remote.write("b.txt", "b");
+    nested.write("sub/c.txt", "c");
     fs::copy_file(QUILLFEN_EXECUTABLE, home.path() / "quillfen");
+    // Open to the user "nobody" of the case that checks as one, the destination for reading.
+    for (const TempDir* folder : {&home, &dest}) fs::permissions(folder->path(), fs::perms(0755));
     setenv("QUILLFEN_UI", "console", 1);
   }
   std::string ftpKeys(const std::string& password) const {
@@ -45,16 +50,47 @@ class CheckE2eTest : public ::testing::Test {
            "\nMailTrust=" + certificate.certificate().string() + "\n";
   }
 
-  TempDir remote, home, dest;
+  TempDir remote, nested, home, dest;
   FtpServer ftp{remote.path(), "backup", "ftp-pw"};
   SmtpSink sink;
   TestCertificate certificate;
   SmtpSink tlsSink{SinkSecurity{SinkSecurity::Kind::StartTls, &certificate, "quillfen", "mail-pw"}};
 };
 
+// Whether this machine lets a process make a mount namespace of its own (a container may not).
+bool mountNamespacesWork() {
+  ChildProcess probe({"/usr/bin/unshare", "-m", "/bin/true"}, true);
+  probe.closeInput();
+  return probe.wait(std::chrono::seconds(30)) == 0;
+}
+
+// The start of a command that runs the rest with `folder` mounted read-only (in a mount
+// namespace of its own: nothing outside sees it), as the sandbox of the packaged service shows
+// a folder missing from its ReadWritePaths=. With `cgroup` (a control group file naming that
+// service) and INVOCATION_ID, the rest runs as systemd would run the service.
+std::vector<std::string> withReadOnly(const fs::path& folder, const fs::path& cgroup = {}) {
+  return {"/usr/bin/unshare",
+          "-m",
+          "/bin/sh",
+          "-c",
+          "mount --bind -o ro \"$1\" \"$1\" || exit 99\n"
+          "if [ -n \"$2\" ]; then\n"
+          "  mount --bind \"$2\" /proc/$$/cgroup && export INVOCATION_ID=0123456789abcdef\n"
+          "fi\n"
+          "shift 2 && exec \"$@\"",
+          "sh",
+          folder.string(),
+          cgroup.string()};
+}
+
 TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
-  const std::string destination = "DestinationFolder=" + (dest.path() / "store").string() + "\n";
+  const std::string destination = "DestinationFolder=" + dest.str() + "\n";
   const std::string config = "configuration " + (home.path() / "Config.ini").string();
+  const std::string destinationOk = "destination " + dest.str() + ": ok, ";
+  const fs::path serviceGroup = home.write("cgroup", "0::/system.slice/quillfen.service\n");
+  // Root may write anywhere: a folder that is not writable shows only to another user.
+  const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups"};
   const std::string source = "source FTP " + ftp.address();
   const std::string mail = "mail server 127.0.0.1:" + std::to_string(sink.port());
   const std::string tlsMail = "mail server 127.0.0.1:" + std::to_string(tlsSink.port());
@@ -64,34 +100,93 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
     std::string keys;  // none: no Config.ini
     int exitCode;
     std::vector<std::string> lines;
+    std::vector<std::string> runAs = {};  // the command the check runs under, if any
   } cases[] = {
       {"all pass",
        ftpKeys("ftp-pw") + destination + mailKeys(sink.port()),
        0,
-       {config + ": ok", source + ": ok, 2 files", mail + ": ok"}},
+       {config + ": ok", destinationOk, source + ": ok, 2 files", mail + ": ok"}},
       {"refused mail login",
        ftpKeys("ftp-pw") + destination + tlsMailKeys("not-the-mail-pw"),
        1,
-       {config + ": ok", source + ": ok, 2 files", tlsMail + ": Error 36"}},
+       {config + ": ok", destinationOk, source + ": ok, 2 files", tlsMail + ": Error 36"}},
       {"refused login, no recipient",
        ftpKeys("not-the-ftp-pw") + destination,
        1,
-       {config + ": ok", source + ": listing failed: 530 Authentication failed.", noMail}},
+       {config + ": ok", destinationOk, source + ": listing failed: 530 Authentication failed.",
+        noMail}},
       {"local folder",
        "NetworkPath=" + remote.str() + "\n" + destination,
        0,
-       {config + ": ok", "source folder " + remote.str() + ": ok, 2 files", noMail}},
+       {config + ": ok", destinationOk, "source folder " + remote.str() + ": ok, 2 files", noMail}},
+      // A run backs up the files of the subfolders: the source is not empty.
+      {"local folder with files in subfolders only",
+       "NetworkPath=" + nested.str() + "\nIncludeSubfolders=yes\n" + destination,
+       0,
+       {config + ": ok", destinationOk, "source folder " + nested.str() + ": ok, 1 files", noMail}},
       {"no Config.ini",
        "",
        2,
        {config + ": missing (quillfen without arguments writes the template)"}},
+      {"misspelt keys",
+       ftpKeys("ftp-pw") + destination + "MailSecurty=tls\nincludesubfolder=yes\n",
+       1,
+       {config + ": ok", "Unknown key: MailSecurty (did you mean MailSecurity?)",
+        "Unknown key: includesubfolder (did you mean IncludeSubfolders?)", destinationOk,
+        source + ": ok, 2 files", noMail}},
+      {"misspelt destination key",
+       ftpKeys("ftp-pw") + "DestinatonFolder=" + dest.str() + "\n",
+       2,
+       {config + ": You must enter a destination path",
+        "Unknown key: DestinatonFolder (did you mean DestinationFolder?)"}},
+      {"missing destination",
+       ftpKeys("ftp-pw") + "DestinationFolder=" + dest.str() + "/store\n",
+       1,
+       {config + ": ok", "destination " + dest.str() + "/store: missing", source + ": ok, 2 files",
+        noMail}},
+      {"destination that is a file",
+       ftpKeys("ftp-pw") + "DestinationFolder=" + remote.str() + "/a.txt\n",
+       1,
+       {config + ": ok", "destination " + remote.str() + "/a.txt: not a folder",
+        source + ": ok, 2 files", noMail}},
+      {"destination not writable",
+       ftpKeys("ftp-pw") + destination,
+       1,
+       {config + ": ok", "destination " + dest.str() + ": not writable (Error 70: ",
+        source + ": ok, 2 files", noMail},
+       asNobody},
+      {"destination on a read-only file system",
+       ftpKeys("ftp-pw") + destination,
+       1,
+       {config + ": ok", "destination " + dest.str() + ": on a read-only file system",
+        source + ": ok, 2 files", noMail},
+       withReadOnly(dest.path())},
+      {"read-only destination of the packaged service",
+       ftpKeys("ftp-pw") + destination,
+       1,
+       {config + ": ok",
+        "destination " + dest.str() +
+            ": on a read-only file system (the service may write only where ReadWritePaths= "
+            "allows: run \"sudo systemctl edit quillfen.service\" and add the lines "
+            "\"[Service]\" and \"ReadWritePaths=" +
+            dest.str() + "\")",
+        source + ": ok, 2 files", noMail},
+       withReadOnly(dest.path(), serviceGroup)},
   };
+  const bool canMount = mountNamespacesWork(), canChangeUser = ::geteuid() == 0;
   for (const auto& c : cases) {
+    if ((c.runAs == asNobody && !canChangeUser) ||
+        (!c.runAs.empty() && c.runAs[0] == "/usr/bin/unshare" && !canMount)) {
+      std::cout << "Not tried here, as it needs root or a mount namespace: " << c.title << "\n";
+      continue;
+    }
     const fs::path file = home.path() / "Config.ini";
     fs::remove(file);
     if (!c.keys.empty()) std::ofstream(file) << "[Quillfen]\n" << c.keys;
 
-    ChildProcess program({(home.path() / "quillfen").string(), "--check"}, true);
+    std::vector<std::string> command = c.runAs;
+    command.insert(command.end(), {(home.path() / "quillfen").string(), "--check"});
+    ChildProcess program(command, true);
     program.closeInput();
     const int exitCode = program.wait(std::chrono::seconds(90));
 

@@ -311,13 +311,16 @@ TEST_F(RunE2eTest, AnEmptySourceEndsIncompleteAndPrunesNothing) {
 
 // A local source in the real executable on a terminal: the report, for a reader there, arrives
 // on standard output; the files are copied, the expired days pruned, and a mail server that
-// refuses the report ends the run with an error. Which files are copied, and with which times,
+// refuses the report ends the run with an error; a misspelt key is named on standard error and
+// stops nothing. Which files are copied, and with which times,
 // has unit tests, as has the same-day rerun.
 TEST_F(RunE2eTest, LocalRunOnATerminalReportsThereAndARefusedMailEndsItWithAnError) {
   remote.write("notes.txt", std::string(5000, 'n'));
   remote.write("with blanks.doc", "blank name");
   SmtpSink refusing(SmtpSink::Mode::RefuseAll);
-  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "/\n", dest.path(), refusing.port());
+  // A misspelt key is named, and the run goes on without it.
+  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "/\nIncludeSubFolder=yes\n",
+                 dest.path(), refusing.port());
   startProgram(home.path(), {"--version"})->wait(std::chrono::seconds(30));  // copies it there
   const fs::path errors = home.path() / "errors";
   const std::string command = (home.path() / "quillfen").string() + " 2>'" + errors.string() + "'";
@@ -325,7 +328,9 @@ TEST_F(RunE2eTest, LocalRunOnATerminalReportsThereAndARefusedMailEndsItWithAnErr
 
   EXPECT_EQ(terminal.wait(std::chrono::seconds(90)), 1);
   EXPECT_THAT(terminal.output(), HasSubstr("2 files downloaded to"));
-  EXPECT_THAT(readFile(errors), HasSubstr("Error 36554"));
+  EXPECT_THAT(readFile(errors),
+              AllOf(HasSubstr("Error 36554"),
+                    HasSubstr("Unknown key: IncludeSubFolder (did you mean IncludeSubfolders?)")));
   EXPECT_EQ(readFile(today() / "with blanks.doc"), "blank name");
   EXPECT_TRUE(prunedTheExpired());
 }

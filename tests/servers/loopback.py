@@ -3,6 +3,7 @@ never answers."""
 
 import os
 import socket
+import subprocess
 import sys
 import threading
 
@@ -10,6 +11,8 @@ children = []  # processes a server started, killed when it ends
 
 
 def announce(port):
+    """Tells the test its port. Called only once the port accepts connections: the test uses the
+    server as soon as it reads this line."""
     print("PORT %d" % port, flush=True)
 
 
@@ -45,3 +48,16 @@ def serve_silently():
     held = []
     while True:
         held.append(listener.accept()[0])
+
+
+def serve_each_connection_with(command):
+    """Runs `command` for each connection, the connection as its standard input and output, as
+    inetd does (vsftpd and sshd serve one session so). The port is this process's own listener:
+    it listens before it is announced, and no other process can take it meanwhile, which a port
+    picked here and bound later by the server could not promise."""
+    listener = socket.create_server(("127.0.0.1", 0))
+    announce(listener.getsockname()[1])
+    while True:
+        connection = listener.accept()[0]
+        with connection:
+            children.append(subprocess.Popen(command, stdin=connection, stdout=connection))

@@ -12,9 +12,10 @@
 
 namespace quillfen::test {
 
-// A server of tests/servers on 127.0.0.1 and the free port it announces, run by the system's
-// Python with the arguments made for the folder this object keeps for the server's files. It
-// stops with this object, by itself when the test process dies, and after its lifetime.
+// A server of tests/servers on 127.0.0.1 and the free port it announces once that port accepts
+// connections (so a test never comes before its server), run by the system's Python with the
+// arguments made for the folder this object keeps for the server's files. It stops with this
+// object, by itself when the test process dies, and after its lifetime.
 class LoopbackServer {
  public:
   using Arguments = std::function<std::vector<std::string>(const std::filesystem::path& folder)>;
@@ -138,8 +139,7 @@ class VsftpdServer : public LoopbackServer {
                                           "--tls",         implicitTls ? "implicit" : "explicit"};
         }) {}
 
-  // The logins its own log records so far: one per control connection (connections are not
-  // counted, as the server's start-up probe makes one).
+  // The logins its own log records so far: one per control connection.
   int logins() const { return count("OK LOGIN: "); }
 };
 
