@@ -33,7 +33,8 @@ struct Upload {
   // a reply line received), and whether a wait after it outlasted the bound.
   std::optional<std::chrono::steady_clock::time_point> lastActivity;
   std::chrono::seconds replyBound{};
-  std::chrono::milliseconds connectBound{};
+  CURL* handle = nullptr;
+  std::chrono::steady_clock::time_point started;  // when the exchange began
   curl_socket_t socket = CURL_SOCKET_BAD;
   bool replyTimedOut = false;
 };
@@ -47,27 +48,41 @@ std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* 
   return n;
 }
 
+// Connecting has a bound of its own (libcurl's); the wait for the greeting counts from the
+// moment the connection was made. False while it is not made yet.
+bool noteConnection(Upload& upload) {
+  curl_off_t connectedAfter = 0;  // microseconds from the start of the exchange
+  if (curl_easy_getinfo(upload.handle, CURLINFO_CONNECT_TIME_T, &connectedAfter) != CURLE_OK ||
+      connectedAfter <= 0) {
+    return false;
+  }
+  upload.lastActivity = upload.started + std::chrono::microseconds(connectedAfter);
+  return true;
+}
+
 // libcurl bounds each reply by CURLOPT_SERVER_RESPONSE_TIMEOUT, but after a time-out it sends
 // QUIT and waits for its answer just as long, and it waits twice the bound for the reply to
 // the message's end: a server that stopped answering held the run for twice the bound
-// (libcurl 7.88). This guard, called at least once a second while libcurl waits, ends any wait
-// at the bound and shuts the connection down, so that no QUIT wait follows.
-int guardEveryReply(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  auto& upload = *static_cast<Upload*>(user);
-  if (!upload.lastActivity) return 0;
+// (libcurl 7.88). This guard, called at least once a second while libcurl waits and with every
+// line of a reply, ends any wait at the bound and shuts the connection down, so that no QUIT
+// wait follows. (The wait for the reply to the message's end may happen where libcurl calls no
+// progress function, but it still hands over each line that arrives.)
+bool replyWaitOutlasted(Upload& upload) {
+  if (!upload.lastActivity && !noteConnection(upload)) return false;
   upload.replyTimedOut =
       std::chrono::steady_clock::now() - *upload.lastActivity >= upload.replyBound;
-  if (!upload.replyTimedOut) return 0;
+  if (!upload.replyTimedOut) return false;
   if (upload.socket != CURL_SOCKET_BAD) ::shutdown(upload.socket, SHUT_RDWR);
-  return 1;
+  return true;
 }
 
-// Notes the connection's socket for the guard above. Connecting has a bound of its own: the
-// wait for the greeting counts from the moment that bound ends at the latest.
+int guardEveryReply(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return replyWaitOutlasted(*static_cast<Upload*>(user)) ? 1 : 0;
+}
+
+// Notes the connection's socket for the guard below.
 int noteSocket(void* user, curl_socket_t socket, curlsocktype) {
-  auto& upload = *static_cast<Upload*>(user);
-  upload.socket = socket;
-  upload.lastActivity = std::chrono::steady_clock::now() + upload.connectBound;
+  static_cast<Upload*>(user)->socket = socket;
   return CURL_SOCKOPT_OK;
 }
 
@@ -127,8 +142,11 @@ struct Dialogue {
 std::size_t collectReply(char* buffer, std::size_t size, std::size_t count, void* user) {
   auto& dialogue = *static_cast<Dialogue*>(user);
   const std::string_view line(buffer, size * count);
-  if (line.size() < 4 || line[3] != '-')
+  if (line.size() < 4 || line[3] != '-') {
     dialogue.upload.lastActivity = std::chrono::steady_clock::now();
+  } else if (replyWaitOutlasted(dialogue.upload)) {
+    return 0;
+  }
   dialogue.replies.addLine(line);
   return size * count;
 }
@@ -245,10 +263,11 @@ ExchangeOutcome perform(const Exchange& exchange) {
   Upload upload;
   upload.data = exchange.message;
   upload.replyBound = exchange.bounds.reply;
-  upload.connectBound = exchange.bounds.connect;
+  upload.handle = curl.get();
   Dialogue dialogue{outcome.replies, upload};
   char errorText[CURL_ERROR_SIZE] = "";
   configure(curl.get(), exchange, recipients.get(), upload, dialogue, errorText, outcome.presented);
+  upload.started = std::chrono::steady_clock::now();
   outcome.code = curl_easy_perform(curl.get());
   if (upload.replyTimedOut) {
     outcome.code = CURLE_OPERATION_TIMEDOUT;

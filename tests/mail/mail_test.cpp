@@ -173,7 +173,8 @@ TEST_F(DeliveryTest, AFailedExchangeEndsTheStageWithANumberedErrorWithinTheBound
         notify(sink ? sink->port() : c.port, "a@example.test;nobody@example.test;c@example.test");
     // Below twice the bound: libcurl's own wait for the QUIT after a time-out doubled it.
     EXPECT_LT(std::chrono::steady_clock::now() - start,
-              std::chrono::milliseconds(kTestBounds.reply) * 7 / 4);
+              std::chrono::milliseconds(kTestBounds.reply) * 7 / 4)
+        << c.number << " mode " << (c.sink ? static_cast<int>(*c.sink) : -1);
     ASSERT_TRUE(error.has_value()) << c.number;
     EXPECT_EQ(error->number(), c.number) << error->description();
     EXPECT_THAT(error->description(), HasSubstr(c.text));

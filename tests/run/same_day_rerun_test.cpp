@@ -118,13 +118,7 @@ class SameDayRerun : public ::testing::TestWithParam<std::tuple<bool, RerunCase>
   test::FakeEnvironment env{exeFolder.str()};
   UserAtThePump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
-  Services services{env.clock,   env.sleeper,
-                    pump,        env.window,
-                    env.window,  env.messages,
-                    env.process, env.format,
-                    frmMain,     [] { return std::make_unique<PosixFileSystem>(); },
-                    nullptr,     nullptr,
-                    nullptr};
+  Services services = env.servicesOver(pump, frmMain);
   std::optional<test::FtpServer> server;
   RunModule run;
 };

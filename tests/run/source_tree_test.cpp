@@ -111,13 +111,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
   PosixFileSystem fileSystem;
   ConsoleEventPump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
-  Services services{env.clock,   env.sleeper,
-                    pump,        env.window,
-                    env.window,  env.messages,
-                    env.process, env.format,
-                    frmMain,     [] { return std::make_unique<PosixFileSystem>(); },
-                    nullptr,     nullptr,
-                    nullptr};
+  Services services = env.servicesOver(pump, frmMain);
   std::optional<test::FtpServer> server;
   std::optional<test::SftpServer> sftp;
   std::optional<test::OpensshServer> openssh;

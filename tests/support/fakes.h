@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "filestore/posix_file_system.h"
 #include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
@@ -180,6 +181,14 @@ struct FakeEnvironment {
   MainForm frmMain{[this] { return createControl(); }};
   Services services{clock,  sleeper, events,  window,  window,  messages, process,
                     format, frmMain, nullptr, nullptr, nullptr, nullptr};
+
+  // The same fakes around a real event pump and transfer host, with the real file system: for
+  // runs against real servers.
+  Services servicesOver(EventPump& pump, MainForm& host) {
+    return {clock,    sleeper, pump,   window, window,
+            messages, process, format, host,   [] { return std::make_unique<PosixFileSystem>(); },
+            nullptr,  nullptr, nullptr};
+  }
 };
 
 }  // namespace quillfen::test
