@@ -194,7 +194,7 @@ std::optional<Error> runCatching(RunModule& run, Services& services, const std::
 std::string mailFailure(RunModule& run, Services& services, const Error& failure) {
   if (!run.SettingsLoaded || run.NotificationStarted) return {};
   try {
-    SendFailureReport(run, services, failure.number(), failure.description());
+    SendFailureReport(run, services, failure.number(), shownName(failure.description()));
     return {};
   } catch (const Error& unsent) {
     return " (the report of this error could not be mailed: Error " +
