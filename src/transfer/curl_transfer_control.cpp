@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/date.h"
 #include "common/error.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
@@ -92,16 +93,8 @@ std::optional<std::time_t> modifiedTimeReply(std::string_view line) {
     for (char c : digits.substr(at, length)) value = value * 10 + (c - '0');
     return value;
   };
-  std::tm time{};
-  time.tm_year = number(0, 4) - 1900;
-  time.tm_mon = number(4, 2) - 1;
-  time.tm_mday = number(6, 2);
-  time.tm_hour = number(8, 2);
-  time.tm_min = number(10, 2);
-  time.tm_sec = number(12, 2);
-  const std::time_t seconds = ::timegm(&time);
-  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
-  return seconds;
+  return static_cast<std::time_t>(secondsSinceEpoch(DateTime{
+      Date{number(0, 4), number(4, 2), number(6, 2)}, number(8, 2), number(10, 2), number(12, 2)}));
 }
 
 }  // namespace

@@ -1,21 +1,16 @@
 #include "transfer/sftp_login.h"
 
 #include <openssl/evp.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <vector>
 
 #include "common/error.h"
-#include "common/posix_file.h"
 #include "curl/curl_error.h"
+#include "transfer/known_hosts.h"
 
 namespace quillfen {
 
@@ -23,7 +18,6 @@ namespace {
 
 constexpr std::string_view kFingerprintPrefix = "SHA256:";
 constexpr const char* kUnset = nullptr;  // a text option back to libcurl's default
-constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
 // What libcurl tells (in its verbose text) when libssh2 could not use the key file.
 constexpr std::string_view kKeyFailureText = "SSH public key authentication failed: ";
 
@@ -81,12 +75,6 @@ bool isRsaKeyFile(const std::string& path) {
   return blob.substr(0, 200).find(kRsaType) != std::string_view::npos;
 }
 
-std::string homeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr) return entry->pw_dir;
-  return {};
-}
-
 }  // namespace
 
 struct SftpLogin::HostKeyNote {
@@ -98,7 +86,7 @@ struct SftpLogin::HostKeyNote {
 SftpLogin::SftpLogin() : note_(std::make_unique<HostKeyNote>()) {}
 
 SftpLogin::~SftpLogin() {
-  if (!mergedKnownHosts_.empty()) ::unlink(mergedKnownHosts_.c_str());
+  if (!mergedKnownHosts_.empty()) removeTemporaryKnownHosts(mergedKnownHosts_);
 }
 
 int SftpLogin::keyCallback(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match,
@@ -122,20 +110,12 @@ void SftpLogin::noteVerboseText(std::string_view text) {
 const std::string& SftpLogin::mergedKnownHosts() {
   if (!mergedKnownHosts_.empty()) return mergedKnownHosts_;
   std::string joined;
-  for (const std::string& path :
-       {homeFolder() + "/.ssh/known_hosts", std::string(kSystemKnownHosts)}) {
+  for (const std::string& path : defaultKnownHostsFiles()) {
     std::string text = contentOf(path);
     if (!text.empty() && text.back() != '\n') text += '\n';
     joined += text;
   }
-  std::string path =
-      (std::filesystem::temp_directory_path() / "quillfen-known-hosts-XXXXXX").string();
-  FileDescriptor file(::mkstemp(path.data()));
-  if (!file.valid()) throw errorFromErrno(errno, "Cannot gather the known host keys in", path);
-  mergedKnownHosts_ = path;
-  if (::write(file.get(), joined.data(), joined.size()) != static_cast<ssize_t>(joined.size())) {
-    throw errorFromErrno(errno, "Cannot gather the known host keys in", path);
-  }
+  mergedKnownHosts_ = writeTemporaryKnownHosts(joined);
   return mergedKnownHosts_;
 }
 
