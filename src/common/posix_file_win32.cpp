@@ -14,6 +14,7 @@
 
 #include "common/error.h"
 #include "common/posix_file.h"
+#include "common/windows_calls.h"
 
 // Windows' side of common/posix_file.h: the descriptors are the C runtime's, made from handles
 // that CreateFileW opened, so that Windows' own calls (MoveFileExW, SetFileTime,
@@ -26,46 +27,10 @@ namespace {
 constexpr std::string_view kTemporaryPrefix = ".quillfen-";
 constexpr int kTemporaryNameTries = 100;
 
-std::wstring wide(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
-}
-
 // The folder part of `path` with its trailing separator; empty for a bare name, which lies in
 // the working folder.
 std::string folderOf(const std::string& path) {
   return path.substr(0, path.find_last_of("/\\") + 1);
-}
-
-// The errno value closest to a Windows error code, for the wording and numbering of Error.
-int errnoOf(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    case ERROR_INVALID_NAME:
-    case ERROR_DIRECTORY:
-      return EINVAL;
-    case ERROR_WRITE_PROTECT:
-      return EROFS;
-    default:
-      return EIO;
-  }
-}
-
-Error lastError(std::string_view what, const std::string& path, bool isFolder = false) {
-  return errorFromErrno(errnoOf(::GetLastError()), what, path, isFolder);
 }
 
 HANDLE handleOf(int fd) {
@@ -99,7 +64,7 @@ int createTemporaryFile(const std::string& folder, std::string& path) {
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
     path = folder + std::string(kTemporaryPrefix);
     for (int i = 0; i < 6; ++i) path += kLetters[random() % (sizeof kLetters - 1)];
-    const HANDLE handle = ::CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    const HANDLE handle = ::CreateFileW(wideName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
@@ -109,7 +74,7 @@ int createTemporaryFile(const std::string& folder, std::string& path) {
     }
     const DWORD code = ::GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-      errno = errnoOf(code);
+      errno = errnoOfWindowsError(code);
       return -1;
     }
   }
@@ -148,7 +113,7 @@ PendingFile::PendingFile(std::string target, Wording wording)
       wording_(wording),
       file_(createTemporaryFile(folderOf(target_), path_)) {
   if (file_.valid()) {
-    signalSlot_ = claimSignalSlot(wide(path_));
+    signalSlot_ = claimSignalSlot(wideName(path_));
     return;
   }
   const int error = errno;
@@ -161,7 +126,7 @@ PendingFile::PendingFile(std::string target, Wording wording)
 // An open file cannot be removed on Windows: it is closed first.
 PendingFile::~PendingFile() {
   if (file_.valid()) file_.close();
-  if (!committed_) ::DeleteFileW(wide(path_).c_str());
+  if (!committed_) ::DeleteFileW(wideName(path_).c_str());
   if (signalSlot_ >= 0) signalSlotUsed[signalSlot_] = 0;
 }
 
@@ -187,12 +152,12 @@ void PendingFile::setModificationTime(time_t seconds) {
   ::GetSystemTimeAsFileTime(&now);
   const FILETIME modified = fileTimeOf(seconds);
   if (!::SetFileTime(handleOf(fd()), nullptr, &now, &modified)) {
-    throw lastError(wording_.write, target_);
+    throw lastWindowsError(wording_.write, target_);
   }
 }
 
 void PendingFile::flushToDisk() {
-  if (!::FlushFileBuffers(handleOf(fd()))) throw lastError(wording_.write, target_);
+  if (!::FlushFileBuffers(handleOf(fd()))) throw lastWindowsError(wording_.write, target_);
 }
 
 void PendingFile::close() {
@@ -201,9 +166,9 @@ void PendingFile::close() {
 
 void PendingFile::commit() {
   close();
-  if (!::MoveFileExW(wide(path_).c_str(), wide(target_).c_str(),
+  if (!::MoveFileExW(wideName(path_).c_str(), wideName(target_).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw lastError(wording_.replace, target_);
+    throw lastWindowsError(wording_.replace, target_);
   }
   committed_ = true;
 }
@@ -211,20 +176,20 @@ void PendingFile::commit() {
 // Without MOVEFILE_REPLACE_EXISTING the move fails when anything has the target's name.
 void PendingFile::commitWithoutReplacing() {
   close();
-  if (!::MoveFileExW(wide(path_).c_str(), wide(target_).c_str(), MOVEFILE_WRITE_THROUGH)) {
-    throw lastError(wording_.replace, target_);
+  if (!::MoveFileExW(wideName(path_).c_str(), wideName(target_).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    throw lastWindowsError(wording_.replace, target_);
   }
   committed_ = true;
 }
 
 std::optional<std::string> readRegularFile(const std::string& path, std::size_t limit,
                                            std::string_view what) {
-  const std::wstring name = wide(path);
+  const std::wstring name = wideName(path);
   const DWORD attributes = ::GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
-    throw errorFromErrno(errnoOf(code), what, path);
+    throw errorFromErrno(errnoOfWindowsError(code), what, path);
   }
   const auto notRegular = [&] {
     return Error(errc::kPathFileAccess,
@@ -234,7 +199,7 @@ std::optional<std::string> readRegularFile(const std::string& path, std::size_t 
   const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw lastError(what, path);
+  if (handle == INVALID_HANDLE_VALUE) throw lastWindowsError(what, path);
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (fd < 0) {
     ::CloseHandle(handle);
