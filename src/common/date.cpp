@@ -28,6 +28,17 @@ Date civilFromDays(std::int64_t days) {
   return Date{static_cast<int>(year), month, day};
 }
 
+std::int64_t secondsSinceEpoch(const DateTime& utc) {
+  // The month is brought into 1-12 first; days, hours, minutes and seconds add up linearly.
+  const std::int64_t monthsFromJanuary = utc.date.month - 1;
+  const std::int64_t yearCarry =
+      (monthsFromJanuary >= 0 ? monthsFromJanuary : monthsFromJanuary - 11) / 12;
+  const Date firstOfMonth{static_cast<int>(utc.date.year + yearCarry),
+                          static_cast<int>(monthsFromJanuary - yearCarry * 12 + 1), 1};
+  const std::int64_t days = daysFromCivil(firstOfMonth) + utc.date.day - 1;
+  return ((days * 24 + utc.hour) * 60 + utc.minute) * 60 + utc.second;
+}
+
 Date addDays(const Date& date, std::int64_t days) {
   return civilFromDays(daysFromCivil(date) + days);
 }

@@ -28,6 +28,11 @@ struct DateTime {
 std::int64_t daysFromCivil(const Date& date);
 Date civilFromDays(std::int64_t days);
 
+// Seconds since 1970-01-01 00:00:00 of a date and time read as UTC. Fields out of their range
+// carry over as the calendar does (month 13 is January of the next year, second 60 the next
+// minute's first).
+std::int64_t secondsSinceEpoch(const DateTime& utc);
+
 // The date `days` calendar days after (negative: before) `date`.
 Date addDays(const Date& date, std::int64_t days);
 

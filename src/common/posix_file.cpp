@@ -102,6 +102,12 @@ void PendingFile::setPermissions(mode_t mode) {
   if (::fchmod(fd(), mode) != 0) throw errorFromErrno(errno, wording_.write, target_);
 }
 
+void PendingFile::keepPermissionsOf(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return;
+  setPermissions(status.st_mode & 07777);
+}
+
 void PendingFile::setModificationTime(time_t seconds) {
   const struct timespec times[2] = {{0, UTIME_NOW}, {seconds, 0}};
   if (::futimens(fd(), times) != 0) throw errorFromErrno(errno, wording_.write, target_);
@@ -137,6 +143,41 @@ void PendingFile::commitWithoutReplacing() {
   if (::link(path_.c_str(), target_.c_str()) != 0) {
     throw errorFromErrno(errno, wording_.replace, target_);
   }
+}
+
+namespace {
+
+void requireRegularFile(int fd, const std::string& path, std::string_view what) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) throw errorFromErrno(errno, what, path);
+  if (!S_ISREG(status.st_mode)) {
+    throw Error(errc::kPathFileAccess, std::string(what) + " '" + path +
+                                           "': not a regular file (a FIFO, a device or a folder)");
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t limit,
+                                           std::string_view what) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.valid()) {
+    if (errno == ENOENT) return std::nullopt;
+    throw errorFromErrno(errno, what, path);
+  }
+  requireRegularFile(file.get(), path, what);
+  std::string text;
+  char buffer[8192];
+  while (text.size() <= limit) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count == 0) break;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      throw errorFromErrno(errno, what, path);
+    }
+    text.append(buffer, static_cast<std::size_t>(count));
+  }
+  return text;
 }
 
 }  // namespace quillfen

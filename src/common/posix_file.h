@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +52,8 @@ class PendingFile {
   int fd() const noexcept { return file_.get(); }
   void write(std::string_view data);
   void setPermissions(mode_t mode);
+  // Gives the file the permissions of the file at `path`; nothing when that is gone.
+  void keepPermissionsOf(const std::string& path);
   // The time the file was last changed (seconds since 1970); its last access is now.
   void setModificationTime(time_t seconds);
   // Waits until the data is on the disk, so that a crash after commit() cannot leave the
@@ -71,6 +75,15 @@ class PendingFile {
   bool committed_ = false;
   int signalSlot_ = -1;  // where removeTemporaryFilesNow finds path_
 };
+
+// The file at `path`, read to its end or until more than `limit` bytes are read (a caller then
+// sees a larger file as larger than `limit` without reading it all), or nothing when nothing is
+// there (also a link to nothing). Something that is not a regular file is refused at once
+// without blocking: a FIFO would block the reader until some writer comes, a device could feed
+// it without end. Failures are thrown as Error, the refusal with the number kPathFileAccess; each
+// begins with `what`.
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t limit,
+                                           std::string_view what);
 
 // Removes every temporary file of a PendingFile that exists right now, with async-signal-safe
 // calls only: for a signal handler that ends the process at once, so that no hidden file is

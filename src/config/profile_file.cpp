@@ -1,10 +1,5 @@
 #include "config/profile_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 
 #include "common/error.h"
@@ -21,41 +16,14 @@ constexpr std::string_view kCannotWrite = "Cannot write the configuration file";
 // More than any settings file needs; a larger one is not a settings file.
 constexpr std::size_t kMaxProfileOctets = 1024 * 1024;
 
-// A FIFO would block the reader until some writer comes, a device could feed it without end:
-// the file is opened without blocking and only a regular file is read, up to the limit.
-void requireRegularFile(int fd, const std::string& path, std::string_view what) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) throw errorFromErrno(errno, what, path);
-  if (!S_ISREG(status.st_mode)) {
-    throw Error(errc::kPathFileAccess, std::string(what) + " '" + path +
-                                           "': not a regular file (a FIFO, a device or a folder)");
-  }
-}
-
 Error tooLarge(const std::string& path, std::string_view what) {
   return Error(errc::kPathFileAccess,
                std::string(what) + " '" + path + "': larger than 1 MiB, not a settings file");
 }
 
 std::optional<std::string> readWholeFile(const std::string& path, std::string_view what) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!file.valid()) {
-    if (errno == ENOENT) return std::nullopt;
-    throw errorFromErrno(errno, what, path);
-  }
-  requireRegularFile(file.get(), path, what);
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throw errorFromErrno(errno, what, path);
-    }
-    text.append(buffer, static_cast<std::size_t>(count));
-    if (text.size() > kMaxProfileOctets) throw tooLarge(path, what);
-  }
+  std::optional<std::string> text = readRegularFile(path, kMaxProfileOctets, what);
+  if (text && text->size() > kMaxProfileOctets) throw tooLarge(path, what);
   return text;
 }
 
@@ -76,13 +44,6 @@ std::string linkTarget(const std::string& path) {
   return current.string();
 }
 
-// The rewritten file keeps the permissions of the one it replaces.
-void keepPermissionsOf(const std::string& target, PendingFile& temp) {
-  struct stat status {};
-  if (::stat(target.c_str(), &status) != 0) return;  // gone meanwhile: the new file is private
-  temp.setPermissions(status.st_mode & 07777);
-}
-
 }  // namespace
 
 std::optional<std::string> readProfileFile(const std::string& path) {
@@ -97,7 +58,7 @@ void storeProfileValue(const std::string& path, std::string_view section, std::s
 
   PendingFile temp(target,
                    {.create = kCannotWrite, .write = kCannotWrite, .replace = kCannotWrite});
-  if (old) keepPermissionsOf(target, temp);
+  if (old) temp.keepPermissionsOf(target);  // the rewritten file keeps them
   temp.write(text);
   temp.flushToDisk();
   // A file that did not exist is never put in the place of one that appeared meanwhile (a

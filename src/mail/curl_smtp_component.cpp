@@ -1,7 +1,6 @@
 #include "mail/curl_smtp_component.h"
 
 #include <curl/curl.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -15,6 +14,7 @@
 #include "common/text.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
+#include "curl/curl_socket.h"
 #include "curl/tls_trust.h"
 
 namespace quillfen {
@@ -72,7 +72,7 @@ bool replyWaitOutlasted(Upload& upload) {
   upload.replyTimedOut =
       std::chrono::steady_clock::now() - *upload.lastActivity >= upload.replyBound;
   if (!upload.replyTimedOut) return false;
-  if (upload.socket != CURL_SOCKET_BAD) ::shutdown(upload.socket, SHUT_RDWR);
+  if (upload.socket != CURL_SOCKET_BAD) shutDownConnection(upload.socket);
   return true;
 }
 

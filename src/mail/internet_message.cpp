@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "common/local_time.h"
 #include "common/text.h"
 
 namespace quillfen::mail {
@@ -212,9 +213,9 @@ std::string rfc5322Date(std::time_t moment) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-  localtime_r(&moment, &local);
-  const long offsetMinutes = local.tm_gmtoff / 60;
+  const LocalTime shown = localTime(moment);
+  const std::tm& local = shown.fields;
+  const long offsetMinutes = shown.secondsAheadOfUtc / 60;
   const long offset = std::labs(offsetMinutes);
   char text[64];
   std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",

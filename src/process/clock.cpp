@@ -2,12 +2,13 @@
 
 #include <ctime>
 
+#include "common/local_time.h"
+
 namespace quillfen {
 
 DateTime SystemClock::now() const {
   const std::time_t seconds = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&seconds, &local);
+  const std::tm local = localTime(seconds).fields;
   return DateTime{Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, local.tm_hour,
                   local.tm_min, local.tm_sec};
 }

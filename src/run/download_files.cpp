@@ -1,8 +1,8 @@
 #include "run/download_files.h"
 
-#include <climits>
 #include <string_view>
 
+#include "common/path_limits.h"
 #include "run/run_module.h"
 
 namespace quillfen {
@@ -16,13 +16,13 @@ constexpr std::size_t kTemporaryNameRoom = 17;
 
 bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
                       const std::string& relativePath, bool folder) {
-  bool fits = copyFolder.size() + relativePath.size() + kTemporaryNameRoom < PATH_MAX;
+  bool fits = copyFolder.size() + relativePath.size() + kTemporaryNameRoom < longestPath();
   std::string_view rest = relativePath;
   for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
-    fits = fits && slash <= NAME_MAX;
+    fits = fits && slash <= longestName();
     rest.remove_prefix(slash + 1);
   }
-  if (fits && rest.size() <= NAME_MAX) return true;
+  if (fits && rest.size() <= longestName()) return true;
   tree.problemLines += std::string("Skipped ") + (folder ? "folder" : "file") +
                        " path too long: " + relativePath + "\n";
   tree.incomplete = true;

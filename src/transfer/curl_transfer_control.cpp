@@ -1,8 +1,6 @@
 #include "transfer/curl_transfer_control.h"
 
 #include <curl/curl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,9 +12,11 @@
 #include <set>
 #include <string_view>
 
+#include "common/date.h"
 #include "common/error.h"
 #include "curl/curl_error.h"
 #include "curl/curl_global.h"
+#include "curl/curl_socket.h"
 #include "curl/tls_trust.h"
 #include "process/event_pump.h"
 #include "transfer/ftp_listing.h"
@@ -95,16 +95,8 @@ std::optional<std::time_t> modifiedTimeReply(std::string_view line) {
     for (char c : digits.substr(at, length)) value = value * 10 + (c - '0');
     return value;
   };
-  std::tm time{};
-  time.tm_year = number(0, 4) - 1900;
-  time.tm_mon = number(4, 2) - 1;
-  time.tm_mday = number(6, 2);
-  time.tm_hour = number(8, 2);
-  time.tm_min = number(10, 2);
-  time.tm_sec = number(12, 2);
-  const std::time_t seconds = ::timegm(&time);
-  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
-  return seconds;
+  return static_cast<std::time_t>(secondsSinceEpoch(DateTime{
+      Date{number(0, 4), number(4, 2), number(6, 2)}, number(8, 2), number(10, 2), number(12, 2)}));
 }
 
 }  // namespace
@@ -255,7 +247,7 @@ int CurlTransferControl::Impl::socketCallback(void* user, curl_socket_t socket, 
 
 int CurlTransferControl::Impl::closeSocketCallback(void* user, curl_socket_t socket) {
   static_cast<Impl*>(user)->openSockets.erase(socket);
-  return ::close(socket);
+  return closeConnection(socket);
 }
 
 // Data connections resolve the host again; only the control connection's lookup is reported.
@@ -700,7 +692,7 @@ void CurlTransferControl::Impl::cancel() {
 // a cancel for a minute. Once the connection is shut down every wait of that close ends at
 // once, and libcurl discards the connection, which an unfinished request leaves unusable anyway.
 void CurlTransferControl::Impl::dropConnection() {
-  for (const curl_socket_t socket : openSockets) ::shutdown(socket, SHUT_RDWR);
+  for (const curl_socket_t socket : openSockets) shutDownConnection(socket);
   curl_multi_remove_handle(multi.get(), easy.get());
   attached = false;
 }

@@ -1,22 +1,17 @@
 #include "transfer/sftp_login.h"
 
 #include <openssl/evp.h>
-#include <pwd.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <vector>
 
 #include "common/error.h"
-#include "common/posix_file.h"
 #include "common/text.h"
 #include "curl/curl_error.h"
+#include "transfer/known_hosts.h"
 
 namespace quillfen {
 
@@ -24,7 +19,6 @@ namespace {
 
 constexpr std::string_view kFingerprintPrefix = "SHA256:";
 constexpr const char* kUnset = nullptr;  // a text option back to libcurl's default
-constexpr const char* kSystemKnownHosts = "/etc/ssh/ssh_known_hosts";
 constexpr std::string_view kRevokedMarker = "@revoked";
 // What libcurl tells (in its verbose text) when libssh2 could not use the key file.
 constexpr std::string_view kKeyFailureText = "SSH public key authentication failed: ";
@@ -83,12 +77,6 @@ bool isRsaKeyFile(const std::string& path) {
   return blob.substr(0, 200).find(kRsaType) != std::string_view::npos;
 }
 
-std::string homeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr) return entry->pw_dir;
-  return {};
-}
-
 }  // namespace
 
 struct SftpLogin::HostKeyNote {
@@ -130,10 +118,7 @@ void SftpLogin::gatherKnownHosts(const std::string& trust) {
   if (!trust.empty()) {
     text = contentOf(trust);
   } else {
-    for (const std::string& path :
-         {homeFolder() + "/.ssh/known_hosts", std::string(kSystemKnownHosts)}) {
-      text += contentOf(path) + "\n";
-    }
+    for (const std::string& path : defaultKnownHostsFiles()) text += contentOf(path) + "\n";
   }
   std::string plain;
   revoked_.clear();
@@ -151,15 +136,7 @@ void SftpLogin::gatherKnownHosts(const std::string& trust) {
       revoked_.insert(fingerprintOf(raw.data(), raw.size()));
     }
   }
-  // libcurl reads the lines from a file by its name: an anonymous file in memory, whatever
-  // TMPDIR says, readable through the process's own descriptor.
-  FileDescriptor file(::memfd_create("quillfen-known-hosts", MFD_CLOEXEC));
-  if (!file.valid()) throw errorFromErrno(errno, "Cannot gather the known host keys in", "memory");
-  if (::write(file.get(), plain.data(), plain.size()) != static_cast<ssize_t>(plain.size())) {
-    throw errorFromErrno(errno, "Cannot gather the known host keys in", "memory");
-  }
-  knownHostsPath_ = "/proc/self/fd/" + std::to_string(file.get());
-  knownHosts_.emplace(std::move(file));
+  knownHosts_.emplace(plain);
   gatheredFor_ = trust;
 }
 
@@ -176,7 +153,7 @@ void SftpLogin::configure(CURL* easy, const std::string& trust, const std::strin
   set(CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256,
       pinned ? trust.c_str() + kFingerprintPrefix.size() : kUnset);
   if (!pinned && (!knownHosts_ || gatheredFor_ != trust)) gatherKnownHosts(trust);
-  set(CURLOPT_SSH_KNOWNHOSTS, pinned ? kUnset : knownHostsPath_.c_str());
+  set(CURLOPT_SSH_KNOWNHOSTS, pinned ? kUnset : knownHosts_->path().c_str());
   set(CURLOPT_SSH_KEYFUNCTION, keyCallback);
   set(CURLOPT_SSH_KEYDATA, this);
   if (keyFile.empty()) {

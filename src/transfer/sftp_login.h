@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/posix_file.h"
+#include "transfer/known_hosts.h"
 
 namespace quillfen {
 
@@ -52,8 +52,7 @@ class SftpLogin {
   std::unique_ptr<HostKeyNote> note_;
   std::string pinnedFingerprint_;  // "SHA256:..." of FtpTrust, or empty
   std::string keyFile_;
-  std::optional<FileDescriptor> knownHosts_;  // the known-hosts lines libcurl reads, in memory
-  std::string knownHostsPath_;                // its name for libcurl
+  std::optional<KnownHostsFile> knownHosts_;  // the known-hosts lines libcurl reads
   std::string gatheredFor_;                   // the trust it was gathered for
   std::set<std::string> revoked_;             // fingerprints of the keys of "@revoked" lines
 };

@@ -4,18 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/error.h"
 #include "config/configs.h"
 #include "config/profile_file.h"
-#include "config/profile_text.h"
-#include "config/whole_number.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -177,44 +173,6 @@ TEST_F(LoadConfigurationTest, MailSecurityIsReadInAnyCaseAndFollowsThePortWhenUn
     ASSERT_TRUE(loadIni("NetworkPath=/n\nDestinationFolder=/b\n" + keys)) << keys;
     EXPECT_EQ(settings.MailSecurity, mode) << keys;
   }
-}
-
-TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue) {
-  using In = std::pair<const char*, std::int32_t>;
-  for (const auto& [text, value] : {In{"2.5", 2}, In{"-3.5", -4}, In{"-2147483648.5", INT32_MIN}}) {
-    EXPECT_EQ(wholeNumberSetting("MailPort", text), value) << text;
-  }
-  using Out = std::pair<const char*, int>;
-  for (const auto& [text, number] : {Out{"", errc::kTypeMismatch}, Out{"1e3", errc::kTypeMismatch},
-                                     Out{"2147483647.5", errc::kOverflow}}) {
-    EXPECT_THAT([&] { wholeNumberSetting("Days", text); }, raises(number, "Days")) << text;
-  }
-}
-
-TEST(ProfileTextTest, ReadsTheFirstValueOfTheKeyInTheSectionByTheProfileRules) {
-  const std::pair<const char*, std::optional<std::string>> cases[] = {
-      // the text, the value of MailTo in section Quillfen
-      {"  [ Quillfen ]  \n\t MailTo \t=  a b \t\n", "a b"},
-      {"[Quillfen]\n;MailTo=x\n  ; MailTo=w\nMailTo=y", "y"},
-      {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y\nMAILTO=b", "y"},
-      {"\xEF\xBB\xBF[Quillfen]\r\nMailTo=a\r\n", "a"},
-  };
-  for (const auto& [text, value] : cases) {
-    EXPECT_EQ(findProfileValue(text, "Quillfen", "MailTo"), value) << text;
-  }
-}
-
-TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
-  const std::pair<const char*, const char*> cases[] = {
-      // before, after setting MailTo to "new": every other line kept byte for byte
-      {"; head\n[Quillfen]\r\n  mailto = old \r\nMailTo=2nd\r\n[X]\r\nMailTo=x\r\n",
-       "; head\n[Quillfen]\r\n  mailto=new\r\nMailTo=2nd\r\n[X]\r\nMailTo=x\r\n"},
-      {"[X]\r\nB=2", "[X]\r\nB=2\r\n\r\n[Quillfen]\r\nMailTo=new\r\n"},
-  };
-  for (const auto& [before, after] : cases) {
-    EXPECT_EQ(withProfileValue(before, "Quillfen", "MailTo", "new"), after) << before;
-  }
-  EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
 }
 
 // The installed program's link into /etc/quillfen leads to nothing before the first start.

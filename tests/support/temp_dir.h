@@ -1,10 +1,9 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -16,11 +15,17 @@ namespace quillfen::test {
 // entries included) when the object goes.
 class TempDir {
  public:
+  // Readable and writable by its owner only.
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quillfen-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    namespace fs = std::filesystem;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path candidate =
+          fs::temp_directory_path() / ("quillfen-test-" + std::to_string(random()));
+      if (fs::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary folder could be made");
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace);
   }
   // Read-only folders would stop remove_all: the owner gets write access back first.
   ~TempDir() {

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/error.h"
+
+namespace quillfen {
+
+// Helpers of the Windows files (*_win32.cpp).
+
+// A UTF-8 name as the UTF-16 that Windows' calls take.
+std::wstring wideName(const std::string& utf8);
+
+// The errno value closest to a Windows error code, so that errors keep the numbers and words of
+// the POSIX build.
+int errnoOfWindowsError(unsigned long code);
+
+// errorFromErrno for the calling thread's last Windows error (GetLastError).
+Error lastWindowsError(std::string_view what, const std::string& path, bool isFolder = false);
+
+}  // namespace quillfen
