@@ -2,8 +2,7 @@
 
 namespace quillfen {
 
-// The error number (errc in common/error.h) of a system call's errno; `isFolder` tells a missing
-// folder from a missing file. The errno values differ between systems.
-int numberForErrno(int errnoValue, bool isFolder);
+// Whether `errnoValue` says that a disk quota is used up; Windows' C runtime has no such value.
+bool isQuotaExceeded(int errnoValue);
 
 }  // namespace quillfen

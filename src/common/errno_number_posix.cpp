@@ -1,36 +1,11 @@
 #include <cerrno>
 
 #include "common/errno_number.h"
-#include "common/error.h"
 
 namespace quillfen {
 
-int numberForErrno(int errnoValue, bool isFolder) {
-  switch (errnoValue) {
-    case ENOENT:
-      return isFolder ? errc::kPathNotFound : errc::kFileNotFound;
-    case ENOTDIR:
-      return errc::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return errc::kPermissionDenied;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return errc::kDiskFull;
-    case EEXIST:
-      return errc::kFileExists;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-      return errc::kDeviceIo;
-    case ENAMETOOLONG:
-    case EINVAL:
-      return errc::kBadFileName;
-    default:
-      return errc::kPathFileAccess;
-  }
+bool isQuotaExceeded(int errnoValue) {
+  return errnoValue == EDQUOT;
 }
 
 }  // namespace quillfen
