@@ -12,7 +12,6 @@
 #include "common/error.h"
 #include "common/exit_code.h"
 #include "common/text.h"
-#include "common/transfer_scheme.h"
 #include "config/configs.h"
 #include "config/configuration.h"
 #include "filestore/file_system.h"
@@ -71,17 +70,6 @@ std::string shownPath(const std::string& path) {
   std::error_code error;
   const std::filesystem::path target = std::filesystem::canonical(path, error);
   return error ? path : target.string();
-}
-
-// `text` with every mention of `address` shown without its login: the transfer control's own
-// errors quote the address as written.
-std::string withoutLoginIn(std::string text, const std::string& address) {
-  const std::string shown = addressWithoutLogin(address);
-  if (address.empty() || shown == address) return text;
-  for (std::size_t at = text.find(address); at != std::string::npos;
-       at = text.find(address, at + shown.size()))
-    text.replace(at, address.size(), shown);
-  return text;
 }
 
 // A key the settings do not read is a setting the administrator believes in force: each is
@@ -181,8 +169,8 @@ bool localSourceReadable(const RunModule& run, const Services& services, const S
 }
 
 bool ftpSourceListed(const RunModule& run, Services& services, const Say& say) {
-  const std::string& address = run.Settings.FtpIPAddress;
-  const std::string what = "source FTP " + addressWithoutLogin(address);
+  // The settings hold no login in the address: one there is refused when they load.
+  const std::string what = "source FTP " + run.Settings.FtpIPAddress;
   try {
     Inet transfer(services.frmMain, services.events);
     std::vector<std::string> names;
@@ -192,7 +180,7 @@ bool ftpSourceListed(const RunModule& run, Services& services, const Say& say) {
     }
     return sayFileCount(what, names.size(), say);
   } catch (const Error& error) {
-    say(what + ": " + withoutLoginIn(errorText(error), address));
+    say(what + ": " + errorText(error));
     return false;
   }
 }

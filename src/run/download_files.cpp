@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "common/path_limits.h"
+#include "common/text.h"
 #include "run/run_module.h"
 
 namespace quillfen {
@@ -24,7 +25,7 @@ bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
   }
   if (fits && rest.size() <= longestName()) return true;
   tree.problemLines += std::string("Skipped ") + (folder ? "folder" : "file") +
-                       " path too long: " + relativePath + "\n";
+                       " path too long: " + shownName(relativePath) + "\n";
   tree.incomplete = true;
   return false;
 }
