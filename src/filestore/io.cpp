@@ -123,7 +123,8 @@ IO::Placement IO::PlaceStaging(const std::string& sTodaysFolder, bool complete) 
   }
   // An incomplete backup of today is replaced by a later one that holds no fewer files.
   const bool better =
-      complete || (FolderExists(incompleteMark) && fileCount(staging) >= fileCount(sTodaysFolder));
+      complete || (FolderExists(incompleteMark) &&
+                   backupFiles(staging).size() >= backupFiles(sTodaysFolder).size());
   if (!better) {
     DeleteFolder(staging);
     return Placement::KeptEarlier;
@@ -143,8 +144,9 @@ void IO::markIncomplete(const std::string& mark, bool incomplete) {
   }
 }
 
-std::size_t IO::fileCount(const std::string& folder) {
-  return (settings_.IncludeSubfolders ? fso_->treeFiles(folder) : fso_->folderFiles(folder)).size();
+// Without subfolders of the source, a backup folder is flat and its own files are all.
+std::vector<FileEntry> IO::backupFiles(const std::string& folder) {
+  return settings_.IncludeSubfolders ? fso_->treeFiles(folder) : fso_->folderFiles(folder);
 }
 
 // The earlier backup is deleted only once the new one holds today's name, and the new one
@@ -166,10 +168,7 @@ void IO::FlushToDisk(const std::string& FolderPath) {
 }
 
 IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
-  // Without subfolders of the source, today's folder is flat and its own files are all.
-  const std::vector<FileEntry> files = settings_.IncludeSubfolders
-                                           ? fso_->treeFiles(sTodaysFolder)
-                                           : fso_->folderFiles(sTodaysFolder);
+  const std::vector<FileEntry> files = backupFiles(sTodaysFolder);
   pReport += std::to_string(files.size());
   pReport += " files downloaded to '";
   pReport += sTodaysFolder;

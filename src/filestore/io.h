@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/date.h"
+#include "filestore/file_system.h"
 
 namespace quillfen {
 
@@ -78,7 +80,7 @@ class IO {
   void swapIntoPlace(const std::string& staging, const std::string& sTodaysFolder);
   void clearUpEarlierRuns(const std::string& todaysName);
   void markIncomplete(const std::string& mark, bool incomplete);
-  std::size_t fileCount(const std::string& folder);
+  std::vector<FileEntry> backupFiles(const std::string& folder);
 
   std::unique_ptr<FileSystem> fso_;
   const BackupSettings& settings_;
