@@ -117,21 +117,18 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
     plain.listing += plain.fetched.emplace_back("f " + std::to_string(i)) + "\r\n";
   const Case cases[] = {
       plain,
+      // The control hands over one name per line, whatever the name holds.
       {"unsafe names",
-       "..\r\nsub/inner.txt\r\nbell\x07.txt\r\ngood.txt\r\n",
-       {"good.txt"},
-       "Skipped unsafe remote name: ..\nSkipped unsafe remote name: sub/inner.txt\n"
-       "Skipped unsafe remote name: bell?.txt\n"},
-      // As the control hands them over: one name per line, whatever the name holds.
-      {"line ends, NUL and overlong names",
-       formatListing({{"evil\rname.txt"},
-                      {"line\nfeed"},
-                      {std::string("nul\0.txt", 8)},
-                      {std::string(1025, 'n')},
-                      {std::string(255, 'k')}}),
+       "..\r\nsub/inner.txt\r\nbell\x07.txt\r\n" + formatListing({{"evil\rname.txt"},
+                                                                  {"line\nfeed"},
+                                                                  {std::string("nul\0.txt", 8)},
+                                                                  {std::string(1025, 'n')},
+                                                                  {std::string(255, 'k')}}),
        {std::string(255, 'k')},
-       "Skipped unsafe remote name: evil?name.txt\nSkipped unsafe remote name: line?feed\n"
-       "Skipped unsafe remote name: nul?.txt\nSkipped unsafe remote name: " +
+       "Skipped unsafe remote name: ..\nSkipped unsafe remote name: sub/inner.txt\n"
+       "Skipped unsafe remote name: bell?.txt\nSkipped unsafe remote name: evil?name.txt\n"
+       "Skipped unsafe remote name: line?feed\nSkipped unsafe remote name: nul?.txt\n"
+       "Skipped unsafe remote name: " +
            std::string(1025, 'n') + "\n"},
       {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
       {"failed file",
@@ -253,15 +250,7 @@ TEST_F(RunTest, AReadOnlyDestinationUnderThePackagedServiceNamesReadWritePaths) 
     EXPECT_EQ(Main(run, env.services, ""), kExitError);
     ASSERT_FALSE(env.log.empty());
     EXPECT_THAT(env.log.back(), ::testing::HasSubstr("Read-only file system")) << underUnit;
-    const auto hint = ::testing::HasSubstr(
-        "\"sudo systemctl edit quillfen.service\" and add the "
-        "lines \"[Service]\" and \"ReadWritePaths=" +
-        dest.str() + "\"");
-    if (underUnit) {
-      EXPECT_THAT(env.log.back(), hint);
-    } else {
-      EXPECT_THAT(env.log.back(), ::testing::Not(hint));
-    }
+    EXPECT_EQ(env.log.back().find("ReadWritePaths=" + dest.str()) != std::string::npos, underUnit);
   }
 }
 

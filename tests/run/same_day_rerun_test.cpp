@@ -60,10 +60,6 @@ struct RerunCase {
   bool replaced;  // today's folder ends up holding the second run's files, not the first's
 };
 
-void PrintTo(const RerunCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class SameDayRerun : public ::testing::TestWithParam<std::tuple<bool, RerunCase>> {
  protected:
   SameDayRerun() {
@@ -133,20 +129,11 @@ TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
   source.write("d.txt", "new since the first run");
   if (!c.firstIncomplete) fs::remove(source.path() / "a.txt");
 
-  switch (c.second) {
-    case Second::LoginRefused:
-      configure("wrong", source.str() + "/missing");
-      break;
-    case Second::FileFails:
-      if (!c.firstIncomplete) addFailingFile();
-      break;
-    case Second::AfterAKilledRun:
-      dest.write(".quillfen-staging/half a file", "as a killed run leaves it");
-      dest.write(".quillfen-replaced-20031005/older.txt", "set aside by a killed swap");
-      break;
-    case Second::Completes:
-    case Second::Cancelled:
-      break;
+  if (c.second == Second::LoginRefused) configure("wrong", source.str() + "/missing");
+  if (c.second == Second::FileFails && !c.firstIncomplete) addFailingFile();
+  if (c.second == Second::AfterAKilledRun) {
+    dest.write(".quillfen-staging/half a file", "as a killed run leaves it");
+    dest.write(".quillfen-replaced-20031005/older.txt", "set aside by a killed swap");
   }
   const bool refusedLocal = c.second == Second::LoginRefused && !ftp();
   EXPECT_EQ(runOnce(c.second == Second::Cancelled), refusedLocal ? kExitError : c.exitCode)

@@ -74,10 +74,6 @@ class SplashTest : public testing::Test {
   }
   void press(Qt::Key key) { QTest::keyClick(&control("btoCancel"), key); }
   void clickCancel() { QTest::mouseClick(&control("btoCancel"), Qt::LeftButton); }
-  // A click at a point of the window, delivered to whatever control lies there.
-  void clickAt(QPoint point) {
-    QTest::mouseClick(window.form()->windowHandle(), Qt::LeftButton, {}, point);
-  }
 
   bool answer = false;  // to the close question
   int asked = 0;
@@ -136,7 +132,9 @@ TEST_F(SplashTest, WhatAsksTheCloseQuestion) {
     shown();
     window.setProgressVisible(true);
     asked = 0;
-    t.key ? press(t.key) : clickAt(t.point);
+    // A click at a point goes to whatever control lies there.
+    t.key ? press(t.key)
+          : QTest::mouseClick(window.form()->windowHandle(), Qt::LeftButton, {}, t.point);
     EXPECT_EQ(asked, t.asked) << t.what;
     EXPECT_EQ(window.cancelValue(), t.cancelAfterNo) << t.what;
     EXPECT_TRUE(window.form()->isVisible()) << t.what;
@@ -221,13 +219,10 @@ TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOf
       << "[Quillfen]\nFtpIPAddress=" << server.address()
       << "\nFtpUserName=backup\nFtpPassword=secret\nDestinationFolder=" << local.str() << "\n";
   test::FakeEnvironment fakes(local.str());
-  Services services{fakes.clock,   fakes.sleeper,
-                    pump,          window,
-                    window,        fakes.messages,
-                    fakes.process, fakes.format,
-                    frmMain,       [] { return std::make_unique<PosixFileSystem>(); },
-                    nullptr,       nullptr,
-                    nullptr};
+  const auto posixFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+  Services services{fakes.clock,    fakes.sleeper, pump,         window,  window,
+                    fakes.messages, fakes.process, fakes.format, frmMain, posixFileSystem,
+                    nullptr,        nullptr,       nullptr};
   const fs::path today = local.path() / formatYyyymmdd(fakes.clock.now().date);
   const fs::path staging = local.path() / ".quillfen-staging";
   std::chrono::steady_clock::time_point clicked;
