@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::Property;
 
@@ -42,7 +41,7 @@ class LoadConfigurationTest : public ::testing::Test {
   // The message box naming `message`, then the file opened for editing; nothing for nullptr.
   // Words of each message are enough to tell them apart.
   ::testing::Matcher<const std::vector<std::string>&> refusedWith(const char* message) const {
-    if (message == nullptr) return IsEmpty();
+    if (message == nullptr) return ::testing::IsEmpty();
     return ::testing::ElementsAre(
         ::testing::AllOf(::testing::StartsWith("info [Configuration Settings Required] "),
                          HasSubstr(message)),

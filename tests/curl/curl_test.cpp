@@ -14,8 +14,6 @@
 namespace quillfen {
 namespace {
 
-using test::TempDir;
-using test::TestCertificate;
 using ::testing::HasSubstr;
 
 constexpr int kNumber = 12345;
@@ -25,8 +23,8 @@ constexpr const char* kPinB = "sha256//YhKJKSzoTt2b5FP18fvpHo7fJYqQCjAa3HWY3tvRM
 // Each value is taken as its kind (nothing: refused, naming the key and value and why) and its
 // value as taken, where it is not the value given.
 TEST(ReadTlsTrust, TakesWhatItCanUseAndNamesKeyAndValueOtherwise) {
-  const TempDir files;
-  const TestCertificate certificate;
+  const test::TempDir files;
+  const test::TestCertificate certificate;
   using Kind = TlsTrust::Kind;
   const std::string pins = std::string(kPinA) + ";" + kPinB;
   const std::tuple<std::string, std::optional<Kind>, std::string> cases[] = {

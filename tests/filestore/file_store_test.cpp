@@ -25,7 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::readFile;
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
 auto raises(int number) {
@@ -127,16 +126,15 @@ TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
       {copy(file, target), errc::kDiskFull, false, "", 64 * 1024},  // stopped midway
       {copy(large, target), errc::kDeviceIo, true, large},          // unreadable after 8 MiB
   };
-  const auto inSource = [](const Error& error) {
-    return dynamic_cast<const SourceFileError*>(&error) != nullptr;
-  };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const FileSizeLimit limit(cases[i].sizeLimit);
     EXPECT_THAT(cases[i].call,
                 ::testing::Throws<Error>(::testing::AllOf(
                     ::testing::Property(&Error::number, cases[i].number),
                     ::testing::Property(&Error::description, HasSubstr("'" + cases[i].named)),
-                    ::testing::ResultOf(inSource, cases[i].inSource))))
+                    ::testing::ResultOf(
+                        [](auto& e) { return dynamic_cast<const SourceFileError*>(&e) != nullptr; },
+                        cases[i].inSource))))
         << i;
     EXPECT_EQ(readFile(in("target/present.txt")), "old") << i;
   }
@@ -180,7 +178,8 @@ TEST_F(IoTest, InventoryListsEachFileInKilobytesAndTotalsSubfoldersToo) {
   fs::create_symlink(in("day/data.mdb"), in("day/alias.mdb"));
   fs::create_directory_symlink(in("day/sub"), in("day/sub-link"));
   io.ReadFolderInfo(in("day"), report);
-  EXPECT_THAT(report, EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
+  EXPECT_THAT(report,
+              ::testing::EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
 }
 
 // A file system that will not delete the folders whose path ends in `refused`.

@@ -27,7 +27,6 @@ namespace {
 
 using test::SinkSecurity;
 using test::SmtpSink;
-using test::TestCertificate;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -182,7 +181,7 @@ constexpr const char* kPassword = "app pass \xC3\xA9 1";
 TEST_F(DeliveryTest, DeliversOnlyOverTrustedTlsAfterTheLogin) {
   using Kind = SinkSecurity::Kind;
   using Mode = MailSecurityMode;
-  TestCertificate certificate;
+  test::TestCertificate certificate;
   const std::string cert = certificate.certificate().string(), pin = certificate.pin();
   // the server, the security, MailTrust, the password, the error's number (0: delivered) and text
   const std::tuple<const char*, Kind, Mode, std::string, const char*, int, const char*> cases[] = {

@@ -12,7 +12,6 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -94,7 +93,8 @@ class SecureRefusalTest : public SecureTransferTest,
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     EXPECT_EQ(listing, *c.failure == '\0' ? "a.txt\r\n" : "");
     EXPECT_THAT(inet_->EventList(), *c.failure == '\0' ? kCompleted : kFailed);
-    EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
+    EXPECT_THAT(inet_->ResponseInfo(),
+                ::testing::AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
     if (c.trust >= Trust::Unknown) {
       EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(presented));
     }

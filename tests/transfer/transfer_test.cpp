@@ -16,9 +16,7 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
-using ::testing::Not;
 
 TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   const std::pair<const char*, const char*> cases[] = {
@@ -35,8 +33,8 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
             "ftp://host:21/in%20box/a%20b%231.txt");
   // A refusal never shows the password an address carries.
   const auto refusedWithoutPassword = ::testing::Throws<Error>(
-      AllOf(::testing::Property(&Error::number, errc::kTransferBadUrl),
-            ::testing::Property(&Error::description, Not(HasSubstr("pw")))));
+      ::testing::AllOf(::testing::Property(&Error::number, errc::kTransferBadUrl),
+                       ::testing::Property(&Error::description, ::testing::Not(HasSubstr("pw")))));
   for (const char* url :
        {"", "http://host/", "host:65536", "user:pw@host", "[::1", "me:pw@host:99x/a@b"})
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedWithoutPassword) << url;
