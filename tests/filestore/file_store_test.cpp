@@ -27,10 +27,6 @@ namespace fs = std::filesystem;
 using test::readFile;
 using ::testing::HasSubstr;
 
-auto raises(int number) {
-  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
-}
-
 // A temporary folder and the real file system.
 class PosixFileSystemTest : public ::testing::Test {
  protected:
@@ -209,10 +205,12 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
                                 " (Operation not permitted)\nDeleting folder: "));
   // Failures of pruning as a whole carry their number.
   settings.DaysTillExpiration = INT_MAX;  // beyond the calendar
-  EXPECT_THAT([&] { prune(); }, raises(errc::kInvalidArgument));
+  EXPECT_THAT([&] { prune(); }, ::testing::Throws<Error>(
+                                    ::testing::Property(&Error::number, errc::kInvalidArgument)));
   settings.DaysTillExpiration = 30;
   settings.DestinationFolder = in("gone");
-  EXPECT_THAT([&] { prune(); }, raises(errc::kDeviceUnavailable));
+  EXPECT_THAT([&] { prune(); }, ::testing::Throws<Error>(
+                                    ::testing::Property(&Error::number, errc::kDeviceUnavailable)));
 }
 
 }  // namespace
