@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -20,6 +21,8 @@ struct WorkingFolder {
   const fs::path previous = fs::current_path();
 };
 
+// The content reaches the target byte for byte, and dated as set, only by commit, with or
+// without an older file.
 // The temporary file lies in the target's folder under a name of its own: a bare target name
 // means the working folder, and the longest name allowed leaves no room to derive one from it.
 TEST(PendingFileTest, AnyTargetThatCanBeWrittenGetsTheNewContentOnlyByCommit) {
@@ -27,25 +30,26 @@ TEST(PendingFileTest, AnyTargetThatCanBeWrittenGetsTheNewContentOnlyByCommit) {
   const WorkingFolder working(folder.path());
   const long longest = ::pathconf(folder.str().c_str(), _PC_NAME_MAX);
   ASSERT_GT(longest, 0);
-  const struct {
-    const char* what;
-    std::string target;
-  } cases[] = {
-      {"a bare name", "Config.ini"},
-      {"the longest name", std::string(static_cast<std::size_t>(longest), 'n')},
-  };
-  for (const auto& c : cases) {
-    folder.write(c.target, "old");
-    PendingFile file(
-        c.target,
-        {.create = "Cannot create", .write = "Cannot write", .replace = "Cannot replace"});
-    file.write("new");
-    EXPECT_EQ(test::readFile(folder.path() / c.target), "old") << c.what;
+  const std::string content("a\nb\r\n\x1A\0c", 9);
+  const std::pair<std::string, bool> cases[] = {// the target, whether an older file is there
+                                                {"Config.ini", true},
+                                                {"new.ini", false},
+                                                {std::string(std::size_t(longest), 'n'), true}};
+  for (const auto& [target, old] : cases) {
+    if (old) folder.write(target, "old");
+    PendingFile file(target, {.create = "C", .write = "W", .replace = "R"});
+    file.write(content);
+    file.setModificationTime(1'000'000'000);  // 2001-09-09 01:46:40 UTC
+    file.flushToDisk();
+    EXPECT_EQ(fs::exists(target) ? test::readFile(target) : "none", old ? "old" : "none");
     file.commit();
-    EXPECT_EQ(test::readFile(folder.path() / c.target), "new") << c.what;
+    EXPECT_EQ(test::readFile(folder.path() / target), content) << target;
+    const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(target));
+    EXPECT_EQ(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count(),
+              1'000'000'000);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1)
-        << c.what << ": the temporary file was left beside the target";
-    fs::remove(folder.path() / c.target);
+        << target << ": the temporary file was left beside the target";
+    fs::remove(folder.path() / target);
   }
 }
 

@@ -25,12 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::readFile;
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
-
-auto raises(int number) {
-  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
-}
 
 // A temporary folder and the real file system.
 class PosixFileSystemTest : public ::testing::Test {
@@ -38,9 +33,8 @@ class PosixFileSystemTest : public ::testing::Test {
   std::string in(const std::string& name) const { return dir.str() + "/" + name; }
   std::set<std::string> namesIn(const std::string& folder = "") const {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(in(folder))) {
+    for (const auto& entry : fs::directory_iterator(in(folder)))
       names.insert(entry.path().filename());
-    }
     return names;
   }
 
@@ -71,21 +65,19 @@ TEST_F(PosixFileSystemTest, CopyReplacesTheFileOfThatNameDroppingSetIdBits) {
   EXPECT_EQ(fs::status(in("target/data.bin")).permissions(), static_cast<fs::perms>(0755));
 }
 
-// Lowers a limit of this process for a while: the largest file it may write, as a full disk
-// would stop a copy midway.
-struct ResourceLimit {
-  ResourceLimit(int resource, rlim_t value)
-      : resource(resource), handler(std::signal(SIGXFSZ, SIG_IGN)) {
-    ::getrlimit(resource, &saved);
+// Lowers the largest file this process may write for a while, as a full disk would stop a copy
+// midway.
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t value) {
+    ::getrlimit(RLIMIT_FSIZE, &saved);
     const rlimit lowered{value, saved.rlim_max};
-    ::setrlimit(resource, &lowered);
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
   }
-  ~ResourceLimit() {
-    ::setrlimit(resource, &saved);
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, handler);
   }
-  int resource;
-  void (*handler)(int);
+  void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   rlimit saved{};
 };
 
@@ -130,16 +122,15 @@ TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
       {copy(file, target), errc::kDiskFull, false, "", 64 * 1024},  // stopped midway
       {copy(large, target), errc::kDeviceIo, true, large},          // unreadable after 8 MiB
   };
-  const auto inSource = [](const Error& error) {
-    return dynamic_cast<const SourceFileError*>(&error) != nullptr;
-  };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const ResourceLimit limit(RLIMIT_FSIZE, cases[i].sizeLimit);
+    const FileSizeLimit limit(cases[i].sizeLimit);
     EXPECT_THAT(cases[i].call,
                 ::testing::Throws<Error>(::testing::AllOf(
                     ::testing::Property(&Error::number, cases[i].number),
                     ::testing::Property(&Error::description, HasSubstr("'" + cases[i].named)),
-                    ::testing::ResultOf(inSource, cases[i].inSource))))
+                    ::testing::ResultOf(
+                        [](auto& e) { return dynamic_cast<const SourceFileError*>(&e) != nullptr; },
+                        cases[i].inSource))))
         << i;
     EXPECT_EQ(readFile(in("target/present.txt")), "old") << i;
   }
@@ -151,7 +142,6 @@ TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
 class IoTest : public PosixFileSystemTest {
  protected:
   IoTest() { settings.DestinationFolder = dir.str(); }
-  void makeBackup(const std::string& name) { dir.write(name + "/file.txt", "backup"); }
   void prune(Date today = {2003, 10, 5}) { io.DeleteOldBackups(today, "yyyymmdd", false); }
 
   BackupSettings settings;
@@ -164,24 +154,13 @@ class IoTest : public PosixFileSystemTest {
 // Deleting what does not exist is checked with the run's stages.
 TEST_F(IoTest, FolderOperationsRemoveReadOnlyEntries) {
   for (const char* file :
-       {"old/ro.txt", "old/locked/a.txt", "old/locked/closed/b.txt", "loose.txt"}) {
+       {"old/ro.txt", "old/locked/a.txt", "old/locked/closed/b.txt", "loose.txt"})
     ::chmod(dir.write(file, "data").c_str(), 0444);
-  }
   for (const auto& [folder, mode] :
-       {std::pair{"old/locked/closed", 0}, {"old/locked", 0555}, {"old", 0555}}) {
+       {std::pair{"old/locked/closed", 0}, {"old/locked", 0555}, {"old", 0555}})
     ::chmod(in(folder).c_str(), mode);
-  }
   io.DeleteFolder(in("old"));
   io.DeleteFile(in("loose.txt"));
-  EXPECT_TRUE(fs::is_empty(dir.path()));
-}
-
-TEST_F(IoTest, PruningFailuresCarryTheirNumber) {
-  settings.DaysTillExpiration = INT_MAX;  // beyond the calendar
-  EXPECT_THAT([&] { prune(); }, raises(errc::kInvalidArgument));
-  settings.DaysTillExpiration = 30;
-  settings.DestinationFolder = in("gone");
-  EXPECT_THAT([&] { prune(); }, raises(errc::kDeviceUnavailable));
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
@@ -195,7 +174,8 @@ TEST_F(IoTest, InventoryListsEachFileInKilobytesAndTotalsSubfoldersToo) {
   fs::create_symlink(in("day/data.mdb"), in("day/alias.mdb"));
   fs::create_directory_symlink(in("day/sub"), in("day/sub-link"));
   io.ReadFolderInfo(in("day"), report);
-  EXPECT_THAT(report, EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
+  EXPECT_THAT(report,
+              ::testing::EndsWith("\n\n2,097,156 KB total downloaded - 10/5/2003 2:15:03 AM\n\n"));
 }
 
 // A file system that will not delete the folders whose path ends in `refused`.
@@ -213,9 +193,8 @@ struct RefusingFileSystem : PosixFileSystem {
 TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirst) {
   settings.DaysTillExpiration = 30;
   for (const char* name :
-       {"20031005", "20030906", "20030905", "20030831", "20030816", "20030815", "20030905.old"}) {
-    makeBackup(name);
-  }
+       {"20031005", "20030906", "20030905", "20030831", "20030816", "20030815", "20030905.old"})
+    dir.write(std::string(name) + "/file.txt", "backup");
   dir.write("20030901", "a file of a candidate's name");
   IO refusing{std::make_unique<RefusingFileSystem>("/20030831"), settings, report, clock, format};
   EXPECT_FALSE(refusing.DeleteOldBackups({2003, 10, 5}, "yyyymmdd", false));
@@ -224,6 +203,14 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
   EXPECT_THAT(report, HasSubstr("Deleting folder: " + in("20030831") +
                                 "\nCould not delete folder: " + in("20030831") +
                                 " (Operation not permitted)\nDeleting folder: "));
+  // Failures of pruning as a whole carry their number.
+  settings.DaysTillExpiration = INT_MAX;  // beyond the calendar
+  EXPECT_THAT([&] { prune(); }, ::testing::Throws<Error>(
+                                    ::testing::Property(&Error::number, errc::kInvalidArgument)));
+  settings.DaysTillExpiration = 30;
+  settings.DestinationFolder = in("gone");
+  EXPECT_THAT([&] { prune(); }, ::testing::Throws<Error>(
+                                    ::testing::Property(&Error::number, errc::kDeviceUnavailable)));
 }
 
 }  // namespace

@@ -12,20 +12,25 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+// Sets an environment variable while it lives.
+struct ScopedVariable {
+  ScopedVariable(const char* name, const std::string& value) : name(name) {
+    if (const char* old = getenv(name)) saved = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
+  const char* name;
+  std::optional<std::string> saved;
+};
+
 class SecureTransferTest : public TransferSession {
  protected:
-  // The user's known_hosts is looked for under HOME: each test has a home of its own.
   SecureTransferTest()
       : TransferSession(
-            {std::chrono::seconds(5), std::chrono::seconds(2), std::chrono::seconds(2)}),
-        oldHome_(getenv("HOME") ? getenv("HOME") : "") {
-    setenv("HOME", home_.str().c_str(), 1);
-  }
-  ~SecureTransferTest() override { setenv("HOME", oldHome_.c_str(), 1); }
+            {std::chrono::seconds(5), std::chrono::seconds(2), std::chrono::seconds(2)}) {}
 
   void connect(const std::string& url, const std::string& password = kPassword,
                const std::string& trust = {}, const std::string& keyFile = {}) {
@@ -35,7 +40,8 @@ class SecureTransferTest : public TransferSession {
   void knowHosts(const std::string& lines) const { home_.write(".ssh/known_hosts", lines); }
 
   TempDir home_, keys_;
-  std::string oldHome_;
+  // The user's known_hosts is looked for under HOME: each test has a home of its own.
+  const ScopedVariable home{"HOME", home_.str()};
 };
 
 // vsftpd refuses a data connection that does not resume the control connection's TLS session.
@@ -57,33 +63,25 @@ TEST_F(SecureTransferTest, FtpsFetchesEveryFileOverOneControlConnectionReusingIt
 
 // A case lists the home folder; `failure` is a part of the failure's text, empty when the
 // listing succeeds. A trust failure names the presented key and logs nothing in.
+// System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known;
+// Home: the server's line in ~/.ssh/known_hosts; Revoked: that line and a "@revoked" line for
+// its key; CertAuthority: its key on a "@cert-authority" line only.
+// From Unknown on, the trust fails and the presented key is named.
+enum class Trust { System, Home, File, Pin, Unknown, OtherPin, Changed, Revoked, CertAuthority };
+enum class Login { Password, KeyWithPassphrase, RsaKey };
 struct SecureCase {
   const char* name;
-  // System: nothing given (FTPS: the system's certificate store); Unknown: nothing given nor known;
-  // Home: the server's line in ~/.ssh/known_hosts; Revoked: that line and a "@revoked" line for
-  // its key; CertAuthority: its key on a "@cert-authority" line only.
-  enum class Trust {
-    System,
-    Unknown,
-    Home,
-    File,
-    Pin,
-    OtherPin,
-    Changed,
-    Revoked,
-    CertAuthority
-  } trust;
-  enum class Login { Password, KeyWithPassphrase, RsaKey } login;
+  Trust trust;
+  Login login;
   const char* failure;
   bool stall = false;
   const char* ftpScheme = "";  // FTPS cases: ftpes:// or ftps://
   const char* serverTls = "";  // FTPS cases: the server's TLS, "" for none
 };
-using Trust = SecureCase::Trust;
+
 void PrintTo(const SecureCase& c, std::ostream* out) {
   *out << c.name;
 }
-using Login = SecureCase::Login;
 
 class SecureRefusalTest : public SecureTransferTest,
                           public ::testing::WithParamInterface<SecureCase> {
@@ -95,31 +93,15 @@ class SecureRefusalTest : public SecureTransferTest,
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     EXPECT_EQ(listing, *c.failure == '\0' ? "a.txt\r\n" : "");
     EXPECT_THAT(inet_->EventList(), *c.failure == '\0' ? kCompleted : kFailed);
-    EXPECT_THAT(inet_->ResponseInfo(), AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
-    if (c.trust == Trust::OtherPin || c.trust == Trust::Changed || c.trust == Trust::Unknown ||
-        c.trust == Trust::Revoked || c.trust == Trust::CertAuthority) {
+    EXPECT_THAT(inet_->ResponseInfo(),
+                ::testing::AllOf(HasSubstr(c.failure), Not(HasSubstr(password))));
+    if (c.trust >= Trust::Unknown) {
       EXPECT_THAT(inet_->ResponseInfo(), HasSubstr(presented));
     }
   }
 };
 
-class SftpTest : public SecureRefusalTest {
- protected:
-  // No SFTP request needs a temporary folder: TMPDIR names one that does not exist.
-  void withoutTempFolder() {
-    if (const char* tmpdir = getenv("TMPDIR")) oldTmpdir_ = tmpdir;
-    setenv("TMPDIR", (keys_.path() / "missing").c_str(), 1);
-  }
-  ~SftpTest() override {
-    if (oldTmpdir_) {
-      setenv("TMPDIR", oldTmpdir_->c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-  }
-
-  std::optional<std::string> oldTmpdir_;
-};
+using SftpTest = SecureRefusalTest;
 
 TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   const SecureCase& c = GetParam();
@@ -143,7 +125,8 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
   const std::string presented = server.fingerprint();
-  withoutTempFolder();
+  // No SFTP request needs a temporary folder: TMPDIR names one that does not exist.
+  const ScopedVariable tmpdir("TMPDIR", (keys_.path() / "missing").string());
   connect(server.url(), password, trust, keyFile);
   listAndCheck(presented, password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
@@ -206,7 +189,7 @@ TEST_F(SftpCancelTest, CancelDuringAStalledDownloadEndsAtOnceWithoutSpinning) {
   EXPECT_TRUE(fs::is_empty(local_.path()));
 }
 
-class FtpsTest : public SecureRefusalTest {};
+using FtpsTest = SecureRefusalTest;
 
 TEST_P(FtpsTest, RefusesWhatItCannotTrustOrProtect) {
   const SecureCase& c = GetParam();

@@ -16,13 +16,7 @@ namespace quillfen::test {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::AllOf;
 using ::testing::HasSubstr;
-using ::testing::Not;
-
-auto refusedAs(int number) {
-  return ::testing::Throws<Error>(::testing::Property(&Error::number, number));
-}
 
 TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
   const std::pair<const char*, const char*> cases[] = {
@@ -39,8 +33,8 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
             "ftp://host:21/in%20box/a%20b%231.txt");
   // A refusal never shows the password an address carries.
   const auto refusedWithoutPassword = ::testing::Throws<Error>(
-      AllOf(::testing::Property(&Error::number, errc::kTransferBadUrl),
-            ::testing::Property(&Error::description, Not(HasSubstr("pw")))));
+      ::testing::AllOf(::testing::Property(&Error::number, errc::kTransferBadUrl),
+                       ::testing::Property(&Error::description, ::testing::Not(HasSubstr("pw")))));
   for (const char* url :
        {"", "http://host/", "host:65536", "user:pw@host", "[::1", "me:pw@host:99x/a@b"})
     EXPECT_THAT([url] { parseFtpAddress(url, 21); }, refusedWithoutPassword) << url;
@@ -67,34 +61,33 @@ TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
   for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
                            "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\"",
                            "DIR \"My \"Best\" Photos\"", "GET \"open\\\" b"})
-    EXPECT_THAT([text] { parseFtpOperation(text); }, refusedAs(errc::kTransferBadOperation))
+    EXPECT_THAT(
+        [text] { parseFtpOperation(text); },
+        ::testing::Throws<Error>(::testing::Property(&Error::number, errc::kTransferBadOperation)))
         << text;
 }
 
 // Sizes and times as a download is checked and dated by them (now: 2026-12-07 12:00:00 UTC).
 TEST(FtpListing, GivesSizesAndUtcTimesOfFilesWhereTheListingHasThem) {
   constexpr std::time_t kNow = 1796644800;
-  struct Case {
-    bool mlsd;
-    const char* line;
-    std::optional<std::uint64_t> size;
-    std::optional<std::time_t> modified;
-  };
-  const Case cases[] = {
-      {true, "type=file;size=123;modify=20261207101112; a", 123, 1796638272},
-      {true, "type=file;size=0;modify=20261207101112.345; fraction dropped", 0, 1796638272},
-      {true, "type=file;modify=20261399000000;size=x1; nonsense facts", {}, {}},
-      {false, "-rw-r--r-- 1 u g 4096 Dec  7 10:11 today", 4096, 1796638260},
-      {false, "-rw-r--r-- 1 u g 5 Dec  8 11:00 tomorrow by a server clock ahead", 5, 1796727600},
-      {false, "-rw-r--r-- 1 u g 6 Dec 20 11:00 future means last year", 6, 1766228400},
-      {false, "-rw-r--r-- 1 u g 7 Mar  4  2023 another year", 7, 1677888000},
-      {false, "lrwxrwxrwx 1 u g 8 Dec  7 10:11 link -> elsewhere", {}, {}},
-      {false, "12-07-26  10:11PM    42 dos afternoon", 42, 1796681460}};
-  for (const Case& c : cases) {
-    const auto entries = c.mlsd ? parseMlsdListing(c.line) : parseListListing(c.line, kNow);
-    ASSERT_EQ(entries.size(), 1U) << c.line;
-    EXPECT_EQ(entries[0].size, c.size) << c.line;
-    EXPECT_EQ(entries[0].modified, c.modified) << c.line;
+  // MLSD or LIST, the line, the size and time read
+  const std::tuple<bool, const char*, std::optional<std::uint64_t>, std::optional<std::time_t>>
+      cases[] = {
+          {true, "type=file;size=123;modify=20261207101112; a", 123, 1796638272},
+          {true, "type=file;size=0;modify=20261207101112.345; fraction dropped", 0, 1796638272},
+          {true, "type=file;modify=20261399000000;size=x1; nonsense facts", {}, {}},
+          {false, "-rw-r--r-- 1 u g 4096 Dec  7 10:11 today", 4096, 1796638260},
+          {false, "-rw-r--r-- 1 u g 5 Dec  8 11:00 tomorrow by a server clock ahead", 5,
+           1796727600},
+          {false, "-rw-r--r-- 1 u g 6 Dec 20 11:00 future means last year", 6, 1766228400},
+          {false, "-rw-r--r-- 1 u g 7 Mar  4  2023 another year", 7, 1677888000},
+          {false, "lrwxrwxrwx 1 u g 8 Dec  7 10:11 link -> elsewhere", {}, {}},
+          {false, "12-07-26  10:11PM    42 dos afternoon", 42, 1796681460}};
+  for (const auto& [mlsd, line, size, modified] : cases) {
+    const auto entries = mlsd ? parseMlsdListing(line) : parseListListing(line, kNow);
+    ASSERT_EQ(entries.size(), 1U) << line;
+    EXPECT_EQ(entries[0].size, size) << line;
+    EXPECT_EQ(entries[0].modified, modified) << line;
   }
 }
 
