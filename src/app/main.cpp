@@ -8,14 +8,14 @@
 #include "common/error.h"
 #include "common/exit_code.h"
 #include "config/configuration.h"
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "ping/curl_pinger.h"
 #include "process/clock.h"
 #include "process/locale_format.h"
 #include "process/process_services.h"
 #include "process/sleeper.h"
-#include "process/syslog_system_log.h"
+#include "process/system_log.h"
 #include "quillfen_version.h"
 #include "run/check_configuration.h"
 #include "run/main_sequence.h"
@@ -26,6 +26,7 @@
 #include "transfer/main_form.h"
 #include "ui/console_front_end.h"
 #include "ui/front_end.h"
+#include "ui/interrupts.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ int main(int argc, char** argv) {
 
   SystemClock clock;
   ThreadSleeper sleeper;
-  PosixProcessServices process(frontEnd->hasDisplay());
+  HostProcessServices process(frontEnd->hasDisplay());
   const LocaleFormat format = LocaleFormat::fromEnvironment();
   MainForm frmMain([&events] { return std::make_unique<CurlTransferControl>(events); });
 
@@ -180,7 +181,7 @@ int main(int argc, char** argv) {
                     process,
                     format,
                     frmMain,
-                    [] { return std::make_unique<PosixFileSystem>(); },
+                    makeHostFileSystem,
                     [] { return std::make_unique<CurlSmtpComponent>(); },
                     [&frontEnd](const std::string& report) { frontEnd->showReport(report); },
                     [] { return std::make_unique<CurlPinger>(); }};
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
     });
   }
   if (requested != "/config") noteUnknownKeys(process);
-  SyslogSystemLog systemLog;
+  HostSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
   const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
   // Every exit but 0 names its cause on standard error, where cron and the journal look. The

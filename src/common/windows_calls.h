@@ -11,6 +11,8 @@ namespace quillfen {
 
 // A UTF-8 name as the UTF-16 that Windows' calls take.
 std::wstring wideName(const std::string& utf8);
+// UTF-16 text from a Windows call as the UTF-8 used everywhere else.
+std::string utf8Text(std::wstring_view utf16);
 
 // The errno value closest to a Windows error code, so that errors keep the numbers and words of
 // the POSIX build.

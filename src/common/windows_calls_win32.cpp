@@ -11,6 +11,11 @@ std::wstring wideName(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
 }
 
+std::string utf8Text(std::wstring_view utf16) {
+  const std::u8string text = std::filesystem::path(utf16).u8string();
+  return std::string(text.begin(), text.end());
+}
+
 int errnoOfWindowsError(unsigned long code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:

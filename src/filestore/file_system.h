@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,5 +101,8 @@ class FileSystem {
   // permission, or no such file.
   virtual bool linkFile(const std::string& existing, const std::string& newPath) = 0;
 };
+
+// The file system of the host the program runs on.
+std::unique_ptr<FileSystem> makeHostFileSystem();
 
 }  // namespace quillfen

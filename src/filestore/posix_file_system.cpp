@@ -540,4 +540,8 @@ bool PosixFileSystem::linkFile(const std::string& existing, const std::string& n
   return ::link(existing.c_str(), newPath.c_str()) == 0;
 }
 
+std::unique_ptr<FileSystem> makeHostFileSystem() {
+  return std::make_unique<PosixFileSystem>();
+}
+
 }  // namespace quillfen

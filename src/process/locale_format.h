@@ -15,8 +15,9 @@ class LocaleFormat {
  public:
   // The C/POSIX forms, whatever the environment says.
   static LocaleFormat posix();
-  // The forms of LC_TIME and LC_NUMERIC as the environment sets them (LC_ALL, then the
-  // category, then LANG). A locale that is not installed falls back to the POSIX forms.
+  // The user's forms. Linux: those of LC_TIME and LC_NUMERIC as the environment sets them
+  // (LC_ALL, then the category, then LANG); a locale that is not installed falls back to the
+  // POSIX forms. Windows: the user's regional settings.
   static LocaleFormat fromEnvironment();
 
   // The locale's date followed by its time with seconds.
@@ -33,9 +34,11 @@ class LocaleFormat {
 
  private:
   LocaleFormat() = default;
+  // The date and time in the user's own forms (posixTime_ false).
+  std::string localeDateTime(const DateTime& when) const;
 
   bool posixTime_ = true;
-  std::string timeLocale_;  // the LC_TIME locale name when not POSIX
+  std::string timeLocale_;  // the LC_TIME locale name when not POSIX (Linux)
   std::string thousandsSeparator_ = ",";
   std::string dateSeparator_ = "/";
   std::string timeSeparator_ = ":";

@@ -24,14 +24,19 @@ class ProcessServices {
 // read-only except the ReadWritePaths= of its drop-in.
 std::string ReadWritePathsHint(const std::string& folder);
 
-// The real services: /proc/self/exe for the folder; for editing, the file behind a link, opened
-// with the desktop's default application for text files (xdg-open, detached) when there is a
-// display, else with the user's editor when standard input and error are a terminal (waited
-// for), else named on standard error. Secrets: prctl(PR_SET_DUMPABLE, 0). The packaged unit:
-// systemd's INVOCATION_ID in the environment and the unit's own control group.
-class PosixProcessServices final : public ProcessServices {
+// The real services of the host.
+// Linux: /proc/self/exe for the folder; for editing, the file behind a link, opened with the
+// desktop's default application for text files (xdg-open, detached) when there is a display,
+// else with the user's editor when standard input and error are a terminal (waited for), else
+// named on standard error. Secrets: prctl(PR_SET_DUMPABLE, 0). The packaged unit: systemd's
+// INVOCATION_ID in the environment and the unit's own control group.
+// Windows: the folder of the program's module; for editing, "Notepad.exe PATH", not waited for;
+// nothing to do for secrets (only an administrator or the same user may read the process's
+// memory, and Windows Error Reporting keeps a full dump only where an administrator asked for
+// one); never a packaged unit.
+class HostProcessServices final : public ProcessServices {
  public:
-  explicit PosixProcessServices(bool hasDisplay) : hasDisplay_(hasDisplay) {}
+  explicit HostProcessServices(bool hasDisplay) : hasDisplay_(hasDisplay) {}
   std::string executableFolder() const override;
   void openForEditing(const std::string& path) override;
   void keepSecretsOutOfCoreDumps() override;

@@ -1,9 +1,8 @@
 #include "ui/console_event_pump.h"
 
-#include <poll.h>
-
 #include <algorithm>
-#include <cerrno>
+
+#include "ui/socket_wait.h"
 
 namespace quillfen {
 
@@ -15,27 +14,25 @@ class ConsoleEventPump::Watch final : public IoWatch {
   ~Watch() override { std::erase(pump_.watches_, this); }
 
   void watchSocket(int fd, bool forReading, bool forWriting) override {
-    const short events = static_cast<short>((forReading ? POLLIN : 0) | (forWriting ? POLLOUT : 0));
-    if (events == 0) {
+    if (!forReading && !forWriting) {
       sockets_.erase(fd);
     } else {
-      sockets_[fd] = events;
+      sockets_[fd] = {fd, forReading, forWriting};
     }
   }
   void startTimer(std::chrono::milliseconds due) override { timer_ = Clock::now() + due; }
   void stopTimer() override { timer_.reset(); }
 
-  const std::map<int, short>& sockets() const { return sockets_; }
+  const std::map<int, SocketWait>& sockets() const { return sockets_; }
   const std::optional<Clock::time_point>& timer() const { return timer_; }
 
-  void socketReady(int fd, short revents) {
+  void socketReady(const SocketWait& ready) {
     // A handler that ran before this one may have stopped watching the socket.
-    const auto watched = sockets_.find(fd);
+    const auto watched = sockets_.find(ready.socket);
     if (watched == sockets_.end() || !handlers_.socketReady) return;
     // An error or hang-up is reported as readiness: the reader finds out what happened.
-    const bool failed = (revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-    handlers_.socketReady(fd, (revents & POLLIN) != 0 || failed,
-                          (revents & POLLOUT) != 0 || failed);
+    handlers_.socketReady(ready.socket, ready.readable || ready.failed,
+                          ready.writable || ready.failed);
   }
   void expireTimerIfDue(Clock::time_point now) {
     if (!timer_ || *timer_ > now) return;
@@ -46,7 +43,7 @@ class ConsoleEventPump::Watch final : public IoWatch {
  private:
   ConsoleEventPump& pump_;
   IoHandlers handlers_;
-  std::map<int, short> sockets_;
+  std::map<int, SocketWait> sockets_;
   std::optional<Clock::time_point> timer_;
 };
 
@@ -84,23 +81,23 @@ std::chrono::milliseconds ConsoleEventPump::waitLimit(std::chrono::milliseconds 
   return most;
 }
 
-// One poll() over every watched socket; a signal that cuts the wait short (Ctrl-C) ends it.
+// One wait over every watched socket; a signal that cuts the wait short (Ctrl-C) ends it.
 void ConsoleEventPump::handleReadySockets(std::chrono::milliseconds wait) {
-  std::vector<pollfd> fds;
+  std::vector<SocketWait> sockets;
   std::vector<Watch*> owners;
   for (Watch* watch : watches_) {
-    for (const auto& [fd, events] : watch->sockets()) {
-      fds.push_back({fd, events, 0});
+    for (const auto& [fd, socket] : watch->sockets()) {
+      sockets.push_back(socket);
       owners.push_back(watch);
     }
   }
-  const int ready = poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
-  if (ready <= 0) return;
-  for (std::size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
+  if (!waitForSockets(sockets, wait)) return;
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    const SocketWait& ready = sockets[i];
+    if (!ready.readable && !ready.writable && !ready.failed) continue;
     // A handler may have ended a watch that is still in this list.
     if (std::find(watches_.begin(), watches_.end(), owners[i]) == watches_.end()) continue;
-    owners[i]->socketReady(fds[i].fd, fds[i].revents);
+    owners[i]->socketReady(ready);
   }
 }
 

@@ -11,9 +11,9 @@
 namespace quillfen {
 
 // Window events without a window: the queue of posted tasks, and the sockets and timers of
-// the components, watched with poll(). A pass handles the ready sockets, then the due timers,
-// then the tasks that were pending when it began; a task posted meanwhile waits for the next
-// pass, so a component that keeps posting cannot hold the run inside one pass.
+// the components, watched with waitForSockets(). A pass handles the ready sockets, then the due
+// timers, then the tasks that were pending when it began; a task posted meanwhile waits for the
+// next pass, so a component that keeps posting cannot hold the run inside one pass.
 class ConsoleEventPump final : public EventPump {
  public:
   ConsoleEventPump() = default;

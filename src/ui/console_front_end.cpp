@@ -1,8 +1,8 @@
 #include "ui/console_front_end.h"
 
-#include <unistd.h>
-
 #include <iostream>
+
+#include "ui/terminal.h"
 
 namespace quillfen {
 
@@ -19,10 +19,9 @@ ConsoleFrontEnd::ConsoleFrontEnd(std::ostream& err, bool isTerminal, int columns
           isTerminal ? lineFd : -1) {}
 
 std::unique_ptr<ConsoleFrontEnd> ConsoleFrontEnd::onStandardError() {
-  const bool terminal = isatty(STDERR_FILENO) == 1;
-  return std::make_unique<ConsoleFrontEnd>(std::cerr, terminal, terminalColumns(STDERR_FILENO),
-                                           STDERR_FILENO,
-                                           isatty(STDOUT_FILENO) == 1 ? &std::cout : nullptr);
+  return std::make_unique<ConsoleFrontEnd>(std::cerr, isTerminal(kStandardError),
+                                           terminalColumns(kStandardError), kStandardError,
+                                           isTerminal(kStandardOutput) ? &std::cout : nullptr);
 }
 
 // A report is for a reader at a terminal; `quillfen > report.txt` or a run from a scheduler

@@ -1,7 +1,5 @@
 #include "ui/console_status_line.h"
 
-#include <sys/ioctl.h>
-
 #include <ostream>
 
 namespace quillfen {
@@ -45,12 +43,6 @@ void ConsoleStatusLine::overwrite(const std::string& text) {
     out_ << std::string(shown_.size() - text.size(), ' ') << '\r' << text;
   }
   out_.flush();
-}
-
-int terminalColumns(int fd) {
-  winsize size{};
-  if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
-  return size.ws_col;
 }
 
 }  // namespace quillfen

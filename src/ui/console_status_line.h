@@ -35,7 +35,4 @@ class ConsoleStatusLine {
   std::string shown_;  // the text currently on the line; empty when there is no line
 };
 
-// The width of the terminal on `fd`, or 80 when it cannot be asked.
-int terminalColumns(int fd);
-
 }  // namespace quillfen

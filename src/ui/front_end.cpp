@@ -1,33 +1,31 @@
 #include "ui/front_end.h"
 
-#include <strings.h>
-
-#include <csignal>
+#include <algorithm>
 #include <iostream>
+#include <string_view>
 
 namespace quillfen {
 
+namespace {
+
+bool sameLetters(std::string_view text, std::string_view lowercase) {
+  return text.size() == lowercase.size() &&
+         std::equal(text.begin(), text.end(), lowercase.begin(),
+                    [](char c, char lower) { return (c | 0x20) == lower; });
+}
+
+}  // namespace
+
 FrontEndRequest frontEndRequest(const char* quillfenUi) {
   if (quillfenUi == nullptr) return FrontEndRequest::Automatic;
-  if (strcasecmp(quillfenUi, "console") == 0) return FrontEndRequest::Console;
-  if (strcasecmp(quillfenUi, "gui") == 0) return FrontEndRequest::Gui;
+  if (sameLetters(quillfenUi, "console")) return FrontEndRequest::Console;
+  if (sameLetters(quillfenUi, "gui")) return FrontEndRequest::Gui;
   return FrontEndRequest::Automatic;
 }
 
 bool displayNamed(const char* display, const char* waylandDisplay) {
   const auto named = [](const char* value) { return value != nullptr && *value != '\0'; };
   return named(display) || named(waylandDisplay);
-}
-
-std::string cancelledBySignalText(int signalNumber) {
-  switch (signalNumber) {
-    case SIGTERM:
-      return "Quillfen: the run was cancelled by SIGTERM";
-    case SIGHUP:
-      return "Quillfen: the run was cancelled by SIGHUP";
-    default:
-      return "Quillfen: the run was cancelled";
-  }
 }
 
 void warnWindowUnavailable(const char* why) {

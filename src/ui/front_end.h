@@ -45,10 +45,6 @@ FrontEndRequest frontEndRequest(const char* quillfenUi);
 // Whether the environment names a display worth trying (DISPLAY or WAYLAND_DISPLAY non-empty).
 bool displayNamed(const char* display, const char* waylandDisplay);
 
-// The line that tells that a run was cancelled, and by which signal when one (SIGTERM, SIGHUP)
-// did it rather than the user (Cancel, Ctrl-C, or 0).
-std::string cancelledBySignalText(int signalNumber);
-
 // Tells the user who asked for the window why the console is used instead.
 void warnWindowUnavailable(const char* why);
 

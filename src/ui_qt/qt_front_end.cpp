@@ -1,13 +1,12 @@
 #include "ui_qt/qt_front_end.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QByteArray>
 #include <QByteArrayList>
 #include <iostream>
 
 #include "ui/ctrl_c_cancel_pump.h"
+#include "ui/terminal.h"
 #include "ui_qt/qt_event_pump.h"
 #include "ui_qt/qt_message_boxes.h"
 #include "ui_qt/qt_splash_window.h"
@@ -38,7 +37,7 @@ class QtFrontEnd final : public FrontEnd {
   bool hasDisplay() const override { return true; }
   // The window shows no report; a user who started it from a terminal reads it there.
   void showReport(const std::string& report) override {
-    if (isatty(STDOUT_FILENO) == 1) std::cout << report << std::flush;
+    if (isTerminal(kStandardOutput)) std::cout << report << std::flush;
   }
 
  private:

@@ -15,7 +15,7 @@ TEST(ProcessServicesDeathTest, KeepingSecretsMakesTheProcessNonDumpable) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        PosixProcessServices(false).keepSecretsOutOfCoreDumps();
+        HostProcessServices(false).keepSecretsOutOfCoreDumps();
         std::_Exit(::prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
@@ -27,9 +27,9 @@ TEST(ProcessServicesTest, OnlyThePackagedServiceCountsAsIt) {
   const char* old = std::getenv("INVOCATION_ID");
   const std::string saved = old ? old : "";
   unsetenv("INVOCATION_ID");
-  EXPECT_FALSE(PosixProcessServices(false).runsUnderPackagedUnit());
+  EXPECT_FALSE(HostProcessServices(false).runsUnderPackagedUnit());
   setenv("INVOCATION_ID", "0123456789abcdef0123456789abcdef", 1);
-  EXPECT_FALSE(PosixProcessServices(false).runsUnderPackagedUnit()) << "a test is no service";
+  EXPECT_FALSE(HostProcessServices(false).runsUnderPackagedUnit()) << "a test is no service";
   old ? setenv("INVOCATION_ID", saved.c_str(), 1) : unsetenv("INVOCATION_ID");
 }
 

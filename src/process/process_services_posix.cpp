@@ -16,7 +16,7 @@ extern char** environ;
 
 namespace quillfen {
 
-std::string PosixProcessServices::executableFolder() const {
+std::string HostProcessServices::executableFolder() const {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw errorFromErrno(error.value(), "Cannot resolve the executable", "/proc/self/exe");
@@ -71,7 +71,7 @@ bool editOnTerminal(const std::string& path) {
 
 }  // namespace
 
-void PosixProcessServices::openForEditing(const std::string& path) {
+void HostProcessServices::openForEditing(const std::string& path) {
   const std::string file = fileBehind(path);
   if (hasDisplay_) {
     spawnDetached(file);
@@ -81,12 +81,12 @@ void PosixProcessServices::openForEditing(const std::string& path) {
   std::cerr << "Quillfen: edit the configuration file " << file << '\n';
 }
 
-void PosixProcessServices::keepSecretsOutOfCoreDumps() {
+void HostProcessServices::keepSecretsOutOfCoreDumps() {
   // It fails only for an argument out of range; a process it could not protect runs as before.
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-bool PosixProcessServices::runsUnderPackagedUnit() const {
+bool HostProcessServices::runsUnderPackagedUnit() const {
   const char* invocation = std::getenv("INVOCATION_ID");
   if (invocation == nullptr || *invocation == '\0') return false;
   std::ifstream groups("/proc/self/cgroup");

@@ -1,6 +1,6 @@
-#include "process/syslog_system_log.h"
-
 #include <syslog.h>
+
+#include "process/system_log.h"
 
 namespace quillfen {
 
@@ -20,7 +20,7 @@ int priorityOf(SystemLog::Severity severity) {
 
 }  // namespace
 
-void SyslogSystemLog::record(Severity severity, const std::string& line) {
+void HostSystemLog::record(Severity severity, const std::string& line) {
   ::openlog("quillfen", LOG_PID, LOG_DAEMON);
   ::syslog(priorityOf(severity), "%s", line.c_str());
   ::closelog();
