@@ -1,6 +1,8 @@
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
 #include <io.h>
 #include <windows.h>
-#include <winsock2.h>
 
 #include <atomic>
 #include <stdexcept>
