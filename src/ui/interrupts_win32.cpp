@@ -1,8 +1,5 @@
-// winsock2.h must come before windows.h.
-#include <winsock2.h>
-
 #include <io.h>
-#include <windows.h>
+#include <winsock2.h>  // with windows.h, which must not come first
 
 #include <atomic>
 #include <stdexcept>
