@@ -1,0 +1,216 @@
+#!/usr/bin/python3
+"""The Windows program, quillfen.exe, run under Wine against the loopback test servers.
+
+The servers run on the Linux side (a Windows program cannot start them); the program sees the
+Linux file system as drive Z:. Run by scripts/test-windows with WINEPREFIX set and a wineserver
+kept alive: python3 tests/windows/wine_e2e_test.py BUILD_FOLDER."""
+
+import datetime
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+SERVERS = pathlib.Path(__file__).resolve().parent.parent / "servers"
+WINE = "/usr/lib/wine/wine64"
+EXECUTABLE = None  # set from the command line
+
+
+def windows_path(path):
+    """The path under which a Windows program sees a Linux path (Wine's drive Z:)."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def dated_name(days_ago=0):
+    return (datetime.date.today() - datetime.timedelta(days=days_ago)).strftime("%Y%m%d")
+
+
+def wait_until(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("no %s within %d s" % (what, seconds))
+        time.sleep(0.05)
+
+
+class Server:
+    """One of tests/servers, on a free loopback port; it ends when its input closes."""
+
+    def __init__(self, script, *arguments):
+        self.process = subprocess.Popen(
+            [sys.executable, str(SERVERS / script), *arguments], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, text=True)
+        deadline = time.monotonic() + 30
+        line = ""
+        while not line.startswith("PORT ") and time.monotonic() < deadline:
+            line = self.process.stdout.readline()
+            if not line and self.process.poll() is not None:
+                break
+        if not line.startswith("PORT "):
+            self.close()
+            raise AssertionError("%s did not start" % script)
+        self.port = int(line.split()[1])
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(10)
+
+
+class WineRun(unittest.TestCase):
+    """A folder holding quillfen.exe and its Config.ini, a source and a destination with the
+    dated folders of 30 and 50 days ago (30 expires, 50 lies beyond the pruning window), and a
+    mail sink that requires STARTTLS and a login."""
+
+    def setUp(self):
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="quillfen-wine-"))
+        self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
+        self.home, self.source, self.destination, spool = (
+            self.root / name for name in ("home", "source", "destination", "spool"))
+        for folder in (self.home, self.source, self.destination, spool):
+            folder.mkdir()
+        shutil.copy(EXECUTABLE, self.home / "quillfen.exe")
+        for days in (30, 50):
+            (self.destination / dated_name(days)).mkdir()
+        self.spool = spool
+        self.mail = self.start("smtp_sink.py", "--spool", str(spool), "--security", "starttls",
+                               "--cert", str(self.certificate()[0]), "--key",
+                               str(self.certificate()[1]), "--login", "mailer", "--password",
+                               "mail secret")
+        (self.source / "notes.txt").write_bytes(b"n" * 5000)
+        (self.source / "with blanks.txt").write_bytes(b"blank\r\nname\n")
+        (self.source / "\u00fcnicode.bin").write_bytes(b"\x01" * 1048576)
+
+    def start(self, script, *arguments):
+        server = Server(script, *arguments)
+        self.addCleanup(server.close)
+        return server
+
+    def certificate(self):
+        """A self-signed certificate for 127.0.0.1, made once per test."""
+        cert, key = self.root / "cert.pem", self.root / "key.pem"
+        if not cert.exists():
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                            "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                            "-keyout", str(key), "-out", str(cert)],
+                           check=True, capture_output=True)
+        return cert, key
+
+    def configure(self, source_keys):
+        lines = ["[Quillfen]", *source_keys,
+                 "DestinationFolder=" + windows_path(self.destination) + "\\",
+                 "DaysTillExpiration=30", "MailServer=127.0.0.1",
+                 "MailPort=%d" % self.mail.port, "MailSecurity=starttls",
+                 "MailUserName=mailer", "MailPassword=mail secret",
+                 "MailTrust=" + windows_path(self.certificate()[0]),
+                 "MailFrom=quillfen@example.com", "MailTo=ops@example.com",
+                 "MailSubject=Quillfen Backup Report"]
+        (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
+
+    def launch(self):
+        environment = dict(os.environ, QUILLFEN_UI="console")
+        return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, encoding="utf-8",
+                                errors="replace")
+
+    def run_program(self):
+        program = self.launch()
+        out, err = program.communicate(timeout=120)
+        return program.returncode, out, err
+
+    def today(self):
+        return self.destination / dated_name()
+
+    def reports(self):
+        """The mailed reports' bodies, in the order they came."""
+        return [(folder / "body").read_text(encoding="utf-8")
+                for folder in sorted(self.spool.iterdir()) if not folder.name.startswith(".")]
+
+    def assert_complete_backup(self, code, out, err):
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out + err, "")
+        for name in ("notes.txt", "with blanks.txt", "\u00fcnicode.bin"):
+            self.assertEqual((self.today() / name).read_bytes(),
+                             (self.source / name).read_bytes(), name)
+        self.assertFalse((self.destination / dated_name(30)).exists())
+        self.assertTrue((self.destination / dated_name(50)).exists())
+        [report] = self.reports()
+        # Windows paths throughout, and the drive named by its letter.
+        self.assertIn("Deleting folder: " + windows_path(self.destination / dated_name(30)) +
+                      "\n", report)
+        self.assertRegex(report, r"Free space remaining on 'Z' drive: \d+(,\d{3})* KB")
+        return report
+
+
+class WineE2eTest(WineRun):
+    def test_ftp_run_fetches_prunes_and_mails_through_starttls_with_login(self):
+        ftp = self.start("ftp_server.py", "--root", str(self.source))
+        self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
+                        "FtpPassword=secret"])
+        report = self.assert_complete_backup(*self.run_program())
+        self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+
+    def test_sftp_run_fetches_with_a_pinned_host_key(self):
+        key = self.root / "host_key"
+        subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)],
+                       check=True)
+        fingerprint = subprocess.run(["ssh-keygen", "-l", "-E", "sha256", "-f", str(key)],
+                                     check=True, capture_output=True, text=True).stdout.split()[1]
+        sftp = self.start("sftp_server.py", "--root", str(self.source), "--host-key", str(key))
+        self.configure(["FtpIPAddress=sftp://127.0.0.1:%d" % sftp.port, "FtpUserName=backup",
+                        "FtpPassword=secret", "FtpTrust=" + fingerprint])
+        self.assert_complete_backup(*self.run_program())
+
+    def test_local_run_from_a_forward_slash_path_copies_and_prunes(self):
+        self.configure(["NetworkPath=" + windows_path(self.source).replace("\\", "/")])
+        report = self.assert_complete_backup(*self.run_program())
+        self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+
+
+class WineCancelAndLockTest(WineRun):
+    """A download that would take minutes, from a server that trickles."""
+
+    def setUp(self):
+        super().setUp()
+        (self.source / "slow.bin").write_bytes(b"s" * (8 << 20))
+        ftp = self.start("ftp_server.py", "--root", str(self.source), "--bytes-per-second",
+                         str(64 << 10))
+        self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
+                        "FtpPassword=secret"])
+
+    def start_downloading(self):
+        program = self.launch()
+        self.addCleanup(lambda: program.poll() is None and program.kill())
+        staging = self.destination / ".quillfen-staging"
+        wait_until(lambda: staging.is_dir() and any(staging.iterdir()), 60, "download")
+        return program
+
+    def test_a_second_run_on_the_same_destination_is_refused_while_the_first_goes_on(self):
+        first = self.start_downloading()
+        code, out, err = self.run_program()
+        self.assertEqual(code, 1, err)
+        self.assertIn("in use", err)
+        self.assertIsNone(first.poll(), "the first run goes on")
+
+    def test_ctrl_c_stops_the_download_at_once_keeping_nothing_of_it(self):
+        program = self.start_downloading()
+        signalled = time.monotonic()
+        program.send_signal(signal.SIGINT)
+        out, err = program.communicate(timeout=60)
+        self.assertEqual(program.returncode, 3, err)
+        self.assertLess(time.monotonic() - signalled, 5)
+        self.assertFalse(self.today().exists())
+        self.assertTrue((self.destination / dated_name(30)).exists())
+        wait_until(lambda: self.reports(), 10, "mail")
+        self.assertIn("The run was cancelled.", self.reports()[0])
+
+
+if __name__ == "__main__":
+    EXECUTABLE = pathlib.Path(sys.argv.pop(1)) / "quillfen.exe"
+    unittest.main(verbosity=2)
