@@ -1,14 +1,44 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <string_view>
 
 #include "common/windows_calls.h"
 
 namespace quillfen {
 
+namespace {
+
+// Beyond this many UTF-16 units a plain path fails some calls: CreateDirectoryW leaves room for
+// an 8.3 name below the folder.
+constexpr std::size_t kLongestPlainPath = MAX_PATH - 12;
+
+bool hasPrefix(const std::wstring& path, std::wstring_view prefix) {
+  return path.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The "\\?\" form of `path`, which Windows passes on without its own length limit and without
+// normalising: the absolute path, "." and ".." resolved and separators single, first.
+std::wstring extendedLengthForm(const std::wstring& path) {
+  if (hasPrefix(path, L"\\\\?\\") || hasPrefix(path, L"\\\\.\\")) return path;
+  const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;  // the call that takes it says what is wrong
+  std::wstring full(size, L'\0');
+  const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  if (hasPrefix(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+}  // namespace
+
 std::wstring wideName(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+  std::wstring wide = std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide.size() > kLongestPlainPath ? extendedLengthForm(wide) : wide;
 }
 
 int errnoOfWindowsError(unsigned long code) {
