@@ -20,7 +20,7 @@ bool hasPrefix(const std::wstring& path, std::wstring_view prefix) {
 }
 
 // The "\\?\" form of `path`, which Windows passes on without its own length limit and without
-// normalising: the absolute path, "." and ".." resolved and separators single, first.
+// normalising: the absolute path first, "." and ".." resolved and every separator single.
 std::wstring extendedLengthForm(const std::wstring& path) {
   if (hasPrefix(path, L"\\\\?\\") || hasPrefix(path, L"\\\\.\\")) return path;
   const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -29,6 +29,10 @@ std::wstring extendedLengthForm(const std::wstring& path) {
   const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
   if (length == 0 || length >= size) return path;
   full.resize(length);
+  // A doubled separator may survive (after a share's name, under Wine after a drive's folder
+  // too); the extended form would take it for an empty name.
+  const auto doubled = [](wchar_t a, wchar_t b) { return a == L'\\' && b == L'\\'; };
+  if (full.size() > 2) full.erase(std::unique(full.begin() + 2, full.end(), doubled), full.end());
   if (hasPrefix(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }
