@@ -73,6 +73,7 @@ TEST_F(WindowsFileSystemTest, ATreeDeeperThanMaxPathIsMadeCopiedSizedAndDeleted)
   EXPECT_THAT(fileSystem.treeFiles(in("deep")),
               ElementsAre(::testing::Field(&FileEntry::name, relative + "source.txt")));
   EXPECT_EQ(fileSystem.folderSize(dir.str() + "/deep"), 12u);
+  EXPECT_THAT(fileSystem.readFolder(dir.str() + "/deep").folders, ElementsAre(step));
   EXPECT_THAT(fileSystem.ownFileFacts(in("deep"), relative + "source.txt"),
               Optional(::testing::Field(&FileFacts::size, 12u)));
   EXPECT_NO_THROW(fileSystem.flushToDisk(in("deep")));
