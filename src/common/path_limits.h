@@ -9,4 +9,8 @@ namespace quillfen {
 std::size_t longestPath();
 std::size_t longestName();
 
+// The character that joins a folder's path and a name within it: '/', or the backslash on
+// Windows, where the report shows paths as their users write them.
+char folderSeparator();
+
 }  // namespace quillfen

@@ -10,5 +10,8 @@ std::size_t longestPath() {
 std::size_t longestName() {
   return NAME_MAX;
 }
+char folderSeparator() {
+  return '/';
+}
 
 }  // namespace quillfen

@@ -12,5 +12,10 @@ std::size_t longestPath() {
 std::size_t longestName() {
   return 255;
 }
+// Windows takes '/' as well, which a setting may hold (C:/data); the paths this system builds
+// use the backslash.
+char folderSeparator() {
+  return '\\';
+}
 
 }  // namespace quillfen

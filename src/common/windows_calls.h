@@ -9,7 +9,9 @@ namespace quillfen {
 
 // Helpers of the Windows files (*_win32.cpp).
 
-// A UTF-8 name as the UTF-16 that Windows' calls take.
+// A UTF-8 name as the UTF-16 that Windows' calls take, every '/' turned into a backslash. A path
+// too long for the plain form gets the extended-length form of its absolute path ("\\?\C:\..."
+// or "\\?\UNC\server\share\..."), so that deep trees work.
 std::wstring wideName(const std::string& utf8);
 // UTF-16 text from a Windows call as the UTF-8 used everywhere else.
 std::string utf8Text(std::wstring_view utf16);

@@ -14,8 +14,8 @@ struct BackupSettings {
   std::string FtpIPAddress;
   std::string FtpUserName;
   std::string FtpPassword;
-  std::string NetworkPath;        // without one trailing "/"
-  std::string DestinationFolder;  // without one trailing "/"
+  std::string NetworkPath;        // without one trailing separator
+  std::string DestinationFolder;  // without one trailing separator
   std::int32_t DaysTillExpiration = 0;
   std::string MailServer;
   std::int32_t MailPort = 0;

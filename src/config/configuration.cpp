@@ -8,9 +8,11 @@
 #include <numeric>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/error.h"
+#include "common/path_limits.h"
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
@@ -82,10 +84,6 @@ bool isBlankOrEmpty(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
 }
 
-void dropOneTrailingSlash(std::string& path) {
-  if (!path.empty() && path.back() == '/') path.pop_back();
-}
-
 std::int32_t readWholeNumber(const ProcessServices& process, const char* key,
                              const char* whenEmpty) {
   std::string text = Configs::ReadIniValue(process, key);
@@ -114,8 +112,8 @@ void readSettings(const ProcessServices& process, BackupSettings& settings) {
   settings.FtpKeyFile = Configs::ReadIniValue(process, "FtpKeyFile");
   settings.FtpTrust = Configs::ReadIniValue(process, "FtpTrust");
 
-  dropOneTrailingSlash(settings.DestinationFolder);
-  dropOneTrailingSlash(settings.NetworkPath);
+  settings.DestinationFolder = withoutOneTrailingSeparator(std::move(settings.DestinationFolder));
+  settings.NetworkPath = withoutOneTrailingSeparator(std::move(settings.NetworkPath));
 }
 
 // Submission ports name their security; any other port speaks plain SMTP unless told.
@@ -282,6 +280,11 @@ std::optional<std::string> trustMessage(TransferScheme scheme, const std::string
 }
 
 }  // namespace
+
+std::string withoutOneTrailingSeparator(std::string path) {
+  if (!path.empty() && path.back() == folderSeparator()) path.pop_back();
+  return path;
+}
 
 // The scheme decides what the key file and the trust may be; the files named must be readable
 // now, not halfway through a run at night. A login in the address is refused before anything

@@ -25,6 +25,11 @@ enum class ConfigurationRefusal {
 // when the template cannot be written.
 void WriteDefaultConfiguration(const ProcessServices& process);
 
+// A DestinationFolder or NetworkPath as a run takes it: one trailing folder separator cut off
+// ('/', the backslash on Windows), so that a drive root "D:\" becomes "D:" and a value ending in
+// two keeps one.
+std::string withoutOneTrailingSeparator(std::string path);
+
 // The message refusing the keys of the FTP source (nothing when NetworkPath is the source): a
 // login ("@") in FtpIPAddress, an unknown scheme, a key file or trust that does not fit the
 // scheme or cannot be read. It never quotes a login.

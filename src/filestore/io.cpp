@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/error.h"
+#include "common/path_limits.h"
 #include "common/text.h"
 #include "config/backup_settings.h"
 #include "filestore/file_system.h"
@@ -23,7 +24,12 @@ constexpr const char* kSetAsidePrefix = ".quillfen-replaced-";
 constexpr const char* kIncompleteMarkPrefix = ".quillfen-incomplete-";
 
 std::string nameOf(const std::string& path) {
-  return path.substr(path.find_last_of('/') + 1);
+  return path.substr(path.find_last_of(folderSeparator()) + 1);
+}
+
+// An empty DestinationFolder stands for the root folder: the backups are "/yyyymmdd".
+std::string folderOrRoot(const std::string& folder) {
+  return folder.empty() ? std::string(1, folderSeparator()) : folder;
 }
 
 constexpr std::int32_t kLastCandidateOffset = 20;  // 21 candidate days
@@ -79,7 +85,7 @@ void IO::DeleteFolder(const std::string& FolderPath) {
 }
 
 std::string IO::beside(const std::string& name) const {
-  return settings_.DestinationFolder + "/" + name;
+  return settings_.DestinationFolder + folderSeparator() + name;
 }
 
 std::string IO::StagingFolder() const {
@@ -96,9 +102,8 @@ void IO::PrepareStaging(const std::string& sTodaysFolder) {
 // its name when nothing took that name, and is deleted when the new one did. The marks of
 // incomplete backups matter only on their own day.
 void IO::clearUpEarlierRuns(const std::string& todaysName) {
-  const std::string destination =
-      settings_.DestinationFolder.empty() ? "/" : settings_.DestinationFolder;
-  for (const std::string& name : fso_->readFolder(destination).folders) {
+  for (const std::string& name :
+       fso_->readFolder(folderOrRoot(settings_.DestinationFolder)).folders) {
     if (name.starts_with(kSetAsidePrefix)) {
       const std::string dated = beside(name.substr(std::string_view(kSetAsidePrefix).size()));
       if (FolderExists(dated)) {
@@ -218,8 +223,7 @@ IO::ExpiredFolders IO::deleteExpiredFolders(const Date& dCurrDate, const std::st
     }
     // Today's folder holds the backup just made, and later days are not backups yet.
     if (daysBack <= 0) continue;
-    const std::string path = settings_.DestinationFolder + "/" +
-                             formatFolderDate(candidateDay(dCurrDate, daysBack), sFormat);
+    const std::string path = beside(formatFolderDate(candidateDay(dCurrDate, daysBack), sFormat));
     if (FolderExists(path)) {
       ++expired.found;
       if (!deleteExpiredFolder(path)) ++expired.kept;
@@ -242,9 +246,7 @@ bool IO::deleteExpiredFolder(const std::string& path) {
 }
 
 void IO::appendFreeSpace() {
-  // An empty DestinationFolder stands for the root folder: the backups are "/yyyymmdd".
-  const std::string& destination = settings_.DestinationFolder;
-  const DriveInfo drive = fso_->getDrive(destination.empty() ? "/" : destination);
+  const DriveInfo drive = fso_->getDrive(folderOrRoot(settings_.DestinationFolder));
   activityReport_ += "Free space remaining on '" + drive.letter +
                      "' drive: " + format_.kilobytes(drive.freeSpace) + " KB";
 }

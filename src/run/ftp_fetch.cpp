@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/path_limits.h"
 #include "common/text.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
@@ -69,7 +70,7 @@ class CancelStopsTransfer {
 };
 
 std::string getCommand(const std::string& name, const std::string& todaysFolder) {
-  return "GET " + quotedName(name) + " " + quotedName(todaysFolder + "/" + name);
+  return "GET " + quotedName(name) + " " + quotedName(todaysFolder + folderSeparator() + name);
 }
 
 std::string dirCommand(const std::string& folder) {
@@ -243,7 +244,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   const std::optional<std::string> listingFailure =
       RemoteWalk(
           transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders,
-          todaysFolder + "/")
+          todaysFolder + folderSeparator())
           .walk(tree);
   run.FileList = std::move(tree.files);
 
@@ -269,7 +270,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
 
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
   for (const std::string& folder : tree.folders)
-    fileSystem->createFolder(todaysFolder + "/" + folder);
+    fileSystem->createFolder(todaysFolder + folderSeparator() + folder);
   std::optional<UnchangedFiles> unchanged;
   if (run.Settings.LinkUnchanged) {
     unchanged.emplace(*fileSystem, run.PreviousBackup, todaysFolder);

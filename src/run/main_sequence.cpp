@@ -7,6 +7,7 @@
 
 #include "common/error.h"
 #include "common/exit_code.h"
+#include "common/path_limits.h"
 #include "common/text.h"
 #include "config/configuration.h"
 #include "filestore/destination_lock.h"
@@ -165,7 +166,8 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
 
   // Read once: a run that passes midnight keeps the folder and the pruning date it started with.
   const Date runDate = services.clock.now().date;
-  const std::string todaysFolder = run.Settings.DestinationFolder + "/" + formatYyyymmdd(runDate);
+  const std::string todaysFolder =
+      run.Settings.DestinationFolder + folderSeparator() + formatYyyymmdd(runDate);
 
   const bool completed = runStages(run, services, runDate, todaysFolder);
   finish(services);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/path_limits.h"
 #include "common/text.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
@@ -131,9 +132,11 @@ bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
 // The tree of the local source, whose copy goes below `copyFolder` (which ends in "/").
 SourceTree walkNetworkSource(const BackupSettings& settings, FileSystem& fileSystem,
                              const std::string& copyFolder) {
-  const std::string sourceFolder = std::string(trimmed(settings.NetworkPath, kSpaces)) + "/";
+  const std::string sourceFolder =
+      std::string(trimmed(settings.NetworkPath, kSpaces)) + folderSeparator();
+  const std::string& destination = settings.DestinationFolder;
   return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders, copyFolder)
-      .walk(settings.DestinationFolder.empty() ? "/" : settings.DestinationFolder);
+      .walk(destination.empty() ? std::string(1, folderSeparator()) : destination);
 }
 
 }  // namespace
@@ -146,8 +149,9 @@ SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSys
 // bits wide: a source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {
   const std::unique_ptr<FileSystem> fileSystem = services.createFileSystem();
-  const std::string sourceFolder = std::string(trimmed(run.Settings.NetworkPath, kSpaces)) + "/";
-  const std::string destinationFolder = todaysFolder + "/";
+  const std::string sourceFolder =
+      std::string(trimmed(run.Settings.NetworkPath, kSpaces)) + folderSeparator();
+  const std::string destinationFolder = todaysFolder + folderSeparator();
   SplashWindow& window = services.frmSplash;
   const std::size_t linkedLineAt = run.ActivityReport.size();
 

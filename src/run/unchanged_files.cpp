@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/path_limits.h"
+
 namespace quillfen {
 
 namespace {
@@ -18,14 +20,16 @@ bool isDatedFolderName(const std::string& name) {
 // destination could point anywhere.
 std::string LatestBackup(FileSystem& fileSystem, const std::string& destinationFolder,
                          const std::string& todaysFolder) {
-  const std::string todaysName = todaysFolder.substr(todaysFolder.find_last_of('/') + 1);
-  const std::string folder = destinationFolder.empty() ? "/" : destinationFolder;
+  const std::string todaysName =
+      todaysFolder.substr(todaysFolder.find_last_of(folderSeparator()) + 1);
+  const std::string folder =
+      destinationFolder.empty() ? std::string(1, folderSeparator()) : destinationFolder;
   std::string newest;
   for (const std::string& name : fileSystem.readFolder(folder).folders) {
     if (isDatedFolderName(name) && name <= todaysName && name > newest) newest = name;
   }
   if (newest.empty()) return {};
-  return destinationFolder + "/" + newest;
+  return destinationFolder + folderSeparator() + newest;
 }
 
 UnchangedFiles::UnchangedFiles(FileSystem& fileSystem, std::string previousFolder,
@@ -37,8 +41,8 @@ UnchangedFiles::UnchangedFiles(FileSystem& fileSystem, std::string previousFolde
 bool UnchangedFiles::linkIfUnchanged(const std::string& relativePath, const FileFacts& source) {
   if (previousFolder_.empty()) return false;
   if (fileSystem_.ownFileFacts(previousFolder_, relativePath) != source) return false;
-  if (!fileSystem_.linkFile(previousFolder_ + "/" + relativePath,
-                            targetFolder_ + "/" + relativePath)) {
+  if (!fileSystem_.linkFile(previousFolder_ + folderSeparator() + relativePath,
+                            targetFolder_ + folderSeparator() + relativePath)) {
     return false;
   }
   ++linked_;

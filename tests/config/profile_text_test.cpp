@@ -3,11 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "common/error.h"
+#include "common/path_limits.h"
+#include "config/configuration.h"
 #include "config/whole_number.h"
 
 // Tests of the settings' text rules, built for Linux and for Windows: the profile reader follows
@@ -60,6 +63,26 @@ TEST(ProfileTextTest, WritingReplacesInPlaceOrAddsAfterTheSectionsLastKey) {
     EXPECT_EQ(withProfileValue(before, "Quillfen", "MailTo", "new"), after) << before;
   }
   EXPECT_THROW(withProfileValue("", "Quillfen", "K", "two\nlines"), Error);
+}
+
+// The cases are written in Windows' form; on Linux each backslash stands for "/".
+TEST(TrailingSeparatorTest, OneTrailingSeparatorIsCutFromAFolderSetting) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"D:\\Backup\\", "D:\\Backup"},
+      {"D:\\", "D:"},  // a drive root
+      {"\\", ""},      // the root of the current drive
+      {"\\\\server\\share\\backups\\", "\\\\server\\share\\backups"},
+      {"x\\\\", "x\\"},                    // two: one stays
+      {"D:\\Backup\\ ", "D:\\Backup\\ "},  // a blank after it
+      {"D:\\Backup", "D:\\Backup"},
+  };
+  const auto local = [](std::string path) {
+    std::replace(path.begin(), path.end(), '\\', folderSeparator());
+    return path;
+  };
+  for (const auto& [value, kept] : cases) {
+    EXPECT_EQ(withoutOneTrailingSeparator(local(value)), local(kept)) << value;
+  }
 }
 
 }  // namespace
