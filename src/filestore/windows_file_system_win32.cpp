@@ -550,4 +550,8 @@ bool WindowsFileSystem::linkFile(const std::string& existing, const std::string&
   return ::CreateHardLinkW(wideName(newPath).c_str(), wideName(existing).c_str(), nullptr) != 0;
 }
 
+std::unique_ptr<FileSystem> makeHostFileSystem() {
+  return std::make_unique<WindowsFileSystem>();
+}
+
 }  // namespace quillfen
