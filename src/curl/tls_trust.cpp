@@ -20,6 +20,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "curl/curl_error.h"
+#include "curl/system_store.h"
 
 namespace quillfen {
 
@@ -160,6 +161,9 @@ void applyTlsTrust(CURL* easy, const TlsTrust& trust, PresentedKey& presented, i
   const bool checkChain = trust.kind != TlsTrust::Kind::PublicKeyPin;
   set(CURLOPT_SSL_VERIFYPEER, checkChain ? 1L : 0L);
   set(CURLOPT_SSL_VERIFYHOST, checkChain ? 2L : 0L);
+  if (trust.kind == TlsTrust::Kind::SystemStore) {
+    set(CURLOPT_SSL_OPTIONS, systemStoreSslOptions());
+  }
   if (trust.kind == TlsTrust::Kind::CaFile) {
     set(CURLOPT_CAINFO, trust.value.c_str());
     // The system's folder of certificates would otherwise be trusted besides the file.

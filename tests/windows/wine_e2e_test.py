@@ -109,13 +109,15 @@ class WineRun(unittest.TestCase):
                            check=True, capture_output=True)
         return cert, key
 
-    def configure(self, source_keys):
+    def configure(self, source_keys, mail_trust=None):
+        if mail_trust is None:
+            mail_trust = windows_path(self.certificate()[0])
         lines = ["[Quillfen]", *source_keys,
                  "DestinationFolder=" + windows_path(self.destination) + "\\",
                  "DaysTillExpiration=30", "MailServer=127.0.0.1",
                  "MailPort=%d" % self.mail.port, "MailSecurity=starttls",
                  "MailUserName=mailer", "MailPassword=mail secret",
-                 "MailTrust=" + windows_path(self.certificate()[0]),
+                 "MailTrust=" + mail_trust,
                  "MailFrom=quillfen@example.com", "MailTo=ops@example.com",
                  "MailSubject=Quillfen Backup Report"]
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
@@ -179,6 +181,13 @@ class WineE2eTest(WineRun):
         self.configure(["NetworkPath=" + windows_path(self.source).replace("\\", "/")])
         report = self.assert_complete_backup(*self.run_program())
         self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+
+    def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
+        self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
+        code, out, err = self.run_program()
+        self.assertEqual(code, 1, err)
+        self.assertIn("The server's certificate is not trusted", err)
+        self.assertEqual(self.reports(), [])
 
 
 class WineCancelAndLockTest(WineRun):
