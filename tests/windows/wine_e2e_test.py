@@ -122,15 +122,15 @@ class WineRun(unittest.TestCase):
                  "MailSubject=Quillfen Backup Report"]
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
-    def launch(self):
-        environment = dict(os.environ, QUILLFEN_UI="console")
+    def launch(self, **environment_changes):
+        environment = dict(os.environ, QUILLFEN_UI="console", **environment_changes)
         return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, encoding="utf-8",
                                 errors="replace")
 
-    def run_program(self):
-        program = self.launch()
+    def run_program(self, **environment_changes):
+        program = self.launch(**environment_changes)
         out, err = program.communicate(timeout=120)
         return program.returncode, out, without_wine_notes(err)
 
@@ -154,7 +154,7 @@ class WineRun(unittest.TestCase):
         # Windows paths throughout, and the drive named by its letter.
         self.assertIn("Deleting folder: " + windows_path(self.destination / dated_name(30)) +
                       "\n", report)
-        self.assertRegex(report, r"Free space remaining on 'Z' drive: \d+(,\d{3})* KB")
+        self.assertRegex(report, r"Free space remaining on 'Z' drive: \d+([,.]\d{3})* KB")
         return report
 
 
@@ -177,10 +177,21 @@ class WineE2eTest(WineRun):
                         "FtpPassword=secret", "FtpTrust=" + fingerprint])
         self.assert_complete_backup(*self.run_program())
 
-    def test_local_run_from_a_forward_slash_path_copies_and_prunes(self):
+    def test_local_run_from_a_forward_slash_path_copies_prunes_and_reports_in_german(self):
         self.configure(["NetworkPath=" + windows_path(self.source).replace("\\", "/")])
-        report = self.assert_complete_backup(*self.run_program())
+        # Wine takes the user's regional settings from the locale of its environment; the
+        # locale is built for this test alone.
+        locales = self.root / "locales"
+        locales.mkdir()
+        subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")],
+                       check=True)
+        report = self.assert_complete_backup(
+            *self.run_program(LOCPATH=str(locales), LC_ALL="de_DE.UTF-8"))
         self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+        # German groups, dates and times, and the mail frame's month first with German marks.
+        self.assertRegex(report, r"\n1\.029 KB total downloaded - \d\d?\.\d\d?\.\d{4} "
+                                 r"\d\d:\d\d:\d\d\n")
+        self.assertRegex(report, r"\n\d\d\.\d\d\.\d\d \d\d?:\d\d (AM|PM)\n")
 
     def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
         self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
