@@ -193,6 +193,15 @@ class WineE2eTest(WineRun):
                                  r"\d\d:\d\d:\d\d\n")
         self.assertRegex(report, r"\n\d\d\.\d\d\.\d\d \d\d?:\d\d (AM|PM)\n")
 
+    def test_a_first_start_writes_the_template_beside_the_program_and_ends(self):
+        code, out, err = self.run_program()
+        self.assertEqual(code, 2, err)
+        self.assertIn("Please enter the correct configuration data", err)
+        template = (self.home / "Config.ini").read_text()
+        self.assertTrue(template.startswith("[Quillfen]\nFtpIPAddress=\n"), template)
+        self.assertEqual(sorted(path.name for path in self.destination.iterdir()),
+                         sorted([dated_name(30), dated_name(51)]))
+
     def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
         self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
         code, out, err = self.run_program()
