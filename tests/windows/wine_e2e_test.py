@@ -158,6 +158,17 @@ class WineRun(unittest.TestCase):
         return report
 
 
+class StandAloneTest(unittest.TestCase):
+    def test_the_program_needs_no_dll_but_windows_own(self):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(EXECUTABLE)],
+                              check=True, capture_output=True, text=True).stdout
+        needed = {line.split()[-1].lower() for line in dump.splitlines() if "DLL Name:" in line}
+        windows_own = {"advapi32.dll", "bcrypt.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
+                       "msvcrt.dll", "user32.dll", "ws2_32.dll", "comctl32.dll", "shell32.dll",
+                       "ole32.dll", "uxtheme.dll", "shcore.dll"}
+        self.assertLessEqual(needed, windows_own)
+
+
 class WineE2eTest(WineRun):
     def test_ftp_run_fetches_prunes_and_mails_through_starttls_with_login(self):
         ftp = self.start("ftp_server.py", "--root", str(self.source))
