@@ -8,6 +8,7 @@ kept alive: python3 tests/windows/wine_e2e_test.py BUILD_FOLDER."""
 import datetime
 import os
 import pathlib
+import select
 import shutil
 import signal
 import subprocess
@@ -18,7 +19,7 @@ import unittest
 
 SERVERS = pathlib.Path(__file__).resolve().parent.parent / "servers"
 WINE = "/usr/lib/wine/wine64"
-SYSTEM_PYTHON = "/usr/bin/python3"  # the servers need Debian's packages (pyftpdlib, asyncssh, aiosmtpd)
+SYSTEM_PYTHON = "/usr/bin/python3"  # with Debian's pyftpdlib, asyncssh and aiosmtpd
 EXECUTABLE = None  # set from the command line
 
 
@@ -52,12 +53,10 @@ class Server:
         self.process = subprocess.Popen(
             [SYSTEM_PYTHON, str(SERVERS / script), *arguments], stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 30
+        # The server prints its port once it listens; 30 s at most.
         line = ""
-        while not line.startswith("PORT ") and time.monotonic() < deadline:
+        if select.select([self.process.stdout], [], [], 30)[0]:
             line = self.process.stdout.readline()
-            if not line and self.process.poll() is not None:
-                break
         if not line.startswith("PORT "):
             self.close()
             raise AssertionError("%s did not start" % script)
