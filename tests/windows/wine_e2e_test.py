@@ -173,8 +173,19 @@ class WineE2eTest(WineRun):
         ftp = self.start("ftp_server.py", "--root", str(self.source))
         self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
                         "FtpPassword=secret"])
-        report = self.assert_complete_backup(*self.run_program())
-        self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+        # Names Windows would refuse or change are skipped, never written somewhere else; so
+        # is the later of two names that differ only in case, which would overwrite the other.
+        unsafe = ["nul.txt", "a:b", "trailing."]
+        for name in unsafe + ["case.txt", "CASE.txt"]:
+            (self.source / name).write_bytes(b"x")
+        code, out, err = self.run_program()
+        [fetched_case] = [entry.name for entry in self.today().iterdir()
+                          if entry.name.lower() == "case.txt"]
+        report = self.assert_complete_backup(code, out, err)
+        self.assertIn("4 files downloaded to '%s':" % windows_path(self.today()), report)
+        unsafe.append({"case.txt": "CASE.txt", "CASE.txt": "case.txt"}[fetched_case])
+        for name in unsafe:
+            self.assertIn("Skipped unsafe remote name: %s\n" % name, report)
 
     def test_sftp_run_fetches_with_a_pinned_host_key(self):
         key = self.root / "host_key"
