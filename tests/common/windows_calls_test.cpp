@@ -13,11 +13,12 @@
 namespace quillfen {
 namespace {
 
-TEST(WideNameTest, SlashesBecomeBackslashesAndLongPathsTakeTheExtendedForm) {
+TEST(WideNameTest, SlashesBecomeBackslashesABareDriveItsRootAndLongPathsTheExtendedForm) {
   const std::string deep(300, 'd');
   const std::wstring wideDeep(300, L'd');
   const std::pair<std::string, std::wstring> cases[] = {
       {"C:/data/x", L"C:\\data\\x"},
+      {"D:", L"D:\\"},
       {"//server/share/x", L"\\\\server\\share\\x"},
       {"C:/data/./" + deep, L"\\\\?\\C:\\data\\" + wideDeep},
       {"C:\\data\\\\" + deep, L"\\\\?\\C:\\data\\" + wideDeep},
