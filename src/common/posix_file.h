@@ -28,8 +28,9 @@ class FileDescriptor {
 // A file written under a hidden temporary name in the folder of its target, which takes the
 // target's name only by commit(): until then a file of that name stays untouched, and
 // destroying the object removes the temporary file again. The temporary file starts readable
-// and writable by its owner only. Every failure is thrown as an Error (errorFromErrno) that
-// begins with the caller's words for the step that failed.
+// and writable by its owner only (on Windows: by its owner, SYSTEM and the Administrators, none
+// of the folder's access rules inherited). Every failure is thrown as an Error (errorFromErrno)
+// that begins with the caller's words for the step that failed.
 class PendingFile {
  public:
   // The words that open each failure; the quoted path and the system's reason follow. Each

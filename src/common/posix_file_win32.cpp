@@ -3,6 +3,9 @@
 #include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <vector>
 
 #include "common/error.h"
 #include "common/posix_file.h"
@@ -56,6 +60,53 @@ int claimSignalSlot(const std::wstring& path) {
   return -1;
 }
 
+// The access rules of a file that only its owner may open, as a new file of mode 0600 on Linux:
+// the user, SYSTEM and the Administrators (whom nothing keeps out of a Windows file anyway), none
+// taken from the folder. Nothing when they cannot be built: the folder's rules apply then.
+class PrivateFileRules {
+ public:
+  PrivateFileRules() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    LPWSTR sid = nullptr;
+    if (size > 0 && ::GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid)) {
+      const std::wstring rules = L"D:P(A;;FA;;;" + std::wstring(sid) + L")(A;;FA;;;SY)(A;;FA;;;BA)";
+      ::LocalFree(sid);
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1,
+                                                             &descriptor_, nullptr);
+    }
+    ::CloseHandle(token);
+  }
+  ~PrivateFileRules() { ::LocalFree(descriptor_); }
+  PrivateFileRules(const PrivateFileRules&) = delete;
+  PrivateFileRules& operator=(const PrivateFileRules&) = delete;
+
+  SECURITY_ATTRIBUTES* attributes() {
+    if (descriptor_ == nullptr) return nullptr;
+    attributes_ = {sizeof attributes_, descriptor_, FALSE};
+    return &attributes_;
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Gives the file at `path` the access control list `rules`; `isProtected` keeps the folder's
+// inheritable rules out, otherwise they are merged in. Windows' error code, 0 on success.
+DWORD setAccessRules(const std::string& path, ACL* rules, bool isProtected) {
+  std::wstring name = wideName(path);
+  return ::SetNamedSecurityInfoW(
+      name.data(), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION
+                                               : UNPROTECTED_DACL_SECURITY_INFORMATION),
+      nullptr, nullptr, rules, nullptr);
+}
+
 // A new file of a name of its own in `folder`. Others may delete or rename it while it is open:
 // removeTemporaryFilesNow removes it then, and commit() renames it after closing.
 int createTemporaryFile(const std::string& folder, std::string& path) {
@@ -64,9 +115,11 @@ int createTemporaryFile(const std::string& folder, std::string& path) {
   for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
     path = folder + std::string(kTemporaryPrefix);
     for (int i = 0; i < 6; ++i) path += kLetters[random() % (sizeof kLetters - 1)];
-    const HANDLE handle = ::CreateFileW(wideName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    PrivateFileRules rules;
+    const HANDLE handle =
+        ::CreateFileW(wideName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, rules.attributes(),
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
       if (fd < 0) ::CloseHandle(handle);
@@ -141,13 +194,35 @@ void PendingFile::write(std::string_view data) {
   }
 }
 
-// A Windows file takes the access rules of its folder; POSIX permission bits have nothing to
-// say there.
+// POSIX permission bits have nothing to say to a Windows file.
 void PendingFile::setPermissions(unsigned) {}
 
-void PendingFile::setUsualPermissions() {}
+// The rules any new file of the folder gets, from the folder's inheritable ones.
+void PendingFile::setUsualPermissions() {
+  ACL none;
+  ::InitializeAcl(&none, sizeof none, ACL_REVISION);
+  const DWORD result = setAccessRules(path_, &none, false);
+  if (result != ERROR_SUCCESS) {
+    throw errorFromErrno(errnoOfWindowsError(result), wording_.write, target_);
+  }
+}
 
-void PendingFile::keepPermissionsOf(const std::string&) {}
+void PendingFile::keepPermissionsOf(const std::string& path) {
+  ACL* rules = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(wideName(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, &rules, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const DWORD result = setAccessRules(path_, rules, (control & SE_DACL_PROTECTED) != 0);
+  ::LocalFree(descriptor);
+  if (result != ERROR_SUCCESS) {
+    throw errorFromErrno(errnoOfWindowsError(result), wording_.write, target_);
+  }
+}
 
 void PendingFile::setModificationTime(time_t seconds) {
   FILETIME now;

@@ -422,6 +422,7 @@ bool WindowsFileSystem::copyFile(const std::string& source, const std::string& d
                            .replace = "Cannot write"});
   // A stopped copy leaves nothing behind: `out` removes its temporary file.
   if (!copyContents(in, out, copyBuffer_, keepGoing, source)) return false;
+  out.setUsualPermissions();  // the destination folder's rules, as Windows' own copy gives
   out.setModificationTime(secondsOf(info.ftLastWriteTime));
   out.commit();
   return true;
