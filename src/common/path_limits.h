@@ -6,10 +6,13 @@
 
 namespace quillfen {
 
-// The longest path, and the longest name within a path, that the file system takes, in bytes of
-// the UTF-8 name, terminating zero included for the path.
+// The longest path, and the longest name within a path, that the file system takes, in its own
+// units (lengthOnDisk), terminating zero included for the path.
 std::size_t longestPath();
 std::size_t longestName();
+// The length of a UTF-8 name or path in the units the file system counts: bytes on Linux,
+// UTF-16 units on Windows (one for each character, two beyond the Basic Multilingual Plane).
+std::size_t lengthOnDisk(std::string_view utf8);
 
 // Whether `name`, a name from elsewhere (a remote listing), names a file here as it is. Always
 // on Linux. Windows refuses or changes some: the characters < > " | ? * (and ':', which would

@@ -22,4 +22,8 @@ std::string sameNameKey(std::string_view name) {
   return std::string(name);
 }
 
+std::size_t lengthOnDisk(std::string_view utf8) {
+  return utf8.size();
+}
+
 }  // namespace quillfen

@@ -9,10 +9,7 @@
 
 namespace quillfen {
 
-// NTFS takes 255 UTF-16 units per name and, with the "\\?\" prefix, 32767 per path. Counted in
-// UTF-8 bytes, which are never fewer than the UTF-16 units, these limits keep every name that
-// fits; a name of more than 85 characters outside the Basic Latin block may be left out
-// although Windows would take it.
+// NTFS takes 255 UTF-16 units per name and, with the "\\?\" prefix, 32767 per path.
 std::size_t longestPath() {
   return 32767;
 }
@@ -52,6 +49,17 @@ std::string sameNameKey(std::string_view name) {
                   static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
                   nullptr, nullptr, 0);
   return utf8Text(wide);
+}
+
+// A UTF-8 lead byte starts one UTF-16 unit, or two (a surrogate pair) for a four-byte
+// character; continuation bytes add nothing.
+std::size_t lengthOnDisk(std::string_view utf8) {
+  std::size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+  }
+  return units;
 }
 
 }  // namespace quillfen

@@ -17,13 +17,14 @@ constexpr std::size_t kTemporaryNameRoom = 17;
 
 bool fitsInCopyFolder(SourceTree& tree, const std::string& copyFolder,
                       const std::string& relativePath, bool folder) {
-  bool fits = copyFolder.size() + relativePath.size() + kTemporaryNameRoom < longestPath();
+  bool fits =
+      lengthOnDisk(copyFolder) + lengthOnDisk(relativePath) + kTemporaryNameRoom < longestPath();
   std::string_view rest = relativePath;
   for (auto slash = rest.find('/'); slash != std::string_view::npos; slash = rest.find('/')) {
-    fits = fits && slash <= longestName();
+    fits = fits && lengthOnDisk(rest.substr(0, slash)) <= longestName();
     rest.remove_prefix(slash + 1);
   }
-  if (fits && rest.size() <= longestName()) return true;
+  if (fits && lengthOnDisk(rest) <= longestName()) return true;
   tree.problemLines += std::string("Skipped ") + (folder ? "folder" : "file") +
                        " path too long: " + shownName(relativePath) + "\n";
   tree.incomplete = true;

@@ -62,6 +62,15 @@ std::optional<bool> hasOwnRulesOnly(const std::string& path) {
   return (control & SE_DACL_PROTECTED) != 0;
 }
 
+// NTFS counts a name's UTF-16 units: 100 CJK characters (300 bytes of UTF-8) fit its 255.
+TEST(FileSystemNameTest, LengthsAreCountedInUtf16Units) {
+  std::string cjk;
+  for (int i = 0; i < 100; ++i) cjk += "\xE6\x97\xA5";
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"abc", 3}, {"\xC3\xA4", 1}, {"\xF0\x9F\x98\x80", 2}, {cjk, 100}};
+  for (const auto& [name, units] : cases) EXPECT_EQ(lengthOnDisk(name), units) << name;
+}
+
 // A new Config.ini holds passwords: it starts readable by its owner only, whatever the folder
 // lets others do; a download takes the folder's rules as any new file there.
 TEST(PendingFileRulesTest, ANewFileIsPrivateAndADownloadTakesItsFoldersRules) {
