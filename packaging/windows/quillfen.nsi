@@ -198,6 +198,9 @@ FunctionEnd
 Section "Uninstall"
   nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /F /TN "${TASK_NAME}"'
   Pop $0
+  ${If} $0 <> 0
+    DetailPrint "The task ${TASK_NAME} was not deleted (schtasks: $0); if it is still there, delete it in the Task Scheduler."
+  ${EndIf}
   Delete "$INSTDIR\quillfen.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\Uninstall.exe"

@@ -55,7 +55,14 @@ PROTECTION_CALLS = [
 ]
 # Wine's trace of a task being enabled (a stub there: the task store keeps it disabled).
 ENABLE_CALL = re.compile(r"regtask_put_Enabled \w+,-1")
-TRACE = "-all,fixme+taskschd"
+TRACE = "-all,fixme+taskschd,warn+taskschd"
+# Wine starts the Task Scheduler service when schtasks first needs it. In a wineserver whose first
+# process was wineboot, its service manager keeps starting device services that never come up,
+# and every other start fails meanwhile (ERROR_SERVICE_DATABASE_LOCKED): scripts/test-windows
+# runs these tests in a wineserver of their own.
+SCHEDULER_NOT_STARTED = "failed to start scheduler service"
+SCHEDULER_HINT = ("Wine did not start its Task Scheduler service: run these tests in a new "
+                  "wineserver, not one that wineboot started")
 
 
 def wait_until(condition, seconds, what):
@@ -91,6 +98,13 @@ def template_the_program_writes():
         return pathlib.Path(folder, "Config.ini").read_bytes()
 
 
+def setUpModule():
+    """The first program of a wineserver starts Wine's own services, which keep its standard
+    output and error: a program whose output the tests read would never seem to end."""
+    subprocess.run([WINE, "cmd", "/c", "exit"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+
+
 def task_element(task, path):
     return task.find(path, NAMESPACE)
 
@@ -107,13 +121,15 @@ class InstallerTest(unittest.TestCase):
 
     def install(self, trace=TRACE):
         result = wine(windows_path(package_file("quillfen-*-setup.exe")), "/S", trace=trace)
+        self.assertFalse(SCHEDULER_NOT_STARTED in result.stderr, SCHEDULER_HINT)
         self.assertEqual(result.returncode, 0, "the installer failed")
         return result.stderr
 
     def uninstall(self):
-        wine(str(PROGRAM_FOLDER / "Uninstall.exe"), "/S")
         # The uninstaller copies itself away and returns at once; the copy does the work.
+        uninstalled = wine(str(PROGRAM_FOLDER / "Uninstall.exe"), "/S", trace=TRACE)
         wait_until(lambda: not (PROGRAM_FOLDER / "Uninstall.exe").exists(), 60, "uninstall")
+        self.assertFalse(SCHEDULER_NOT_STARTED in uninstalled.stderr, SCHEDULER_HINT)
         wait_until(lambda: not REGISTERED_TASK.exists(), 10, "task removal")
 
     def registered_task(self):
