@@ -89,12 +89,15 @@ def windows_path(path):
 
 
 def template_the_program_writes():
-    """Config.ini as quillfen.exe writes it at its first start, in a folder of its own."""
+    """Config.ini as quillfen.exe writes it at its first start, in a folder of its own. The
+    Notepad it then starts gets no display, and its output goes nowhere: the program's end is
+    not to wait for Notepad's."""
     with tempfile.TemporaryDirectory(prefix="quillfen-template-") as folder:
         shutil.copy(BUILD / "package" / "Quillfen" / "quillfen.exe", folder)
         environment = dict(os.environ, WINEDEBUG="-all", QUILLFEN_UI="console")
+        environment.pop("DISPLAY", None)
         subprocess.run([WINE, os.path.join(folder, "quillfen.exe")], env=environment,
-                       capture_output=True, timeout=60)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         return pathlib.Path(folder, "Config.ini").read_bytes()
 
 
