@@ -1,5 +1,4 @@
-#include <windows.h>
-#include <winsock2.h>
+#include <winsock2.h>  // with windows.h, which must not come first
 
 #include <algorithm>
 
