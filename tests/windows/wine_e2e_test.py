@@ -20,6 +20,7 @@ SERVERS = pathlib.Path(__file__).resolve().parent.parent / "servers"
 WINE = "/usr/lib/wine/wine64"
 SYSTEM_PYTHON = "/usr/bin/python3"  # the servers need Debian's packages (pyftpdlib, asyncssh, aiosmtpd)
 EXECUTABLE = None  # set from the command line
+SPLASH_DRIVER = None  # presses the window's Cancel button; from the command line too
 
 
 def windows_path(path):
@@ -120,8 +121,8 @@ class WineRun(unittest.TestCase):
                  "MailSubject=Quillfen Backup Report"]
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
-    def launch(self):
-        environment = dict(os.environ, QUILLFEN_UI="console")
+    def launch(self, face="console"):
+        environment = dict(os.environ, QUILLFEN_UI=face)
         return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, encoding="utf-8",
@@ -192,8 +193,8 @@ class WineCancelAndLockTest(WineRun):
         self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
                         "FtpPassword=secret"])
 
-    def start_downloading(self):
-        program = self.launch()
+    def start_downloading(self, face="console"):
+        program = self.launch(face)
         self.addCleanup(program.communicate)  # after the kill below, or at its own end
         self.addCleanup(lambda: program.poll() is None and program.kill())
         staging = self.destination / ".quillfen-staging"
@@ -221,7 +222,24 @@ class WineCancelAndLockTest(WineRun):
         wait_until(lambda: self.reports(), 10, "mail")
         self.assertIn("The run was cancelled.", self.reports()[0])
 
+    def test_cancel_in_the_window_stops_the_download_within_a_second(self):
+        """The window's Cancel button, pressed from outside as a click would (BM_CLICK, by
+        splash_driver.exe), while libcurl waits on the trickling server: the partial file is
+        gone within a second; the cancelled run's report is then mailed as after Ctrl-C."""
+        program = self.start_downloading("gui")
+        driver = subprocess.run([WINE, str(SPLASH_DRIVER)], timeout=60)
+        self.assertEqual(driver.returncode, 0, "no window showed")
+        staging = self.destination / ".quillfen-staging"
+        wait_until(lambda: not staging.exists() or not any(staging.iterdir()), 1, "stop")
+        out, err = program.communicate(timeout=60)
+        self.assertEqual(program.returncode, 3, err)
+        kept = {entry.name for entry in self.today().iterdir()}
+        self.assertLessEqual(kept, {"notes.txt", "with blanks.txt", "\u00fcnicode.bin"})
+        wait_until(lambda: self.reports(), 10, "mail")
+        self.assertIn("The run was cancelled.", self.reports()[0])
 
 if __name__ == "__main__":
-    EXECUTABLE = pathlib.Path(sys.argv.pop(1)) / "quillfen.exe"
+    BUILD = pathlib.Path(sys.argv.pop(1))
+    EXECUTABLE = BUILD / "quillfen.exe"
+    SPLASH_DRIVER = BUILD / "tests" / "ui_win32" / "splash_driver.exe"
     unittest.main(verbosity=2)
