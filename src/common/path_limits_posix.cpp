@@ -14,4 +14,12 @@ char folderSeparator() {
   return '/';
 }
 
+bool isNameTheFileSystemTakes(std::string_view) {
+  return true;
+}
+
+std::string sameNameKey(std::string_view name) {
+  return std::string(name);
+}
+
 }  // namespace quillfen

@@ -98,8 +98,14 @@ void PendingFile::write(std::string_view data) {
   }
 }
 
-void PendingFile::setPermissions(mode_t mode) {
+void PendingFile::setPermissions(unsigned mode) {
   if (::fchmod(fd(), mode) != 0) throw errorFromErrno(errno, wording_.write, target_);
+}
+
+void PendingFile::setUsualPermissions() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  setPermissions(0666 & ~mask);
 }
 
 void PendingFile::keepPermissionsOf(const std::string& path) {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -51,7 +49,10 @@ class PendingFile {
 
   int fd() const noexcept { return file_.get(); }
   void write(std::string_view data);
-  void setPermissions(mode_t mode);
+  void setPermissions(unsigned mode);
+  // Gives the file the permissions any new file of this process gets (0666 less the umask):
+  // a download is no more private than the files the user makes.
+  void setUsualPermissions();
   // Gives the file the permissions of the file at `path`; nothing when that is gone.
   void keepPermissionsOf(const std::string& path);
   // The time the file was last changed (seconds since 1970); its last access is now.

@@ -143,7 +143,9 @@ void PendingFile::write(std::string_view data) {
 
 // A Windows file takes the access rules of its folder; POSIX permission bits have nothing to
 // say there.
-void PendingFile::setPermissions(mode_t) {}
+void PendingFile::setPermissions(unsigned) {}
+
+void PendingFile::setUsualPermissions() {}
 
 void PendingFile::keepPermissionsOf(const std::string&) {}
 

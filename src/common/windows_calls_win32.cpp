@@ -42,6 +42,9 @@ std::wstring extendedLengthForm(const std::wstring& path) {
 std::wstring wideName(const std::string& utf8) {
   std::wstring wide = std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
   std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  // "D:" alone is the current folder of drive D, not its root; it is what a destination "D:\"
+  // becomes once its last backslash is dropped, and the root is meant.
+  if (wide.size() == 2 && wide[1] == L':') wide += L'\\';
   return wide.size() > kLongestPlainPath ? extendedLengthForm(wide) : wide;
 }
 

@@ -1,7 +1,5 @@
 #include "config/configuration.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "common/error.h"
 #include "common/path_limits.h"
+#include "common/posix_file.h"
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
@@ -249,8 +248,13 @@ bool isHostKeyFingerprint(std::string_view text) {
   return text.starts_with(kPrefix) && isSha256InBase64(text.substr(kPrefix.size()));
 }
 
+// A FIFO or a folder is no key file either.
 bool isReadableFile(const std::string& path) {
-  return ::access(path.c_str(), R_OK) == 0;
+  try {
+    return readRegularFile(path, 0, "Cannot read").has_value();
+  } catch (const Error&) {
+    return false;
+  }
 }
 
 std::string unreadableFileMessage(const char* key, const std::string& path) {

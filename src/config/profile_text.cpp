@@ -11,6 +11,8 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// Notepad's "Unicode": UTF-16, low byte first, after this mark.
+constexpr std::string_view kUtf16ByteOrderMark = "\xFF\xFE";
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -91,8 +93,52 @@ struct ProfileText {
   std::vector<Line> lines;
 };
 
+void appendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// UTF-16 text, low byte first, as UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf8OfUtf16(std::string_view bytes) {
+  std::string out;
+  const auto unitAt = [&](std::size_t i) {
+    return static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                 static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t unit = unitAt(i);
+    const bool high = unit >= 0xD800 && unit < 0xDC00;
+    const char16_t next = i + 3 < bytes.size() ? unitAt(i + 2) : 0;
+    if (high && next >= 0xDC00 && next < 0xE000) {
+      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+      i += 2;
+    } else {
+      appendUtf8(out, unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+    }
+  }
+  return out;
+}
+
+// A file saved as UTF-16 is read as the UTF-8 it holds (and would be written back as UTF-8).
 ProfileText splitProfile(std::string_view text) {
   ProfileText profile;
+  if (text.starts_with(kUtf16ByteOrderMark)) {
+    profile.lines = splitLines(utf8OfUtf16(text.substr(kUtf16ByteOrderMark.size())));
+    return profile;
+  }
   if (text.starts_with(kByteOrderMark)) {
     profile.byteOrderMark = kByteOrderMark;
     text.remove_prefix(kByteOrderMark.size());

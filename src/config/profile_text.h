@@ -13,7 +13,8 @@ namespace quillfen {
 //   are dropped, and a value wrapped in a matching pair of double or single quotes loses them;
 // - a line whose first non-blank character is ";" is a comment; a line without "=" sets nothing;
 // - the first occurrence of a key wins, even when its section appears more than once;
-// - lines end in LF or CR LF; a UTF-8 byte order mark at the start of the file is skipped.
+// - lines end in LF or CR LF; a UTF-8 byte order mark at the start of the file is skipped, and
+//   a file that starts with the UTF-16 one (Notepad's "Unicode") is read as UTF-16.
 // A ";" inside a value is part of the value: MailTo separates its addresses with it.
 
 // The value of `key` in `section` of the profile text `text`, or nothing when it is not set.

@@ -5,7 +5,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -18,8 +17,10 @@
 #include <string>
 
 #include "common/error.h"
+#include "common/posix_file.h"
 #include "common/text.h"
 #include "curl/curl_error.h"
+#include "curl/system_store.h"
 
 namespace quillfen {
 
@@ -62,26 +63,32 @@ std::optional<std::string> pinList(std::string_view pins) {
   return list;
 }
 
-struct FileClose {
-  void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+// A certificate file is small; a larger one is no certificate file.
+constexpr std::size_t kLongestCertificateFile = std::size_t{4} << 20;
+
+struct BioFree {
+  void operator()(BIO* bio) const noexcept { BIO_free(bio); }
 };
 
 // Only a regular file: a FIFO would hold the load, a folder reads as nothing.
 void checkCertificateFile(std::string_view key, const std::string& path, int number) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
+  std::optional<std::string> pem;
+  try {
+    pem = readRegularFile(path, kLongestCertificateFile, "Cannot read");
+  } catch (const Error& error) {
+    if (error.systemError() == 0) throw Error(number, quoted(key, path) + ": not a regular file");
+    throw Error(number, quoted(key, path) + ": the file cannot be read (" +
+                            std::strerror(error.systemError()) + ")");
+  }
+  if (!pem) {
     throw Error(number,
-                quoted(key, path) + ": the file cannot be read (" + std::strerror(errno) + ")");
+                quoted(key, path) + ": the file cannot be read (" + std::strerror(ENOENT) + ")");
   }
-  if (!S_ISREG(status.st_mode)) {
-    throw Error(number, quoted(key, path) + ": not a regular file");
-  }
-  const std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "r"));
-  if (!file) {
-    throw Error(number,
-                quoted(key, path) + ": the file cannot be read (" + std::strerror(errno) + ")");
-  }
-  X509* certificate = PEM_read_X509(file.get(), nullptr, nullptr, nullptr);
+  const std::unique_ptr<BIO, BioFree> text(
+      BIO_new_mem_buf(pem->data(), static_cast<int>(pem->size())));
+  X509* certificate = pem->size() > kLongestCertificateFile || !text
+                          ? nullptr
+                          : PEM_read_bio_X509(text.get(), nullptr, nullptr, nullptr);
   if (certificate == nullptr) {
     throw Error(number, quoted(key, path) + ": the file holds no PEM certificate");
   }
@@ -160,6 +167,9 @@ void applyTlsTrust(CURL* easy, const TlsTrust& trust, PresentedKey& presented, i
   const bool checkChain = trust.kind != TlsTrust::Kind::PublicKeyPin;
   set(CURLOPT_SSL_VERIFYPEER, checkChain ? 1L : 0L);
   set(CURLOPT_SSL_VERIFYHOST, checkChain ? 2L : 0L);
+  if (trust.kind == TlsTrust::Kind::SystemStore) {
+    set(CURLOPT_SSL_OPTIONS, systemStoreSslOptions());
+  }
   if (trust.kind == TlsTrust::Kind::CaFile) {
     set(CURLOPT_CAINFO, trust.value.c_str());
     // The system's folder of certificates would otherwise be trusted besides the file.

@@ -19,13 +19,13 @@
 #include "common/error.h"
 #include "common/posix_file.h"
 #include "common/text.h"
+#include "filestore/copy_pieces.h"
 
 namespace quillfen {
 
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
-constexpr std::size_t kCopyPiece = std::size_t{8} << 20;
 
 std::string joinPath(const std::string& folder, const char* name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -209,35 +209,16 @@ FileDescriptor openSource(const std::string& path, struct stat& status) {
   }
 }
 
-// Counts the bytes of a copy and asks the caller once per piece whether to go on: often
-// enough that a cancel is felt at once, rarely enough that asking costs nothing.
-class Pieces {
- public:
-  explicit Pieces(const KeepGoing& keepGoing) : keepGoing_(keepGoing) {}
-
-  // False when the copy must stop.
-  bool copied(std::size_t bytes) {
-    sinceAsked_ += bytes;
-    if (sinceAsked_ < kCopyPiece) return true;
-    sinceAsked_ = 0;
-    return keepGoing_();
-  }
-
- private:
-  const KeepGoing& keepGoing_;
-  std::size_t sinceAsked_ = 0;
-};
-
 enum class CopyEnd { kComplete, kStopped, kByReading };
 
 // Copies in the kernel where it can, one piece per call. kByReading when plain reads and
 // writes must go on from where the kernel stopped: the kernel cannot copy these two files, or it
 // failed. Its errors do not tell which side failed (EIO, EBADF and EINVAL may mean either), so
 // a failure is repeated by the plain copy, whose reads and writes do.
-CopyEnd copyInKernel(int in, int out, Pieces& pieces) {
+CopyEnd copyInKernel(int in, int out, CopyPieces& pieces) {
   bool first = true;
   for (;;) {
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kCopyPiece, 0);
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, CopyPieces::kPiece, 0);
     if (copied > 0) {
       first = false;
       if (!pieces.copied(static_cast<std::size_t>(copied))) return CopyEnd::kStopped;
@@ -252,7 +233,7 @@ CopyEnd copyInKernel(int in, int out, Pieces& pieces) {
 
 // A failed read lies in the source and costs that file only; a failed write is the
 // destination's and is thrown as it is.
-CopyEnd copyByReading(int in, PendingFile& out, std::vector<char>& buffer, Pieces& pieces,
+CopyEnd copyByReading(int in, PendingFile& out, std::vector<char>& buffer, CopyPieces& pieces,
                       const std::string& source) {
   if (buffer.empty()) buffer.resize(kCopyBufferSize);
   for (;;) {
@@ -443,7 +424,7 @@ bool PosixFileSystem::copyFile(const std::string& source, const std::string& des
                            .createNamesFolder = true,
                            .write = "Cannot write",
                            .replace = "Cannot write"});
-  Pieces pieces(keepGoing);
+  CopyPieces pieces(keepGoing);
   CopyEnd end = copyInKernel(in.get(), out.fd(), pieces);
   if (end == CopyEnd::kByReading) end = copyByReading(in.get(), out, copyBuffer_, pieces, source);
   // A stopped copy leaves nothing behind: `out` removes its temporary file.

@@ -13,6 +13,7 @@
 #include "common/posix_file.h"
 #include "common/text.h"
 #include "common/windows_calls.h"
+#include "filestore/copy_pieces.h"
 #include "filestore/windows_file_system.h"
 
 namespace quillfen {
@@ -20,7 +21,6 @@ namespace quillfen {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
-constexpr std::size_t kCopyPiece = std::size_t{8} << 20;
 
 bool isSeparator(char c) {
   return c == '/' || c == '\\';
@@ -29,11 +29,6 @@ bool isSeparator(char c) {
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (!folder.empty() && isSeparator(folder.back())) return folder + name;
   return folder + '\\' + name;
-}
-
-std::string utf8Of(const std::wstring& wide) {
-  const std::u8string text = std::filesystem::path(wide).u8string();
-  return {text.begin(), text.end()};
 }
 
 bool isDirectory(DWORD attributes) {
@@ -180,7 +175,7 @@ EntryFacts factsOfEntry(const FolderListing& folder, const WIN32_FIND_DATAW& ent
   if (!isReparsePoint(attributes)) {
     return {Kind::kFile, sizeOf(entry.nFileSizeHigh, entry.nFileSizeLow)};
   }
-  const auto target = followedFacts(joinPath(folder.path(), utf8Of(entry.cFileName)));
+  const auto target = followedFacts(joinPath(folder.path(), utf8Text(entry.cFileName)));
   if (!target || isDirectory(target->dwFileAttributes)) return {};
   return {Kind::kFile, sizeOf(target->nFileSizeHigh, target->nFileSizeLow)};
 }
@@ -208,7 +203,7 @@ void removeFolder(const std::string& path, DWORD attributes, bool force);
 void removeContents(const std::string& path, bool force) {
   FolderListing folder(path);
   while (const WIN32_FIND_DATAW* entry = folder.next()) {
-    const std::string child = joinPath(path, utf8Of(entry->cFileName));
+    const std::string child = joinPath(path, utf8Text(entry->cFileName));
     if (isDirectory(entry->dwFileAttributes)) {
       removeFolder(child, entry->dwFileAttributes, force);
     } else {
@@ -233,7 +228,7 @@ std::uint64_t sizeOfContents(const std::string& path) {
   while (const WIN32_FIND_DATAW* entry = folder.next()) {
     const EntryFacts facts = factsOfEntry(folder, *entry);
     if (facts.kind == Kind::kFolder) {
-      total += sizeOfContents(joinPath(path, utf8Of(entry->cFileName)));
+      total += sizeOfContents(joinPath(path, utf8Text(entry->cFileName)));
     } else if (facts.kind == Kind::kFile) {
       total += facts.size;
     }
@@ -249,9 +244,9 @@ void appendTreeFiles(const std::string& path, const std::string& prefix,
     while (const WIN32_FIND_DATAW* entry = folder.next()) {
       const EntryFacts facts = factsOfEntry(folder, *entry);
       if (facts.kind == Kind::kFolder) {
-        subfolders.push_back(utf8Of(entry->cFileName));
+        subfolders.push_back(utf8Text(entry->cFileName));
       } else if (facts.kind == Kind::kFile) {
-        files.push_back({prefix + utf8Of(entry->cFileName), facts.size});
+        files.push_back({prefix + utf8Text(entry->cFileName), facts.size});
       }
     }
   }
@@ -278,7 +273,7 @@ void flushTree(const std::string& path) {
   while (const WIN32_FIND_DATAW* entry = folder.next()) {
     const DWORD attributes = entry->dwFileAttributes;
     if (isReparsePoint(attributes)) continue;  // what a link leads to is not this tree's
-    const std::string child = joinPath(path, utf8Of(entry->cFileName));
+    const std::string child = joinPath(path, utf8Text(entry->cFileName));
     if (isDirectory(attributes)) {
       flushTree(child);
     } else {
@@ -303,31 +298,12 @@ Handle openSource(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   return file;
 }
 
-// Counts the bytes of a copy and asks the caller once per piece whether to go on: often
-// enough that a cancel is felt at once, rarely enough that asking costs nothing.
-class Pieces {
- public:
-  explicit Pieces(const KeepGoing& keepGoing) : keepGoing_(keepGoing) {}
-
-  // False when the copy must stop.
-  bool copied(std::size_t bytes) {
-    sinceAsked_ += bytes;
-    if (sinceAsked_ < kCopyPiece) return true;
-    sinceAsked_ = 0;
-    return keepGoing_();
-  }
-
- private:
-  const KeepGoing& keepGoing_;
-  std::size_t sinceAsked_ = 0;
-};
-
 // A failed read lies in the source and costs that file only; a failed write is the
 // destination's and is thrown as it is. False when the copy was stopped.
 bool copyContents(const Handle& in, PendingFile& out, std::vector<char>& buffer,
                   const KeepGoing& keepGoing, const std::string& source) {
   if (buffer.empty()) buffer.resize(kCopyBufferSize);
-  Pieces pieces(keepGoing);
+  CopyPieces pieces(keepGoing);
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
@@ -349,12 +325,12 @@ Error driveError(const std::string& path) {
 // drive's root ("\\backups") does not.
 std::string fullPathOf(const std::wstring& path) {
   const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return utf8Of(path);
+  if (size == 0) return utf8Text(path);
   std::wstring full(size, L'\0');
   const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return utf8Of(path);
+  if (length == 0 || length >= size) return utf8Text(path);
   full.resize(length);
-  return utf8Of(full);
+  return utf8Text(full);
 }
 
 // The step names of a path below a folder, split at either separator.
@@ -456,7 +432,7 @@ std::vector<FileEntry> WindowsFileSystem::folderFiles(const std::string& path) {
   std::vector<FileEntry> files;
   while (const WIN32_FIND_DATAW* entry = folder.next()) {
     const EntryFacts facts = factsOfEntry(folder, *entry);
-    if (facts.kind == Kind::kFile) files.push_back({utf8Of(entry->cFileName), facts.size});
+    if (facts.kind == Kind::kFile) files.push_back({utf8Text(entry->cFileName), facts.size});
   }
   return files;
 }
@@ -503,7 +479,7 @@ FolderContents WindowsFileSystem::readFolder(const std::string& path) {
   contents.inode = sizeOf(own->nFileIndexHigh, own->nFileIndexLow);
   FolderListing folder(path);
   while (const WIN32_FIND_DATAW* entry = folder.next()) {
-    std::string name = utf8Of(entry->cFileName);
+    std::string name = utf8Text(entry->cFileName);
     switch (factsOfEntry(folder, *entry).kind) {
       case Kind::kFile:
         contents.files.push_back(std::move(name));

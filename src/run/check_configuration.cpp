@@ -1,7 +1,5 @@
 #include "run/check_configuration.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>

@@ -44,9 +44,11 @@ std::string readListing(Inet& transfer) {
 
 // A remote name becomes a file name in today's folder: a name that could lead out of it, that
 // hides characters a reader of the report cannot see (the control hands out a CR, LF or NUL
-// of a name as one) or that is too long for a file name is not fetched.
+// of a name as one), that is too long for a file name or that the file system would refuse or
+// change (on Windows: "a:b", "report.", "NUL") is not fetched.
 bool isSafeLocalName(const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name.size() > kLongestRemoteName) return false;
+  if (!isNameTheFileSystemTakes(name)) return false;
   return std::none_of(name.begin(), name.end(),
                       [](char c) { return c == '/' || c == '\\' || isControlCharacter(c); });
 }
@@ -108,12 +110,15 @@ class RemoteWalk {
  private:
   void select(const std::string& listing, const std::string& prefix, int depth) {
     std::vector<std::string> subfolders;
+    // A second name the file system takes for one already listed (on Windows "Report.txt"
+    // beside "report.txt") would overwrite its file: it is skipped as unsafe.
+    std::set<std::string> taken;
     for (std::string& entry : listedNames(listing)) {
       const bool folder = entry.back() == '/';
       if (folder && !includeSubfolders_) continue;
       if (folder) entry.pop_back();
       const std::string path = prefix + entry;
-      if (!isSafeLocalName(entry)) {
+      if (!isSafeLocalName(entry) || !taken.insert(sameNameKey(entry)).second) {
         tree_->problemLines +=
             "Skipped unsafe remote name: " + shownName(path) + (folder ? "/" : "") + "\n";
       } else if (folder) {

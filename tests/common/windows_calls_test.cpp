@@ -5,17 +5,20 @@
 #include <string>
 #include <utility>
 
+#include "common/path_limits.h"
+
 // Names as Windows' calls get them. Wine has no MAX_PATH limit, so a wrong long form would go
 // unseen by the file system tests there; real Windows refuses a plain path past it.
 
 namespace quillfen {
 namespace {
 
-TEST(WideNameTest, SlashesBecomeBackslashesAndLongPathsTakeTheExtendedForm) {
+TEST(WideNameTest, SlashesBecomeBackslashesABareDriveItsRootAndLongPathsTheExtendedForm) {
   const std::string deep(300, 'd');
   const std::wstring wideDeep(300, L'd');
   const std::pair<std::string, std::wstring> cases[] = {
       {"C:/data/x", L"C:\\data\\x"},
+      {"D:", L"D:\\"},
       {"//server/share/x", L"\\\\server\\share\\x"},
       {"C:/data/./" + deep, L"\\\\?\\C:\\data\\" + wideDeep},
       {"C:\\data\\\\" + deep, L"\\\\?\\C:\\data\\" + wideDeep},
@@ -23,6 +26,18 @@ TEST(WideNameTest, SlashesBecomeBackslashesAndLongPathsTakeTheExtendedForm) {
       {"\\\\?\\C:\\" + deep, L"\\\\?\\C:\\" + wideDeep},
   };
   for (const auto& [name, wide] : cases) EXPECT_EQ(wideName(name), wide) << name;
+}
+
+// A remote name Windows would refuse or change is never written: "nul.txt" would vanish into
+// the device, "a:b" into a stream of "a", "report." would land on "report".
+TEST(FileSystemNameTest, WindowsTakesNoDeviceNameNoStreamAndNoLastDotOrBlank) {
+  const std::pair<const char*, bool> cases[] = {
+      {"report.txt", true}, {"CONFIG.SYS", true}, {"com10", true},     {".profile", true},
+      {"nul", false},       {"Nul.txt", false},   {"com1.log", false}, {"lpt9", false},
+      {"aux .c", false},    {"a:b", false},       {"what?", false},    {"report.", false},
+      {"name ", false},
+  };
+  for (const auto& [name, taken] : cases) EXPECT_EQ(isNameTheFileSystemTakes(name), taken) << name;
 }
 
 }  // namespace

@@ -40,12 +40,17 @@ TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue)
 }
 
 TEST(ProfileTextTest, ReadsTheFirstValueOfTheKeyInTheSectionByTheProfileRules) {
-  const std::pair<const char*, std::optional<std::string>> cases[] = {
+  using namespace std::literals;
+  const std::pair<std::string_view, std::optional<std::string>> cases[] = {
       // the text, the value of MailTo in section Quillfen
       {"  [ Quillfen ]  \n\t MailTo \t=  a b \t\n", "a b"},
       {"[Quillfen]\n;MailTo=x\n  ; MailTo=w\nMailTo=y", "y"},
       {"[Other]\nMailTo=x\n[Quillfen]\nMailTo=y\nMAILTO=b", "y"},
       {"\xEF\xBB\xBF[Quillfen]\r\nMailTo=a\r\n", "a"},
+      // Notepad's "Unicode" (UTF-16, low byte first): "[Quillfen]\r\nMailTo=\u00e4\U0001F600"
+      {"\xFF\xFE[\0Q\0u\0i\0l\0l\0f\0e\0n\0]\0\r\0\n\0M\0a\0i\0l\0T\0o\0=\0\xE4\0"
+       "\x3D\xD8\x00\xDE"sv,
+       "\xC3\xA4\xF0\x9F\x98\x80"},
   };
   for (const auto& [text, value] : cases) {
     EXPECT_EQ(findProfileValue(text, "Quillfen", "MailTo"), value) << text;

@@ -8,6 +8,7 @@ kept alive: python3 tests/windows/wine_e2e_test.py BUILD_FOLDER."""
 import datetime
 import os
 import pathlib
+import select
 import shutil
 import signal
 import subprocess
@@ -18,7 +19,7 @@ import unittest
 
 SERVERS = pathlib.Path(__file__).resolve().parent.parent / "servers"
 WINE = "/usr/lib/wine/wine64"
-SYSTEM_PYTHON = "/usr/bin/python3"  # the servers need Debian's packages (pyftpdlib, asyncssh, aiosmtpd)
+SYSTEM_PYTHON = "/usr/bin/python3"  # with Debian's pyftpdlib, asyncssh and aiosmtpd
 EXECUTABLE = None  # set from the command line
 SPLASH_DRIVER = None  # presses the window's Cancel button; from the command line too
 
@@ -53,12 +54,10 @@ class Server:
         self.process = subprocess.Popen(
             [SYSTEM_PYTHON, str(SERVERS / script), *arguments], stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, text=True)
-        deadline = time.monotonic() + 30
+        # The server prints its port once it listens; 30 s at most.
         line = ""
-        while not line.startswith("PORT ") and time.monotonic() < deadline:
+        if select.select([self.process.stdout], [], [], 30)[0]:
             line = self.process.stdout.readline()
-            if not line and self.process.poll() is not None:
-                break
         if not line.startswith("PORT "):
             self.close()
             raise AssertionError("%s did not start" % script)
@@ -110,26 +109,28 @@ class WineRun(unittest.TestCase):
                            check=True, capture_output=True)
         return cert, key
 
-    def configure(self, source_keys):
+    def configure(self, source_keys, mail_trust=None):
+        if mail_trust is None:
+            mail_trust = windows_path(self.certificate()[0])
         lines = ["[Quillfen]", *source_keys,
                  "DestinationFolder=" + windows_path(self.destination) + "\\",
                  "DaysTillExpiration=30", "MailServer=127.0.0.1",
                  "MailPort=%d" % self.mail.port, "MailSecurity=starttls",
                  "MailUserName=mailer", "MailPassword=mail secret",
-                 "MailTrust=" + windows_path(self.certificate()[0]),
+                 "MailTrust=" + mail_trust,
                  "MailFrom=quillfen@example.com", "MailTo=ops@example.com",
                  "MailSubject=Quillfen Backup Report"]
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
-    def launch(self, face="console"):
-        environment = dict(os.environ, QUILLFEN_UI=face)
+    def launch(self, **environment_changes):
+        environment = dict(os.environ, QUILLFEN_UI="console", **environment_changes)
         return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, encoding="utf-8",
                                 errors="replace")
 
-    def run_program(self):
-        program = self.launch()
+    def run_program(self, **environment_changes):
+        program = self.launch(**environment_changes)
         out, err = program.communicate(timeout=120)
         return program.returncode, out, without_wine_notes(err)
 
@@ -153,8 +154,19 @@ class WineRun(unittest.TestCase):
         # Windows paths throughout, and the drive named by its letter.
         self.assertIn("Deleting folder: " + windows_path(self.destination / dated_name(30)) +
                       "\n", report)
-        self.assertRegex(report, r"Free space remaining on 'Z' drive: \d+(,\d{3})* KB")
+        self.assertRegex(report, r"Free space remaining on 'Z' drive: \d+([,.]\d{3})* KB")
         return report
+
+
+class StandAloneTest(unittest.TestCase):
+    def test_the_program_needs_no_dll_but_windows_own(self):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(EXECUTABLE)],
+                              check=True, capture_output=True, text=True).stdout
+        needed = {line.split()[-1].lower() for line in dump.splitlines() if "DLL Name:" in line}
+        windows_own = {"advapi32.dll", "bcrypt.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
+                       "msvcrt.dll", "user32.dll", "ws2_32.dll", "comctl32.dll", "shell32.dll",
+                       "ole32.dll", "uxtheme.dll", "shcore.dll"}
+        self.assertLessEqual(needed, windows_own)
 
 
 class WineE2eTest(WineRun):
@@ -162,8 +174,19 @@ class WineE2eTest(WineRun):
         ftp = self.start("ftp_server.py", "--root", str(self.source))
         self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
                         "FtpPassword=secret"])
-        report = self.assert_complete_backup(*self.run_program())
-        self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+        # Names Windows would refuse or change are skipped, never written somewhere else; so
+        # is the later of two names that differ only in case, which would overwrite the other.
+        unsafe = ["nul.txt", "a:b", "trailing."]
+        for name in unsafe + ["case.txt", "CASE.txt"]:
+            (self.source / name).write_bytes(b"x")
+        code, out, err = self.run_program()
+        [fetched_case] = [entry.name for entry in self.today().iterdir()
+                          if entry.name.lower() == "case.txt"]
+        report = self.assert_complete_backup(code, out, err)
+        self.assertIn("4 files downloaded to '%s':" % windows_path(self.today()), report)
+        unsafe.append({"case.txt": "CASE.txt", "CASE.txt": "case.txt"}[fetched_case])
+        for name in unsafe:
+            self.assertIn("Skipped unsafe remote name: %s\n" % name, report)
 
     def test_sftp_run_fetches_with_a_pinned_host_key(self):
         key = self.root / "host_key"
@@ -176,10 +199,37 @@ class WineE2eTest(WineRun):
                         "FtpPassword=secret", "FtpTrust=" + fingerprint])
         self.assert_complete_backup(*self.run_program())
 
-    def test_local_run_from_a_forward_slash_path_copies_and_prunes(self):
+    def test_local_run_from_a_forward_slash_path_copies_prunes_and_reports_in_german(self):
         self.configure(["NetworkPath=" + windows_path(self.source).replace("\\", "/")])
-        report = self.assert_complete_backup(*self.run_program())
+        # Wine takes the user's regional settings from the locale of its environment; the
+        # locale is built for this test alone.
+        locales = self.root / "locales"
+        locales.mkdir()
+        subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")],
+                       check=True)
+        report = self.assert_complete_backup(
+            *self.run_program(LOCPATH=str(locales), LC_ALL="de_DE.UTF-8"))
         self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
+        # German groups, dates and times, and the mail frame's month first with German marks.
+        self.assertRegex(report, r"\n1\.029 KB total downloaded - \d\d?\.\d\d?\.\d{4} "
+                                 r"\d\d:\d\d:\d\d\n")
+        self.assertRegex(report, r"\n\d\d\.\d\d\.\d\d \d\d?:\d\d (AM|PM)\n")
+
+    def test_a_first_start_writes_the_template_beside_the_program_and_ends(self):
+        code, out, err = self.run_program()
+        self.assertEqual(code, 2, err)
+        self.assertIn("Please enter the correct configuration data", err)
+        template = (self.home / "Config.ini").read_text()
+        self.assertTrue(template.startswith("[Quillfen]\nFtpIPAddress=\n"), template)
+        self.assertEqual(sorted(path.name for path in self.destination.iterdir()),
+                         sorted([dated_name(30), dated_name(51)]))
+
+    def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
+        self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
+        code, out, err = self.run_program()
+        self.assertEqual(code, 1, err)
+        self.assertIn("The server's certificate is not trusted", err)
+        self.assertEqual(self.reports(), [])
 
 
 class WineCancelAndLockTest(WineRun):
@@ -194,7 +244,7 @@ class WineCancelAndLockTest(WineRun):
                         "FtpPassword=secret"])
 
     def start_downloading(self, face="console"):
-        program = self.launch(face)
+        program = self.launch(QUILLFEN_UI=face)
         self.addCleanup(program.communicate)  # after the kill below, or at its own end
         self.addCleanup(lambda: program.poll() is None and program.kill())
         staging = self.destination / ".quillfen-staging"
