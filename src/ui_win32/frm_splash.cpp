@@ -388,9 +388,6 @@ LRESULT FrmSplash::onFrameMessage(UINT message, WPARAM w, LPARAM l) {
       if (::PtInRect(&inside, POINT{GET_X_LPARAM(l), GET_Y_LPARAM(l)})) askToCloseWindow();
       return 0;
     }
-    case WM_CHAR:
-      if (onCharacter(w, false)) return 0;
-      break;
     default:
       break;
   }
