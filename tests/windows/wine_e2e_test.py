@@ -123,7 +123,11 @@ class WineRun(unittest.TestCase):
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
     def launch(self, **environment_changes):
-        environment = dict(os.environ, QUILLFEN_UI="console", **environment_changes)
+        """A console run, which sees no display (as a task's run does, and as Notepad, opened by
+        a first start, must not, since it would keep the output pipes open); a test of the
+        window names the display."""
+        environment = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
+        environment.update({"QUILLFEN_UI": "console", **environment_changes})
         return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, encoding="utf-8",
@@ -243,8 +247,8 @@ class WineCancelAndLockTest(WineRun):
         self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
                         "FtpPassword=secret"])
 
-    def start_downloading(self, face="console"):
-        program = self.launch(QUILLFEN_UI=face)
+    def start_downloading(self, **environment_changes):
+        program = self.launch(**environment_changes)
         self.addCleanup(program.communicate)  # after the kill below, or at its own end
         self.addCleanup(lambda: program.poll() is None and program.kill())
         staging = self.destination / ".quillfen-staging"
@@ -276,7 +280,7 @@ class WineCancelAndLockTest(WineRun):
         """The window's Cancel button, pressed from outside as a click would (BM_CLICK, by
         splash_driver.exe), while libcurl waits on the trickling server: the partial file is
         gone within a second; the cancelled run's report is then mailed as after Ctrl-C."""
-        program = self.start_downloading("gui")
+        program = self.start_downloading(QUILLFEN_UI="gui", DISPLAY=os.environ["DISPLAY"])
         driver = subprocess.run([WINE, str(SPLASH_DRIVER)], timeout=60)
         self.assertEqual(driver.returncode, 0, "no window showed")
         staging = self.destination / ".quillfen-staging"
