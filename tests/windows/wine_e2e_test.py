@@ -22,6 +22,7 @@ WINE = "/usr/lib/wine/wine64"
 SYSTEM_PYTHON = "/usr/bin/python3"  # with Debian's pyftpdlib, asyncssh and aiosmtpd
 EXECUTABLE = None  # set from the command line
 SPLASH_DRIVER = None  # presses the window's Cancel button; from the command line too
+NO_DESKTOP_RUN = None  # runs a program where no desktop is visible; from the command line too
 
 
 def windows_path(path):
@@ -236,6 +237,26 @@ class WineE2eTest(WineRun):
         self.assertEqual(self.reports(), [])
 
 
+class WineNoDesktopTest(WineRun):
+    """quillfen.exe in a window station without a visible desktop (no_desktop_run.exe), as a task
+    that runs whether the user is logged on or not: an error that would be a message box is
+    written to standard error instead, and the run ends without waiting for anyone."""
+
+    def test_an_error_box_is_written_not_waited_on(self):
+        self.configure(["NetworkPath=" + windows_path(self.source)])
+        config = self.home / "Config.ini"
+        config.write_text(config.read_text().replace(
+            "DestinationFolder=" + windows_path(self.destination),
+            "DestinationFolder=" + windows_path(self.source / "notes.txt")))
+        for face in ("gui", ""):  # the window asked for, or left to the program's own choice
+            program = subprocess.run(
+                [WINE, str(NO_DESKTOP_RUN), windows_path(self.home / "quillfen.exe")],
+                env={**os.environ, "QUILLFEN_UI": face}, stdin=subprocess.DEVNULL,
+                capture_output=True, text=True, encoding="utf-8", errors="replace", timeout=60)
+            self.assertEqual(program.returncode, 1, program.stderr)
+            self.assertIn("Quillfen: Error ", without_wine_notes(program.stderr), face)
+
+
 class WineCancelAndLockTest(WineRun):
     """A download that would take minutes, from a server that trickles."""
 
@@ -296,4 +317,5 @@ if __name__ == "__main__":
     BUILD = pathlib.Path(sys.argv.pop(1))
     EXECUTABLE = BUILD / "quillfen.exe"
     SPLASH_DRIVER = BUILD / "tests" / "ui_win32" / "splash_driver.exe"
+    NO_DESKTOP_RUN = BUILD / "tests" / "ui_win32" / "no_desktop_run.exe"
     unittest.main(verbosity=2)
