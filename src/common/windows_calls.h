@@ -13,6 +13,8 @@ namespace quillfen {
 // too long for the plain form gets the extended-length form of its absolute path ("\\?\C:\..."
 // or "\\?\UNC\server\share\..."), so that deep trees work.
 std::wstring wideName(const std::string& utf8);
+// UTF-8 text (a message, a caption) as UTF-16, unchanged otherwise.
+std::wstring wideText(std::string_view utf8);
 // UTF-16 text from a Windows call as the UTF-8 used everywhere else.
 std::string utf8Text(std::wstring_view utf16);
 

@@ -48,6 +48,14 @@ std::wstring wideName(const std::string& utf8) {
   return wide.size() > kLongestPlainPath ? extendedLengthForm(wide) : wide;
 }
 
+std::wstring wideText(std::string_view utf8) {
+  const int size = static_cast<int>(utf8.size());
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');  // never more units than bytes
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), size);
+  wide.resize(static_cast<std::size_t>(length));
+  return wide;
+}
+
 std::string utf8Text(std::wstring_view utf16) {
   const std::u8string text = std::filesystem::path(utf16).u8string();
   return std::string(text.begin(), text.end());

@@ -1,15 +1,35 @@
-#include <winsock2.h>
+#include <winsock2.h>  // with windows.h, which must not come first
 
-#include <thread>
+#include <algorithm>
 
 #include "ui/socket_wait.h"
 
 namespace quillfen {
 
-// WSAPoll refuses an empty set, so a wait on no socket is a plain sleep.
-bool waitForSockets(std::vector<SocketWait>& sockets, std::chrono::milliseconds most) {
+namespace {
+
+// How long one look at the sockets lasts before the window messages are looked at again:
+// short enough that the window repaints and its Cancel button answers at once.
+constexpr std::chrono::milliseconds kSlice(10);
+
+// The thread's window messages (the window's paint, clicks and keys, when it has one); true
+// when there was one.
+bool dispatchWindowMessages() {
+  bool dispatched = false;
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+    dispatched = true;
+  }
+  return dispatched;
+}
+
+// WSAPoll refuses an empty set: a wait on no socket waits for a window message only.
+bool pollSockets(std::vector<SocketWait>& sockets, std::chrono::milliseconds most) {
   if (sockets.empty()) {
-    std::this_thread::sleep_for(most);
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(most.count()), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
     return false;
   }
   std::vector<WSAPOLLFD> fds;
@@ -27,6 +47,25 @@ bool waitForSockets(std::vector<SocketWait>& sockets, std::chrono::milliseconds 
     sockets[i].failed = (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
   }
   return true;
+}
+
+}  // namespace
+
+// A window on Windows is served by the thread that made it, and this thread waits here while
+// libcurl waits for its sockets: the wait looks at the sockets in short slices and dispatches
+// the window messages between them. A dispatched message ends the wait, so that what it did
+// (Cancel pressed) is acted on at once.
+bool waitForSockets(std::vector<SocketWait>& sockets, std::chrono::milliseconds most) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + most;
+  for (;;) {
+    const bool dispatched = dispatchWindowMessages();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto slice = dispatched ? std::chrono::milliseconds(0)
+                                  : std::clamp(left, std::chrono::milliseconds(0), kSlice);
+    if (pollSockets(sockets, slice)) return true;
+    if (dispatched || left <= slice) return false;
+  }
 }
 
 }  // namespace quillfen

@@ -13,10 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <algorithm>
-#include <cmath>
 
-#include "quillfen_version.h"
+#include "ui/splash_layout.h"
 
 // The logo is compiled into the static library; registering it by hand keeps the linker from
 // dropping it, since nothing else refers to the generated resource code.
@@ -32,67 +30,28 @@ namespace quillfen {
 
 namespace {
 
-// The window is laid out in twips, 15 to a pixel at 96 dots per inch.
-constexpr int kTwipsPerPixel = 15;
-
-QRect fromTwips(int left, int top, int width, int height) {
-  return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-          height / kTwipsPerPixel};
+QRect pixels(const splash::TwipsBox& box) {
+  const splash::PixelBox p = splash::toPixels(box, splash::kStandardDpi);
+  return {p.left, p.top, p.width, p.height};
 }
 
-const QSize kClientSize{7380 / kTwipsPerPixel, 4245 / kTwipsPerPixel};
-const QRect kFrame1 = fromTwips(120, 120, 7080, 4050);
-// Inside Frame1:
-const QRect kCompanyProduct = fromTwips(2355, 705, 2580, 630);
-const QRect kProductName = fromTwips(2520, 1560, 2280, 300);
-const QRect kVersion = fromTwips(5670, 2280, 1125, 300);
-const QRect kWarning = fromTwips(3120, 2640, 3855, 195);
-const QRect kLogo = fromTwips(120, 315, 2055, 3225);
-const QRect kCancelButton = fromTwips(6000, 3240, 975, 375);
-const QRect kCancelFlag = fromTwips(3120, 3120, 255, 255);
-const QRect kStatus = fromTwips(120, 3720, 2175, 255);
-const QRect kProgressBar = fromTwips(2280, 3720, 4695, 255);
-
-const char* const kLegalNotice = "Provided as is, without warranty of any kind.";
-const char* const kCloseQuestion =
-    "Would you like to close this window (Quillfen will continue to run)?";
-
-// The bar's float range is drawn on a fine integer scale.
-constexpr int kBarSteps = 10000;
-constexpr double kSmallestPoints = 6.0;
-
-QFont fontOf(const QStringList& families, double points, bool bold = false) {
+QFont fontOf(const splash::FontDesign& design) {
+  QStringList families;
+  for (const char* family : design.families) families << family;
   QFont font;
   font.setFamilies(families);
   font.setStyleHint(QFont::SansSerif);
-  font.setPointSizeF(points);
-  font.setBold(bold);
+  font.setPointSizeF(design.points);
+  font.setBold(design.bold);
   return font;
 }
 
-// Each design font first, then look-alikes commonly installed on Linux.
-QFont tempusSans(double points, bool bold = false) {
-  return fontOf({"Tempus Sans ITC", "Comic Neue", "Comic Sans MS", "Lato", "DejaVu Sans"}, points,
-                bold);
-}
-
-QFont arial(double points) {
-  return fontOf({"Arial", "Liberation Sans", "Arimo", "Helvetica", "DejaVu Sans"}, points);
-}
-
-QFont windowDefault() {
-  return fontOf(
-      {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}, 8.25);
-}
-
-// Fallback fonts often run wider than the design's: a text that would overflow its fixed box
-// gets a smaller size of the same font rather than being cut off.
 QFont fittedFont(const QFont& design, const QString& text, const QSize& box) {
   QFont font = design;
-  while (font.pointSizeF() > kSmallestPoints) {
+  while (font.pointSizeF() > splash::kSmallestPoints) {
     const QFontMetrics metrics(font);
     if (metrics.horizontalAdvance(text) <= box.width() && metrics.height() <= box.height()) break;
-    font.setPointSizeF(font.pointSizeF() - 0.25);
+    font.setPointSizeF(font.pointSizeF() - splash::kFittingStepPoints);
   }
   return font;
 }
@@ -120,12 +79,12 @@ FrmSplash::FrmSplash(CloseQuestion askToClose) : askToClose_(std::move(askToClos
   registerSplashResources();
   setObjectName("frmSplash");
   setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
-  setWindowTitle("Quillfen");
-  setFixedSize(kClientSize);
+  setWindowTitle(splash::kTitle);
+  setFixedSize(pixels(splash::kClient).size());
   // Without a title bar the border is the window's own, drawn in the margin around Frame1.
   setFrameStyle(QFrame::Panel | QFrame::Raised);
   setLineWidth(2);
-  setFont(windowDefault());
+  setFont(fontOf(splash::kWindowFont));
   buildControls();
   for (QWidget* control : findChildren<QWidget*>()) control->installEventFilter(this);
   installEventFilter(this);
@@ -135,50 +94,54 @@ void FrmSplash::buildControls() {
   frame1_ = new QFrame(this);
   frame1_->setObjectName("Frame1");
   frame1_->setFrameStyle(QFrame::Box | QFrame::Sunken);
-  frame1_->setGeometry(kFrame1);
+  frame1_->setGeometry(pixels(splash::kFrame1));
 
   auto* logo = new QLabel(frame1_);
   logo->setObjectName("imgLogo");
   logo->setPixmap(QPixmap(":/quillfen/logo.jpg"));
   logo->setScaledContents(true);
-  logo->setGeometry(kLogo);
+  logo->setGeometry(pixels(splash::kLogo));
 
-  auto* product = makeLabel(frame1_, "lblCompanyProduct", "QUILLFEN", tempusSans(24, true));
-  placeSizedToText(*product, kCompanyProduct, Qt::AlignHCenter);
-  auto* name = makeLabel(frame1_, "lblProductName", "Tapeless backup system", tempusSans(12));
-  placeSizedToText(*name, kProductName, Qt::AlignHCenter);
+  auto* product = makeLabel(frame1_, "lblCompanyProduct", splash::kCompanyProductText,
+                            fontOf(splash::kCompanyProductFont));
+  placeSizedToText(*product, splash::kCompanyProduct, splash::Anchor::Centre);
+  auto* name =
+      makeLabel(frame1_, "lblProductName", splash::kProductNameText, fontOf(splash::kProductFont));
+  placeSizedToText(*name, splash::kProductName, splash::Anchor::Centre);
   auto* version =
-      makeLabel(frame1_, "lblVersion", "Version " QUILLFEN_VERSION_SHORT, tempusSans(12));
+      makeLabel(frame1_, "lblVersion", splash::kVersionText, fontOf(splash::kProductFont));
   version->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  placeSizedToText(*version, kVersion, Qt::AlignRight);
+  placeSizedToText(*version, splash::kVersion, splash::Anchor::Right);
 
-  auto* warning = makeLabel(frame1_, "lblWarning", kLegalNotice, arial(8.25));
-  warning->setFont(fittedFont(warning->font(), warning->text(), kWarning.size()));
-  warning->setGeometry(kWarning);
+  const QRect warningBox = pixels(splash::kWarning);
+  auto* warning =
+      makeLabel(frame1_, "lblWarning", splash::kLegalNotice, fontOf(splash::kWarningFont));
+  warning->setFont(fittedFont(warning->font(), warning->text(), warningBox.size()));
+  warning->setGeometry(warningBox);
 
-  btoCancel_ = new QPushButton("Cancel", frame1_);
+  btoCancel_ = new QPushButton(splash::kCancelText, frame1_);
   btoCancel_->setObjectName("btoCancel");
   btoCancel_->setAutoDefault(false);
   btoCancel_->setDefault(false);
-  btoCancel_->setGeometry(kCancelButton);
+  btoCancel_->setGeometry(pixels(splash::kCancelButton));
   connect(btoCancel_, &QPushButton::clicked, this, &FrmSplash::pressCancel);
 
-  ckbCancel_ = new QCheckBox("Check1", frame1_);
+  ckbCancel_ = new QCheckBox(splash::kCancelFlagText, frame1_);
   ckbCancel_->setObjectName("ckbCancel");
-  ckbCancel_->setGeometry(kCancelFlag);
+  ckbCancel_->setGeometry(pixels(splash::kCancelFlag));
   ckbCancel_->setFocusPolicy(Qt::NoFocus);
   ckbCancel_->hide();
 
   statusFont_ = font();
   lblStatus_ = makeLabel(frame1_, "lblStatus", "", statusFont_);
-  lblStatus_->setGeometry(kStatus);
-  setStatus("Initializing...");
+  lblStatus_->setGeometry(pixels(splash::kStatus));
+  setStatus(splash::kInitialStatus);
 
   progressBar1_ = new QProgressBar(frame1_);
   progressBar1_->setObjectName("ProgressBar1");
   progressBar1_->setTextVisible(false);
-  progressBar1_->setRange(0, kBarSteps);
-  progressBar1_->setGeometry(kProgressBar);
+  progressBar1_->setRange(0, splash::kBarSteps);
+  progressBar1_->setGeometry(pixels(splash::kProgressBar));
   progressBar1_->hide();
   updateBar();
 
@@ -189,18 +152,16 @@ void FrmSplash::buildControls() {
   }
 }
 
-// "Sized to its text": the label takes the size of its text in whatever font was found, and
-// keeps the design box's top and, horizontally, its centre or right edge, so that a fallback
-// font of another width leaves the panel's composition intact.
-void FrmSplash::placeSizedToText(QLabel& label, const QRect& designBox, Qt::Alignment anchor) {
+void FrmSplash::placeSizedToText(QLabel& label, const splash::TwipsBox& designBox,
+                                 splash::Anchor anchor) {
   const QSize size = label.sizeHint();
-  const int left = anchor == Qt::AlignRight ? designBox.right() + 1 - size.width()
-                                            : designBox.center().x() + 1 - size.width() / 2;
-  label.setGeometry(QRect(QPoint(left, designBox.top()), size));
+  const splash::PixelBox box = splash::sizedToText(
+      splash::toPixels(designBox, splash::kStandardDpi), size.width(), size.height(), anchor);
+  label.setGeometry(box.left, box.top, box.width, box.height);
 }
 
 void FrmSplash::setStatus(const QString& text) {
-  lblStatus_->setFont(fittedFont(statusFont_, text, kStatus.size()));
+  lblStatus_->setFont(fittedFont(statusFont_, text, pixels(splash::kStatus).size()));
   lblStatus_->setText(text);
 }
 
@@ -227,15 +188,8 @@ int FrmSplash::cancelValue() const {
   return ckbCancel_->isChecked() ? 1 : 0;
 }
 
-// The filled share is (Value - Min) / (Max - Min), held within the bar; an empty or inverted
-// range shows an empty bar rather than failing.
 void FrmSplash::updateBar() {
-  double share = 0.0;
-  if (max_ > min_) {
-    share = std::clamp((static_cast<double>(value_) - min_) / (static_cast<double>(max_) - min_),
-                       0.0, 1.0);
-  }
-  progressBar1_->setValue(static_cast<int>(std::lround(share * kBarSteps)));
+  progressBar1_->setValue(splash::barPosition(min_, max_, value_));
 }
 
 void FrmSplash::showCentred() {
@@ -251,7 +205,7 @@ void FrmSplash::showCentred() {
 
 void FrmSplash::pressCancel() {
   ckbCancel_->setChecked(true);
-  setStatus("Aborting...");
+  setStatus(splash::kAbortingStatus);
   emit cancelPressed();
   QCoreApplication::processEvents();
 }
@@ -303,7 +257,7 @@ void FrmSplash::closeEvent(QCloseEvent* event) {
 }
 
 bool askToCloseWithMessageBox(QWidget& window) {
-  QMessageBox box(QMessageBox::NoIcon, "Quillfen", kCloseQuestion,
+  QMessageBox box(QMessageBox::NoIcon, splash::kTitle, splash::kCloseQuestion,
                   QMessageBox::Yes | QMessageBox::No, &window);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;

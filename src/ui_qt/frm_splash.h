@@ -4,6 +4,8 @@
 #include <QFrame>
 #include <functional>
 
+#include "ui/splash_layout.h"
+
 class QCheckBox;
 class QLabel;
 class QProgressBar;
@@ -47,7 +49,7 @@ class FrmSplash final : public QFrame {
 
  private:
   void buildControls();
-  void placeSizedToText(QLabel& label, const QRect& designBox, Qt::Alignment anchor);
+  void placeSizedToText(QLabel& label, const splash::TwipsBox& designBox, splash::Anchor anchor);
   void updateBar();
   bool handleKeyPress(QObject* watched, const QKeyEvent& key);
   bool askToCloseWindow();

@@ -29,6 +29,7 @@
 #include "transfer/inet.h"
 #include "transfer/main_form.h"
 #include "ui/ctrl_c_cancel_pump.h"
+#include "ui/splash_layout_table.h"
 #include "ui_qt/qt_event_pump.h"
 #include "ui_qt/qt_message_boxes.h"
 #include "ui_qt/qt_splash_window.h"
@@ -138,6 +139,23 @@ TEST_F(SplashTest, WhatAsksTheCloseQuestion) {
     EXPECT_EQ(asked, t.asked) << t.what;
     EXPECT_EQ(window.cancelValue(), t.cancelAfterNo) << t.what;
     EXPECT_TRUE(window.form()->isVisible()) << t.what;
+  }
+}
+
+// The boxes at 96 dots per inch that the Windows window shares (tests/ui/splash_layout_table.h).
+TEST_F(SplashTest, ControlsSitInTheirBoxesAtNinetySixDotsPerInch) {
+  const FrmSplash& form = shown();
+  EXPECT_EQ(form.size(), QSize(test::kClientArea96.width, test::kClientArea96.height));
+  for (const test::SplashBox& box : test::kFixedBoxes96) {
+    EXPECT_EQ(control(box.control).geometry(), QRect(box.left, box.top, box.width, box.height))
+        << box.control;
+  }
+  for (const test::SizedLabel& label : test::kSizedLabels96) {
+    const QRect placed = control(label.control).geometry();
+    EXPECT_EQ(placed.top(), label.top) << label.control;
+    EXPECT_EQ(label.rightAligned ? placed.x() + placed.width() : placed.x() + placed.width() / 2,
+              label.centreOrRight)
+        << label.control;
   }
 }
 

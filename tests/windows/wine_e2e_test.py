@@ -21,6 +21,8 @@ SERVERS = pathlib.Path(__file__).resolve().parent.parent / "servers"
 WINE = "/usr/lib/wine/wine64"
 SYSTEM_PYTHON = "/usr/bin/python3"  # with Debian's pyftpdlib, asyncssh and aiosmtpd
 EXECUTABLE = None  # set from the command line
+SPLASH_DRIVER = None  # presses the window's Cancel button; from the command line too
+NO_DESKTOP_RUN = None  # runs a program where no desktop is visible; from the command line too
 
 
 def windows_path(path):
@@ -122,7 +124,11 @@ class WineRun(unittest.TestCase):
         (self.home / "Config.ini").write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
 
     def launch(self, **environment_changes):
-        environment = dict(os.environ, QUILLFEN_UI="console", **environment_changes)
+        """A console run, which sees no display (as a task's run does, and as Notepad, opened by
+        a first start, must not, since it would keep the output pipes open); a test of the
+        window names the display."""
+        environment = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
+        environment.update({"QUILLFEN_UI": "console", **environment_changes})
         return subprocess.Popen([WINE, str(self.home / "quillfen.exe")], env=environment,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True, encoding="utf-8",
@@ -231,6 +237,26 @@ class WineE2eTest(WineRun):
         self.assertEqual(self.reports(), [])
 
 
+class WineNoDesktopTest(WineRun):
+    """quillfen.exe in a window station without a visible desktop (no_desktop_run.exe), as a task
+    that runs whether the user is logged on or not: an error that would be a message box is
+    written to standard error instead, and the run ends without waiting for anyone."""
+
+    def test_an_error_box_is_written_not_waited_on(self):
+        self.configure(["NetworkPath=" + windows_path(self.source)])
+        config = self.home / "Config.ini"
+        config.write_text(config.read_text().replace(
+            "DestinationFolder=" + windows_path(self.destination),
+            "DestinationFolder=" + windows_path(self.source / "notes.txt")))
+        for face in ("gui", ""):  # the window asked for, or left to the program's own choice
+            program = subprocess.run(
+                [WINE, str(NO_DESKTOP_RUN), windows_path(self.home / "quillfen.exe")],
+                env={**os.environ, "QUILLFEN_UI": face}, stdin=subprocess.DEVNULL,
+                capture_output=True, text=True, encoding="utf-8", errors="replace", timeout=60)
+            self.assertEqual(program.returncode, 1, program.stderr)
+            self.assertIn("Quillfen: Error ", without_wine_notes(program.stderr), face)
+
+
 class WineCancelAndLockTest(WineRun):
     """A download that would take minutes, from a server that trickles."""
 
@@ -242,8 +268,8 @@ class WineCancelAndLockTest(WineRun):
         self.configure(["FtpIPAddress=127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
                         "FtpPassword=secret"])
 
-    def start_downloading(self):
-        program = self.launch()
+    def start_downloading(self, **environment_changes):
+        program = self.launch(**environment_changes)
         self.addCleanup(program.communicate)  # after the kill below, or at its own end
         self.addCleanup(lambda: program.poll() is None and program.kill())
         staging = self.destination / ".quillfen-staging"
@@ -271,7 +297,25 @@ class WineCancelAndLockTest(WineRun):
         wait_until(lambda: self.reports(), 10, "mail")
         self.assertIn("The run was cancelled.", self.reports()[0])
 
+    def test_cancel_in_the_window_stops_the_download_within_a_second(self):
+        """The window's Cancel button, pressed from outside as a click would (BM_CLICK, by
+        splash_driver.exe), while libcurl waits on the trickling server: the partial file is
+        gone within a second; the cancelled run's report is then mailed as after Ctrl-C."""
+        program = self.start_downloading(QUILLFEN_UI="gui", DISPLAY=os.environ["DISPLAY"])
+        driver = subprocess.run([WINE, str(SPLASH_DRIVER)], timeout=60)
+        self.assertEqual(driver.returncode, 0, "no window showed")
+        staging = self.destination / ".quillfen-staging"
+        wait_until(lambda: not staging.exists() or not any(staging.iterdir()), 1, "stop")
+        out, err = program.communicate(timeout=60)
+        self.assertEqual(program.returncode, 3, err)
+        kept = {entry.name for entry in self.today().iterdir()}
+        self.assertLessEqual(kept, {"notes.txt", "with blanks.txt", "\u00fcnicode.bin"})
+        wait_until(lambda: self.reports(), 10, "mail")
+        self.assertIn("The run was cancelled.", self.reports()[0])
 
 if __name__ == "__main__":
-    EXECUTABLE = pathlib.Path(sys.argv.pop(1)) / "quillfen.exe"
+    BUILD = pathlib.Path(sys.argv.pop(1))
+    EXECUTABLE = BUILD / "quillfen.exe"
+    SPLASH_DRIVER = BUILD / "tests" / "ui_win32" / "splash_driver.exe"
+    NO_DESKTOP_RUN = BUILD / "tests" / "ui_win32" / "no_desktop_run.exe"
     unittest.main(verbosity=2)

@@ -1,0 +1,304 @@
+#include "ui_win32/frm_splash.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/windows_calls.h"
+#include "ui/splash_layout.h"
+#include "ui/splash_layout_table.h"
+#include "ui_win32/desktop.h"
+#include "ui_win32/win32_message_boxes.h"
+#include "ui_win32/win32_splash_window.h"
+
+namespace quillfen {
+namespace {
+
+const std::map<std::string, FrmSplash::Control> kControlOfName = {
+    {"Frame1", FrmSplash::kFrame1},
+    {"imgLogo", FrmSplash::kLogo},
+    {"lblWarning", FrmSplash::kWarning},
+    {"btoCancel", FrmSplash::kCancelButton},
+    {"lblStatus", FrmSplash::kStatus},
+    {"ProgressBar1", FrmSplash::kProgressBar},
+    {"lblCompanyProduct", FrmSplash::kCompanyProduct},
+    {"lblProductName", FrmSplash::kProductName},
+    {"lblVersion", FrmSplash::kVersion}};
+
+// Where `control` sits in its parent's client area.
+RECT boxInParent(HWND control) {
+  RECT box;
+  ::GetWindowRect(control, &box);
+  ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&box), 2);
+  return box;
+}
+
+void dispatchPendingMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+std::string textOf(HWND control) {
+  wchar_t text[512] = {};
+  ::GetWindowTextW(control, text, 512);
+  return utf8Text(text);
+}
+
+// Twice the resolution: every box twice as large, each label still on its anchor.
+class SplashLayoutTest : public testing::TestWithParam<int> {};
+
+TEST_P(SplashLayoutTest, ControlsSitInTheirBoxes) {
+  const int dpi = GetParam(), scale = dpi / splash::kStandardDpi;
+  FrmSplash form(nullptr, nullptr, nullptr);
+  if (dpi != splash::kStandardDpi) {
+    RECT suggested{0, 0, 0, 0};
+    ::SendMessageW(form.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                   reinterpret_cast<LPARAM>(&suggested));
+  }
+  RECT client;
+  ::GetClientRect(form.window(), &client);
+  EXPECT_EQ(client.right, test::kClientArea96.width * scale);
+  EXPECT_EQ(client.bottom, test::kClientArea96.height * scale);
+  for (const test::SplashBox& box : test::kFixedBoxes96) {
+    const RECT placed = boxInParent(form.control(kControlOfName.at(box.control)));
+    EXPECT_EQ(placed.left, box.left * scale) << box.control;
+    EXPECT_EQ(placed.top, box.top * scale) << box.control;
+    EXPECT_EQ(placed.right - placed.left, box.width * scale) << box.control;
+    EXPECT_EQ(placed.bottom - placed.top, box.height * scale) << box.control;
+  }
+  for (const test::SizedLabel& label : test::kSizedLabels96) {
+    const RECT placed = boxInParent(form.control(kControlOfName.at(label.control)));
+    const int width = placed.right - placed.left;
+    EXPECT_GT(width, 0) << label.control;
+    EXPECT_EQ(placed.top, label.top * scale) << label.control;
+    EXPECT_EQ(label.rightAligned ? placed.right : placed.left + width / 2,
+              label.centreOrRight * scale)
+        << label.control;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, SplashLayoutTest, testing::Values(96, 192),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return "At" + std::to_string(info.param) + "Dpi";
+                         });
+
+class SplashTest : public testing::Test {
+ public:
+  // The run's opening: load, range 1 to 100, show.
+  FrmSplash& shown() {
+    window.load();
+    window.setProgressMin(1);
+    window.setProgressMax(100);
+    window.show();
+    dispatchPendingMessages();
+    return *window.form();
+  }
+  HWND control(FrmSplash::Control id) { return window.form()->control(id); }
+  // A key as the keyboard delivers it to the control with the focus; the pump makes the
+  // character from it.
+  void press(WPARAM key) {
+    HWND focus = ::GetFocus();
+    ::PostMessageW(focus, WM_KEYDOWN, key, 0);
+    ::PostMessageW(focus, WM_KEYUP, key, 0);
+    dispatchPendingMessages();
+  }
+  // A left click at a point of Frame1, to whichever window takes the click there.
+  void clickFramePoint(POINT point) {
+    ::ClientToScreen(control(FrmSplash::kFrame1), &point);
+    HWND target = ::WindowFromPoint(point);
+    ::ScreenToClient(target, &point);
+    const LPARAM at = MAKELPARAM(point.x, point.y);
+    ::PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::PostMessageW(target, WM_LBUTTONUP, 0, at);
+    dispatchPendingMessages();
+  }
+
+  bool answer = false;  // to the close question
+  int asked = 0;
+  Win32SplashWindow window{[this](HWND) {
+    ++asked;
+    return answer;
+  }};
+};
+
+// Character keys and clicks on the bare frame ask; answered No, nothing changes, except that
+// Space or Enter on the focused Cancel button then goes on to press it (once).
+TEST_F(SplashTest, WhatAsksTheCloseQuestion) {
+  struct Trigger {
+    const char* what;
+    int asked, cancelAfterNo;
+    WPARAM key;  // 0: a click at `point` of Frame1
+    POINT point;
+  };
+  const Trigger triggers[] = {
+      {"letter", 1, 0, 'Q', {}},      {"Escape", 1, 0, VK_ESCAPE, {}},
+      {"Tab", 0, 0, VK_TAB, {}},      {"Space", 1, 1, VK_SPACE, {}},
+      {"Enter", 1, 1, VK_RETURN, {}}, {"bare frame", 1, 0, 0, {300, 230}},
+      {"logo", 0, 0, 0, {80, 120}},   {"legal notice", 0, 0, 0, {300, 182}}};
+  for (const Trigger& t : triggers) {
+    window.unload();
+    shown();
+    window.setProgressVisible(true);
+    asked = 0;
+    t.key ? press(t.key) : clickFramePoint(t.point);
+    EXPECT_EQ(asked, t.asked) << t.what;
+    EXPECT_EQ(window.cancelValue(), t.cancelAfterNo) << t.what;
+    EXPECT_TRUE(window.form()->isVisible()) << t.what;
+  }
+}
+
+// Cancel twice sets the flag and the text; Yes then unloads the window, and the next access
+// loads a fresh hidden one with the flag at 0 and the bar hidden.
+TEST_F(SplashTest, CancelTwiceThenYesUnloadsTheWindow) {
+  shown();
+  ::SendMessageW(control(FrmSplash::kCancelButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(window.cancelValue(), 1);
+  window.setStatusCaption("Downloading files...");
+  ::SendMessageW(control(FrmSplash::kCancelButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(textOf(control(FrmSplash::kStatus)), "Aborting...");
+  EXPECT_EQ(asked, 0);
+
+  answer = true;
+  const HWND closed = window.form()->window();
+  press('Q');
+  EXPECT_EQ(window.form(), nullptr);
+  EXPECT_FALSE(::IsWindowVisible(closed));
+  EXPECT_EQ(window.cancelValue(), 0) << "the unread cancel is lost with the window";
+  EXPECT_FALSE(::IsWindow(closed)) << "destroyed at the run's next access";
+  EXPECT_FALSE(window.form()->isVisible());
+  EXPECT_FALSE(::IsWindowVisible(control(FrmSplash::kProgressBar)));
+}
+
+// What a message box showed, read by a timer inside its own modal loop, which then answers it.
+struct SeenBox {
+  std::string title, text;
+  std::vector<int> buttons;
+  int defaultButton = 0;
+  HICON icon = nullptr;
+};
+SeenBox seen;
+
+BOOL CALLBACK noteIcon(HWND child, LPARAM) {
+  const auto icon = reinterpret_cast<HICON>(::SendMessageW(child, STM_GETICON, 0, 0));
+  if (icon != nullptr && ::IsWindowVisible(child)) seen.icon = icon;
+  return TRUE;
+}
+
+BOOL CALLBACK readAndAnswerBox(HWND box, LPARAM) {
+  wchar_t name[16] = {};
+  ::GetClassNameW(box, name, 16);
+  if (std::wstring(name) != L"#32770") return TRUE;
+  seen.title = textOf(box);
+  seen.text = textOf(::GetDlgItem(box, 0xFFFF));
+  for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
+    if (::GetDlgItem(box, button) != nullptr) seen.buttons.push_back(button);
+  }
+  for (int button : seen.buttons) {
+    const LONG_PTR style = ::GetWindowLongPtrW(::GetDlgItem(box, button), GWL_STYLE);
+    if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) seen.defaultButton = button;
+  }
+  ::EnumChildWindows(box, noteIcon, 0);
+  ::PostMessageW(box, WM_COMMAND, seen.buttons.back(), 0);
+  return FALSE;
+}
+
+void CALLBACK lookForBox(HWND, UINT, UINT_PTR, DWORD) {
+  ::EnumThreadWindows(::GetCurrentThreadId(), readAndAnswerBox, 0);
+}
+
+class LogLines final : public SystemLog {
+ public:
+  void record(Severity, const std::string& line) override { lines.push_back(line); }
+  std::vector<std::string> lines;
+};
+
+struct BoxCase {
+  const char* name;
+  void (*show)(MessageBoxes& boxes);
+  const char* title;
+  const char* text;
+  std::vector<int> buttons;
+  int defaultButton;
+  LPCWSTR icon;  // null: none
+};
+
+class MessageBoxTest : public testing::TestWithParam<BoxCase> {};
+
+TEST_P(MessageBoxTest, ShowsItsTextButtonsAndIcon) {
+  const BoxCase& box = GetParam();
+  ASSERT_TRUE(isDesktopVisible()) << "the tests need the X server that scripts/test-windows starts";
+  seen = {};
+  std::ostringstream err;
+  LogLines log;
+  Win32MessageBoxes boxes(err, log);
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, lookForBox);
+  box.show(boxes);
+  ::KillTimer(nullptr, timer);
+  EXPECT_EQ(seen.title, box.title);
+  EXPECT_EQ(seen.text, box.text);
+  EXPECT_EQ(seen.buttons, box.buttons);
+  EXPECT_EQ(seen.defaultButton, box.defaultButton);
+  EXPECT_EQ(seen.icon, box.icon ? ::LoadIconW(nullptr, box.icon) : nullptr);
+  EXPECT_EQ(err.str(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, MessageBoxTest,
+    testing::Values(BoxCase{"CloseQuestion",
+                            [](MessageBoxes&) { askToCloseWithMessageBox(nullptr); },
+                            "Quillfen",
+                            splash::kCloseQuestion,
+                            {IDYES, IDNO},
+                            IDYES,
+                            nullptr},
+                    BoxCase{"Information",
+                            [](MessageBoxes& boxes) {
+                              boxes.information("Configuration", "Enter a path.");
+                            },
+                            "Configuration",
+                            "Enter a path.",
+                            {IDOK},
+                            IDOK,
+                            IDI_INFORMATION},
+                    BoxCase{"Error",
+                            [](MessageBoxes& boxes) { boxes.error("Quillfen", "Error 5: denied"); },
+                            "Quillfen",
+                            "Error 5: denied",
+                            {IDOK},
+                            IDOK,
+                            IDI_ERROR}),
+    [](const testing::TestParamInfo<BoxCase>& info) { return info.param.name; });
+
+// In a window station no one sees (a task run whether the user is logged on or not) a box
+// would wait for ever: the text goes to standard error and the system log instead.
+TEST(NoDesktopTest, MessagesGoToStandardErrorAndTheLogWithoutWaiting) {
+  HWINSTA desktopStation = ::GetProcessWindowStation();
+  HWINSTA hidden = ::CreateWindowStationW(L"QuillfenTestNoDesktop", 0, WINSTA_ALL_ACCESS, nullptr);
+  ASSERT_NE(hidden, nullptr);
+  ASSERT_TRUE(::SetProcessWindowStation(hidden));
+  std::ostringstream err;
+  LogLines log;
+  Win32MessageBoxes boxes(err, log);
+  const bool visible = isDesktopVisible();
+  boxes.error("Quillfen", "Error 28: no space");
+  boxes.information("Configuration Settings Required", "Please enter the data.");
+  ::SetProcessWindowStation(desktopStation);
+  ::CloseWindowStation(hidden);
+  EXPECT_FALSE(visible);
+  EXPECT_EQ(err.str(),
+            "Quillfen: Error 28: no space\n"
+            "Configuration Settings Required: Please enter the data.\n");
+  EXPECT_EQ(log.lines,
+            (std::vector<std::string>{"Quillfen: Error 28: no space",
+                                      "Configuration Settings Required: Please enter the data."}));
+}
+
+}  // namespace
+}  // namespace quillfen
