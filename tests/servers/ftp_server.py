@@ -20,6 +20,8 @@ for option, default in [("--root", "."), ("--user", "backup"), ("--password", "s
                         ("--endless-file", None)]:
     parser.add_argument(option, default=default)
 parser.add_argument("--bytes-per-second", type=int, default=0)
+parser.add_argument("--max-cons-per-ip", type=int, default=0,
+                    help="more connections at once from one address are refused with 421")
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
 parser.add_argument("--silent", action="store_true", help="accept and never answer")
 parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
@@ -102,6 +104,8 @@ class Handler(Base):
 
     def pre_process_command(self, line, cmd, arg):
         loopback.record(args, "> " + cmd)
+        if cmd == "RETR":
+            loopback.record(args, "retr " + arg)
         super().pre_process_command(line, cmd, arg)
 
 
@@ -111,5 +115,6 @@ if args.silent:
     loopback.serve_silently()
 logging.basicConfig(level=logging.CRITICAL)
 server = FTPServer(("127.0.0.1", 0), Handler)
+server.max_cons_per_ip = args.max_cons_per_ip
 loopback.announce(server.socket.getsockname()[1])
 server.serve_forever(timeout=0.5)
