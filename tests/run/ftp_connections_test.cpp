@@ -120,7 +120,7 @@ class ConnectionsTest : public ::testing::Test {
     DownloadFromFtp(run, services, inet, today().string());
   }
 
-  fs::path today() const { return dest.path() / "20261207"; }
+  fs::path today() const { return dest.path() / day; }
   Names filesInToday() const {
     Names names;
     for (const auto& entry : fs::directory_iterator(today()))
@@ -142,7 +142,22 @@ class ConnectionsTest : public ::testing::Test {
     return names;
   }
 
+  // Files of many sizes, all of one time to the minute; their names, sorted.
+  Names writeSource() {
+    Names names;
+    for (int i = 0; i < 24; ++i) {
+      const std::string name = "file " + std::to_string(100 + i) + ".dat";
+      const fs::path file = source.write(
+          name, std::string(static_cast<std::size_t>(i + 1) * 5000, static_cast<char>('a' + i)));
+      const struct timespec times[2] = {{kListedTime, 0}, {kListedTime, 0}};
+      EXPECT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+      names.push_back(name);
+    }
+    return names;
+  }
+
   test::TempDir source, dest, exeFolder, keys;
+  std::string day = "20261207";
   test::TestCertificate certificate;
   test::FakeEnvironment env{exeFolder.str()};
   UserAtThePump pump;
@@ -170,15 +185,7 @@ class ConnectionTable : public ConnectionsTest,
 // file that fails costs itself only; a refused login costs no file and is said in one line.
 TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
   const auto& [server, c] = GetParam();
-  Names expected;
-  for (int i = 0; i < 24; ++i) {
-    const std::string name = "file " + std::to_string(100 + i) + ".dat";
-    const fs::path file = source.write(
-        name, std::string(static_cast<std::size_t>(i + 1) * 5000, static_cast<char>('a' + i)));
-    const struct timespec times[2] = {{kListedTime, 0}, {kListedTime, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-    expected.push_back(name);
-  }
+  Names expected = writeSource();
   start(server, c.limit);
   if (c.failing) addFailingFile();
 
@@ -230,6 +237,44 @@ INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionTable,
                          ::testing::Combine(::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
                                             ::testing::ValuesIn(kFtpServers)),
                          caseName);
+
+class ConnectionsOfEachServer : public ConnectionsTest,
+                                public ::testing::WithParamInterface<Server> {};
+
+// On the next day every fourth file has changed: the connection that fetches one leaves the
+// files after it to the others, so each connection links unchanged files from the previous
+// backup (asking a LIST-only server for their exact time first) and fetches only changed ones.
+TEST_P(ConnectionsOfEachServer, UnchangedFilesAreLinkedOverEveryConnection) {
+  const Names names = writeSource();
+  start(GetParam());
+  fetch(4);
+  const fs::path previous = today();
+  std::optional<Names> expectedRequests = requested();
+  for (std::size_t i = 3; i < names.size(); i += 4) {
+    source.write(names[i], "changed");
+    if (expectedRequests) expectedRequests->push_back(names[i]);
+  }
+  if (expectedRequests) std::sort(expectedRequests->begin(), expectedRequests->end());
+
+  day = "20261208";
+  run.Settings.LinkUnchanged = true;
+  run.PreviousBackup = previous.string();
+  fetch(4);
+
+  EXPECT_EQ(filesInToday(), names);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(fs::equivalent(today() / names[i], previous / names[i]), i % 4 != 3) << names[i];
+    EXPECT_EQ(test::readFile(today() / names[i]), test::readFile(source.path() / names[i]));
+  }
+  EXPECT_EQ(requested(), expectedRequests);
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Linked 18 unchanged files from"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryServer, ConnectionsOfEachServer,
+                         ::testing::Values(Server::Pyftpdlib, Server::Vsftpd, Server::OpenSsh),
+                         [](const auto& info) {
+                           return kServerNames[static_cast<int>(info.param)];
+                         });
 
 class ConnectionsCancel : public ConnectionsTest, public ::testing::WithParamInterface<Server> {};
 
