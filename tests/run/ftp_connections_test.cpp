@@ -78,16 +78,19 @@ class ConnectionsTest : public ::testing::Test {
   }
 
   // Starts `server` over the files written so far, taking `limit` connections from one address
-  // (0: any number), each download at `bytesPerSecond` (0: at full speed).
-  void start(Server server, int limit = 0, std::size_t bytesPerSecond = 0) {
+  // (0: any number; pyftpdlib with `limitsLogins`: `limit` sessions logged in), each download at
+  // `bytesPerSecond` (0: at full speed).
+  void start(Server server, int limit = 0, std::size_t bytesPerSecond = 0,
+             bool limitsLogins = false) {
     kind = server;
     run.Settings.FtpUserName = "backup";
     run.Settings.FtpPassword = "secret";
     if (server == Server::Pyftpdlib) {
-      pyftpdlib.emplace(
-          source.path(), "backup", "secret",
-          test::FtpServerOptions{
-              .failingFile = kFailing, .bytesPerSecond = bytesPerSecond, .maxConnections = limit});
+      pyftpdlib.emplace(source.path(), "backup", "secret",
+                        test::FtpServerOptions{.failingFile = kFailing,
+                                               .bytesPerSecond = bytesPerSecond,
+                                               .maxConnections = limitsLogins ? 0 : limit,
+                                               .maxLogins = limitsLogins ? limit : 0});
       run.Settings.FtpIPAddress = pyftpdlib->address();
     } else if (server == Server::Vsftpd) {
       vsftpd.emplace(source.path(), certificate, false, limit, bytesPerSecond);
@@ -176,6 +179,7 @@ struct ConnectionCase {
   int limit;        // the connections the server takes from one address; 0: any number
   bool failing;     // one file of the source cannot be fetched
   int logins;       // the logins the server then sees
+  const char* refusal = nullptr;  // how the server refuses the logins past its limit
 };
 
 class ConnectionTable : public ConnectionsTest,
@@ -186,7 +190,7 @@ class ConnectionTable : public ConnectionsTest,
 TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
   const auto& [server, c] = GetParam();
   Names expected = writeSource();
-  start(server, c.limit);
+  start(server, c.limit, 0, c.refusal != nullptr && c.refusal[0] == '5');
   if (c.failing) addFailingFile();
 
   fetch(c.connections);
@@ -201,10 +205,10 @@ TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
     EXPECT_EQ(*names, expected);
   }
   EXPECT_EQ(logins(), c.logins);
-  const std::string refusedLine = "Fetched over " + std::to_string(c.logins) + " of " +
-                                  std::to_string(c.connections) +
-                                  " connections: the server refused more (421 ";
-  EXPECT_EQ(run.ActivityReport.find(refusedLine) != std::string::npos, c.logins < c.connections)
+  const std::string refusedLine =
+      "Fetched over " + std::to_string(c.logins) + " of " + std::to_string(c.connections) +
+      " connections: the server refused more (" + (c.refusal ? c.refusal : "");
+  EXPECT_EQ(run.ActivityReport.find(refusedLine) != std::string::npos, c.refusal != nullptr)
       << run.ActivityReport;
   EXPECT_EQ(run.ActivityReport.find("Failed to download: " + std::string(kFailing) + " (") !=
                 std::string::npos,
@@ -220,8 +224,10 @@ constexpr ConnectionCase kEveryServer[] = {
     {"FourConnections", 4, 0, false, 4},
     {"OneFailedFileStopsNoOther", 4, 0, true, 4},
 };
-// sshd limits only connections not yet logged in, so only the FTP servers refuse a login at will.
-constexpr ConnectionCase kFtpServers[] = {{"ExtraLoginsRefused", 4, 2, false, 2}};
+// sshd limits only connections not yet logged in, so only the FTP servers refuse a login at will:
+// at the greeting, counting connections from one address, or (pyftpdlib) at the login itself.
+constexpr ConnectionCase kFtpServers[] = {{"ExtraConnectionsRefused", 4, 2, false, 2, "421 "}};
+constexpr ConnectionCase kPyftpdlib[] = {{"ExtraLoginsRefused", 4, 2, false, 2, "530 "}};
 
 std::string caseName(const ::testing::TestParamInfo<std::tuple<Server, ConnectionCase>>& info) {
   return std::string(kServerNames[static_cast<int>(std::get<0>(info.param))]) +
@@ -236,6 +242,10 @@ INSTANTIATE_TEST_SUITE_P(EveryServer, ConnectionTable,
 INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionTable,
                          ::testing::Combine(::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
                                             ::testing::ValuesIn(kFtpServers)),
+                         caseName);
+INSTANTIATE_TEST_SUITE_P(Pyftpdlib, ConnectionTable,
+                         ::testing::Combine(::testing::Values(Server::Pyftpdlib),
+                                            ::testing::ValuesIn(kPyftpdlib)),
                          caseName);
 
 class ConnectionsOfEachServer : public ConnectionsTest,

@@ -7,7 +7,7 @@ import io
 import logging
 import os
 
-from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
@@ -22,6 +22,8 @@ for option, default in [("--root", "."), ("--user", "backup"), ("--password", "s
 parser.add_argument("--bytes-per-second", type=int, default=0)
 parser.add_argument("--max-cons-per-ip", type=int, default=0,
                     help="more connections at once from one address are refused with 421")
+parser.add_argument("--max-logins", type=int, default=0,
+                    help="more sessions logged in at once are refused at the login with 530")
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
 parser.add_argument("--silent", action="store_true", help="accept and never answer")
 parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
@@ -99,8 +101,14 @@ class Handler(Base):
     def on_connect(self):
         loopback.record(args, "connect")
 
+    sessions = set()  # the connections logged in now
+
     def on_login(self, username):
         loopback.record(args, "login")
+        Handler.sessions.add(self)
+
+    def on_disconnect(self):
+        Handler.sessions.discard(self)
 
     def pre_process_command(self, line, cmd, arg):
         loopback.record(args, "> " + cmd)
@@ -109,7 +117,16 @@ class Handler(Base):
         super().pre_process_command(line, cmd, arg)
 
 
-Handler.authorizer = DummyAuthorizer()
+class LimitedAuthorizer(DummyAuthorizer):
+    """Refuses a login while --max-logins sessions are logged in, as a server that counts users
+    rather than addresses does."""
+    def validate_authentication(self, username, password, handler):
+        if args.max_logins and len(Handler.sessions) >= args.max_logins:
+            raise AuthenticationFailed("too many connections")
+        super().validate_authentication(username, password, handler)
+
+
+Handler.authorizer = LimitedAuthorizer()
 Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr")
 if args.silent:
     loopback.serve_silently()

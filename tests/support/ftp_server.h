@@ -17,6 +17,7 @@ struct FtpServerOptions {
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
   int maxConnections = 0;          // more than 0: connections past it are refused with 421
+  int maxLogins = 0;               // more than 0: logins past it are refused with 530
   std::string tls = {};            // "explicit" (AUTH TLS required) or "implicit" TLS
   std::filesystem::path certificate = {}, key = {};  // PEM files, for `tls`
 
@@ -50,7 +51,9 @@ class FtpServer : public LoopbackServer {
                                         "--bytes-per-second",
                                         std::to_string(options.bytesPerSecond),
                                         "--max-cons-per-ip",
-                                        std::to_string(options.maxConnections)};
+                                        std::to_string(options.maxConnections),
+                                        "--max-logins",
+                                        std::to_string(options.maxLogins)};
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
           if (!options.tls.empty())
