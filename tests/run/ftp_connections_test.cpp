@@ -25,9 +25,9 @@
 #include "support/loopback_servers.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
+#include "support/user_at_the_pump.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
-#include "ui/console_event_pump.h"
 
 namespace quillfen {
 namespace {
@@ -50,24 +50,6 @@ std::time_t modified(const fs::path& file) {
   struct stat status {};
   return ::stat(file.c_str(), &status) == 0 ? status.st_mtime : 0;
 }
-
-// The real pump, and after each of its passes what the user does at that moment.
-struct UserAtThePump final : EventPump {
-  void processEvents() override {
-    real.processEvents();
-    if (onProcess) onProcess();
-  }
-  void processEventsWaiting(std::chrono::milliseconds most) override {
-    real.processEventsWaiting(most);
-    if (onProcess) onProcess();
-  }
-  void post(std::function<void()> task) override { real.post(std::move(task)); }
-  std::unique_ptr<IoWatch> watchIo(IoHandlers handlers) override {
-    return real.watchIo(std::move(handlers));
-  }
-  ConsoleEventPump real;
-  std::function<void()> onProcess;
-};
 
 class ConnectionsTest : public ::testing::Test {
  protected:
@@ -163,7 +145,7 @@ class ConnectionsTest : public ::testing::Test {
   std::string day = "20261207";
   test::TestCertificate certificate;
   test::FakeEnvironment env{exeFolder.str()};
-  UserAtThePump pump;
+  test::UserAtThePump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
   Services services = env.servicesOver(pump, frmMain);
   Server kind = Server::Pyftpdlib;
