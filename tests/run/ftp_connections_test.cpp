@@ -158,7 +158,7 @@ class ConnectionsTest : public ::testing::Test {
 struct ConnectionCase {
   const char* name;
   int connections;  // FtpConnections
-  int limit;        // the connections the server takes from one address; 0: any number
+  int limit;        // the connections (530: the logins) the server takes at once; 0: any
   bool failing;     // one file of the source cannot be fetched
   int logins;       // the logins the server then sees
   const char* refusal = nullptr;  // how the server refuses the logins past its limit
