@@ -73,6 +73,8 @@ and the optional keys
   LinkUnchanged           yes: files whose size and time equal those in the previous dated
                           folder are hard-linked from there instead of fetched again; the
                           folders then share those files, so never edit inside a backup
+  FtpConnections          1 to 8 (default 1): the files are fetched over this many logins at
+                          once; each one counts against the server's limit per client
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with

@@ -30,8 +30,9 @@ struct BackupSettings {
   std::string PingUrl;     // empty: no pings
   std::string FtpKeyFile;  // SFTP: the private key; FtpPassword is then its passphrase
   std::string FtpTrust;    // which server certificates or host keys to trust; empty: the system's
-  bool IncludeSubfolders = false;  // the whole tree under the source, not its files only
-  bool LinkUnchanged = false;      // unchanged files hard-linked from the previous backup
+  bool IncludeSubfolders = false;   // the whole tree under the source, not its files only
+  bool LinkUnchanged = false;       // unchanged files hard-linked from the previous backup
+  std::int32_t FtpConnections = 1;  // the FTP logins the files are fetched over, 1 to 8
 };
 
 }  // namespace quillfen

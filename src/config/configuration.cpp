@@ -76,7 +76,7 @@ constexpr TemplateLine kTemplate[] = {
 // The keys a run reads besides those of the template.
 constexpr const char* kOptionalKeys[] = {
     "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust", "PingUrl",
-    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",
+    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",  "FtpConnections",
 };
 
 bool isBlankOrEmpty(std::string_view text) {
@@ -215,6 +215,27 @@ std::optional<std::string> switchMessage(const ProcessServices& process, BackupS
     *value = *on;
   }
   return std::nullopt;
+}
+
+constexpr std::int32_t kMostFtpConnections = 8;
+constexpr const char* kFtpConnectionsText = "FtpConnections must be a whole number from 1 to 8";
+
+// Each connection is one more login on the server: a number past what any server is likely to
+// allow one client is refused rather than tried every night.
+std::optional<std::string> ftpConnectionsMessage(const ProcessServices& process,
+                                                 BackupSettings& settings) {
+  const std::string text = Configs::ReadIniValue(process, "FtpConnections");
+  if (isBlankOrEmpty(text)) return std::nullopt;
+  try {
+    const std::int32_t count = wholeNumberSetting("FtpConnections", text);
+    if (count >= 1 && count <= kMostFtpConnections) {
+      settings.FtpConnections = count;
+      return std::nullopt;
+    }
+  } catch (const Error&) {
+    // Not a number at all: refused as one out of range is.
+  }
+  return kFtpConnectionsText + ("; it is '" + text + "'.");
 }
 
 constexpr const char* kUnknownSchemeText =
@@ -360,6 +381,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (auto message = FtpSourceRefusal(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
+  if (auto message = ftpConnectionsMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
 }
 

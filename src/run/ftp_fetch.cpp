@@ -1,6 +1,9 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -22,6 +25,8 @@
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 #include "transfer/inet.h"
+#include "transfer/main_form.h"
+#include "transfer/transfer_control.h"
 
 namespace quillfen {
 
@@ -57,15 +62,15 @@ bool endedInError(Inet& transfer) {
   return transfer.Outcome() != RequestOutcome::Completed;
 }
 
-// While it lives, the user's Cancel stops the transfer under way at once instead of after it.
-class CancelStopsTransfer {
+// While it lives, the user's Cancel stops the transfers under way at once instead of after them.
+class CancelStopsTransfers {
  public:
-  CancelStopsTransfer(CancelFlag& flag, Inet& transfer) : flag_(flag) {
-    flag_.onSet([&transfer] { transfer.Cancel(); });
+  CancelStopsTransfers(CancelFlag& flag, std::function<void()> stop) : flag_(flag) {
+    flag_.onSet(std::move(stop));
   }
-  ~CancelStopsTransfer() { flag_.onSet(nullptr); }
-  CancelStopsTransfer(const CancelStopsTransfer&) = delete;
-  CancelStopsTransfer& operator=(const CancelStopsTransfer&) = delete;
+  ~CancelStopsTransfers() { flag_.onSet(nullptr); }
+  CancelStopsTransfers(const CancelStopsTransfers&) = delete;
+  CancelStopsTransfers& operator=(const CancelStopsTransfers&) = delete;
 
  private:
   CancelFlag& flag_;
@@ -182,7 +187,9 @@ class RemoteWalk {
 // the listing gives only to the minute or the day is first asked for to the second (MDTM);
 // that exact time also dates the copy when the file is fetched after all, so that the next
 // run can compare with it.
-bool linkedFromPrevious(UnchangedFiles& unchanged, Inet& transfer, const std::string& name) {
+// `Transfer` is the one connection's Inet or one of several connections' TransferControl.
+template <typename Transfer>
+bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& name) {
   std::optional<RemoteEntry> listed = transfer.ListedFile(transfer.URL(), name);
   if (!listed || !listed->size || !listed->modified) return false;
   if (!listed->modifiedToTheSecond) {
@@ -216,6 +223,162 @@ void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::s
   }
 }
 
+constexpr std::chrono::milliseconds kLongestEventWait{250};
+
+// One connection of a fetch over several, and the file it is fetching.
+struct Connection {
+  TransferControl* control = nullptr;
+  std::unique_ptr<TransferControl> owned;  // a connection beside the one that listed the source
+  std::optional<std::size_t> file;         // under way: its index in the file list
+  bool loggedIn = false;                   // it listed, or one of its requests got past the login
+  bool refused = false;                    // its login was refused: it takes no more files
+};
+
+// The files of the listing fetched over several connections at once, all advancing with the one
+// event loop. The first is the connection that listed the source; the others log in with its
+// settings at their first file and get the listing's facts (size, time) with each file. A free
+// connection takes the next file in the listing's order, and the report's lines keep that order
+// whatever order the files end in. A connection beside the first whose login the server refuses
+// (too many connections) hands its file back and takes no more: the others fetch it.
+class ConnectionsFetch {
+ public:
+  ConnectionsFetch(RunModule& run, Services& services, TransferControl& first,
+                   std::string todaysFolder, UnchangedFiles* unchanged)
+      : run_(run),
+        services_(services),
+        todaysFolder_(std::move(todaysFolder)),
+        unchanged_(unchanged),
+        url_(first.URL()) {
+    connections_.push_back(std::make_unique<Connection>());
+    connections_.front()->control = &first;
+    connections_.front()->loggedIn = true;
+    for (std::size_t i = 0; i < run_.FileList.size(); ++i) waiting_.push_back(i);
+  }
+
+  // Fetches every file over `count` connections; the report line of the logins refused, if any.
+  std::string fetch(int count) {
+    for (int i = 1; i < count; ++i) addConnection();
+    const CancelStopsTransfers cancelStops(services_.cancel, [this] { cancelAll(); });
+    while (!services_.cancel.isSet()) {
+      for (const auto& connection : connections_)
+        if (!connection->file && !connection->refused) startNext(*connection);
+      if (services_.cancel.isSet() || !anyUnderWay()) break;
+      services_.events.processEventsWaiting(kLongestEventWait);
+      if (services_.cancel.isSet()) break;
+      for (const auto& connection : connections_)
+        if (connection->file && !connection->control->StillExecuting()) collect(*connection);
+    }
+    settle();
+    for (const auto& [index, line] : failureLines_) run_.ActivityReport += line;
+    return refusedLine(count);
+  }
+
+ private:
+  void addConnection() {
+    TransferControl& first = *connections_.front()->control;
+    auto connection = std::make_unique<Connection>();
+    connection->owned = services_.frmMain.NewControl();
+    connection->control = connection->owned.get();
+    TransferControl& control = *connection->control;
+    control.AccessType(first.AccessType());
+    control.Protocol(first.Protocol());
+    control.RemotePort(first.RemotePort());
+    control.RequestTimeout(first.RequestTimeout());
+    control.Proxy(first.Proxy());
+    control.URL(url_);
+    control.UserName(first.UserName());
+    control.Password(first.Password());
+    control.KeyFile(first.KeyFile());
+    control.Trust(first.Trust());
+    // A request announces that it is being sent only once the login is done.
+    control.SubscribeStateChanged([&loggedIn = connection->loggedIn](std::int16_t state) {
+      if (state == transfer_state::kRequesting) loggedIn = true;
+    });
+    connections_.push_back(std::move(connection));
+  }
+
+  // Starts the next file on `connection`, after linking every file before it that is unchanged.
+  void startNext(Connection& connection) {
+    while (!waiting_.empty() && !services_.cancel.isSet()) {
+      const std::size_t index = waiting_.front();
+      waiting_.pop_front();
+      const std::string& name = run_.FileList[index];
+      shareListedFacts(connection, name);
+      if (unchanged_ != nullptr && linkedFromPrevious(*unchanged_, *connection.control, name)) {
+        fileDone();
+        services_.events.processEvents();
+        continue;
+      }
+      if (services_.cancel.isSet()) return;
+      connection.control->Execute(url_, {getCommand(name, todaysFolder_)});
+      connection.file = index;
+      return;
+    }
+  }
+
+  void shareListedFacts(Connection& connection, const std::string& name) {
+    if (!connection.owned) return;
+    const std::optional<RemoteEntry> listed = connections_.front()->control->ListedFile(url_, name);
+    if (listed) connection.control->TakeListedFile(url_, name, *listed);
+  }
+
+  void collect(Connection& connection) {
+    const std::size_t index = *connection.file;
+    connection.file.reset();
+    TransferControl& control = *connection.control;
+    if (control.Outcome() == RequestOutcome::Completed) return fileDone();
+    if (!connection.loggedIn) {
+      connection.refused = true;
+      if (refusal_.empty()) refusal_ = control.ResponseInfo();
+      waiting_.push_front(index);
+      return;
+    }
+    failureLines_[index] = "Failed to download: " + run_.FileList[index] + " (" +
+                           shownName(control.ResponseInfo()) + ")\n";
+    run_.TodaysBackupIncomplete = true;
+    ++run_.Tally.failures;
+    ++run_.Tally.filesFailed;
+    fileDone();
+  }
+
+  void fileDone() { services_.frmSplash.setProgressValue(static_cast<float>(++filesDone_)); }
+
+  bool anyUnderWay() const {
+    return std::any_of(connections_.begin(), connections_.end(),
+                       [](const auto& connection) { return connection->file.has_value(); });
+  }
+
+  // A cancelled request is over at once; its last notifications still belong to it.
+  void settle() {
+    for (const auto& connection : connections_)
+      while (connection->control->StillExecuting())
+        services_.events.processEventsWaiting(kLongestEventWait);
+  }
+
+  void cancelAll() {
+    for (const auto& connection : connections_) connection->control->Cancel();
+  }
+
+  std::string refusedLine(int asked) const {
+    const auto refused = std::count_if(connections_.begin(), connections_.end(),
+                                       [](const auto& connection) { return connection->refused; });
+    if (refused == 0) return {};
+    return "Fetched over " + std::to_string(asked - refused) + " of " + std::to_string(asked) +
+           " connections: the server refused more (" + shownName(refusal_) + ")\n";
+  }
+
+  RunModule& run_;
+  Services& services_;
+  const std::string todaysFolder_;
+  UnchangedFiles* const unchanged_;
+  const std::string url_;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  std::deque<std::size_t> waiting_;  // the files not yet started, by their index
+  std::map<std::size_t, std::string> failureLines_;
+  std::size_t filesDone_ = 0;
+  std::string refusal_;  // the first refused login's reply
+};
+
 void openFtpSource(const BackupSettings& settings, Inet& transfer) {
   transfer.URL(settings.FtpIPAddress);
   transfer.UserName(settings.FtpUserName);
@@ -244,7 +407,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
                      const std::string& todaysFolder) {
   openFtpSource(run.Settings, transfer);
 
-  const CancelStopsTransfer cancelStops(services.cancel, transfer);
+  const CancelStopsTransfers cancelStops(services.cancel, [&transfer] { transfer.Cancel(); });
   SourceTree tree;
   const std::optional<std::string> listingFailure =
       RemoteWalk(
@@ -283,8 +446,17 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
 
   services.frmSplash.setProgressMax(
       static_cast<float>(std::max<std::size_t>(run.FileList.size(), 1)));
-  fetchFiles(run, services, transfer, todaysFolder, unchanged ? &*unchanged : nullptr);
-  if (unchanged) run.ActivityReport.insert(linkedLineAt, unchanged->reportLine());
+  UnchangedFiles* const linking = unchanged ? &*unchanged : nullptr;
+  std::string connectionsLine;
+  if (run.Settings.FtpConnections > 1) {
+    connectionsLine =
+        ConnectionsFetch(run, services, services.frmMain.Inet1(), todaysFolder, linking)
+            .fetch(run.Settings.FtpConnections);
+  } else {
+    fetchFiles(run, services, transfer, todaysFolder, linking);
+  }
+  run.ActivityReport.insert(
+      linkedLineAt, (unchanged ? unchanged->reportLine() : std::string()) + connectionsLine);
 }
 
 }  // namespace quillfen

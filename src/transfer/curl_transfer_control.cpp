@@ -843,6 +843,12 @@ std::optional<RemoteEntry> CurlTransferControl::ListedFile(const std::string& UR
   return listed->second;
 }
 
+void CurlTransferControl::TakeListedFile(const std::string& URL, const std::string& remote,
+                                         const RemoteEntry& entry) {
+  impl_->listedEntries.insert_or_assign(joinedDirectory(impl_->addressOf(URL).directory, remote),
+                                        entry);
+}
+
 std::optional<std::time_t> CurlTransferControl::ExactModifiedTime(const std::string& URL,
                                                                   const std::string& remote) {
   FtpOperation operation;

@@ -43,6 +43,8 @@ class CurlTransferControl final : public TransferControl {
   TransferData GetChunk(std::int32_t size, std::int32_t datatype) override;
   void Cancel() override;
   std::optional<RemoteEntry> ListedFile(const std::string& URL, const std::string& remote) override;
+  void TakeListedFile(const std::string& URL, const std::string& remote,
+                      const RemoteEntry& entry) override;
   // One MDTM on the control connection, in the file's folder: no data connection, no RETR.
   std::optional<std::time_t> ExactModifiedTime(const std::string& URL,
                                                const std::string& remote) override;

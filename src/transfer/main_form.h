@@ -18,6 +18,8 @@ class MainForm {
   MainForm& operator=(const MainForm&) = delete;
 
   TransferControl& Inet1();  // loads the form when needed
+  // A control of its own beside Inet1, made as Inet1 is, for transfers that run alongside it.
+  std::unique_ptr<TransferControl> NewControl() const { return createControl_(); }
   void Unload();
   bool IsLoaded() const { return control_ != nullptr; }
 

@@ -66,6 +66,11 @@ class TransferControl {
   // `URL` as GET names it; nothing when no listing named it.
   virtual std::optional<RemoteEntry> ListedFile(const std::string& URL,
                                                 const std::string& remote) = 0;
+  // Takes the facts another control's listing gave about `remote` as if a listing of its own
+  // had given them, so that a control that did not list the folder checks and dates a download
+  // of the file as the one that did.
+  virtual void TakeListedFile(const std::string& URL, const std::string& remote,
+                              const RemoteEntry& entry) = 0;
   // Asks the server for the modification time of `remote` to the second without fetching the
   // file, and waits for the answer; the listed facts of the file then carry that time, so that
   // a later GET dates the file with it. Nothing when the server gives no time.

@@ -98,6 +98,10 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {ok + "MailTrust=/nonexistent/ca.pem\n", "cannot be read"},
       {ok + "PingUrl=ftp://hc.test/x\n", "PingUrl must be"},
       {ok + "IncludeSubfolders=TRUE\nLinkUnchanged=2\n", "LinkUnchanged must be"},
+      {ok + "FtpConnections=0\n", "FtpConnections must be a whole number from 1 to 8; it is '0'"},
+      {ok + "FtpConnections=9\n", "it is '9'"},
+      {ok + "FtpConnections=two\n", "it is 'two'"},
+      {ok + "FtpConnections=8\n", nullptr},
       {ok + "MailPort=587\nMailUserName=u\nPingUrl=https://hc.test/x\nMailTrust=sha256//"
             "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\n",
        nullptr},

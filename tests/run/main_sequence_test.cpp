@@ -44,16 +44,23 @@ class RunTest : public ::testing::Test {
         c->data = listing && !fails ? dirListing : "";
         c->code = fails ? 550 : 226;
         c->info = fails ? "550 Missing." : "226 Transfer complete.";
-        c->states = {fails ? transfer_state::kError : transfer_state::kResponseCompleted};
+        // A request announces itself once logged in; a slow one then receives for a while.
+        c->states = {transfer_state::kRequesting};
+        if (!listing && slow.count(fetched.back()) > 0)
+          c->states.insert(c->states.end(), 5, transfer_state::kReceivingResponse);
+        c->states.push_back(fails ? transfer_state::kError : transfer_state::kResponseCompleted);
       };
       return control;
     };
   }
 
-  void fetch(std::string listing, std::set<std::string> failures = {}) {
+  void fetch(std::string listing, std::set<std::string> failures = {}, int connections = 1,
+             std::set<std::string> slowFiles = {}) {
     operations.clear();
     fetched.clear();
     run = RunModule();
+    run.Settings.FtpConnections = connections;
+    slow = std::move(slowFiles);
     run.Settings.FtpIPAddress = "ftp.example.org/backups";
     run.ActivityReport = "left over from an earlier run\n";
     dirListing = std::move(listing);
@@ -66,7 +73,7 @@ class RunTest : public ::testing::Test {
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
   std::string dirListing;
-  std::set<std::string> failing;
+  std::set<std::string> failing, slow;
   Names operations, fetched;  // every request; the remote names of the GET requests
 };
 
@@ -109,6 +116,8 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
     Names fetched;
     std::string linesAfterCount;
     std::set<std::string> failing = {};
+    int connections = 1;
+    std::set<std::string> slow = {};
   };
   // Folders and empty lines skipped, a bare CR ends a line as well, blanks stay part of the
   // name, and the listing is longer than one 256-character piece.
@@ -135,10 +144,18 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
        "a\r\nb\r\nc\r\n",
        {"a", "b", "c"},
        "Failed to download: b (550 Missing.)\n",
-       {"b"}}};
+       {"b"}},
+      // Over two connections "a" fails last, after "b" failed and "c" arrived over the other.
+      {"failures in the listing's order",
+       "a\r\nb\r\nc\r\n",
+       {"a", "b", "c"},
+       "Failed to download: a (550 Missing.)\nFailed to download: b (550 Missing.)\n",
+       {"a", "b"},
+       2,
+       {"a"}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
-    fetch(c.listing, c.failing);
+    fetch(c.listing, c.failing, c.connections, c.slow);
     EXPECT_EQ(fetched, c.fetched);
     EXPECT_EQ(run.ActivityReport,
               "QUILLFEN BACKUP ACTIVITY - 10/5/2003 2:15:03 AM\n\nDownloading " +

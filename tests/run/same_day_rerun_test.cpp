@@ -16,9 +16,9 @@
 #include "support/fakes.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
+#include "support/user_at_the_pump.h"
 #include "transfer/curl_transfer_control.h"
 #include "transfer/inet.h"
-#include "ui/console_event_pump.h"
 
 namespace quillfen {
 namespace {
@@ -26,24 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using Names = std::set<std::string>;
-
-// The real pump, and after each of its passes what the user does at that moment.
-struct UserAtThePump final : EventPump {
-  void processEvents() override {
-    real.processEvents();
-    if (onProcess) onProcess();
-  }
-  void processEventsWaiting(std::chrono::milliseconds most) override {
-    real.processEventsWaiting(most);
-    if (onProcess) onProcess();
-  }
-  void post(std::function<void()> task) override { real.post(std::move(task)); }
-  std::unique_ptr<IoWatch> watchIo(IoHandlers handlers) override {
-    return real.watchIo(std::move(handlers));
-  }
-  ConsoleEventPump real;
-  std::function<void()> onProcess;
-};
 
 // What happens to the second run of the day.
 enum class Second { Completes, LoginRefused, FileFails, Cancelled, AfterAKilledRun };
@@ -112,7 +94,7 @@ class SameDayRerun : public ::testing::TestWithParam<std::tuple<bool, RerunCase>
 
   test::TempDir source, dest, exeFolder;
   test::FakeEnvironment env{exeFolder.str()};
-  UserAtThePump pump;
+  test::UserAtThePump pump;
   MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
   Services services = env.servicesOver(pump, frmMain);
   std::optional<test::FtpServer> server;

@@ -7,7 +7,7 @@ import io
 import logging
 import os
 
-from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
@@ -20,6 +20,10 @@ for option, default in [("--root", "."), ("--user", "backup"), ("--password", "s
                         ("--endless-file", None)]:
     parser.add_argument(option, default=default)
 parser.add_argument("--bytes-per-second", type=int, default=0)
+parser.add_argument("--max-cons-per-ip", type=int, default=0,
+                    help="more connections at once from one address are refused with 421")
+parser.add_argument("--max-logins", type=int, default=0,
+                    help="more sessions logged in at once are refused at the login with 530")
 parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
 parser.add_argument("--silent", action="store_true", help="accept and never answer")
 parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
@@ -97,19 +101,37 @@ class Handler(Base):
     def on_connect(self):
         loopback.record(args, "connect")
 
+    sessions = set()  # the connections logged in now
+
     def on_login(self, username):
         loopback.record(args, "login")
+        Handler.sessions.add(self)
+
+    def on_disconnect(self):
+        Handler.sessions.discard(self)
 
     def pre_process_command(self, line, cmd, arg):
         loopback.record(args, "> " + cmd)
+        if cmd == "RETR":
+            loopback.record(args, "retr " + arg)
         super().pre_process_command(line, cmd, arg)
 
 
-Handler.authorizer = DummyAuthorizer()
+class LimitedAuthorizer(DummyAuthorizer):
+    """Refuses a login while --max-logins sessions are logged in, as a server that counts users
+    rather than addresses does."""
+    def validate_authentication(self, username, password, handler):
+        if args.max_logins and len(Handler.sessions) >= args.max_logins:
+            raise AuthenticationFailed("too many connections")
+        super().validate_authentication(username, password, handler)
+
+
+Handler.authorizer = LimitedAuthorizer()
 Handler.authorizer.add_user(args.user, args.password, args.root, perm="elr")
 if args.silent:
     loopback.serve_silently()
 logging.basicConfig(level=logging.CRITICAL)
 server = FTPServer(("127.0.0.1", 0), Handler)
+server.max_cons_per_ip = args.max_cons_per_ip
 loopback.announce(server.socket.getsockname()[1])
 server.serve_forever(timeout=0.5)

@@ -87,6 +87,7 @@ struct FakeTransferControl final : TransferControl {
   std::optional<RemoteEntry> ListedFile(const std::string&, const std::string&) override {
     return std::nullopt;
   }
+  void TakeListedFile(const std::string&, const std::string&, const RemoteEntry&) override {}
   std::optional<std::time_t> ExactModifiedTime(const std::string&, const std::string&) override {
     return std::nullopt;
   }

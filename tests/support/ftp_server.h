@@ -16,6 +16,8 @@ struct FtpServerOptions {
   std::string endlessFile = {};    // a file name whose download goes on past its end for ever
   bool silent = false;             // accept connections and never answer
   std::size_t bytesPerSecond = 0;  // more than 0: downloads trickle at this rate
+  int maxConnections = 0;          // more than 0: connections past it are refused with 421
+  int maxLogins = 0;               // more than 0: logins past it are refused with 530
   std::string tls = {};            // "explicit" (AUTH TLS required) or "implicit" TLS
   std::filesystem::path certificate = {}, key = {};  // PEM files, for `tls`
 
@@ -47,7 +49,11 @@ class FtpServer : public LoopbackServer {
                                         "--endless-file",
                                         options.endlessFile,
                                         "--bytes-per-second",
-                                        std::to_string(options.bytesPerSecond)};
+                                        std::to_string(options.bytesPerSecond),
+                                        "--max-cons-per-ip",
+                                        std::to_string(options.maxConnections),
+                                        "--max-logins",
+                                        std::to_string(options.maxLogins)};
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
           if (!options.tls.empty())
@@ -59,6 +65,13 @@ class FtpServer : public LoopbackServer {
   // How many control connections were made, and how many logins succeeded, so far.
   int connections() const { return count("connect"); }
   int logins() const { return count("login"); }
+  // The files asked for with RETR so far, in their order.
+  std::vector<std::string> retrieved() const {
+    std::vector<std::string> names;
+    for (const std::string& line : logLines())
+      if (line.starts_with("retr ")) names.push_back(line.substr(5));
+    return names;
+  }
   // The commands received so far, in their order, without their arguments.
   std::vector<std::string> commands() const {
     std::vector<std::string> received;

@@ -126,21 +126,35 @@ class OpensshServer : public LoopbackServer {
 };
 
 // vsftpd serving `root` to anonymous users over TLS only, explicit or implicit, demanding TLS
-// session reuse on data connections.
+// session reuse on data connections; with `maxPerIp` refusing sessions past that many from one
+// address, with `bytesPerSecond` sending each download at that rate.
 class VsftpdServer : public LoopbackServer {
  public:
   VsftpdServer(const std::filesystem::path& root, const TestCertificate& certificate,
-               bool implicitTls)
+               bool implicitTls, int maxPerIp = 0, std::size_t bytesPerSecond = 0)
       : LoopbackServer("vsftpd_server.py", [&](const std::filesystem::path& folder) {
           return std::vector<std::string>{"--root",        root.string(),
                                           "--certificate", certificate.certificate().string(),
                                           "--key",         certificate.key().string(),
                                           "--log",         (folder / "log").string(),
-                                          "--tls",         implicitTls ? "implicit" : "explicit"};
+                                          "--tls",         implicitTls ? "implicit" : "explicit",
+                                          "--max-per-ip",  std::to_string(maxPerIp),
+                                          "--rate",        std::to_string(bytesPerSecond)};
         }) {}
 
   // The logins its own log records so far: one per control connection.
   int logins() const { return count("OK LOGIN: "); }
+  // The files it was asked for so far, completed or failed, by their paths from its root.
+  std::vector<std::string> downloads() const {
+    std::vector<std::string> paths;
+    for (const std::string& line : logLines()) {
+      const auto at = line.find(" DOWNLOAD: ");
+      if (at == std::string::npos) continue;
+      const auto start = line.find("\", \"", at) + 4;  // after the client's address
+      paths.push_back(line.substr(start, line.find('"', start) - start));
+    }
+    return paths;
+  }
 };
 
 // An HTTP server that logs the path of every GET and answers 200, or, silent, accepts

@@ -1,0 +1,301 @@
+// The files of a source fetched over several connections at once, from pyftpdlib, from vsftpd
+// over TLS and from OpenSSH's sshd, through the real transfer control and file system: every file
+// arrives once, each connection is a login of its own, a login the server refuses costs nothing
+// but speed, and a Cancel stops every transfer at once.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/download_files.h"
+#include "run/run_module.h"
+#include "run/services.h"
+#include "support/fakes.h"
+#include "support/ftp_server.h"
+#include "support/loopback_servers.h"
+#include "support/temp_dir.h"
+#include "support/test_certificate.h"
+#include "support/user_at_the_pump.h"
+#include "transfer/curl_transfer_control.h"
+#include "transfer/inet.h"
+
+namespace quillfen {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using Names = std::vector<std::string>;
+
+enum class Server { Pyftpdlib, Vsftpd, OpenSsh };
+constexpr const char* kServerNames[] = {"Pyftpdlib", "Vsftpd", "OpenSsh"};
+
+// A file no server delivers: pyftpdlib breaks its download off, vsftpd and sshd find a link to
+// nothing.
+constexpr const char* kFailing = "x.bin";
+
+// A time every server lists exactly: whole minutes, recent enough for LIST to give the time.
+const std::time_t kListedTime = std::time(nullptr) / 60 * 60 - 7200;
+
+std::time_t modified(const fs::path& file) {
+  struct stat status {};
+  return ::stat(file.c_str(), &status) == 0 ? status.st_mtime : 0;
+}
+
+class ConnectionsTest : public ::testing::Test {
+ protected:
+  ConnectionsTest() {
+    // vsftpd lists only what anyone may read.
+    fs::permissions(source.path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+  }
+
+  // Starts `server` over the files written so far, taking `limit` connections from one address
+  // (0: any number; pyftpdlib with `limitsLogins`: `limit` sessions logged in), each download at
+  // `bytesPerSecond` (0: at full speed).
+  void start(Server server, int limit = 0, std::size_t bytesPerSecond = 0,
+             bool limitsLogins = false) {
+    kind = server;
+    run.Settings.FtpUserName = "backup";
+    run.Settings.FtpPassword = "secret";
+    if (server == Server::Pyftpdlib) {
+      pyftpdlib.emplace(source.path(), "backup", "secret",
+                        test::FtpServerOptions{.failingFile = kFailing,
+                                               .bytesPerSecond = bytesPerSecond,
+                                               .maxConnections = limitsLogins ? 0 : limit,
+                                               .maxLogins = limitsLogins ? limit : 0});
+      run.Settings.FtpIPAddress = pyftpdlib->address();
+    } else if (server == Server::Vsftpd) {
+      vsftpd.emplace(source.path(), certificate, false, limit, bytesPerSecond);
+      run.Settings.FtpIPAddress = "ftpes://" + vsftpd->address();
+      run.Settings.FtpTrust = certificate.certificate().string();
+      run.Settings.FtpUserName.clear();
+      run.Settings.FtpPassword.clear();
+    } else {
+      openssh.emplace(test::makeSshKey(keys.path() / "id").string() + ".pub");
+      run.Settings.FtpIPAddress = openssh->url(source.path());
+      run.Settings.FtpTrust = openssh->fingerprint();
+      run.Settings.FtpUserName = ::getpwuid(::getuid())->pw_name;
+      run.Settings.FtpKeyFile = (keys.path() / "id").string();
+      run.Settings.FtpPassword.clear();
+    }
+  }
+
+  void addFailingFile() {
+    if (kind == Server::Pyftpdlib) {
+      source.write(kFailing, std::string(256 << 10, 'x'));
+    } else {
+      fs::create_symlink("missing", source.path() / kFailing);
+    }
+  }
+
+  void fetch(int connections) {
+    run.Settings.FtpConnections = connections;
+    fs::create_directories(today());
+    Inet inet(frmMain, pump);
+    DownloadFromFtp(run, services, inet, today().string());
+  }
+
+  fs::path today() const { return dest.path() / day; }
+  Names filesInToday() const {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(today()))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  int logins() const {
+    if (pyftpdlib) return pyftpdlib->logins();
+    return vsftpd ? vsftpd->logins() : openssh->logins();
+  }
+  // The names of the files the server was asked for, sorted; sshd logs none.
+  std::optional<Names> requested() const {
+    if (openssh) return std::nullopt;
+    Names names;
+    for (const std::string& path : pyftpdlib ? pyftpdlib->retrieved() : vsftpd->downloads())
+      names.push_back(fs::path(path).filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Files of many sizes, all of one time to the minute; their names, sorted.
+  Names writeSource() {
+    Names names;
+    for (int i = 0; i < 24; ++i) {
+      const std::string name = "file " + std::to_string(100 + i) + ".dat";
+      const fs::path file = source.write(
+          name, std::string(static_cast<std::size_t>(i + 1) * 5000, static_cast<char>('a' + i)));
+      const struct timespec times[2] = {{kListedTime, 0}, {kListedTime, 0}};
+      EXPECT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  test::TempDir source, dest, exeFolder, keys;
+  std::string day = "20261207";
+  test::TestCertificate certificate;
+  test::FakeEnvironment env{exeFolder.str()};
+  test::UserAtThePump pump;
+  MainForm frmMain{[this] { return std::make_unique<CurlTransferControl>(pump); }};
+  Services services = env.servicesOver(pump, frmMain);
+  Server kind = Server::Pyftpdlib;
+  std::optional<test::FtpServer> pyftpdlib;
+  std::optional<test::VsftpdServer> vsftpd;
+  std::optional<test::OpensshServer> openssh;
+  RunModule run;
+};
+
+struct ConnectionCase {
+  const char* name;
+  int connections;  // FtpConnections
+  int limit;        // the connections (530: the logins) the server takes at once; 0: any
+  bool failing;     // one file of the source cannot be fetched
+  int logins;       // the logins the server then sees
+  const char* refusal = nullptr;  // how the server refuses the logins past its limit
+};
+
+class ConnectionTable : public ConnectionsTest,
+                        public ::testing::WithParamInterface<std::tuple<Server, ConnectionCase>> {};
+
+// Each file is asked for once over all connections and arrives whole with its listed time; a
+// file that fails costs itself only; a refused login costs no file and is said in one line.
+TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
+  const auto& [server, c] = GetParam();
+  Names expected = writeSource();
+  start(server, c.limit, 0, c.refusal != nullptr && c.refusal[0] == '5');
+  if (c.failing) addFailingFile();
+
+  fetch(c.connections);
+
+  EXPECT_EQ(filesInToday(), expected) << run.ActivityReport;
+  for (const std::string& name : expected) {
+    EXPECT_EQ(test::readFile(today() / name), test::readFile(source.path() / name)) << name;
+    EXPECT_EQ(modified(today() / name), kListedTime) << name;
+  }
+  if (c.failing) expected.push_back(kFailing);
+  if (const auto names = requested()) {
+    EXPECT_EQ(*names, expected);
+  }
+  EXPECT_EQ(logins(), c.logins);
+  const std::string refusedLine =
+      "Fetched over " + std::to_string(c.logins) + " of " + std::to_string(c.connections) +
+      " connections: the server refused more (" + (c.refusal ? c.refusal : "");
+  EXPECT_EQ(run.ActivityReport.find(refusedLine) != std::string::npos, c.refusal != nullptr)
+      << run.ActivityReport;
+  EXPECT_EQ(run.ActivityReport.find("Failed to download: " + std::string(kFailing) + " (") !=
+                std::string::npos,
+            c.failing)
+      << run.ActivityReport;
+  EXPECT_EQ(run.TodaysBackupIncomplete, c.failing);
+  EXPECT_EQ(run.Tally.filesFailed, c.failing ? 1 : 0);
+  EXPECT_EQ(env.window.values.back(), static_cast<float>(expected.size()));
+}
+
+constexpr ConnectionCase kEveryServer[] = {
+    {"OneConnection", 1, 0, false, 1},
+    {"FourConnections", 4, 0, false, 4},
+    {"OneFailedFileStopsNoOther", 4, 0, true, 4},
+};
+// sshd limits only connections not yet logged in, so only the FTP servers refuse a login at will:
+// at the greeting, counting connections from one address, or (pyftpdlib) at the login itself.
+constexpr ConnectionCase kFtpServers[] = {{"ExtraConnectionsRefused", 4, 2, false, 2, "421 "}};
+constexpr ConnectionCase kPyftpdlib[] = {{"ExtraLoginsRefused", 4, 2, false, 2, "530 "}};
+
+std::string caseName(const ::testing::TestParamInfo<std::tuple<Server, ConnectionCase>>& info) {
+  return std::string(kServerNames[static_cast<int>(std::get<0>(info.param))]) +
+         std::get<1>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryServer, ConnectionTable,
+                         ::testing::Combine(::testing::Values(Server::Pyftpdlib, Server::Vsftpd,
+                                                              Server::OpenSsh),
+                                            ::testing::ValuesIn(kEveryServer)),
+                         caseName);
+INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionTable,
+                         ::testing::Combine(::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
+                                            ::testing::ValuesIn(kFtpServers)),
+                         caseName);
+INSTANTIATE_TEST_SUITE_P(Pyftpdlib, ConnectionTable,
+                         ::testing::Combine(::testing::Values(Server::Pyftpdlib),
+                                            ::testing::ValuesIn(kPyftpdlib)),
+                         caseName);
+
+class ConnectionsOfEachServer : public ConnectionsTest,
+                                public ::testing::WithParamInterface<Server> {};
+
+// On the next day every fourth file has changed: the connection that fetches one leaves the
+// files after it to the others, so each connection links unchanged files from the previous
+// backup (asking a LIST-only server for their exact time first) and fetches only changed ones.
+TEST_P(ConnectionsOfEachServer, UnchangedFilesAreLinkedOverEveryConnection) {
+  const Names names = writeSource();
+  start(GetParam());
+  fetch(4);
+  const fs::path previous = today();
+  std::optional<Names> expectedRequests = requested();
+  for (std::size_t i = 3; i < names.size(); i += 4) {
+    source.write(names[i], "changed");
+    if (expectedRequests) expectedRequests->push_back(names[i]);
+  }
+  if (expectedRequests) std::sort(expectedRequests->begin(), expectedRequests->end());
+
+  day = "20261208";
+  run.Settings.LinkUnchanged = true;
+  run.PreviousBackup = previous.string();
+  fetch(4);
+
+  EXPECT_EQ(filesInToday(), names);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(fs::equivalent(today() / names[i], previous / names[i]), i % 4 != 3) << names[i];
+    EXPECT_EQ(test::readFile(today() / names[i]), test::readFile(source.path() / names[i]));
+  }
+  EXPECT_EQ(requested(), expectedRequests);
+  EXPECT_THAT(run.ActivityReport, HasSubstr("Linked 18 unchanged files from"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryServer, ConnectionsOfEachServer,
+                         ::testing::Values(Server::Pyftpdlib, Server::Vsftpd, Server::OpenSsh),
+                         [](const auto& info) {
+                           return kServerNames[static_cast<int>(info.param)];
+                         });
+
+class ConnectionsCancel : public ConnectionsTest, public ::testing::WithParamInterface<Server> {};
+
+// Clicked while four slow downloads are under way, Cancel ends them all within a second, and
+// nothing of them is left: no file under its name, no temporary one.
+TEST_P(ConnectionsCancel, CancelDuringFourTransfersEndsThemAllAtOnceKeepingNothing) {
+  for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin", "e.bin"})
+    source.write(name, std::string(1 << 20, 'z'));
+  start(GetParam(), 0, 32 << 10);
+  std::optional<std::chrono::steady_clock::time_point> clicked;
+  pump.onProcess = [&] {
+    if (clicked || !fs::exists(today()) || filesInToday().size() < 4) return;
+    clicked = std::chrono::steady_clock::now();
+    env.window.clickCancel();
+  };
+
+  fetch(4);
+
+  ASSERT_TRUE(clicked.has_value()) << run.ActivityReport;
+  EXPECT_LT(std::chrono::steady_clock::now() - *clicked, std::chrono::seconds(1));
+  EXPECT_EQ(filesInToday(), Names{});
+  EXPECT_THAT(run.ActivityReport, ::testing::Not(HasSubstr("Failed to download")));
+}
+
+INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionsCancel,
+                         ::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
+                         [](const auto& info) {
+                           return kServerNames[static_cast<int>(info.param)];
+                         });
+
+}  // namespace
+}  // namespace quillfen
