@@ -86,30 +86,40 @@ TEST_P(PendingFileTest, AnyTargetThatCanBeWrittenGetsTheNewContentOnlyByCommit) 
 }
 
 // Whatever has the target's name stays as it was when the commit is refused: a file or a
-// dangling link where nothing may be replaced, a folder always.
+// dangling link where nothing may be replaced, a folder always (its number differs by system).
 TEST_P(PendingFileTest, AFileNotCommittedOrRefusedLeavesNothingBehind) {
   const fs::path target = folder.path() / "report.txt";
   { PendingFile(target.string(), {.create = "C", .write = "W", .replace = "R"}).write("dropped"); }
   EXPECT_TRUE(fs::is_empty(folder.path())) << "destroyed while open";
 
+  std::error_code noLinks;  // Wine's file systems have no symbolic links
   const struct {
     const char* name;
-    std::function<void()> make;
-    bool replace;  // commit() rather than commitWithoutReplacing()
-    int number;
+    std::function<bool()> make;  // false: this file system cannot make it
+    bool replace;                // commit() rather than commitWithoutReplacing()
+    std::optional<int> number;
   } cases[] = {
-      {"a file", [&] { folder.write("report.txt", "kept"); }, false, errc::kFileExists},
-      {"a dangling link", [&] { fs::create_symlink("nowhere", target); }, false, errc::kFileExists},
-      {"a folder", [&] { fs::create_directory(target); }, true, errc::kPathFileAccess},
+      {"a file", [&] { return !folder.write("report.txt", "kept").empty(); }, false,
+       errc::kFileExists},
+      {"a dangling link",
+       [&] {
+         fs::create_symlink("nowhere", target, noLinks);
+         return !noLinks;
+       },
+       false, errc::kFileExists},
+      {"a folder", [&] { return fs::create_directory(target); }, true, std::nullopt},
   };
   for (const auto& [name, make, replace, number] : cases) {
-    make();
+    if (!make()) continue;
     const fs::file_type before = fs::symlink_status(target).type();
     {
       PendingFile file(target.string(), {.create = "C", .write = "W", .replace = "R"});
       file.write("new");
+      const auto refusal = ::testing::Property(&Error::description, ::testing::StartsWith("R '"));
       EXPECT_THAT([&] { replace ? file.commit() : file.commitWithoutReplacing(); },
-                  raises(number, "R '"))
+                  ::testing::Throws<Error>(::testing::AllOf(
+                      refusal, ::testing::Property(&Error::number, number ? ::testing::Eq(*number)
+                                                                          : ::testing::A<int>()))))
           << name;
     }
     EXPECT_EQ(entriesIn(folder.path()), 1) << name;
@@ -122,14 +132,17 @@ TEST_P(PendingFileTest, AFileNotCommittedOrRefusedLeavesNothingBehind) {
 }
 
 // An unnamed file shows in no listing while it is written, so no crash can leave it behind; a
-// hidden-named one goes at once when a signal handler asks.
+// hidden-named one goes at once when a signal handler asks (on Windows only once it is closed,
+// which the ending process does).
 TEST_P(PendingFileTest, WhileWrittenOnlyAHiddenNameShowsAndTheSignalPathRemovesIt) {
   PendingFile file((folder.path() / "data.bin").string(),
                    {.create = "C", .write = "W", .replace = "R"});
   file.write("half");
   EXPECT_EQ(entriesIn(folder.path()), GetParam() ? 0 : 1);
+#ifndef _WIN32
   removeTemporaryFilesNow();
   EXPECT_TRUE(fs::is_empty(folder.path()));
+#endif
 }
 
 TEST(ReadRegularFileTest, ReadsUpToTheLimitAndRefusesWhatIsNoFile) {
