@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <random>
 
 #include "common/error.h"
 
@@ -67,13 +70,67 @@ void removeTemporaryFilesNow() noexcept {
   }
 }
 
+namespace {
+
+bool unnamedFilesOffered = true;
+
+// How far data may run ahead of the disk: each completed range of this size starts its way out
+// at once, and the one before it is waited for, so that a large file never piles up unwritten
+// and the flush at the end finds little left.
+constexpr std::uint64_t kWriteBehindRange = std::uint64_t{8} << 20;
+
+// The answers of a file system or kernel without unnamed files: NFS and CIFS refuse the flag,
+// a kernel older than 3.11 takes it for O_DIRECTORY and refuses to write a folder.
+bool lacksUnnamedFiles(int error) {
+  return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Whether an unnamed file can be given its name: through /proc/self/fd, or without /proc by
+// AT_EMPTY_PATH, which only root may use. A process with neither (a container without /proc)
+// would fail every commit, so it writes under hidden names from the start.
+bool canNameUnnamedFiles() {
+  static const bool can = ::access("/proc/self/fd", X_OK) == 0 || ::geteuid() == 0;
+  return can;
+}
+
+// A new file in `folder`: without a name where the file system allows, else under a hidden
+// name of its own, which goes to `path`.
+FileDescriptor createTemporaryFile(const std::string& folder, std::string& path) {
+  if (unnamedFilesOffered && canNameUnnamedFiles()) {
+    const int fd =
+        ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || !lacksUnnamedFiles(errno)) return FileDescriptor(fd);
+  }
+  path = folder + std::string(kTemporaryName);
+  return FileDescriptor(::mkostemp(path.data(), O_CLOEXEC));
+}
+
+// Gives the open unnamed file `fd` the name `path`. A link never replaces: it fails with EEXIST
+// when anything has that name, a dangling link included.
+int linkUnnamed(int fd, const std::string& path) {
+  char self[32];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  const int error = errno;
+  if (error != ENOENT) return -1;
+  // Without /proc mounted; this way needs the right to search every folder, which root has.
+  if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+void offerUnnamedTemporaryFiles(bool offered) noexcept {
+  unnamedFilesOffered = offered;
+}
+
 PendingFile::PendingFile(std::string target, Wording wording)
     : target_(std::move(target)),
       wording_(wording),
-      path_(folderOf(target_).append(kTemporaryName)),
-      file_(::mkostemp(path_.data(), O_CLOEXEC)) {
+      file_(createTemporaryFile(folderOf(target_), path_)) {
   if (file_.valid()) {
-    signalSlot_ = claimSignalSlot(path_);
+    if (!path_.empty()) signalSlot_ = claimSignalSlot(path_);
     return;
   }
   const int error = errno;
@@ -84,7 +141,7 @@ PendingFile::PendingFile(std::string target, Wording wording)
 }
 
 PendingFile::~PendingFile() {
-  if (!committed_) ::unlink(path_.c_str());
+  if (!committed_ && !path_.empty()) ::unlink(path_.c_str());
   if (signalSlot_ >= 0) signalSlotUsed[signalSlot_] = 0;
 }
 
@@ -95,7 +152,26 @@ void PendingFile::write(std::string_view data) {
     // Writing nothing without an error would repeat forever: it counts as a device failure.
     if (written <= 0) throw errorFromErrno(written < 0 ? errno : EIO, wording_.write, target_);
     data.remove_prefix(static_cast<std::size_t>(written));
+    appended(static_cast<std::size_t>(written));
   }
+}
+
+// The classic write-behind: start the range just completed, then wait for the one before it,
+// which has had a whole range's time to get there. A failed wait is a failed write; starting
+// is only advice to the system, and what it misses the flush at the end does.
+void PendingFile::appended(std::size_t bytes) {
+  written_ += bytes;
+  if (written_ - sentToDisk_ < kWriteBehindRange) return;
+  ::sync_file_range(fd(), static_cast<off64_t>(sentToDisk_),
+                    static_cast<off64_t>(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE);
+  if (sentToDisk_ > 0) {
+    const unsigned wait =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (::sync_file_range(fd(), 0, static_cast<off64_t>(sentToDisk_), wait) != 0) {
+      throw errorFromErrno(errno, wording_.write, target_);
+    }
+  }
+  sentToDisk_ = written_;
 }
 
 void PendingFile::setPermissions(unsigned mode) {
@@ -127,7 +203,53 @@ void PendingFile::close() {
   if (file_.close() != 0) throw errorFromErrno(errno, wording_.write, target_);
 }
 
+// A hidden name for the unnamed file, for the moment it takes to rename it over the target.
+void PendingFile::nameHidden() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::minstd_rand random(static_cast<unsigned>(::getpid()) ^
+                                 static_cast<unsigned>(::time(nullptr)));
+  const std::string_view prefix = kTemporaryName.substr(0, kTemporaryName.find('X'));
+  for (;;) {
+    std::string path = folderOf(target_).append(prefix);
+    for (int i = 0; i < 6; ++i) path += kLetters[random() % (sizeof kLetters - 1)];
+    // Marked for removal before it exists, so that no moment leaves it unmarked.
+    signalSlot_ = claimSignalSlot(path);
+    if (linkUnnamed(fd(), path) == 0) {
+      path_ = std::move(path);
+      return;
+    }
+    const int error = errno;
+    if (signalSlot_ >= 0) signalSlotUsed[signalSlot_] = 0;
+    signalSlot_ = -1;
+    if (error != EEXIST) throw errorFromErrno(error, wording_.replace, target_);
+  }
+}
+
+// An unnamed file can be linked only while it is open, so it takes its name before it is
+// closed; a close that fails then takes the name away again.
+void PendingFile::commitUnnamed(bool replace) {
+  if (linkUnnamed(fd(), target_) == 0) {
+    try {
+      close();
+    } catch (const Error&) {
+      ::unlink(target_.c_str());
+      throw;
+    }
+    committed_ = true;
+    return;
+  }
+  if (errno != EEXIST || !replace) throw errorFromErrno(errno, wording_.replace, target_);
+  // Something has the name: only a rename replaces it in one step, and it needs a name to rename.
+  nameHidden();
+  close();
+  if (::rename(path_.c_str(), target_.c_str()) != 0) {
+    throw errorFromErrno(errno, wording_.replace, target_);
+  }
+  committed_ = true;
+}
+
 void PendingFile::commit() {
+  if (path_.empty()) return commitUnnamed(true);
   close();
   if (::rename(path_.c_str(), target_.c_str()) != 0) {
     throw errorFromErrno(errno, wording_.replace, target_);
@@ -136,6 +258,7 @@ void PendingFile::commit() {
 }
 
 void PendingFile::commitWithoutReplacing() {
+  if (path_.empty()) return commitUnnamed(false);
   close();
   if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) {
     committed_ = true;

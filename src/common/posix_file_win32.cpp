@@ -161,6 +161,9 @@ void removeTemporaryFilesNow() noexcept {
   }
 }
 
+// Windows has no unnamed files: every pending file there has a hidden name.
+void offerUnnamedTemporaryFiles(bool) noexcept {}
+
 PendingFile::PendingFile(std::string target, Wording wording)
     : target_(std::move(target)),
       wording_(wording),
@@ -193,6 +196,9 @@ void PendingFile::write(std::string_view data) {
     data.remove_prefix(static_cast<std::size_t>(written));
   }
 }
+
+// Windows starts writing a file back by itself soon enough: nothing to ask of it.
+void PendingFile::appended(std::size_t) {}
 
 // POSIX permission bits have nothing to say to a Windows file.
 void PendingFile::setPermissions(unsigned) {}

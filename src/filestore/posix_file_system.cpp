@@ -215,12 +215,13 @@ enum class CopyEnd { kComplete, kStopped, kByReading };
 // writes must go on from where the kernel stopped: the kernel cannot copy these two files, or it
 // failed. Its errors do not tell which side failed (EIO, EBADF and EINVAL may mean either), so
 // a failure is repeated by the plain copy, whose reads and writes do.
-CopyEnd copyInKernel(int in, int out, CopyPieces& pieces) {
+CopyEnd copyInKernel(int in, PendingFile& out, CopyPieces& pieces) {
   bool first = true;
   for (;;) {
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, CopyPieces::kPiece, 0);
+    const ssize_t copied = ::copy_file_range(in, nullptr, out.fd(), nullptr, CopyPieces::kPiece, 0);
     if (copied > 0) {
       first = false;
+      out.appended(static_cast<std::size_t>(copied));
       if (!pieces.copied(static_cast<std::size_t>(copied))) return CopyEnd::kStopped;
       continue;
     }
@@ -425,7 +426,7 @@ bool PosixFileSystem::copyFile(const std::string& source, const std::string& des
                            .write = "Cannot write",
                            .replace = "Cannot write"});
   CopyPieces pieces(keepGoing);
-  CopyEnd end = copyInKernel(in.get(), out.fd(), pieces);
+  CopyEnd end = copyInKernel(in.get(), out, pieces);
   if (end == CopyEnd::kByReading) end = copyByReading(in.get(), out, copyBuffer_, pieces, source);
   // A stopped copy leaves nothing behind: `out` removes its temporary file.
   if (end == CopyEnd::kStopped) return false;

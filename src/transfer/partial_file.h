@@ -8,9 +8,10 @@
 
 namespace quillfen {
 
-// A download in progress: a hidden temporary file beside the final path that takes the place
-// of the final file only when commit() is called. Until then an existing file of the final
-// name stays untouched, and destroying the object removes the temporary file.
+// A download in progress: a temporary file beside the final path (unnamed where the file system
+// allows) that takes the place of the final file only when commit() is called. Until then an
+// existing file of the final name stays untouched, and destroying the object removes the temporary
+// file.
 class PartialFile {
  public:
   // Error (from errno) when the temporary file cannot be created.

@@ -110,13 +110,13 @@ class RunE2eTest : public ::testing::Test {
   bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
   bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
   fs::path today() const { return dest.path() / datedFolderName(); }
-  // Until the first download has begun (its hidden file is there in the folder that becomes
+  // Until the first download has begun (the program has a file open in the folder that becomes
   // today's), then a little longer.
   void waitUntilDownloading(ChildProcess& program) const {
     const fs::path staging = dest.path() / ".quillfen-staging";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (program.running() && std::chrono::steady_clock::now() < deadline &&
-           (!fs::exists(staging) || fs::is_empty(staging))) {
+           !program.hasFileOpenBelow(staging)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

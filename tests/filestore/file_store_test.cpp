@@ -19,6 +19,7 @@
 #include "process/locale_format.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
+#include "support/temporary_file_kinds.h"
 
 namespace quillfen {
 namespace {
@@ -93,9 +94,19 @@ bool breakOpenFile(const std::string& path) {
   return true;
 }
 
+// The same file system with unnamed temporary files, or with hidden-named ones as file systems
+// without them get.
+class CopyFailureTest : public PosixFileSystemTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  const test::TemporaryFileKind kind{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CopyFailureTest, test::kTemporaryFileKinds,
+                         test::temporaryFileKindName);
+
 // Each failure tells what went wrong by number, names a missing path and lies in the source
 // only when the source failed. A failed copy leaves the destination exactly as it was.
-TEST_F(PosixFileSystemTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
+TEST_P(CopyFailureTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
   const std::string file = dir.write("source/present.txt", std::string(1024 * 1024, 'n')).string();
   const std::string large = dir.write("large/present.txt", "").string();  // sparse, 8 pieces
   fs::resize_file(large, std::uintmax_t{64} << 20);

@@ -7,6 +7,18 @@ extern char** environ;
 
 namespace quillfen::test {
 
+bool hasFileOpenBelow(const std::string& process, const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  const std::string below = folder.string() + "/";
+  std::error_code gone;  // the process, or one of its files, may go while it is looked at
+  for (fs::directory_iterator it(process + "/fd", gone), end; !gone && it != end;
+       it.increment(gone)) {
+    std::error_code notALink;
+    if (fs::read_symlink(it->path(), notALink).string().rfind(below, 0) == 0) return true;
+  }
+  return false;
+}
+
 ChildProcess::ChildProcess(std::vector<std::string> argv, bool captureErrors) {
   int input[2];
   if (::pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for " + argv[0]);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -13,6 +14,10 @@
 #include "support/temp_dir.h"
 
 namespace quillfen::test {
+
+// True when the process whose /proc folder is `process` ("/proc/self" for this one) has a file
+// open below `folder`: a file being written there, whether it has a name yet or not.
+bool hasFileOpenBelow(const std::string& process, const std::filesystem::path& folder);
 
 // A child process whose standard input is a pipe from here and whose output (and, with
 // `captureErrors`, error) goes to files. The test servers end when their input closes; the
@@ -41,6 +46,9 @@ class ChildProcess {
   bool running() {
     if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
     return pid_ > 0;
+  }
+  bool hasFileOpenBelow(const std::filesystem::path& folder) {
+    return running() && test::hasFileOpenBelow("/proc/" + std::to_string(pid_), folder);
   }
   void signal(int number) {
     if (running()) ::kill(pid_, number);

@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "support/ftp_server.h"
+#include "support/temporary_file_kinds.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 #include "transfer/transfer_session.h"
@@ -201,9 +202,18 @@ TEST_F(CurlTransferControlTest, RefusedLoginMissingFolderAndSilentOrFloodingServ
   }
 }
 
+// The session with unnamed temporary files, or with hidden-named ones as file systems without
+// them get.
+class DownloadTest : public TransferSession, public ::testing::WithParamInterface<bool> {
+ protected:
+  const TemporaryFileKind kind{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DownloadTest, kTemporaryFileKinds, temporaryFileKindName);
+
 // Downloads go to a temporary file that replaces the local one only on success: a broken,
 // missing or cancelled download leaves nothing behind and an older copy as it was.
-TEST_F(CurlTransferControlTest, OnlyACompleteDownloadReplacesTheCopyAndAFailedOneLeavesNothing) {
+TEST_P(DownloadTest, OnlyACompleteDownloadReplacesTheCopyAndAFailedOneLeavesNothing) {
   remote_.write("big.bin", std::string(4 << 20, 'b'));
   remote_.write("broken.bin", std::string(1 << 20, 'x'));
   remote_.write("short.bin", std::string(1000, 's'));

@@ -22,6 +22,7 @@
 #include "filestore/posix_file_system.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
+#include "support/child_process.h"
 #include "support/fakes.h"
 #include "support/ftp_server.h"
 #include "support/temp_dir.h"
@@ -246,7 +247,7 @@ TEST_F(QtTransferTest, CancelDuringASlowDownloadEndsTheRunAtOnceKeepingNothingOf
   std::chrono::steady_clock::time_point clicked;
   QTimer download;
   download.callOnTimeout([&] {
-    if (!fs::exists(staging) || fs::is_empty(staging)) return;
+    if (!test::hasFileOpenBelow("/proc/self", staging)) return;
     download.stop();
     clicked = std::chrono::steady_clock::now();
     QTest::mouseClick(window.form()->findChild<QPushButton*>("btoCancel"), Qt::LeftButton);
