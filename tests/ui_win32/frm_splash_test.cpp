@@ -101,10 +101,11 @@ class SplashTest : public testing::Test {
     return *window.form();
   }
   HWND control(FrmSplash::Control id) { return window.form()->control(id); }
-  // A key as the keyboard delivers it to the control with the focus; the pump makes the
-  // character from it.
+  // A key as the keyboard delivers it to the control with the focus (Cancel, which the window
+  // focuses when shown, while a fresh X server has not made the window active yet); the pump
+  // makes the character from it.
   void press(WPARAM key) {
-    HWND focus = ::GetFocus();
+    HWND focus = ::GetFocus() != nullptr ? ::GetFocus() : control(FrmSplash::kCancelButton);
     ::PostMessageW(focus, WM_KEYDOWN, key, 0);
     ::PostMessageW(focus, WM_KEYUP, key, 0);
     dispatchPendingMessages();
