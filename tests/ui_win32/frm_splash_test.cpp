@@ -187,7 +187,10 @@ BOOL CALLBACK readAndAnswerBox(HWND box, LPARAM) {
   for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
     if (::GetDlgItem(box, button) != nullptr) seen.buttons.push_back(button);
   }
-  seen.defaultButton = LOWORD(::SendMessageW(box, DM_GETDEFID, 0, 0));
+  for (int button : seen.buttons) {
+    const LONG_PTR style = ::GetWindowLongPtrW(::GetDlgItem(box, button), GWL_STYLE);
+    if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) seen.defaultButton = button;
+  }
   ::EnumChildWindows(
       box,
       [](HWND child, LPARAM) -> BOOL {
