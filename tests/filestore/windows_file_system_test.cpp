@@ -22,17 +22,12 @@ using ::testing::ElementsAre;
 using ::testing::Optional;
 
 TEST(DriveNameTest, ADrivePathIsNamedByItsLetterAndAUncPathByItsShare) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"D:\\Backup\\20261208", "D"},
-      {"D:", "D"},
-      {"e:/backup", "e"},
-      {"\\\\server\\share\\backups", "\\\\server\\share"},
-      {"\\\\server\\share", "\\\\server\\share"},
-      {"//server/share/backups", "\\\\server\\share"},
-      {"\\\\?\\D:\\Backup", "D"},
-      {"\\\\?\\UNC\\server\\share\\backups", "\\\\server\\share"},
-  };
-  for (const auto& [path, name] : cases) EXPECT_EQ(driveNameOf(path), name) << path;
+  for (const char* path : {"D:\\Backup\\20261208", "D:", "\\\\?\\D:\\Backup"})
+    EXPECT_EQ(driveNameOf(path), "D") << path;
+  EXPECT_EQ(driveNameOf("e:/backup"), "e");
+  for (const char* path : {"\\\\server\\share\\backups", "\\\\server\\share",
+                           "//server/share/backups", "\\\\?\\UNC\\server\\share\\backups"})
+    EXPECT_EQ(driveNameOf(path), "\\\\server\\share") << path;
 }
 
 class WindowsFileSystemTest : public ::testing::Test {
@@ -112,12 +107,8 @@ TEST_F(WindowsFileSystemTest, ReadOnlyEntriesGoOnlyWithForce) {
 TEST_F(WindowsFileSystemTest, ARenameNeverReplacesAndAHardLinkSharesTheFile) {
   dir.write("a\\file.txt", "a");
   fs::create_directory(in("empty"));
-  try {
-    fileSystem.renameFolder(in("a"), in("empty"));
-    ADD_FAILURE() << "renamed onto an existing folder";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), errc::kFileExists) << error.description();
-  }
+  EXPECT_THAT([&] { fileSystem.renameFolder(in("a"), in("empty")); },
+              ::testing::Throws<Error>(::testing::Property(&Error::number, errc::kFileExists)));
   EXPECT_TRUE(fs::is_empty(in("empty")));
   EXPECT_FALSE(fileSystem.exchangeFolders(in("a"), in("empty")));
 
@@ -131,18 +122,15 @@ TEST_F(WindowsFileSystemTest, ARenameNeverReplacesAndAHardLinkSharesTheFile) {
 TEST_F(WindowsFileSystemTest, AFolderLinkIsNeitherFollowedNorEnteredAndGoesAlone) {
   dir.write("real\\file.txt", "kept");
   // Wine 8 answers success but makes nothing, and refuses a junction (FSCTL_SET_REPARSE_POINT).
-  const bool made =
-      ::CreateSymbolicLinkW(
-          fs::path(in("link")).c_str(), fs::path(in("real")).c_str(),
-          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
-      ::GetFileAttributesW(fs::path(in("link")).c_str()) != INVALID_FILE_ATTRIBUTES;
-  if (!made) GTEST_SKIP() << "this system makes no folder link (as Wine 8 does not)";
-  EXPECT_TRUE(fileSystem.ownFileFacts(dir.str(), "real/file.txt").has_value());
+  ::CreateSymbolicLinkW(
+      fs::path(in("link")).c_str(), fs::path(in("real")).c_str(),
+      SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  if (!fs::exists(fs::symlink_status(in("link")))) GTEST_SKIP() << "no folder link (Wine 8)";
   EXPECT_EQ(fileSystem.ownFileFacts(dir.str(), "link/file.txt"), std::nullopt);
   const FolderContents contents = fileSystem.readFolder(dir.str());
   EXPECT_THAT(contents.folderLinks, ElementsAre("link"));
   EXPECT_THAT(contents.folders, ElementsAre("real"));
-  EXPECT_EQ(fileSystem.folderSize(dir.str()), 4u) << "the link's target was counted twice";
+  EXPECT_EQ(fileSystem.folderSize(dir.str()), 4u);
   fileSystem.deleteFolder(in("link"), true);
   EXPECT_FALSE(fs::exists(fs::symlink_status(in("link"))));
   EXPECT_EQ(test::readFile(in("real\\file.txt")), "kept");
