@@ -24,6 +24,7 @@
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
 #include "support/temp_dir.h"
+#include "support/temporary_file_kinds.h"
 #include "support/test_certificate.h"
 #include "support/user_at_the_pump.h"
 #include "transfer/curl_transfer_control.h"
@@ -243,6 +244,8 @@ class ConnectionsCancel : public ConnectionsTest, public ::testing::WithParamInt
 // Clicked while four slow downloads are under way, Cancel ends them all within a second, and
 // nothing of them is left: no file under its name, no temporary one.
 TEST_P(ConnectionsCancel, CancelDuringFourTransfersEndsThemAllAtOnceKeepingNothing) {
+  // Under hidden names the four transfers under way show in today's folder.
+  const test::TemporaryFileKind hiddenNames(false);
   for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin", "e.bin"})
     source.write(name, std::string(1 << 20, 'z'));
   start(GetParam(), 0, 32 << 10);
