@@ -4,6 +4,8 @@
 #include <iostream>
 #include <string_view>
 
+#include "ui/terminal.h"
+
 namespace quillfen {
 
 namespace {
@@ -26,6 +28,10 @@ FrontEndRequest frontEndRequest(const char* quillfenUi) {
 bool displayNamed(const char* display, const char* waylandDisplay) {
   const auto named = [](const char* value) { return value != nullptr && *value != '\0'; };
   return named(display) || named(waylandDisplay);
+}
+
+void showReportOnTerminal(const std::string& report) {
+  if (isTerminal(kStandardOutput)) std::cout << report << std::flush;
 }
 
 void warnWindowUnavailable(const char* why) {

@@ -48,4 +48,8 @@ bool displayNamed(const char* display, const char* waylandDisplay);
 // Tells the user who asked for the window why the console is used instead.
 void warnWindowUnavailable(const char* why);
 
+// What a window's front end does with the report: a window shows none, so it goes to standard
+// output when that is a terminal (the user started the program from one) and nowhere else.
+void showReportOnTerminal(const std::string& report);
+
 }  // namespace quillfen

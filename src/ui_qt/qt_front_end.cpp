@@ -3,10 +3,8 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QByteArrayList>
-#include <iostream>
 
 #include "ui/ctrl_c_cancel_pump.h"
-#include "ui/terminal.h"
 #include "ui_qt/qt_event_pump.h"
 #include "ui_qt/qt_message_boxes.h"
 #include "ui_qt/qt_splash_window.h"
@@ -35,10 +33,7 @@ class QtFrontEnd final : public FrontEnd {
   MessageBoxes& messageBoxes() override { return messages_; }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return true; }
-  // The window shows no report; a user who started it from a terminal reads it there.
-  void showReport(const std::string& report) override {
-    if (isTerminal(kStandardOutput)) std::cout << report << std::flush;
-  }
+  void showReport(const std::string& report) override { showReportOnTerminal(report); }
 
  private:
   std::unique_ptr<QApplication> application_;

@@ -5,7 +5,6 @@
 #include "process/system_log.h"
 #include "ui/console_event_pump.h"
 #include "ui/ctrl_c_cancel_pump.h"
-#include "ui/terminal.h"
 #include "ui_win32/win32_message_boxes.h"
 #include "ui_win32/win32_splash_window.h"
 
@@ -22,10 +21,7 @@ class Win32FrontEnd final : public FrontEnd {
   MessageBoxes& messageBoxes() override { return messages_; }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return true; }
-  // The window shows no report; a user who started it from a console reads it there.
-  void showReport(const std::string& report) override {
-    if (isTerminal(kStandardOutput)) std::cout << report << std::flush;
-  }
+  void showReport(const std::string& report) override { showReportOnTerminal(report); }
 
  private:
   HostSystemLog log_;
