@@ -27,4 +27,8 @@ inline bool isControlCharacter(char c) {
 // which would otherwise start a forged line or steer a terminal.
 std::string shownName(std::string_view name);
 
+// Whether `a` and `b` are the same text when ASCII letters are compared without regard to case
+// (names of keys, sections, settings' words).
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 }  // namespace quillfen

@@ -29,18 +29,6 @@ std::string_view unquote(std::string_view text) {
   return isQuoted(text) ? text.substr(1, text.size() - 2) : text;
 }
 
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 struct Line {
   std::string content;  // without its line end
   std::string ending;   // "\n", "\r\n"; for a last line "\r" or empty
@@ -160,11 +148,11 @@ KeyPlace findKey(const std::vector<Line>& lines, std::string_view section, std::
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const ParsedLine line = parseLine(lines[i].content);
     if (line.kind == LineKind::Section) {
-      inSection = sameName(line.name, section);
+      inSection = sameIgnoringAsciiCase(line.name, section);
       inFirstSection = inSection && !place.lastInSection;
       if (inFirstSection) place.lastInSection = i;
     } else if (line.kind == LineKind::Entry && inSection) {
-      if (sameName(line.name, key)) {
+      if (sameIgnoringAsciiCase(line.name, key)) {
         place.entry = i;
         return place;
       }
@@ -228,10 +216,10 @@ std::vector<std::string> profileKeys(std::string_view text, std::string_view sec
   bool inSection = false;
   for (const Line& line : splitProfile(text).lines) {
     const ParsedLine parsed = parseLine(line.content);
-    if (parsed.kind == LineKind::Section) inSection = sameName(parsed.name, section);
+    if (parsed.kind == LineKind::Section) inSection = sameIgnoringAsciiCase(parsed.name, section);
     if (parsed.kind != LineKind::Entry || !inSection) continue;
     const bool seen = std::any_of(keys.begin(), keys.end(), [&](const std::string& key) {
-      return sameName(key, parsed.name);
+      return sameIgnoringAsciiCase(key, parsed.name);
     });
     if (!seen) keys.emplace_back(parsed.name);
   }

@@ -1,27 +1,17 @@
 #include "ui/front_end.h"
 
-#include <algorithm>
 #include <iostream>
 #include <string_view>
 
+#include "common/text.h"
 #include "ui/terminal.h"
 
 namespace quillfen {
 
-namespace {
-
-bool sameLetters(std::string_view text, std::string_view lowercase) {
-  return text.size() == lowercase.size() &&
-         std::equal(text.begin(), text.end(), lowercase.begin(),
-                    [](char c, char lower) { return (c | 0x20) == lower; });
-}
-
-}  // namespace
-
 FrontEndRequest frontEndRequest(const char* quillfenUi) {
   if (quillfenUi == nullptr) return FrontEndRequest::Automatic;
-  if (sameLetters(quillfenUi, "console")) return FrontEndRequest::Console;
-  if (sameLetters(quillfenUi, "gui")) return FrontEndRequest::Gui;
+  if (sameIgnoringAsciiCase(quillfenUi, "console")) return FrontEndRequest::Console;
+  if (sameIgnoringAsciiCase(quillfenUi, "gui")) return FrontEndRequest::Gui;
   return FrontEndRequest::Automatic;
 }
 
