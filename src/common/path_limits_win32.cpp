@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <string>
 
 #include "common/path_limits.h"
@@ -44,7 +45,8 @@ bool isNameTheFileSystemTakes(std::string_view name) {
 
 // NTFS compares names by the upper-case form of each UTF-16 unit, locale-independent.
 std::string sameNameKey(std::string_view name) {
-  std::wstring wide = wideName(std::string(name));
+  // The name alone, not a path: wideName would make a long one absolute.
+  std::wstring wide = std::filesystem::path(std::u8string(name.begin(), name.end())).wstring();
   ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
                   static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
                   nullptr, nullptr, 0);
