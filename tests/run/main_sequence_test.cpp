@@ -37,7 +37,6 @@ class RunTest : public ::testing::Test {
     env.createControl = [this] {
       auto control = std::make_unique<test::FakeTransferControl>(env.events);
       control->onExecute = [this, c = control.get()](const std::string& operation) {
-        operations.push_back(operation);
         const bool listing = operation == "DIR";
         if (!listing) fetched.push_back(operation.substr(5, operation.find('"', 5) - 5));
         const bool fails = failing.count(listing ? operation : fetched.back()) > 0;
@@ -56,7 +55,6 @@ class RunTest : public ::testing::Test {
 
   void fetch(std::string listing, std::set<std::string> failures = {}, int connections = 1,
              std::set<std::string> slowFiles = {}) {
-    operations.clear();
     fetched.clear();
     run = RunModule();
     run.Settings.FtpConnections = connections;
@@ -74,7 +72,7 @@ class RunTest : public ::testing::Test {
   RunModule run;
   std::string dirListing;
   std::set<std::string> failing, slow;
-  Names operations, fetched;  // every request; the remote names of the GET requests
+  Names fetched;  // the remote names of the GET requests
 };
 
 // A Cancel click is handled at the event pass of the stage named: that stage does not begin,
@@ -140,11 +138,6 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
        "Skipped unsafe remote name: " +
            std::string(1025, 'n') + "\n"},
       {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
-      {"failed file",
-       "a\r\nb\r\nc\r\n",
-       {"a", "b", "c"},
-       "Failed to download: b (550 Missing.)\n",
-       {"b"}},
       // Over two connections "a" fails last, after "b" failed and "c" arrived over the other.
       {"failures in the listing's order",
        "a\r\nb\r\nc\r\n",
@@ -162,15 +155,6 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
                   std::to_string(c.fetched.size()) + " files...\n\n" + c.linesAfterCount);
     EXPECT_EQ(run.TodaysBackupIncomplete, !c.failing.empty());
   }
-}
-
-TEST_F(RunTest, FtpCancelIsHonouredBeforeTheNextFile) {
-  env.events.onProcess = [this] {
-    if (env.window.values.size() == 1) env.window.clickCancel();
-  };
-  fetch("a file.txt\r\nb.log\r\nc.dat\r\n");
-  EXPECT_THAT(operations,
-              ::testing::ElementsAre("DIR", "GET \"a file.txt\" \"/backup/20031005/a file.txt\""));
 }
 
 // The network branch copies the plain files of the source (links followed) over today's copies,
@@ -227,28 +211,6 @@ TEST_F(RunTest, NetworkFetchReportsAVanishedFileAndCopiesTheRest) {
   EXPECT_EQ(run.ActivityReport, "Failed to copy: " + vanished + " (Cannot copy '" + source.str() +
                                     "/" + vanished + "': No such file or directory)\n");
   EXPECT_TRUE(run.TodaysBackupIncomplete);
-}
-
-// Names with an LF or an ESC are copied under their own names; every line of the report that
-// names them shows "?" instead, so that no name forges a line or steers a terminal.
-TEST_F(RunTest, ControlCharactersOfLocalNamesAreShownAsQuestionMarks) {
-  const std::string forged = "a\nrun ended: exit code 0", steering = "b\x1b[2Jc";
-  source.write(forged, "1");
-  source.write("sub/" + steering, "2");
-  fs::create_directory_symlink(source.path() / "sub", source.path() / "link\nto sub");
-  exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + source.str() + "\nDestinationFolder=" +
-                                    dest.str() + "\nIncludeSubfolders=yes\nMailTo=\n");
-  RunModule run;
-  ASSERT_EQ(Main(run, env.services, ""), kExitCompleted) << ::testing::PrintToString(env.log);
-  const fs::path today = dest.path() / "20031005";
-  EXPECT_EQ(test::readFile(today / forged), "1");
-  EXPECT_EQ(test::readFile(today / "sub" / steering), "2");
-  EXPECT_THAT(run.ActivityReport,
-              ::testing::AllOf(::testing::HasSubstr("\na?run ended: exit code 0  (0 KB)\n"),
-                               ::testing::HasSubstr("\nsub/b?[2Jc  (0 KB)\n"),
-                               ::testing::HasSubstr("Skipped link to folder: link?to sub\n")));
-  EXPECT_EQ(run.ActivityReport.find('\x1b'), std::string::npos);
-  EXPECT_EQ(run.ActivityReport.find("\nrun ended"), std::string::npos);
 }
 
 // A destination the file system refuses as read-only: under the packaged service the error says

@@ -64,10 +64,6 @@ struct OutcomeCase {
   const char* ping;     // the path of the outcome's ping
 };
 
-void PrintTo(const OutcomeCase& c, std::ostream* out) {
-  *out << c.name;
-}
-
 class EachOutcome : public RunOutcome, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(EachOutcome, IsMailedUnderItsSubjectAndPingedAtItsPath) {

@@ -1,12 +1,10 @@
 // Whole source trees and links to the previous backup, from a local folder, from a loopback FTP
-// server that speaks MLSD or LIST only, and over SFTP from asyncssh and from OpenSSH's sshd,
-// through the real file system and transfer control.
+// server that speaks MLSD or LIST only, and over SFTP, through the real file system and transfer
+// control. (OpenSSH's sshd is fetched from over several connections in ftp_connections_test.)
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -33,9 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-enum class Source { Local, Mlsd, List, Sftp, OpenSsh };
-constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp",
-                                        "SftpOfOpenSsh"};
+enum class Source { Local, Mlsd, List, Sftp };
+constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
 void setModified(const fs::path& file, std::time_t seconds) {
   const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
@@ -70,15 +67,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     }
     run.Settings.FtpUserName = "backup";
     run.Settings.FtpPassword = "secret";
-    if (GetParam() == Source::OpenSsh) {
-      // sshd logs in the running user, with a key.
-      if (!openssh) openssh.emplace(test::makeSshKey(keys.path() / "id").string() + ".pub");
-      run.Settings.FtpIPAddress = openssh->url(source.path());
-      run.Settings.FtpTrust = openssh->fingerprint();
-      run.Settings.FtpUserName = ::getpwuid(::getuid())->pw_name;
-      run.Settings.FtpKeyFile = (keys.path() / "id").string();
-      run.Settings.FtpPassword = "";
-    } else if (GetParam() == Source::Sftp) {
+    if (GetParam() == Source::Sftp) {
       if (!sftp) sftp.emplace(source.path(), "backup", "secret");
       run.Settings.FtpIPAddress = sftp->url();
       run.Settings.FtpTrust = sftp->fingerprint();
@@ -92,17 +81,14 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     Inet inet(frmMain, pump);
     DownloadFromFtp(run, services, inet, day(today).string());
   }
-  int logins() const {
-    if (openssh) return openssh->logins();
-    return sftp ? sftp->logins() : server->logins();
-  }
+  int logins() const { return sftp ? sftp->logins() : server->logins(); }
   std::size_t retrieved() const {
     if (sftp) return static_cast<std::size_t>(sftp->filesRead());
     const auto commands = server->commands();
     return static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "RETR"));
   }
 
-  test::TempDir source, dest, exeFolder, keys;
+  test::TempDir source, dest, exeFolder;
   test::FakeEnvironment env{exeFolder.str()};
   PosixFileSystem fileSystem;
   ConsoleEventPump pump;
@@ -110,7 +96,6 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
   Services services = env.servicesOver(pump, frmMain);
   std::optional<test::FtpServer> server;
   std::optional<test::SftpServer> sftp;
-  std::optional<test::OpensshServer> openssh;
   RunModule run;
 };
 
@@ -179,7 +164,7 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
   for (const char* name : names) setModified(source.write(name, "first"), recent);
   fetch("20261207", true);
   fs::rename(day("20261207"), day("20261206"));
-  const std::size_t firstRetrieved = ftp() && !openssh ? retrieved() : 0;
+  const std::size_t firstRetrieved = ftp() ? retrieved() : 0;
 
   setModified(source.write(names[1], "again"), recent + 1);
   setModified(source.write(names[2], "changed"), recent);
@@ -194,9 +179,7 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
   EXPECT_THAT(run.ActivityReport,
               HasSubstr("Linked 1 unchanged files from '" + day("20261206").string() + "'\n"));
   if (ftp()) {
-    if (!openssh) {  // sshd logs no file read
-      EXPECT_EQ(retrieved() - firstRetrieved, 2U);
-    }
+    EXPECT_EQ(retrieved() - firstRetrieved, 2U);
     EXPECT_EQ(logins(), 2);
   }
   if (server) {  // LIST's times are to the minute: MDTM asks for the exact one
@@ -273,8 +256,7 @@ TEST(LinkUnchangedTest, LinksOnlyRealFilesReachedWithoutFollowingALink) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SourceTreeTest,
-                         ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp,
-                                           Source::OpenSsh),
+                         ::testing::Values(Source::Local, Source::Mlsd, Source::List, Source::Sftp),
                          [](const auto& info) {
                            return std::string(kSourceNames[static_cast<int>(info.param)]);
                          });
