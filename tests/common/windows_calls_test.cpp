@@ -2,17 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <utility>
 
 #include "common/path_limits.h"
-#include "common/posix_file.h"
-#include "support/temp_dir.h"
-
-// After windows.h, which it needs.
-#include <aclapi.h>
-#include <windows.h>
 
 // Names as Windows' calls get them. Wine has no MAX_PATH limit, so a wrong long form would go
 // unseen by the file system tests there; real Windows refuses a plain path past it.
@@ -47,21 +40,6 @@ TEST(FileSystemNameTest, WindowsTakesNoDeviceNameNoStreamAndNoLastDotOrBlank) {
   for (const auto& [name, taken] : cases) EXPECT_EQ(isNameTheFileSystemTakes(name), taken) << name;
 }
 
-// Whether the access rules of the file at `path` keep the folder's out (a protected list).
-std::optional<bool> hasOwnRulesOnly(const std::string& path) {
-  ACL* rules = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(wideName(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, &rules, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-  ::LocalFree(descriptor);
-  return (control & SE_DACL_PROTECTED) != 0;
-}
-
 // NTFS counts a name's UTF-16 units: 100 CJK characters (300 bytes of UTF-8) fit its 255.
 TEST(FileSystemNameTest, LengthsAreCountedInUtf16Units) {
   std::string cjk;
@@ -69,25 +47,6 @@ TEST(FileSystemNameTest, LengthsAreCountedInUtf16Units) {
   const std::pair<std::string, std::size_t> cases[] = {
       {"abc", 3}, {"\xC3\xA4", 1}, {"\xF0\x9F\x98\x80", 2}, {cjk, 100}};
   for (const auto& [name, units] : cases) EXPECT_EQ(lengthOnDisk(name), units) << name;
-}
-
-// A new Config.ini holds passwords: it starts readable by its owner only, whatever the folder
-// lets others do; a download takes the folder's rules as any new file there.
-TEST(PendingFileRulesTest, ANewFileIsPrivateAndADownloadTakesItsFoldersRules) {
-  const test::TempDir folder;
-  const std::string probe = (folder.path() / "probe").string();
-  PendingFile(probe, {.create = "c", .write = "w", .replace = "r"}).commit();
-  if (hasOwnRulesOnly(probe) != true) {
-    GTEST_SKIP() << "this system keeps no access rules with its files (Wine 8 does not): "
-                    "checked on Windows only";
-  }
-  for (const bool download : {false, true}) {
-    const std::string target = (folder.path() / (download ? "download" : "Config.ini")).string();
-    PendingFile file(target, {.create = "c", .write = "w", .replace = "r"});
-    if (download) file.setUsualPermissions();
-    file.commit();
-    EXPECT_EQ(hasOwnRulesOnly(target), !download) << target;
-  }
 }
 
 }  // namespace
