@@ -110,11 +110,11 @@ class WineRun(unittest.TestCase):
                            check=True, capture_output=True)
         return cert, key
 
-    def configure(self, source_keys, mail_trust=None):
+    def configure(self, source_keys, mail_trust=None, destination=None):
         if mail_trust is None:
             mail_trust = windows_path(self.certificate()[0])
         lines = ["[Quillfen]", *source_keys,
-                 "DestinationFolder=" + windows_path(self.destination) + "\\",
+                 "DestinationFolder=" + windows_path(destination or self.destination) + "\\",
                  "DaysTillExpiration=30", "MailServer=127.0.0.1",
                  "MailPort=%d" % self.mail.port, "MailSecurity=starttls",
                  "MailUserName=mailer", "MailPassword=mail secret",
@@ -237,11 +237,8 @@ class WineNoDesktopTest(WineRun):
     written to standard error instead, and the run ends without waiting for anyone."""
 
     def test_an_error_box_is_written_not_waited_on(self):
-        self.configure(["NetworkPath=" + windows_path(self.source)])
-        config = self.home / "Config.ini"
-        config.write_text(config.read_text().replace(
-            "DestinationFolder=" + windows_path(self.destination),
-            "DestinationFolder=" + windows_path(self.source / "notes.txt")))
+        self.configure(["NetworkPath=" + windows_path(self.source)],
+                       destination=self.source / "notes.txt")
         for face in ("gui", ""):  # the window asked for, or left to the program's own choice
             program = subprocess.run(
                 [WINE, str(NO_DESKTOP_RUN), windows_path(self.home / "quillfen.exe")],
