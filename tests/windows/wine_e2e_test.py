@@ -110,11 +110,11 @@ class WineRun(unittest.TestCase):
                            check=True, capture_output=True)
         return cert, key
 
-    def configure(self, source_keys, mail_trust=None):
+    def configure(self, source_keys, mail_trust=None, destination=None):
         if mail_trust is None:
             mail_trust = windows_path(self.certificate()[0])
         lines = ["[Quillfen]", *source_keys,
-                 "DestinationFolder=" + windows_path(self.destination) + "\\",
+                 "DestinationFolder=" + windows_path(destination or self.destination) + "\\",
                  "DaysTillExpiration=30", "MailServer=127.0.0.1",
                  "MailPort=%d" % self.mail.port, "MailSecurity=starttls",
                  "MailUserName=mailer", "MailPassword=mail secret",
@@ -223,11 +223,6 @@ class WineE2eTest(WineRun):
                                  r"\d\d:\d\d:\d\d\n")
         self.assertRegex(report, r"\n\d\d\.\d\d\.\d\d \d\d?:\d\d (AM|PM)\n")
 
-    def test_a_first_start_writes_the_template_beside_the_program_and_ends(self):
-        code, out, err = self.run_program()
-        self.assertEqual(code, 2, err)
-        self.assertTrue((self.home / "Config.ini").read_text().startswith("[Quillfen]\n"))
-
     def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
         self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
         code, out, err = self.run_program()
@@ -242,11 +237,8 @@ class WineNoDesktopTest(WineRun):
     written to standard error instead, and the run ends without waiting for anyone."""
 
     def test_an_error_box_is_written_not_waited_on(self):
-        self.configure(["NetworkPath=" + windows_path(self.source)])
-        config = self.home / "Config.ini"
-        config.write_text(config.read_text().replace(
-            "DestinationFolder=" + windows_path(self.destination),
-            "DestinationFolder=" + windows_path(self.source / "notes.txt")))
+        self.configure(["NetworkPath=" + windows_path(self.source)],
+                       destination=self.source / "notes.txt")
         for face in ("gui", ""):  # the window asked for, or left to the program's own choice
             program = subprocess.run(
                 [WINE, str(NO_DESKTOP_RUN), windows_path(self.home / "quillfen.exe")],
@@ -256,7 +248,7 @@ class WineNoDesktopTest(WineRun):
             self.assertIn("Quillfen: Error ", without_wine_notes(program.stderr), face)
 
 
-class WineCancelAndLockTest(WineRun):
+class WineCancelTest(WineRun):
     """A download that would take minutes, from a server that trickles."""
 
     def setUp(self):
@@ -284,13 +276,6 @@ class WineCancelAndLockTest(WineRun):
         staging = self.destination / ".quillfen-staging"
         wait_until(lambda: staging.is_dir() and any(staging.iterdir()), 60, "download")
         return program
-
-    def test_a_second_run_on_the_same_destination_is_refused_while_the_first_goes_on(self):
-        first = self.start_downloading()
-        code, out, err = self.run_program()
-        self.assertEqual(code, 1, err)
-        self.assertIn("Another Quillfen run (process ", err)
-        self.assertIsNone(first.poll(), "the first run goes on")
 
     def test_ctrl_c_stops_the_download_at_once_keeping_nothing_of_it(self):
         program = self.start_downloading()
