@@ -261,22 +261,5 @@ INSTANTIATE_TEST_SUITE_P(Boxes, MessageBoxTest, testing::ValuesIn(kBoxes),
                            return info.param.name;
                          });
 
-// In a window station no one sees (a task run whether the user is logged on or not) a box
-// would wait for ever: the text goes to standard error and the system log instead.
-TEST(NoDesktopTest, MessagesGoToStandardErrorAndTheLogWithoutWaiting) {
-  HWINSTA desktopStation = ::GetProcessWindowStation();
-  HWINSTA hidden = ::CreateWindowStationW(L"QuillfenTestNoDesktop", 0, WINSTA_ALL_ACCESS, nullptr);
-  ASSERT_NE(hidden, nullptr);
-  ASSERT_TRUE(::SetProcessWindowStation(hidden));
-  std::ostringstream err;
-  LogLines log;
-  Win32MessageBoxes boxes(err, log);
-  boxes.information("Configuration", "Please enter the data.");
-  ::SetProcessWindowStation(desktopStation);
-  ::CloseWindowStation(hidden);
-  EXPECT_EQ(err.str(), "Configuration: Please enter the data.\n");
-  EXPECT_EQ(log.lines, Lines{"Configuration: Please enter the data."});
-}
-
 }  // namespace
 }  // namespace quillfen
