@@ -204,10 +204,9 @@ BOOL CALLBACK readAndAnswerBox(HWND box, LPARAM) {
   return FALSE;
 }
 
-using Lines = std::vector<std::string>;
 struct LogLines final : SystemLog {
   void record(Severity, const std::string& line) override { lines.push_back(line); }
-  Lines lines;
+  std::vector<std::string> lines;
 };
 
 struct BoxCase {
