@@ -204,10 +204,9 @@ BOOL CALLBACK readAndAnswerBox(HWND box, LPARAM) {
   return FALSE;
 }
 
-using Lines = std::vector<std::string>;
 struct LogLines final : SystemLog {
   void record(Severity, const std::string& line) override { lines.push_back(line); }
-  Lines lines;
+  std::vector<std::string> lines;
 };
 
 struct BoxCase {
@@ -260,23 +259,6 @@ INSTANTIATE_TEST_SUITE_P(Boxes, MessageBoxTest, testing::ValuesIn(kBoxes),
                          [](const testing::TestParamInfo<BoxCase>& info) {
                            return info.param.name;
                          });
-
-// In a window station no one sees (a task run whether the user is logged on or not) a box
-// would wait for ever: the text goes to standard error and the system log instead.
-TEST(NoDesktopTest, MessagesGoToStandardErrorAndTheLogWithoutWaiting) {
-  HWINSTA desktopStation = ::GetProcessWindowStation();
-  HWINSTA hidden = ::CreateWindowStationW(L"QuillfenTestNoDesktop", 0, WINSTA_ALL_ACCESS, nullptr);
-  ASSERT_NE(hidden, nullptr);
-  ASSERT_TRUE(::SetProcessWindowStation(hidden));
-  std::ostringstream err;
-  LogLines log;
-  Win32MessageBoxes boxes(err, log);
-  boxes.information("Configuration", "Please enter the data.");
-  ::SetProcessWindowStation(desktopStation);
-  ::CloseWindowStation(hidden);
-  EXPECT_EQ(err.str(), "Configuration: Please enter the data.\n");
-  EXPECT_EQ(log.lines, Lines{"Configuration: Please enter the data."});
-}
 
 }  // namespace
 }  // namespace quillfen
