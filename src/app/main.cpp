@@ -1,8 +1,10 @@
 // The quillfen executable: picks the front end, wires the real platform pieces into the run
 // and turns its outcome into the exit code.
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/make_front_end.h"
 #include "common/error.h"
@@ -18,6 +20,7 @@
 #include "process/system_log.h"
 #include "quillfen_version.h"
 #include "run/check_configuration.h"
+#include "run/dry_run.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "run/run_summary.h"
@@ -35,6 +38,7 @@ constexpr const char* kVersion = "Quillfen " QUILLFEN_VERSION;
 constexpr const char* kUsage = R"(Usage: quillfen            perform one backup run
        quillfen /config    open Config.ini for editing and end
        quillfen --check    check Config.ini, the source and the mail server; no backup
+       quillfen --dry-run  say what a run would fetch, link, skip and delete; change nothing
        quillfen --help     show this text
        quillfen --version  show the version
 
@@ -75,6 +79,11 @@ and the optional keys
                           folders then share those files, so never edit inside a backup
   FtpConnections          1 to 8 (default 1): the files are fetched over this many logins at
                           once; each one counts against the server's limit per client
+  KeepDaily, KeepWeekly, KeepMonthly
+                          0 or more each: when any is set, pruning keeps the newest backup of
+                          each of the last N days, ISO weeks and months that have one (today's
+                          among them) and deletes every other dated folder, however old,
+                          instead of the DaysTillExpiration window
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
@@ -94,7 +103,13 @@ and prints one line per check: what was checked, then "ok" or the error. Exit co
 check passed, 2 when the settings allow no run, 1 when a key is unknown or the destination,
 the source or the mail server failed. A run names unknown keys on standard error and goes on.
 
-Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
+--dry-run loads Config.ini as --check does, lists the source as a run would and prints one
+line per file a run would fetch ("fetch NAME") or link with LinkUnchanged ("link NAME"), per
+entry it would skip ("skip ...") and per dated folder it would delete ("delete PATH"), then the
+totals. It writes, deletes, mails and pings nothing and takes no lock. Exit code 0 when it could
+tell, 2 when the settings allow no run, 1 when the destination or the source could not be read.
+
+Each start but /config, --check and --dry-run leaves one line in the system log (journalctl -t quillfen):
 exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
 exit code but 0 also names its cause in one line on standard error.
 
@@ -119,7 +134,7 @@ line, not both, e.g. for a copy that has its own Config.ini
 )";
 
 constexpr const char* kShortUsage =
-    "Usage: quillfen [/config | --check | --help | --version]\n"
+    "Usage: quillfen [/config | --check | --dry-run | --help | --version]\n"
     "Without an argument it performs one backup run; --help says more.\n";
 
 // The argument text after the program name, as one string.
@@ -129,6 +144,21 @@ std::string commandLineOf(int argc, char** argv) {
     if (i > 1) text += ' ';
     text += argv[i];
   }
+  return text;
+}
+
+// --dry-run goes with the arguments that choose the job: it is taken out of the arguments, and
+// what is left is read as without it. True when it was there.
+bool takeDryRun(std::vector<std::string>& arguments) {
+  const auto found = std::find(arguments.begin(), arguments.end(), "--dry-run");
+  if (found == arguments.end()) return false;
+  arguments.erase(found);
+  return true;
+}
+
+std::string joined(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const std::string& argument : arguments) text += (text.empty() ? "" : " ") + argument;
   return text;
 }
 
@@ -145,7 +175,9 @@ void noteUnknownKeys(const quillfen::ProcessServices& process) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string requested = commandLineOf(argc, argv);
+  std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+  const bool dryRun = takeDryRun(arguments);
+  const std::string requested = joined(arguments);
   if (requested == "--help") {
     std::cout << kUsage;
     return quillfen::kExitCompleted;
@@ -157,15 +189,15 @@ int main(int argc, char** argv) {
   // A run deletes today's folder and prunes: an argument meant for something else, an empty
   // one included, must not start one.
   const bool check = requested == "--check";
-  if (argc > 1 && requested != "/config" && !check) {
+  if ((!arguments.empty() && requested != "/config" && !check) || (dryRun && !arguments.empty())) {
     std::cerr << "quillfen: unknown argument '" << requested << "'\n" << kShortUsage;
     return quillfen::kExitConfiguration;
   }
 
   using namespace quillfen;
-  // A check writes its lines to standard output and shows no window.
+  // A check or a dry run writes its lines to standard output and shows no window.
   std::unique_ptr<FrontEnd> frontEnd =
-      check ? ConsoleFrontEnd::onStandardError() : makeFrontEnd(argc, argv);
+      check || dryRun ? ConsoleFrontEnd::onStandardError() : makeFrontEnd(argc, argv);
   EventPump& events = frontEnd->eventPump();
 
   SystemClock clock;
@@ -189,11 +221,11 @@ int main(int argc, char** argv) {
                     [] { return std::make_unique<CurlPinger>(); }};
 
   RunModule run;
-  if (check) {
-    return CheckConfiguration(run, services, [](const std::string& line) {
-      std::cout << line << std::endl;  // each line as soon as its check is done
-    });
-  }
+  const auto say = [](const std::string& line) {
+    std::cout << line << std::endl;  // each line as soon as it is known
+  };
+  if (check) return CheckConfiguration(run, services, say);
+  if (dryRun) return DryRun(run, services, say);
   if (requested != "/config") noteUnknownKeys(process);
   HostSystemLog systemLog;
   // Qt has taken its own options out of argv by now; what is left is the program's.
