@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 
 namespace quillfen {
 
@@ -25,8 +24,8 @@ std::int64_t monthNumber(const Date& date) {
 }
 
 struct Rule {
-  std::int32_t count;
-  std::function<std::int64_t(const Date&)> period;
+  std::int32_t count;  // the periods still to keep a backup of
+  std::int64_t (*period)(const Date&);
 };
 
 bool newestFirst(const Date& a, const Date& b) {

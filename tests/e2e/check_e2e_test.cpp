@@ -222,6 +222,7 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
     fs::last_write_time(file, fs::last_write_time(remote.path() / "b.txt"));
   }
   fs::create_directory_symlink(nested.path() / "sub", nested.path() / "link");
+  fs::create_directory(nested.path() / "empty");
   const auto deleted = [&](int daysAgo) {
     return "delete " + dest.str() + "/" + datedName(daysAgo);
   };
@@ -246,6 +247,11 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
        {config + ": ok", "fetch a.txt", "link b.txt", deleted(31),
         "dry run: 1 to fetch, 1 to link from " + dest.str() + "/" + yesterday +
             ", 0 skipped, 1 folders to delete; nothing was changed"}},
+      {"empty local source",
+       "NetworkPath=" + nested.str() + "/empty\n" + destination,
+       0,
+       {config + ": ok", "delete nothing: the backup would be incomplete",
+        "dry run: 0 to fetch, 0 to link, 0 skipped, 0 folders to delete; nothing was changed"}},
       {"refused FTP login",
        ftpKeys("not-the-ftp-pw") + destination,
        1,
