@@ -202,6 +202,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     // The old copies may be the only good ones while today's is missing files.
     activityReport_ += "   ... skipped: today's backup is incomplete.\n";
   } else {
+    activityReport_ += keepPolicyLine();
     const ExpiredFolders expired = deleteExpiredFolders(dCurrDate, sFormat);
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
@@ -217,6 +218,18 @@ std::vector<std::string> IO::FoldersToPrune(const Date& dCurrDate, const std::st
   if (settings_.KeepDaily || settings_.KeepWeekly || settings_.KeepMonthly)
     return foldersNotKept(dCurrDate);
   return foldersPastExpiration(dCurrDate, sFormat);
+}
+
+// With the Keep keys the report says which backups stay, and so why the others went.
+std::string IO::keepPolicyLine() const {
+  std::string periods;
+  for (const auto& [count, unit] :
+       {std::pair{settings_.KeepDaily, " days"}, std::pair{settings_.KeepWeekly, " weeks"},
+        std::pair{settings_.KeepMonthly, " months"}}) {
+    if (count) periods += (periods.empty() ? "" : ", ") + std::to_string(*count) + unit;
+  }
+  if (periods.empty()) return {};
+  return "Keeping the newest backup of each of the last " + periods + " that have one.\n";
 }
 
 std::vector<std::string> IO::foldersPastExpiration(const Date& dCurrDate,

@@ -80,6 +80,7 @@ class IO {
   // The existing folders of the 21 candidate days.
   std::vector<std::string> foldersPastExpiration(const Date& dCurrDate, const std::string& sFormat);
   std::vector<std::string> foldersNotKept(const Date& dCurrDate);
+  std::string keepPolicyLine() const;
   // Deletes one expired folder; false, with a report line, when that failed.
   bool deleteExpiredFolder(const std::string& path);
   void appendFreeSpace();

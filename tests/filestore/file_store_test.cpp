@@ -282,6 +282,9 @@ TEST_F(IoTest, KeepPoliciesKeepTheNewestBackupOfTheNewestPeriodsAndNothingElse) 
 
     EXPECT_TRUE(io.DeleteOldBackups(today, "yyyymmdd", c.incomplete)) << c.title;
     EXPECT_EQ(namesIn(), expected) << c.title;
+    EXPECT_EQ(report.find("Deleting folder: " + in("20240121")) != std::string::npos, !c.incomplete)
+        << c.title << ": the oldest backup's line";
+    report.clear();
     if (c.incomplete) continue;
     std::vector<std::string> pruned;
     const KeepPolicy policy{c.daily.value_or(0), c.weekly.value_or(0), c.monthly.value_or(0)};
