@@ -14,6 +14,7 @@
 #include "process/clock.h"
 #include "process/locale_format.h"
 #include "process/process_services.h"
+#include "process/shell_command.h"
 #include "process/sleeper.h"
 #include "process/system_log.h"
 #include "quillfen_version.h"
@@ -75,6 +76,13 @@ and the optional keys
                           folders then share those files, so never edit inside a backup
   FtpConnections          1 to 8 (default 1): the files are fetched over this many logins at
                           once; each one counts against the server's limit per client
+  RunBefore, RunAfter, RunOnFailure  shell command lines run before the run (one that
+                          fails ends it with exit code 1), after it, and after one whose exit
+                          code is not 0; QUILLFEN_JOB, QUILLFEN_FOLDER, QUILLFEN_EXIT_CODE and
+                          QUILLFEN_REPORT (a file holding the report) in their environment
+  HookTimeout             seconds a hook may take before it is killed (default 600)
+  Exclude                 ";"-separated patterns not fetched, matched as in .gitignore:
+                          *.tmp;cache/;**/node_modules/
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
@@ -172,6 +180,7 @@ int main(int argc, char** argv) {
   ThreadSleeper sleeper;
   HostProcessServices process(frontEnd->hasDisplay());
   const LocaleFormat format = LocaleFormat::fromEnvironment();
+  HostCommandRunner commands;
   MainForm frmMain([&events] { return std::make_unique<CurlTransferControl>(events); });
 
   Services services{clock,
@@ -186,7 +195,8 @@ int main(int argc, char** argv) {
                     makeHostFileSystem,
                     [] { return std::make_unique<CurlSmtpComponent>(); },
                     [&frontEnd](const std::string& report) { frontEnd->showReport(report); },
-                    [] { return std::make_unique<CurlPinger>(); }};
+                    [] { return std::make_unique<CurlPinger>(); },
+                    commands};
 
   RunModule run;
   if (check) {

@@ -33,6 +33,13 @@ struct BackupSettings {
   bool IncludeSubfolders = false;   // the whole tree under the source, not its files only
   bool LinkUnchanged = false;       // unchanged files hard-linked from the previous backup
   std::int32_t FtpConnections = 1;  // the FTP logins the files are fetched over, 1 to 8
+  // Hooks: shell command lines run before the run, after it, and after one that did not
+  // complete; empty: none. Each is stopped after HookTimeout seconds.
+  std::string RunBefore;
+  std::string RunAfter;
+  std::string RunOnFailure;
+  std::int32_t HookTimeout = 600;
+  std::string Exclude;  // ";"-separated patterns of what is not fetched (config/exclude_patterns.h)
 };
 
 }  // namespace quillfen

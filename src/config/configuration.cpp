@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
+#include "config/exclude_patterns.h"
 #include "config/mail_addresses.h"
 #include "config/whole_number.h"
 #include "curl/tls_trust.h"
@@ -75,8 +76,9 @@ constexpr TemplateLine kTemplate[] = {
 
 // The keys a run reads besides those of the template.
 constexpr const char* kOptionalKeys[] = {
-    "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust", "PingUrl",
-    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",  "FtpConnections",
+    "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust",   "PingUrl",
+    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",    "FtpConnections",
+    "RunBefore",    "RunAfter",          "RunOnFailure",  "HookTimeout", "Exclude",
 };
 
 bool isBlankOrEmpty(std::string_view text) {
@@ -238,6 +240,31 @@ std::optional<std::string> ftpConnectionsMessage(const ProcessServices& process,
   return kFtpConnectionsText + ("; it is '" + text + "'.");
 }
 
+constexpr const char* kHookTimeoutText = "HookTimeout must be a whole number of seconds, 1 or more";
+
+// The hooks, their time limit and the excludes. A command line goes to the shell as it stands;
+// a control character in it (a NUL would cut it short) is refused rather than passed on.
+std::optional<std::string> hooksAndExcludesMessage(const ProcessServices& process,
+                                                   BackupSettings& settings) {
+  for (const auto& [key, value] :
+       {std::pair{"RunBefore", &settings.RunBefore}, std::pair{"RunAfter", &settings.RunAfter},
+        std::pair{"RunOnFailure", &settings.RunOnFailure},
+        std::pair{"Exclude", &settings.Exclude}}) {
+    *value = std::string(trimmed(Configs::ReadIniValue(process, key)));
+    if (hasControlCharacter(*value)) return key + std::string(kControlCharacterText);
+  }
+  if (auto problem = excludePatternsProblem(settings.Exclude)) return "Exclude: " + *problem + ".";
+  const std::string text = Configs::ReadIniValue(process, "HookTimeout");
+  if (isBlankOrEmpty(text)) return std::nullopt;
+  try {
+    settings.HookTimeout = wholeNumberSetting("HookTimeout", text);
+  } catch (const Error&) {
+    settings.HookTimeout = 0;  // not a number: refused as one below 1 is
+  }
+  if (settings.HookTimeout >= 1) return std::nullopt;
+  return kHookTimeoutText + ("; it is '" + text + "'.");
+}
+
 constexpr const char* kUnknownSchemeText =
     "FtpIPAddress must name the server alone or begin with ftp://, ftpes://, ftps:// or sftp://; "
     "this scheme is none of them: ";
@@ -382,6 +409,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
   if (auto message = ftpConnectionsMessage(process, settings)) return message;
+  if (auto message = hooksAndExcludesMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
 }
 
