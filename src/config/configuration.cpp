@@ -76,10 +76,12 @@ constexpr TemplateLine kTemplate[] = {
 
 // The keys a run reads besides those of the template.
 constexpr const char* kOptionalKeys[] = {
-    "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust",   "PingUrl",
-    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",    "FtpConnections",
-    "RunBefore",    "RunAfter",          "RunOnFailure",  "HookTimeout", "Exclude",
+    "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust", "PingUrl",
+    "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",  "FtpConnections",
 };
+// The hooks and the excludes.
+constexpr const char* kHookAndExcludeKeys[] = {"RunBefore", "RunAfter", "RunOnFailure",
+                                               "HookTimeout", "Exclude"};
 
 bool isBlankOrEmpty(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
@@ -434,6 +436,7 @@ bool sameKey(std::string_view a, std::string_view b) {
 // Every key a run reads.
 std::vector<std::string_view> knownKeys() {
   std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  keys.insert(keys.end(), std::begin(kHookAndExcludeKeys), std::end(kHookAndExcludeKeys));
   for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
   return keys;
 }

@@ -126,7 +126,8 @@ CommandOutcome HostCommandRunner::run(const ShellCommand& command) {
   }
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!::CreatePipe(&readEnd, &writeEnd, &inherited, 0)) {
+  constexpr DWORD kPipeSize = 1 << 16;  // read every kLookEveryMs: room for a talkative hook
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherited, kPipeSize)) {
     outcome.output = lastErrorText("cannot make a pipe");
     return outcome;
   }
@@ -143,7 +144,10 @@ CommandOutcome HostCommandRunner::run(const ShellCommand& command) {
   startup.hStdInput = input.get();
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
-  std::wstring commandLine = L"\"" + shellPath() + L"\" /c " + wideText(command.commandLine);
+  // /s: the quotes around the line are taken off and nothing else, whatever quotes it holds; /d:
+  // no AutoRun command of the registry runs first.
+  std::wstring commandLine =
+      L"\"" + shellPath() + L"\" /d /s /c \"" + wideText(command.commandLine) + L"\"";
   std::wstring environment = environmentWith(variables);
   PROCESS_INFORMATION started{};
   if (job.get() == nullptr ||
