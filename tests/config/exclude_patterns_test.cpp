@@ -54,9 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         PatternCase{"ClosingBracketFirstInSet", "[]a]", "]", true},
         PatternCase{"CaseCounts", "*.TMP", "a.tmp", false},
         PatternCase{"BlanksAroundDroppedEmptySkipped", " ;; *.bak ;", "a.bak", true},
-        PatternCase{"BackslashReadAsSlash", "docs\\*.txt", "docs/a.txt", true},
-        PatternCase{"OtherPatternsStillApply", "*.tmp;*.bak", "a.bak", true},
-        PatternCase{"NoPatternsNothingExcluded", "", "a", false}),
+        PatternCase{"BackslashReadAsSlash", "docs\\*.txt", "docs/a.txt", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ExcludePatternsProblemTest, AnOpenSetOrAPatternOfSlashesOnlyIsRefused) {

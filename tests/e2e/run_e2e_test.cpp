@@ -224,24 +224,6 @@ TEST_F(RunE2eTest, AnEmptyFtpSourceEndsIncompleteAndPrunesNothing) {
                     HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n")));
 }
 
-// Hooks through the real shell: a RunBefore that fails ends the run before the destination is
-// touched, with its output in the mail; RunAfter still runs and is told the exit code.
-TEST_F(RunE2eTest, AFailingRunBeforeStopsTheRunAndRunAfterIsToldWhy) {
-  remote.write("a.txt", "a");
-  const std::string after = (home.path() / "after").string();
-  writeRunConfig(home.path(),
-                 "NetworkPath=" + remote.str() + "\nRunBefore=echo no share; exit 3\n" +
-                     "RunAfter=echo $QUILLFEN_EXIT_CODE $QUILLFEN_JOB >'" + after + "'\n",
-                 dest.path(), sink.port());
-  const ProgramResult result = runProgram(home.path());
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_THAT(result.err, HasSubstr("Error 37010: RunBefore failed (exit code 3)"));
-  EXPECT_FALSE(fs::exists(today()));
-  EXPECT_TRUE(kept(30) && kept(50));
-  EXPECT_EQ(readFile(after), "1 Config.ini\n");
-  EXPECT_THAT(sink.messages().at(0).body, HasSubstr("RunBefore:\n  no share\n"));
-}
-
 // A local source in the real executable on a terminal: the report, for a reader there, arrives
 // on standard output; a misspelt key is named on standard error and stops nothing. A name with
 // an LF reaches the terminal and the mail as "?", whatever line it would forge; the file keeps
