@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,13 +18,16 @@ struct ShellCommand {
   std::string fileVariable;
   std::string fileText;
   std::chrono::milliseconds limit{0};  // after it the command is stopped
+  // When set: asked every few hundredths of a second while the command runs (a chance to pass
+  // the window's events); false stops the command as the limit does.
+  std::function<bool()> keepGoing;
 };
 
 struct CommandOutcome {
-  enum class End { Exited, TimedOut, NotStarted };
+  enum class End { Exited, TimedOut, Stopped, NotStarted };
   End end = End::NotStarted;
   int exitCode = -1;  // Exited: the shell's exit code (128 + N when signal N ended it)
-  // The last few KiB of standard output and error together (Exited, TimedOut); NotStarted: why.
+  // The last few KiB of standard output and error together; NotStarted: why.
   std::string output;
 };
 

@@ -206,6 +206,10 @@ CommandOutcome HostCommandRunner::run(const ShellCommand& command) {
       return outcome;
     }
     if (Clock::now() >= deadline) break;
+    if (command.keepGoing && !command.keepGoing()) {
+      outcome.end = CommandOutcome::End::Stopped;
+      break;
+    }
     const int waitMs = millisecondsUntil(deadline);
     if (outputOpen) {
       outputOpen = readSome(reading.get(), waitMs, outcome.output) != Read::Ended;
@@ -215,7 +219,7 @@ CommandOutcome HostCommandRunner::run(const ShellCommand& command) {
   }
   ::kill(-*pid, SIGKILL);
   exitedStatus(*pid, 0);
-  outcome.end = CommandOutcome::End::TimedOut;
+  if (outcome.end != CommandOutcome::End::Stopped) outcome.end = CommandOutcome::End::TimedOut;
   return outcome;
 }
 

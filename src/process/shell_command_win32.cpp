@@ -166,10 +166,11 @@ CommandOutcome HostCommandRunner::run(const ShellCommand& command) {
   const Clock::time_point deadline = Clock::now() + command.limit;
   while (::WaitForSingleObject(process.get(), kLookEveryMs) == WAIT_TIMEOUT) {
     readAvailable(reading.get(), outcome.output);
-    if (Clock::now() < deadline) continue;
+    const bool stopped = command.keepGoing && !command.keepGoing();
+    if (!stopped && Clock::now() < deadline) continue;
     ::TerminateJobObject(job.get(), 1);
     ::WaitForSingleObject(process.get(), INFINITE);
-    outcome.end = CommandOutcome::End::TimedOut;
+    outcome.end = stopped ? CommandOutcome::End::Stopped : CommandOutcome::End::TimedOut;
     return outcome;
   }
   readAvailable(reading.get(), outcome.output);

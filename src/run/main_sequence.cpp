@@ -173,7 +173,9 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
   // Before the destination is touched: the hook may be what makes it available.
   RunBeforeHook(run, services);
 
-  const bool completed = runStages(run, services, runDate, todaysFolder);
+  // A cancel that stopped RunBefore leaves the destination as untouched as its failure does.
+  const bool completed =
+      !services.cancel.isSet() && runStages(run, services, runDate, todaysFolder);
   finish(services);
   if (!completed) return kExitCancelled;
   return isIncomplete(run) ? kExitIncomplete : kExitCompleted;

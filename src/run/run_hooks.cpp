@@ -7,8 +7,11 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "config/configs.h"
+#include "process/cancel_flag.h"
+#include "process/event_pump.h"
 #include "process/message_boxes.h"
 #include "process/shell_command.h"
+#include "process/splash_window.h"
 #include "run/run_module.h"
 #include "run/services.h"
 
@@ -61,6 +64,8 @@ std::optional<std::string> failureOf(const char* key, const CommandOutcome& outc
     case CommandOutcome::End::TimedOut:
       return key + (" did not end within " + std::to_string(limitSeconds) +
                     " s (HookTimeout) and was stopped");
+    case CommandOutcome::End::Stopped:  // by a cancel, which ends the run as cancelled
+      return std::nullopt;
     case CommandOutcome::End::NotStarted:
       break;
   }
@@ -94,8 +99,16 @@ void runAfterHook(RunModule& run, Services& services, const char* key,
 
 void RunBeforeHook(RunModule& run, Services& services) {
   if (run.Settings.RunBefore.empty()) return;
-  const CommandOutcome outcome = services.commands.run(
-      hookCommand(run, services, run.Settings.RunBefore, run.ActivityReport, std::nullopt));
+  services.frmSplash.setStatusCaption("Running RunBefore...");
+  ShellCommand command =
+      hookCommand(run, services, run.Settings.RunBefore, run.ActivityReport, std::nullopt);
+  // The window stays alive meanwhile, and a cancel (its button, Ctrl-C, SIGTERM) stops the hook
+  // at once instead of after HookTimeout.
+  command.keepGoing = [&services] {
+    services.events.processEvents();
+    return !services.cancel.isSet();
+  };
+  const CommandOutcome outcome = services.commands.run(command);
   const std::optional<std::string> failure =
       failureOf("RunBefore", outcome, run.Settings.HookTimeout);
   if (!failure) return;

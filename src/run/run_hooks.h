@@ -13,7 +13,8 @@ struct Services;
 // report so far) and, after the run, QUILLFEN_EXIT_CODE. No setting's value is passed on.
 
 // RunBefore, when set. One that fails (exit code not 0), cannot be started or outlasts the limit
-// adds its last output lines to the report and throws Error kHookFailed: the run ends there.
+// adds its last output lines to the report and throws Error kHookFailed: the run ends there. A
+// cancel stops it and leaves the run to end as cancelled.
 void RunBeforeHook(RunModule& run, Services& services);
 
 // After the mail and the pings: RunOnFailure when `exitCode` is not 0, then RunAfter; `report`

@@ -27,6 +27,7 @@ struct ShellCase {
   End end;
   int exitCode;
   std::string outputEnd;  // what the output ends with
+  bool stop = false;      // stopped (keepGoing false) once the background's pid is written
 };
 
 void PrintTo(const ShellCase& c, std::ostream* out) {
@@ -63,6 +64,7 @@ TEST_P(HostShellTest, EndsAsItsCommandDoesAndKeepsTheEndOfItsOutput) {
   command.fileVariable = "QUILLFEN_REPORT";
   command.fileText = "the report";
   command.limit = c.limit;
+  if (c.stop) command.keepGoing = [this] { return !fs::exists(folder.path() / "pid"); };
 
   const CommandOutcome outcome = HostCommandRunner().run(command);
   ::close(leaked);
@@ -77,7 +79,7 @@ TEST_P(HostShellTest, EndsAsItsCommandDoesAndKeepsTheEndOfItsOutput) {
   // What the command left in the background: gone after a time-out, to be ended here otherwise.
   if (!fs::exists(folder.path() / "pid")) return;
   const pid_t background = std::stoi(test::readFile(folder.path() / "pid"));
-  if (c.end == End::TimedOut) {
+  if (c.end != End::Exited) {
     EXPECT_TRUE(endsSoon(background));
   }
   ::kill(background, SIGKILL);
@@ -98,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
         ShellCase{"LongOutputKeepsItsEnd", "seq 1 200000", 20s, End::Exited, 0, "199999\n200000\n"},
         ShellCase{"TimedOutEndsTheWholeGroup", "sleep 60 & echo $! > $T/pid; echo began; wait",
                   300ms, End::TimedOut, 0, "began\n"},
+        ShellCase{"AStopEndsTheWholeGroupAtOnce", "sleep 60 & echo $! > $T/pid; wait", 20s,
+                  End::Stopped, 0, "", true},
         ShellCase{"WhatItLeftRunningDoesNotHoldTheRun", "sleep 60 & echo $! > $T/pid; echo began",
                   20s, End::Exited, 0, "began\n"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -76,6 +76,10 @@ TEST_P(HookTest, RunsWhereItsKeySaysWithTheRunsFacts) {
   std::vector<std::size_t> mailsBefore;  // the mails sent when each hook began
   env.commands.onRun = [&](const ShellCommand& command) {
     mailsBefore.push_back(sink.messages().size());
+    if (command.commandLine == "before" && c.before.end == End::Stopped) {
+      env.window.clickCancel();
+      EXPECT_FALSE(command.keepGoing());
+    }
     if (command.commandLine == "before") return c.before;
     if (command.commandLine == "after") return CommandOutcome{End::Exited, c.afterExitCode, "oops"};
     return CommandOutcome{End::Exited, 0, {}};
@@ -95,7 +99,7 @@ TEST_P(HookTest, RunsWhereItsKeySaysWithTheRunsFacts) {
     EXPECT_EQ(command.limit, std::chrono::seconds(600));
     // RunBefore comes before the mail, the others after it with the report it held.
     EXPECT_EQ(mailsBefore[hooksRun.size() - 1], before ? 0u : 1u) << command.commandLine;
-    if (!before) {
+    if (!before && c.exitCode != kExitCancelled) {  // the mail adds the cancel's line
       EXPECT_THAT(command.fileText, HasSubstr(c.mailHolds.front()));
     }
   }
@@ -105,7 +109,7 @@ TEST_P(HookTest, RunsWhereItsKeySaysWithTheRunsFacts) {
   EXPECT_EQ(messages[0].subject, c.subject);
   for (const std::string& text : c.mailHolds) EXPECT_THAT(messages[0].body, HasSubstr(text));
   for (const std::string& text : c.mailLacks) EXPECT_THAT(messages[0].body, Not(HasSubstr(text)));
-  if (c.exitCode == kExitError) {
+  if (c.exitCode == kExitError || c.exitCode == kExitCancelled) {
     EXPECT_TRUE(fs::is_empty(dest.path())) << "destination touched";
   }
   if (c.errorShown) {
@@ -144,6 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {"before", "on-failure", "after"},
                     "FAILED: Nightly",
                     {"still waiting", "RunBefore did not end within 600 s (HookTimeout)"}},
+           HookCase{"CancelDuringRunBefore",
+                    false,
+                    {End::Stopped, -1, {}},
+                    0,
+                    kExitCancelled,
+                    {"before", "on-failure", "after"},
+                    "CANCELLED: Nightly",
+                    {"The run was cancelled."}},
            HookCase{"IncompleteRun",
                     true,
                     kPassed,
