@@ -16,6 +16,7 @@
 #include "process/clock.h"
 #include "process/locale_format.h"
 #include "process/process_services.h"
+#include "process/shell_command.h"
 #include "process/sleeper.h"
 #include "process/system_log.h"
 #include "quillfen_version.h"
@@ -84,6 +85,13 @@ and the optional keys
                           each of the last N days, ISO weeks and months that have one (today's
                           among them) and deletes every other dated folder, however old,
                           instead of the DaysTillExpiration window
+  RunBefore, RunAfter, RunOnFailure  shell command lines run before the run (one that
+                          fails ends it with exit code 1), after it, and after one whose exit
+                          code is not 0; QUILLFEN_JOB, QUILLFEN_FOLDER, QUILLFEN_EXIT_CODE and
+                          QUILLFEN_REPORT (a file holding the report) in their environment
+  HookTimeout             seconds a hook may take before it is killed (default 600)
+  Exclude                 ";"-separated patterns not fetched, matched as in .gitignore:
+                          *.tmp;cache/;**/node_modules/
 The first start writes a template and opens it for editing.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
@@ -204,6 +212,7 @@ int main(int argc, char** argv) {
   ThreadSleeper sleeper;
   HostProcessServices process(frontEnd->hasDisplay());
   const LocaleFormat format = LocaleFormat::fromEnvironment();
+  HostCommandRunner commands;
   MainForm frmMain([&events] { return std::make_unique<CurlTransferControl>(events); });
 
   Services services{clock,
@@ -218,7 +227,8 @@ int main(int argc, char** argv) {
                     makeHostFileSystem,
                     [] { return std::make_unique<CurlSmtpComponent>(); },
                     [&frontEnd](const std::string& report) { frontEnd->showReport(report); },
-                    [] { return std::make_unique<CurlPinger>(); }};
+                    [] { return std::make_unique<CurlPinger>(); },
+                    commands};
 
   RunModule run;
   const auto say = [](const std::string& line) {

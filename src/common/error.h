@@ -26,6 +26,7 @@ inline constexpr int kPathFileAccess = 75;       // any other file system failur
 inline constexpr int kPathNotFound = 76;         // ENOENT / ENOTDIR on a folder path
 inline constexpr int kObjectNotSet = 91;         // a component that was never created
 inline constexpr int kDestinationInUse = 37000;  // another run holds DestinationFolder
+inline constexpr int kHookFailed = 37010;        // RunBefore failed or outlasted HookTimeout
 // 35750-35799: transfer control (FTP) errors.
 inline constexpr int kTransferFirst = 35750;
 inline constexpr int kTransferLast = 35799;

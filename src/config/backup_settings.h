@@ -38,6 +38,13 @@ struct BackupSettings {
   std::optional<std::int32_t> KeepDaily;
   std::optional<std::int32_t> KeepWeekly;
   std::optional<std::int32_t> KeepMonthly;
+  // Hooks: shell command lines run before the run, after it, and after one that did not
+  // complete; empty: none. Each is stopped after HookTimeout seconds.
+  std::string RunBefore;
+  std::string RunAfter;
+  std::string RunOnFailure;
+  std::int32_t HookTimeout = 600;
+  std::string Exclude;  // ";"-separated patterns of what is not fetched (config/exclude_patterns.h)
 };
 
 }  // namespace quillfen

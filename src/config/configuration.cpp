@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "common/transfer_scheme.h"
 #include "config/configs.h"
+#include "config/exclude_patterns.h"
 #include "config/mail_addresses.h"
 #include "config/whole_number.h"
 #include "curl/tls_trust.h"
@@ -79,6 +80,9 @@ constexpr const char* kOptionalKeys[] = {
     "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",  "FtpConnections",
     "KeepDaily",    "KeepWeekly",        "KeepMonthly",
 };
+// The hooks and the excludes.
+constexpr const char* kHookAndExcludeKeys[] = {"RunBefore", "RunAfter", "RunOnFailure",
+                                               "HookTimeout", "Exclude"};
 
 bool isBlankOrEmpty(std::string_view text) {
   return text.find_first_not_of(' ') == std::string_view::npos;
@@ -261,6 +265,31 @@ std::optional<std::string> keepMessage(const ProcessServices& process, BackupSet
   return std::nullopt;
 }
 
+constexpr const char* kHookTimeoutText = "HookTimeout must be a whole number of seconds, 1 or more";
+
+// The hooks, their time limit and the excludes. A command line goes to the shell as it stands;
+// a control character in it (a NUL would cut it short) is refused rather than passed on.
+std::optional<std::string> hooksAndExcludesMessage(const ProcessServices& process,
+                                                   BackupSettings& settings) {
+  for (const auto& [key, value] :
+       {std::pair{"RunBefore", &settings.RunBefore}, std::pair{"RunAfter", &settings.RunAfter},
+        std::pair{"RunOnFailure", &settings.RunOnFailure},
+        std::pair{"Exclude", &settings.Exclude}}) {
+    *value = std::string(trimmed(Configs::ReadIniValue(process, key)));
+    if (hasControlCharacter(*value)) return key + std::string(kControlCharacterText);
+  }
+  if (auto problem = excludePatternsProblem(settings.Exclude)) return "Exclude: " + *problem + ".";
+  const std::string text = Configs::ReadIniValue(process, "HookTimeout");
+  if (isBlankOrEmpty(text)) return std::nullopt;
+  try {
+    settings.HookTimeout = wholeNumberSetting("HookTimeout", text);
+  } catch (const Error&) {
+    settings.HookTimeout = 0;  // not a number: refused as one below 1 is
+  }
+  if (settings.HookTimeout >= 1) return std::nullopt;
+  return kHookTimeoutText + ("; it is '" + text + "'.");
+}
+
 constexpr const char* kUnknownSchemeText =
     "FtpIPAddress must name the server alone or begin with ftp://, ftpes://, ftps:// or sftp://; "
     "this scheme is none of them: ";
@@ -406,6 +435,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (auto message = switchMessage(process, settings)) return message;
   if (auto message = ftpConnectionsMessage(process, settings)) return message;
   if (auto message = keepMessage(process, settings)) return message;
+  if (auto message = hooksAndExcludesMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
 }
 
@@ -430,6 +460,7 @@ bool sameKey(std::string_view a, std::string_view b) {
 // Every key a run reads.
 std::vector<std::string_view> knownKeys() {
   std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  keys.insert(keys.end(), std::begin(kHookAndExcludeKeys), std::end(kHookAndExcludeKeys));
   for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
   return keys;
 }

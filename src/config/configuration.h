@@ -58,7 +58,9 @@ std::vector<std::string> UnknownKeyNotes(const ProcessServices& process);
 // optional mail keys: MailSecurity one of none, starttls, tls (any case; unset, it follows
 // MailPort: 465 tls, 587 starttls, else none), no MailUserName without TLS, a MailTrust that is a
 // readable PEM file or sha256// pins, a PingUrl that is http(s); the message names the key, and
-// the entry or value (never the login).
+// the entry or value (never the login). Before the mail keys: no control character in RunBefore,
+// RunAfter, RunOnFailure or Exclude, Exclude's patterns (config/exclude_patterns.h) and a
+// HookTimeout that is a whole number of 1 or more.
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

@@ -12,6 +12,7 @@
 
 #include "common/path_limits.h"
 #include "common/text.h"
+#include "config/exclude_patterns.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/clock.h"
@@ -90,13 +91,16 @@ std::string dirCommand(const std::string& folder) {
 // its own, which only a folder gives: a link to a folder is reported and never entered, as a
 // local one is, while a link to a file is fetched as that file. A folder whose MLSD "unique"
 // fact was met before (a link the server lists as a folder, leading back up) is entered once.
+// What Exclude names is left out before anything else is asked about it: an excluded folder is
+// not listed, an excluded file not fetched.
 class RemoteWalk {
  public:
-  RemoteWalk(Inet& transfer, std::function<bool()> cancelled, bool includeSubfolders,
+  RemoteWalk(Inet& transfer, std::function<bool()> cancelled, const BackupSettings& settings,
              std::string copyFolder)
       : transfer_(transfer),
         cancelled_(std::move(cancelled)),
-        includeSubfolders_(includeSubfolders),
+        includeSubfolders_(settings.IncludeSubfolders),
+        excludes_(settings.Exclude),
         copyFolder_(std::move(copyFolder)) {}
 
   // The top listing's failure is the caller's to report; it is returned, nothing when none.
@@ -123,6 +127,7 @@ class RemoteWalk {
       if (folder && !includeSubfolders_) continue;
       if (folder) entry.pop_back();
       const std::string path = prefix + entry;
+      if (excludes_.excludes(path, folder)) continue;
       if (!isSafeLocalName(entry) || !taken.insert(sameNameKey(entry)).second) {
         tree_->problemLines +=
             "Skipped unsafe remote name: " + shownName(path) + (folder ? "/" : "") + "\n";
@@ -178,6 +183,7 @@ class RemoteWalk {
   Inet& transfer_;
   const std::function<bool()> cancelled_;
   const bool includeSubfolders_;
+  const ExcludePatterns excludes_;
   const std::string copyFolder_;
   std::set<std::string> entered_;  // the "unique" facts of the folders entered
   SourceTree* tree_ = nullptr;
@@ -398,7 +404,7 @@ std::optional<std::string> walkFtpSource(const BackupSettings& settings, Inet& t
                                          SourceTree& tree) {
   openFtpSource(settings, transfer);
   return RemoteWalk(
-             transfer, [] { return false; }, settings.IncludeSubfolders,
+             transfer, [] { return false; }, settings,
              settings.DestinationFolder + kDatedFolderStandIn)
       .walk(tree);
 }
@@ -435,7 +441,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   SourceTree tree;
   const std::optional<std::string> listingFailure =
       RemoteWalk(
-          transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders,
+          transfer, [&services] { return services.cancel.isSet(); }, run.Settings,
           todaysFolder + folderSeparator())
           .walk(tree);
   run.FileList = std::move(tree.files);

@@ -21,6 +21,7 @@
 #include "process/sleeper.h"
 #include "process/splash_window.h"
 #include "run/download_files.h"
+#include "run/run_hooks.h"
 #include "run/run_module.h"
 #include "run/run_pings.h"
 #include "run/run_summary.h"
@@ -168,8 +169,13 @@ int runSequence(RunModule& run, Services& services, const std::string& commandLi
   const Date runDate = services.clock.now().date;
   const std::string todaysFolder =
       run.Settings.DestinationFolder + folderSeparator() + formatYyyymmdd(runDate);
+  run.TodaysFolder = todaysFolder;
+  // Before the destination is touched: the hook may be what makes it available.
+  RunBeforeHook(run, services);
 
-  const bool completed = runStages(run, services, runDate, todaysFolder);
+  // A cancel that stopped RunBefore leaves the destination as untouched as its failure does.
+  const bool completed =
+      !services.cancel.isSet() && runStages(run, services, runDate, todaysFolder);
   finish(services);
   if (!completed) return kExitCancelled;
   return isIncomplete(run) ? kExitIncomplete : kExitCompleted;
@@ -250,14 +256,17 @@ int Main(RunModule& run, Services& services, const std::string& commandLine) {
   if (!caught) {
     if (exitCode == kExitCancelled) mailCancelled(run, services);
     if (run.SettingsLoaded) PingOutcome(run, services, exitCode);
+    RunAfterHooks(run, services, exitCode, run.ActivityReport);
     return exitCode;
   }
   const Error failure(caught->number(), withReadWritePathsHint(*caught, run, services.process));
   const std::string unmailed = mailFailure(run, services, failure);
   if (run.SettingsLoaded) PingOutcome(run, services, kExitError);
-  report(services, run,
-         "Error " + std::to_string(failure.number()) + ": " + failure.description() + unmailed +
-             alsoIncomplete(run));
+  const std::string errorLine =
+      "Error " + std::to_string(failure.number()) + ": " + failure.description();
+  // Before the error is shown: a message box nobody closes must not hold the hooks back.
+  RunAfterHooks(run, services, kExitError, run.ActivityReport + "\n" + errorLine + "\n");
+  report(services, run, errorLine + unmailed + alsoIncomplete(run));
   return kExitError;
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/path_limits.h"
 #include "common/text.h"
+#include "config/exclude_patterns.h"
 #include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/event_pump.h"
@@ -27,14 +28,16 @@ constexpr std::string_view kSpaces = " ";
 // entered: they could lead out of the source or back into it. A folder met twice (a bind mount
 // of its parent) is entered once, and the destination folder, should it lie below the source,
 // never: the backups would copy themselves. A folder or file whose copy below `copyFolder`
-// would be too long a path is left out.
+// would be too long a path is left out, and so is what Exclude names: an excluded folder is not
+// listed at all.
 class SourceWalk {
  public:
-  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, bool includeSubfolders,
+  SourceWalk(FileSystem& fileSystem, std::string sourceFolder, const BackupSettings& settings,
              std::string copyFolder)
       : fileSystem_(fileSystem),
         sourceFolder_(std::move(sourceFolder)),
-        includeSubfolders_(includeSubfolders),
+        includeSubfolders_(settings.IncludeSubfolders),
+        excludes_(settings.Exclude),
         copyFolder_(std::move(copyFolder)) {}
 
   // The top folder's failures end the stage as they always did; a subfolder's cost its files.
@@ -55,14 +58,18 @@ class SourceWalk {
       return;
     }
     for (const std::string& name : contents.files) {
+      if (excludes_.excludes(prefix + name, false)) continue;
       if (fitsInCopyFolder(tree_, copyFolder_, prefix + name, false))
         tree_.files.push_back(prefix + name);
     }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
+      if (excludes_.excludes(prefix + name, true)) continue;
       tree_.problemLines += "Skipped link to folder: " + shownName(prefix + name) + "\n";
     }
-    for (const std::string& name : contents.folders) enter(prefix + name, depth + 1);
+    for (const std::string& name : contents.folders) {
+      if (!excludes_.excludes(prefix + name, true)) enter(prefix + name, depth + 1);
+    }
   }
 
   void enter(const std::string& folder, int depth) {
@@ -93,6 +100,7 @@ class SourceWalk {
   FileSystem& fileSystem_;
   const std::string sourceFolder_;
   const bool includeSubfolders_;
+  const ExcludePatterns excludes_;
   const std::string copyFolder_;
   std::set<std::pair<std::uint64_t, std::uint64_t>> entered_;
   std::pair<std::uint64_t, std::uint64_t> destination_;
@@ -135,7 +143,7 @@ SourceTree walkNetworkSource(const BackupSettings& settings, FileSystem& fileSys
   const std::string sourceFolder =
       std::string(trimmed(settings.NetworkPath, kSpaces)) + folderSeparator();
   const std::string& destination = settings.DestinationFolder;
-  return SourceWalk(fileSystem, sourceFolder, settings.IncludeSubfolders, copyFolder)
+  return SourceWalk(fileSystem, sourceFolder, settings, copyFolder)
       .walk(destination.empty() ? std::string(1, folderSeparator()) : destination);
 }
 

@@ -41,6 +41,8 @@ struct RunModule {
   std::string StartPingFailure;
   // "Error N: description" of the error that ended the run, as it was reported; empty when none.
   std::string FailureText;
+  // Today's folder (the dated one under DestinationFolder) once the run has its date.
+  std::string TodaysFolder;
   RunTally Tally;
 };
 

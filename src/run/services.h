@@ -7,6 +7,7 @@
 namespace quillfen {
 
 class CancelFlag;
+class CommandRunner;
 class Clock;
 class EventPump;
 class FileSystem;
@@ -38,6 +39,7 @@ struct Services {
   std::function<void(const std::string& report)> showReport;
   // The pings to PingUrl; may be empty: no pings.
   std::function<std::unique_ptr<Pinger>()> createPinger;
+  CommandRunner& commands;  // runs the hooks of Config.ini
 };
 
 }  // namespace quillfen

@@ -107,6 +107,11 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {ok + "KeepMonthly=2.5\n", "KeepMonthly must be a whole number of 0 or more; it is '2.5'"},
       {ok + "KeepDaily=2147483648\n", "it is '2147483648'"},
       {ok + "KeepDaily=0\nKeepWeekly= 4 \nKeepMonthly=\n", nullptr},
+      {ok + "HookTimeout=0\n",
+       "HookTimeout must be a whole number of seconds, 1 or more; it is '0'"},
+      {ok + "HookTimeout=soon\n", "it is 'soon'"},
+      {ok + "Exclude=*.tmp;;a[b\n", "Exclude: the pattern 'a[b' leaves a '[' open"},
+      {ok + "RunBefore=mount /mnt/b\nHookTimeout=30\nExclude=*.tmp;cache/\n", nullptr},
       {ok + "MailPort=587\nMailUserName=u\nPingUrl=https://hc.test/x\nMailTrust=sha256//"
             "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\n",
        nullptr},

@@ -29,7 +29,9 @@ namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AnyOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 enum class Source { Local, Mlsd, List, Sftp };
 constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
@@ -58,6 +60,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     run.Settings.IncludeSubfolders = true;
     run.Settings.LinkUnchanged = linkUnchanged;
     run.Settings.DestinationFolder = dest.str();
+    run.Settings.Exclude = exclude;
     if (linkUnchanged) run.PreviousBackup = LatestBackup(fileSystem, dest.str(), day(today));
     fs::create_directories(day(today));
     if (!ftp()) {
@@ -97,7 +100,15 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
   std::optional<test::FtpServer> server;
   std::optional<test::SftpServer> sftp;
   RunModule run;
+  std::string exclude;
 };
+
+std::set<std::string> filesBelow(const fs::path& folder) {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (!entry.is_directory()) files.insert(fs::relative(entry.path(), folder));
+  return files;
+}
 
 // Blanks, quotes and non-ASCII names at every depth and an empty folder kept; unsafe remote
 // names are skipped at depth too, and one whose line feed is followed by a listing line of the
@@ -153,6 +164,33 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndNoLoopIsWalked) {
     EXPECT_EQ(run.FileList.size(), expected.size());
     EXPECT_EQ(logins(), 1) << "a listing refused for a link to a file logs in anew";
   }
+}
+
+// What Exclude names is neither fetched nor counted, and an excluded folder is not even listed.
+TEST_P(SourceTreeTest, WhatExcludeNamesIsNeitherFetchedNorListed) {
+  for (const char* name : {"keep.txt", "scratch.tmp", "sub/keep.c", "sub/deep/old.tmp",
+                           "cache/blob.bin", "web/node_modules/lib.js", "web/app.js"})
+    source.write(name, name);
+  exclude = "*.tmp; cache/;**/node_modules/";
+
+  fetch("20261207", false);
+
+  const std::set<std::string> kept = {"keep.txt", "sub/keep.c", "web/app.js"};
+  EXPECT_EQ(filesBelow(day("20261207")), kept);
+  EXPECT_FALSE(fs::exists(day("20261207") / "cache"));
+  EXPECT_EQ(run.ActivityReport.find("Skipped"), std::string::npos) << run.ActivityReport;
+  EXPECT_FALSE(run.TodaysBackupIncomplete);
+  if (ftp()) {
+    EXPECT_EQ(retrieved(), kept.size());
+  }
+  if (!server) return;
+  for (const std::string& name : server->retrieved())
+    EXPECT_THAT(name, Not(AnyOf(HasSubstr(".tmp"), HasSubstr("cache"), HasSubstr("node_m"))));
+  // The source, sub, sub/deep and web.
+  const auto commands = server->commands();
+  EXPECT_EQ(
+      std::count(commands.begin(), commands.end(), GetParam() == Source::Mlsd ? "MLSD" : "LIST"),
+      4);
 }
 
 // A day later (the first folder renamed to an earlier date) the unchanged file shares the

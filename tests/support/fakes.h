@@ -15,6 +15,7 @@
 #include "process/locale_format.h"
 #include "process/message_boxes.h"
 #include "process/process_services.h"
+#include "process/shell_command.h"
 #include "process/sleeper.h"
 #include "process/splash_window.h"
 #include "run/services.h"
@@ -165,6 +166,17 @@ struct FakeProcessServices final : ProcessServices {
   bool underPackagedUnit = false;
 };
 
+// A shell that runs nothing: each command is kept, and `onRun` (when set) gives its outcome;
+// otherwise it exits with 0.
+struct FakeCommandRunner final : CommandRunner {
+  CommandOutcome run(const ShellCommand& command) override {
+    commands.push_back(command);
+    return onRun ? onRun(command) : CommandOutcome{CommandOutcome::End::Exited, 0, {}};
+  }
+  std::vector<ShellCommand> commands;
+  std::function<CommandOutcome(const ShellCommand&)> onRun;
+};
+
 // A complete set of fakes wired into Services. The file system, transfer control and mail
 // component factories are left for the test to set.
 struct FakeEnvironment {
@@ -177,18 +189,19 @@ struct FakeEnvironment {
   FakeSplashWindow window{log};
   FakeMessageBoxes messages{log};
   FakeProcessServices process;
+  FakeCommandRunner commands;
   LocaleFormat format = LocaleFormat::posix();
   MainForm::ControlFactory createControl;  // used by frmMain; set by the test
   MainForm frmMain{[this] { return createControl(); }};
   Services services{clock,  sleeper, events,  window,  window,  messages, process,
-                    format, frmMain, nullptr, nullptr, nullptr, nullptr};
+                    format, frmMain, nullptr, nullptr, nullptr, nullptr,  commands};
 
   // The same fakes around a real event pump and transfer host, with the real file system: for
   // runs against real servers.
   Services servicesOver(EventPump& pump, MainForm& host) {
-    return {clock,    sleeper, pump,   window, window,
-            messages, process, format, host,   [] { return std::make_unique<PosixFileSystem>(); },
-            nullptr,  nullptr, nullptr};
+    return {clock,    sleeper, pump,    window,  window,
+            messages, process, format,  host,    [] { return std::make_unique<PosixFileSystem>(); },
+            nullptr,  nullptr, nullptr, commands};
   }
 };
 

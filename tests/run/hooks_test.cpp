@@ -1,0 +1,181 @@
+// The hooks around a run: when each runs, what it is told, and what a failing or hanging
+// RunBefore does to the run and its mail (the real mail component against an SMTP sink on
+// loopback; the shell is a fake that runs nothing).
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/exit_code.h"
+#include "filestore/posix_file_system.h"
+#include "mail/curl_smtp_component.h"
+#include "run/main_sequence.h"
+#include "run/run_module.h"
+#include "support/fakes.h"
+#include "support/loopback_servers.h"
+#include "support/temp_dir.h"
+
+namespace quillfen {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace ::testing;
+using End = CommandOutcome::End;
+using Variables = std::vector<std::pair<std::string, std::string>>;
+
+constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::seconds(2)};
+
+std::string numberedLines(int count) {
+  std::string lines;
+  for (int i = 1; i <= count; ++i) lines += "line " + std::to_string(100 + i) + "\n";
+  return lines;
+}
+
+struct HookCase {
+  const char* name;
+  bool emptySource;                   // a source without files: an incomplete run
+  CommandOutcome before;              // RunBefore's
+  int afterExitCode;                  // RunAfter's
+  int exitCode;                       // the run's
+  std::vector<std::string> hooksRun;  // in their order
+  const char* subject;
+  std::vector<std::string> mailHolds;  // text of the mail's body
+  std::vector<std::string> mailLacks = {};
+  const char* errorShown = nullptr;  // the message told after the run, if any
+};
+
+void PrintTo(const HookCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class HookTest : public ::testing::TestWithParam<HookCase> {
+ protected:
+  HookTest() {
+    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.services.createMailComponent = [] {
+      return std::make_unique<CurlSmtpComponent>(kTestBounds);
+    };
+    env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
+    exeFolder.write("Config.ini",
+                    "[Quillfen]\nNetworkPath=" + source.str() +
+                        "\nDestinationFolder=" + dest.str() +
+                        "\nMailServer=127.0.0.1\nMailPort=" + std::to_string(sink.port()) +
+                        "\nMailFrom=backup@example.test\nMailTo=ops@example.test\n"
+                        "MailSubject=Nightly\nRunBefore=before\nRunAfter=after\n"
+                        "RunOnFailure=on-failure\n");
+  }
+
+  test::TempDir exeFolder, source, dest;
+  test::FakeEnvironment env{exeFolder.str()};
+  test::SmtpSink sink;
+};
+
+TEST_P(HookTest, RunsWhereItsKeySaysWithTheRunsFacts) {
+  const HookCase& c = GetParam();
+  if (!c.emptySource) source.write("a.txt", "a");
+  std::vector<std::size_t> mailsBefore;  // the mails sent when each hook began
+  env.commands.onRun = [&](const ShellCommand& command) {
+    mailsBefore.push_back(sink.messages().size());
+    if (command.commandLine == "before" && c.before.end == End::Stopped) {
+      env.window.clickCancel();
+      EXPECT_FALSE(command.keepGoing());
+    }
+    if (command.commandLine == "before") return c.before;
+    if (command.commandLine == "after") return CommandOutcome{End::Exited, c.afterExitCode, "oops"};
+    return CommandOutcome{End::Exited, 0, {}};
+  };
+  RunModule run;
+  EXPECT_EQ(Main(run, env.services, ""), c.exitCode);
+
+  std::vector<std::string> hooksRun;
+  for (const ShellCommand& command : env.commands.commands) {
+    hooksRun.push_back(command.commandLine);
+    const bool before = command.commandLine == "before";
+    Variables expected = {{"QUILLFEN_JOB", "Config.ini"},
+                          {"QUILLFEN_FOLDER", dest.str() + "/20031005"}};
+    if (!before) expected.emplace_back("QUILLFEN_EXIT_CODE", std::to_string(c.exitCode));
+    EXPECT_EQ(command.variables, expected) << command.commandLine;
+    EXPECT_EQ(command.fileVariable, "QUILLFEN_REPORT");
+    EXPECT_EQ(command.limit, std::chrono::seconds(600));
+    // RunBefore comes before the mail, the others after it with the report it held.
+    EXPECT_EQ(mailsBefore[hooksRun.size() - 1], before ? 0u : 1u) << command.commandLine;
+    if (!before && c.exitCode != kExitCancelled) {  // the mail adds the cancel's line
+      EXPECT_THAT(command.fileText, HasSubstr(c.mailHolds.front()));
+    }
+  }
+  EXPECT_EQ(hooksRun, c.hooksRun);
+  const auto messages = sink.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].subject, c.subject);
+  for (const std::string& text : c.mailHolds) EXPECT_THAT(messages[0].body, HasSubstr(text));
+  for (const std::string& text : c.mailLacks) EXPECT_THAT(messages[0].body, Not(HasSubstr(text)));
+  if (c.exitCode == kExitError || c.exitCode == kExitCancelled) {
+    EXPECT_TRUE(fs::is_empty(dest.path())) << "destination touched";
+  }
+  if (c.errorShown) {
+    EXPECT_THAT(env.log, Contains(HasSubstr(c.errorShown)));
+  }
+}
+
+const CommandOutcome kPassed{End::Exited, 0, "done\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Hooks, HookTest,
+    Values(HookCase{"CompletedRun",
+                    false,
+                    kPassed,
+                    0,
+                    kExitCompleted,
+                    {"before", "after"},
+                    "Nightly",
+                    {"a.txt"},
+                    {"done"}},
+           // The last ten lines of its output, the run's error last.
+           HookCase{"FailingRunBefore",
+                    false,
+                    {End::Exited, 3, numberedLines(20)},
+                    0,
+                    kExitError,
+                    {"before", "on-failure", "after"},
+                    "FAILED: Nightly",
+                    {"line 111\n", "line 120\n\nError 37010: RunBefore failed (exit code 3)"},
+                    {"line 110", "a.txt"}},
+           HookCase{"HangingRunBefore",
+                    false,
+                    {End::TimedOut, -1, "still waiting\n"},
+                    0,
+                    kExitError,
+                    {"before", "on-failure", "after"},
+                    "FAILED: Nightly",
+                    {"still waiting", "RunBefore did not end within 600 s (HookTimeout)"}},
+           HookCase{"CancelDuringRunBefore",
+                    false,
+                    {End::Stopped, -1, {}},
+                    0,
+                    kExitCancelled,
+                    {"before", "on-failure", "after"},
+                    "CANCELLED: Nightly",
+                    {"The run was cancelled."}},
+           HookCase{"IncompleteRun",
+                    true,
+                    kPassed,
+                    0,
+                    kExitIncomplete,
+                    {"before", "on-failure", "after"},
+                    "INCOMPLETE: Nightly",
+                    {"Source is empty"}},
+           // Told, and nothing else: the backup and the exit code stay the run's.
+           HookCase{"FailingRunAfter",
+                    false,
+                    kPassed,
+                    2,
+                    kExitCompleted,
+                    {"before", "after"},
+                    "Nightly",
+                    {"a.txt"},
+                    {},
+                    "RunAfter failed (exit code 2); its last output: | oops"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quillfen
