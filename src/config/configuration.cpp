@@ -403,13 +403,6 @@ bool sameKey(std::string_view a, std::string_view b) {
   return lowercase(a) == lowercase(b);
 }
 
-// Every key a run reads.
-std::vector<std::string_view> knownKeys() {
-  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
-  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
-  return keys;
-}
-
 // The fewest single-letter insertions, deletions and substitutions that turn `a` into `b`, case
 // ignored.
 std::size_t editDistance(std::string_view a, std::string_view b) {
@@ -433,7 +426,7 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 std::optional<std::string> closestKnownKey(std::string_view key) {
   std::optional<std::string> closest;
   std::size_t best = 0;
-  for (const std::string_view candidate : knownKeys()) {
+  for (const std::string_view candidate : KnownKeys()) {
     const std::size_t allowed = std::max<std::size_t>(2, candidate.size() / 4);
     const std::size_t lengths = key.size() > candidate.size() ? key.size() - candidate.size()
                                                               : candidate.size() - key.size();
@@ -456,9 +449,15 @@ std::string shownKey(std::string_view key) {
 
 }  // namespace
 
+std::vector<std::string_view> KnownKeys() {
+  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
+  return keys;
+}
+
 std::vector<std::string> UnknownKeyNotes(const ProcessServices& process) {
   std::vector<std::string> notes;
-  const std::vector<std::string_view> known = knownKeys();
+  const std::vector<std::string_view> known = KnownKeys();
   for (const std::string& key : Configs::IniKeys(process)) {
     if (std::any_of(known.begin(), known.end(), [&](auto name) { return sameKey(name, key); }))
       continue;
