@@ -21,6 +21,7 @@
 #include "quillfen_version.h"
 #include "run/check_configuration.h"
 #include "run/command_line.h"
+#include "run/dry_run.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "run/run_summary.h"
@@ -38,6 +39,8 @@ constexpr const char* kVersion = "Quillfen " QUILLFEN_VERSION;
 constexpr const char* kUsage = R"(Usage: quillfen [-c FILE]            perform one backup run
        quillfen [-c FILE] /config    open Config.ini for editing and end
        quillfen [-c FILE] --check    check Config.ini, the source and the mail server; no backup
+       quillfen [-c FILE] --dry-run  say what a run would fetch, link, skip and delete; change
+                                     nothing
        quillfen --help               show this text
        quillfen --version            show the version
 
@@ -85,6 +88,11 @@ and the optional keys
                           folders then share those files, so never edit inside a backup
   FtpConnections          1 to 8 (default 1): the files are fetched over this many logins at
                           once; each one counts against the server's limit per client
+  KeepDaily, KeepWeekly, KeepMonthly
+                          0 or more each: when any is set, pruning keeps the newest backup of
+                          each of the last N days, ISO weeks and months that have one (today's
+                          among them) and deletes every other dated folder, however old,
+                          instead of the DaysTillExpiration window
 The first start writes a template and opens it for editing. Every key with its default and
 one line of explanation: /usr/share/doc/quillfen/examples/Config.ini.
 
@@ -105,7 +113,13 @@ and prints one line per check: what was checked, then "ok" or the error. Exit co
 check passed, 2 when the settings allow no run, 1 when a key is unknown or the destination,
 the source or the mail server failed. A run names unknown keys on standard error and goes on.
 
-Each start but /config and --check leaves one line in the system log (journalctl -t quillfen):
+--dry-run loads Config.ini as --check does, lists the source as a run would and prints one
+line per file a run would fetch ("fetch NAME") or link with LinkUnchanged ("link NAME"), per
+entry it would skip ("skip ...") and per dated folder it would delete ("delete PATH"), then the
+totals. It writes, deletes, mails and pings nothing and takes no lock. Exit code 0 when it could
+tell, 2 when the settings allow no run, 1 when the destination or the source could not be read.
+
+Each start but /config, --check and --dry-run leaves one line in the system log (journalctl -t quillfen):
 exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
 exit code but 0 also names its cause in one line on standard error.
 
@@ -134,7 +148,7 @@ A further job: /etc/quillfen/web.ini, run by quillfen@web.timer and quillfen@web
 )";
 
 constexpr const char* kShortUsage =
-    "Usage: quillfen [-c FILE] [/config | --check | --help | --version]\n"
+    "Usage: quillfen [-c FILE] [/config | --check | --dry-run | --help | --version]\n"
     "Without an argument it performs one backup run; --help says more.\n";
 
 // The settings file of -c as an absolute path: a relative one is taken from the working folder.
@@ -173,11 +187,12 @@ int main(int argc, char** argv) {
     return quillfen::kExitCompleted;
   }
   const bool check = arguments.mode == "--check";
+  const bool dryRun = arguments.mode == "--dry-run";
 
   using namespace quillfen;
-  // A check writes its lines to standard output and shows no window.
+  // A check or a dry run writes its lines to standard output and shows no window.
   std::unique_ptr<FrontEnd> frontEnd =
-      check ? ConsoleFrontEnd::onStandardError() : makeFrontEnd(argc, argv);
+      check || dryRun ? ConsoleFrontEnd::onStandardError() : makeFrontEnd(argc, argv);
   EventPump& events = frontEnd->eventPump();
 
   SystemClock clock;
@@ -201,11 +216,11 @@ int main(int argc, char** argv) {
                     [] { return std::make_unique<CurlPinger>(); }};
 
   RunModule run;
-  if (check) {
-    return CheckConfiguration(run, services, [](const std::string& line) {
-      std::cout << line << std::endl;  // each line as soon as its check is done
-    });
-  }
+  const auto say = [](const std::string& line) {
+    std::cout << line << std::endl;  // each line as soon as it is known
+  };
+  if (check) return CheckConfiguration(run, services, say);
+  if (dryRun) return DryRun(run, services, say);
   if (arguments.mode != "/config") noteUnknownKeys(process);
   HostSystemLog systemLog;
   const int exitCode = MainWithSummary(run, services, arguments.mode, systemLog);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quillfen {
@@ -33,6 +34,10 @@ struct BackupSettings {
   bool IncludeSubfolders = false;   // the whole tree under the source, not its files only
   bool LinkUnchanged = false;       // unchanged files hard-linked from the previous backup
   std::int32_t FtpConnections = 1;  // the FTP logins the files are fetched over, 1 to 8
+  // Retention by periods, 0 or more each; when none is set, DaysTillExpiration's window prunes.
+  std::optional<std::int32_t> KeepDaily;
+  std::optional<std::int32_t> KeepWeekly;
+  std::optional<std::int32_t> KeepMonthly;
 };
 
 }  // namespace quillfen

@@ -77,6 +77,7 @@ constexpr TemplateLine kTemplate[] = {
 constexpr const char* kOptionalKeys[] = {
     "MailSecurity", "MailUserName",      "MailPassword",  "MailTrust", "PingUrl",
     "FtpKeyFile",   "IncludeSubfolders", "LinkUnchanged", "FtpTrust",  "FtpConnections",
+    "KeepDaily",    "KeepWeekly",        "KeepMonthly",
 };
 
 bool isBlankOrEmpty(std::string_view text) {
@@ -238,6 +239,28 @@ std::optional<std::string> ftpConnectionsMessage(const ProcessServices& process,
   return kFtpConnectionsText + ("; it is '" + text + "'.");
 }
 
+// A Keep number counts periods: digits only, so that neither "-1" nor "2.5" is taken for
+// something it is not.
+std::optional<std::string> keepMessage(const ProcessServices& process, BackupSettings& settings) {
+  for (const auto& [key, value] :
+       {std::pair{"KeepDaily", &settings.KeepDaily}, std::pair{"KeepWeekly", &settings.KeepWeekly},
+        std::pair{"KeepMonthly", &settings.KeepMonthly}}) {
+    const std::string text = Configs::ReadIniValue(process, key);
+    *value = std::nullopt;
+    if (isBlankOrEmpty(text)) continue;
+    const std::string_view digits = trimmed(text);
+    try {
+      if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        *value = wholeNumberSetting(key, digits);
+    } catch (const Error&) {
+      // Past the largest number: refused as any other text is.
+    }
+    if (!*value)
+      return key + std::string(" must be a whole number of 0 or more; it is '") + text + "'.";
+  }
+  return std::nullopt;
+}
+
 constexpr const char* kUnknownSchemeText =
     "FtpIPAddress must name the server alone or begin with ftp://, ftpes://, ftps:// or sftp://; "
     "this scheme is none of them: ";
@@ -382,6 +405,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
   if (auto message = ftpConnectionsMessage(process, settings)) return message;
+  if (auto message = keepMessage(process, settings)) return message;
   return mailSecurityMessage(process, settings);
 }
 

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "config/backup_settings.h"
 #include "filestore/file_system.h"
+#include "filestore/retention.h"
 #include "process/clock.h"
 #include "process/locale_format.h"
 
@@ -201,6 +202,7 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
     // The old copies may be the only good ones while today's is missing files.
     activityReport_ += "   ... skipped: today's backup is incomplete.\n";
   } else {
+    activityReport_ += keepPolicyLine();
     const ExpiredFolders expired = deleteExpiredFolders(dCurrDate, sFormat);
     if (expired.found == 0) activityReport_ += "   ... no expired backups found.\n";
     allDeleted = expired.kept == 0;
@@ -212,8 +214,27 @@ bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
   return allDeleted;
 }
 
-IO::ExpiredFolders IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat) {
-  ExpiredFolders expired;
+std::vector<std::string> IO::FoldersToPrune(const Date& dCurrDate, const std::string& sFormat) {
+  if (settings_.KeepDaily || settings_.KeepWeekly || settings_.KeepMonthly)
+    return foldersNotKept(dCurrDate);
+  return foldersPastExpiration(dCurrDate, sFormat);
+}
+
+// With the Keep keys the report says which backups stay, and so why the others went.
+std::string IO::keepPolicyLine() const {
+  std::string periods;
+  for (const auto& [count, unit] :
+       {std::pair{settings_.KeepDaily, " days"}, std::pair{settings_.KeepWeekly, " weeks"},
+        std::pair{settings_.KeepMonthly, " months"}}) {
+    if (count) periods += (periods.empty() ? "" : ", ") + std::to_string(*count) + unit;
+  }
+  if (periods.empty()) return {};
+  return "Keeping the newest backup of each of the last " + periods + " that have one.\n";
+}
+
+std::vector<std::string> IO::foldersPastExpiration(const Date& dCurrDate,
+                                                   const std::string& sFormat) {
+  std::vector<std::string> expired;
   for (std::int32_t i = 0; i <= kLastCandidateOffset; ++i) {
     std::int32_t daysBack = 0;
     if (__builtin_add_overflow(settings_.DaysTillExpiration, i, &daysBack)) {
@@ -224,10 +245,32 @@ IO::ExpiredFolders IO::deleteExpiredFolders(const Date& dCurrDate, const std::st
     // Today's folder holds the backup just made, and later days are not backups yet.
     if (daysBack <= 0) continue;
     const std::string path = beside(formatFolderDate(candidateDay(dCurrDate, daysBack), sFormat));
-    if (FolderExists(path)) {
-      ++expired.found;
-      if (!deleteExpiredFolder(path)) ++expired.kept;
-    }
+    if (FolderExists(path)) expired.push_back(path);
+  }
+  return expired;
+}
+
+// Every real folder of a date's name counts, however old: a paused schedule or a policy made
+// stricter leaves none behind. Anything else under the destination is not a backup.
+std::vector<std::string> IO::foldersNotKept(const Date& dCurrDate) {
+  std::vector<Date> backups;
+  for (const std::string& name :
+       fso_->readFolder(folderOrRoot(settings_.DestinationFolder)).folders) {
+    if (const std::optional<Date> day = dateOfBackupName(name)) backups.push_back(*day);
+  }
+  const KeepPolicy policy{settings_.KeepDaily.value_or(0), settings_.KeepWeekly.value_or(0),
+                          settings_.KeepMonthly.value_or(0)};
+  std::vector<std::string> paths;
+  for (const Date& day : backupsNotKept(std::move(backups), dCurrDate, policy))
+    paths.push_back(beside(formatYyyymmdd(day)));
+  return paths;
+}
+
+IO::ExpiredFolders IO::deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat) {
+  ExpiredFolders expired;
+  for (const std::string& path : FoldersToPrune(dCurrDate, sFormat)) {
+    ++expired.found;
+    if (!deleteExpiredFolder(path)) ++expired.kept;
   }
   return expired;
 }

@@ -55,8 +55,13 @@ class IO {
   };
   // Appends the inventory of today's folder to pReport and returns its totals.
   Inventory ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport);
-  // Deletes the dated folders of the days DaysTillExpiration to DaysTillExpiration + 20 before
-  // dCurrDate and appends what it did and the free space to the activity report. With
+  // The dated folders pruning deletes, newest first: with KeepDaily, KeepWeekly or KeepMonthly
+  // set, every folder "yyyymmdd" under the destination that the policy does not keep (today's
+  // backup counted among them); otherwise those of the days DaysTillExpiration to
+  // DaysTillExpiration + 20 before dCurrDate. Deletes nothing.
+  std::vector<std::string> FoldersToPrune(const Date& dCurrDate, const std::string& sFormat);
+  // Deletes the folders FoldersToPrune gives and appends what it did and the free space to
+  // the activity report. With
   // `todaysBackupIncomplete` nothing is deleted and the report says why. False when an expired
   // folder could not be deleted (the report names it and why).
   bool DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,
@@ -71,8 +76,11 @@ class IO {
     int found = 0;  // dated folders of the candidate days
     int kept = 0;   // of them, the ones that could not be deleted
   };
-  // Deletes the existing folders of the 21 candidate days.
   ExpiredFolders deleteExpiredFolders(const Date& dCurrDate, const std::string& sFormat);
+  // The existing folders of the 21 candidate days.
+  std::vector<std::string> foldersPastExpiration(const Date& dCurrDate, const std::string& sFormat);
+  std::vector<std::string> foldersNotKept(const Date& dCurrDate);
+  std::string keepPolicyLine() const;
   // Deletes one expired folder; false, with a report line, when that failed.
   bool deleteExpiredFolder(const std::string& path);
   void appendFreeSpace();

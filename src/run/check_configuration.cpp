@@ -80,9 +80,9 @@ bool everyKeyKnown(const ProcessServices& process, const Say& say) {
   return notes.empty();
 }
 
-enum class SettingsOutcome { AllowARun, AllowARunWithUnknownKeys, Refused };
+}  // namespace
 
-SettingsOutcome checkSettings(RunModule& run, const Services& services, const Say& say) {
+SettingsOutcome CheckSettings(RunModule& run, const Services& services, const Say& say) {
   WithoutEditing process(services.process);
   const std::string what = "configuration " + shownPath(Configs::configFilePath(process));
   try {
@@ -101,6 +101,8 @@ SettingsOutcome checkSettings(RunModule& run, const Services& services, const Sa
     return SettingsOutcome::Refused;
   }
 }
+
+namespace {
 
 // Why a run could not make today's folder in `folder`, or nothing. A folder on a read-only file
 // system is told apart: under the packaged service that is its sandbox, which a drop-in opens.
@@ -221,7 +223,7 @@ bool mailServerReached(const RunModule& run, Services& services, const Say& say)
 }  // namespace
 
 int CheckConfiguration(RunModule& run, Services& services, const Say& say) {
-  const SettingsOutcome settings = checkSettings(run, services, say);
+  const SettingsOutcome settings = CheckSettings(run, services, say);
   if (settings == SettingsOutcome::Refused) return kExitConfiguration;
   const bool destinationOk = destinationWritable(run, services, say);
   const bool sourceOk = sourceReadable(run, services, say);

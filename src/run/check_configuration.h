@@ -19,4 +19,11 @@ struct Services;
 int CheckConfiguration(RunModule& run, Services& services,
                        const std::function<void(const std::string& line)>& say);
 
+// The first of the checks, which the dry run makes too: loads Config.ini into run.Settings as a
+// run does, but writes no template and opens nothing for editing; says how that went and names
+// each key it does not know.
+enum class SettingsOutcome { AllowARun, AllowARunWithUnknownKeys, Refused };
+SettingsOutcome CheckSettings(RunModule& run, const Services& services,
+                              const std::function<void(const std::string& line)>& say);
+
 }  // namespace quillfen

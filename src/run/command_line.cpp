@@ -7,7 +7,8 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::array<const char*, 4> kModes = {"/config", "--check", "--help", "--version"};
+constexpr std::array<const char*, 5> kModes = {"/config", "--check", "--dry-run", "--help",
+                                               "--version"};
 
 bool namesTheSettingsFile(const std::string& argument) {
   return argument == "-c" || argument == "--config";

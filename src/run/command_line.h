@@ -7,7 +7,7 @@ namespace quillfen {
 
 // What the arguments after the program's name ask for.
 struct CommandLine {
-  // "" (a run), "/config", "--check", "--help" or "--version".
+  // "" (a run), "/config", "--check", "--dry-run", "--help" or "--version".
   std::string mode;
   // The FILE of "-c FILE" or "--config FILE", as given; empty when Config.ini beside the
   // executable is the one.

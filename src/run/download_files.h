@@ -55,6 +55,19 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
 // the source folder itself cannot be read.
 SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSystem);
 
+// What the fetch stage would do with the source of `settings`, doing none of it: the walk (the
+// files it would fetch, the report lines of what it leaves out) and which of those files it
+// would link from `previousBackup` (empty: none) instead of fetching them.
+struct FetchPlan {
+  SourceTree tree;
+  std::vector<bool> linked;                   // one per file of tree.files
+  std::optional<std::string> listingFailure;  // FTP: the reply of a failed listing
+};
+FetchPlan PlanNetworkFetch(const BackupSettings& settings, FileSystem& fileSystem,
+                           const std::string& previousBackup);
+FetchPlan PlanFtpFetch(const BackupSettings& settings, Inet& transfer, FileSystem& fileSystem,
+                       const std::string& previousBackup);
+
 // The two branches of the fetch stage.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder);
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,

@@ -189,14 +189,20 @@ class RemoteWalk {
 // run can compare with it.
 // `Transfer` is the one connection's Inet or one of several connections' TransferControl.
 template <typename Transfer>
-bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& name) {
+std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& name) {
   std::optional<RemoteEntry> listed = transfer.ListedFile(transfer.URL(), name);
-  if (!listed || !listed->size || !listed->modified) return false;
+  if (!listed || !listed->size || !listed->modified) return std::nullopt;
   if (!listed->modifiedToTheSecond) {
     listed->modified = transfer.ExactModifiedTime(transfer.URL(), name);
-    if (!listed->modified) return false;
+    if (!listed->modified) return std::nullopt;
   }
-  return unchanged.linkIfUnchanged(name, FileFacts{*listed->size, *listed->modified});
+  return FileFacts{*listed->size, *listed->modified};
+}
+
+template <typename Transfer>
+bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& name) {
+  const std::optional<FileFacts> facts = listedFacts(transfer, name);
+  return facts && unchanged.linkIfUnchanged(name, *facts);
 }
 
 void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::string& todaysFolder,
@@ -387,20 +393,38 @@ void openFtpSource(const BackupSettings& settings, Inet& transfer) {
   transfer.Trust(settings.FtpTrust);
 }
 
+// The walk of a run that has no today's folder and is never cancelled.
+std::optional<std::string> walkFtpSource(const BackupSettings& settings, Inet& transfer,
+                                         SourceTree& tree) {
+  openFtpSource(settings, transfer);
+  return RemoteWalk(
+             transfer, [] { return false; }, settings.IncludeSubfolders,
+             settings.DestinationFolder + kDatedFolderStandIn)
+      .walk(tree);
+}
+
 }  // namespace
 
 std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
                                          std::vector<std::string>& fileList) {
-  openFtpSource(settings, transfer);
   SourceTree tree;
-  const std::optional<std::string> failure =
-      RemoteWalk(
-          transfer, [] { return false; }, settings.IncludeSubfolders,
-          settings.DestinationFolder + kDatedFolderStandIn)
-          .walk(tree);
+  const std::optional<std::string> failure = walkFtpSource(settings, transfer, tree);
   if (failure) return failure;
   fileList = std::move(tree.files);
   return std::nullopt;
+}
+
+FetchPlan PlanFtpFetch(const BackupSettings& settings, Inet& transfer, FileSystem& fileSystem,
+                       const std::string& previousBackup) {
+  FetchPlan plan;
+  plan.listingFailure = walkFtpSource(settings, transfer, plan.tree);
+  const UnchangedFiles unchanged(fileSystem, previousBackup, "");
+  for (const std::string& name : plan.tree.files) {
+    std::optional<FileFacts> facts;
+    if (!previousBackup.empty()) facts = listedFacts(transfer, name);
+    plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
+  }
+  return plan;
 }
 
 void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,

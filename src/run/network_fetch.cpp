@@ -145,6 +145,19 @@ SourceTree ListNetworkSource(const BackupSettings& settings, FileSystem& fileSys
   return walkNetworkSource(settings, fileSystem, settings.DestinationFolder + kDatedFolderStandIn);
 }
 
+FetchPlan PlanNetworkFetch(const BackupSettings& settings, FileSystem& fileSystem,
+                           const std::string& previousBackup) {
+  FetchPlan plan{ListNetworkSource(settings, fileSystem), {}, std::nullopt};
+  const std::string sourceFolder =
+      std::string(trimmed(settings.NetworkPath, kSpaces)) + folderSeparator();
+  const UnchangedFiles unchanged(fileSystem, previousBackup, "");
+  for (const std::string& name : plan.tree.files) {
+    const std::optional<FileFacts> facts = fileSystem.fileFacts(sourceFolder + name);
+    plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
+  }
+  return plan;
+}
+
 // Every name is copied exactly as listed, blanks and a leading "." included. The counter is 64
 // bits wide: a source of any size is copied.
 void DownloadFromNetworkPath(RunModule& run, Services& services, const std::string& todaysFolder) {

@@ -38,9 +38,13 @@ UnchangedFiles::UnchangedFiles(FileSystem& fileSystem, std::string previousFolde
       targetFolder_(std::move(targetFolder)),
       previousFolder_(std::move(previousFolder)) {}
 
+bool UnchangedFiles::isUnchanged(const std::string& relativePath, const FileFacts& source) const {
+  return !previousFolder_.empty() &&
+         fileSystem_.ownFileFacts(previousFolder_, relativePath) == source;
+}
+
 bool UnchangedFiles::linkIfUnchanged(const std::string& relativePath, const FileFacts& source) {
-  if (previousFolder_.empty()) return false;
-  if (fileSystem_.ownFileFacts(previousFolder_, relativePath) != source) return false;
+  if (!isUnchanged(relativePath, source)) return false;
   if (!fileSystem_.linkFile(previousFolder_ + folderSeparator() + relativePath,
                             targetFolder_ + folderSeparator() + relativePath)) {
     return false;

@@ -32,6 +32,8 @@ class UnchangedFiles {
   // make "the backup" a name of a live file elsewhere. False when there is no such file or the
   // link cannot be made: the caller then fetches the file as usual.
   bool linkIfUnchanged(const std::string& relativePath, const FileFacts& source);
+  // Whether linkIfUnchanged would try to link: the previous backup holds such a file.
+  bool isUnchanged(const std::string& relativePath, const FileFacts& source) const;
 
   // "Linked K unchanged files from 'PATH'" and LF, or nothing when no file was linked.
   std::string reportLine() const;

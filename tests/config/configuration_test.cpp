@@ -102,6 +102,11 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {ok + "FtpConnections=9\n", "it is '9'"},
       {ok + "FtpConnections=two\n", "it is 'two'"},
       {ok + "FtpConnections=8\n", nullptr},
+      {ok + "KeepDaily=7\nKeepWeekly=-1\n",
+       "KeepWeekly must be a whole number of 0 or more; it is '-1'"},
+      {ok + "KeepMonthly=2.5\n", "KeepMonthly must be a whole number of 0 or more; it is '2.5'"},
+      {ok + "KeepDaily=2147483648\n", "it is '2147483648'"},
+      {ok + "KeepDaily=0\nKeepWeekly= 4 \nKeepMonthly=\n", nullptr},
       {ok + "MailPort=587\nMailUserName=u\nPingUrl=https://hc.test/x\nMailTrust=sha256//"
             "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=\n",
        nullptr},

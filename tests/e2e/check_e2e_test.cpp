@@ -3,11 +3,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 
+#include "common/date.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -22,6 +25,7 @@ using ::testing::Each;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using ::testing::UnorderedElementsAreArray;
 
 // quillfen --check of a copy of the program beside the Config.ini each case writes, against a
 // loopback FTP server and SMTP sink: the lines it prints, its exit code, and that it left the
@@ -181,6 +185,111 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
     EXPECT_EQ(c.keys.empty() ? "" : "[Quillfen]\n" + c.keys, readFile(file)) << c.title;
     EXPECT_TRUE(fs::is_empty(dest.path()) && sink.messages().empty() && tlsSink.messages().empty())
         << c.title << ": the destination was written to or a mail sent";
+    EXPECT_THAT(ftp.commands(), Each(Not(StartsWith("RETR")))) << c.title;
+  }
+}
+
+// The name of the dated folder of `daysAgo` days before today, by the local clock.
+std::string datedName(int daysAgo) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return formatYyyymmdd(
+      addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
+}
+
+// Every entry below `folder` with its kind, its bytes and its time: what a dry run must not touch.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+  std::map<std::string, std::string> entries{
+      {".", std::to_string(fs::last_write_time(folder).time_since_epoch().count())}};
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    std::string facts = entry.is_symlink()     ? "link to " + fs::read_symlink(entry).string()
+                        : entry.is_directory() ? "folder "
+                                               : "file " + readFile(entry.path()) + " ";
+    if (!entry.is_symlink())
+      facts += std::to_string(fs::last_write_time(entry).time_since_epoch().count());
+    entries[fs::relative(entry.path(), folder).string()] = facts;
+  }
+  return entries;
+}
+
+// quillfen --dry-run over a local tree and over FTP, with a mail recipient set: what a run would
+// fetch, link from yesterday's backup (b.txt is the same there, to the second), skip and prune
+// (KeepDaily=2 keeps today's and yesterday's; DaysTillExpiration=30 deletes the folder of 31 days
+// ago). A source that cannot be listed or settings that allow no run end it with a run's exit
+// code. The destination stays byte for byte as it was, Config.ini is neither written nor opened,
+// and no mail, no RETR, no lock goes out.
+TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
+  const std::string config = "configuration " + (home.path() / "Config.ini").string();
+  const std::string yesterday = datedName(1);
+  for (const int daysAgo : {1, 3, 29, 31}) fs::create_directory(dest.path() / datedName(daysAgo));
+  dest.write("photos/" + datedName(40) + "/x", "not a backup");
+  for (const TempDir* copy : {&nested, &dest}) {
+    const fs::path file = copy->write(copy == &dest ? yesterday + "/b.txt" : "b.txt", "b");
+    fs::last_write_time(file, fs::last_write_time(remote.path() / "b.txt"));
+  }
+  fs::create_directory_symlink(nested.path() / "sub", nested.path() / "link");
+  fs::create_directory(nested.path() / "empty");
+  const auto deleted = [&](int daysAgo) {
+    return "delete " + dest.str() + "/" + datedName(daysAgo);
+  };
+  const std::string destination =
+      "DestinationFolder=" + dest.str() + "\nLinkUnchanged=yes\n" + mailKeys(sink.port());
+  const struct {
+    const char* title;
+    std::string keys;  // none: no Config.ini
+    int exitCode;
+    std::vector<std::string> lines;  // in any order
+  } cases[] = {
+      {"local tree, KeepDaily",
+       "NetworkPath=" + nested.str() + "\nIncludeSubfolders=yes\nKeepDaily=2\n" + destination,
+       0,
+       {config + ": ok", "link b.txt", "fetch sub/c.txt", "skip link to folder: link", deleted(3),
+        deleted(29), deleted(31),
+        "dry run: 1 to fetch, 1 to link from " + dest.str() + "/" + yesterday +
+            ", 1 skipped, 3 folders to delete; nothing was changed"}},
+      {"FTP, DaysTillExpiration",
+       ftpKeys("ftp-pw") + destination + "DaysTillExpiration=30\n",
+       0,
+       {config + ": ok", "fetch a.txt", "link b.txt", deleted(31),
+        "dry run: 1 to fetch, 1 to link from " + dest.str() + "/" + yesterday +
+            ", 0 skipped, 1 folders to delete; nothing was changed"}},
+      {"empty local source",
+       "NetworkPath=" + nested.str() + "/empty\n" + destination,
+       0,
+       {config + ": ok", "delete nothing: the backup would be incomplete",
+        "dry run: 0 to fetch, 0 to link, 0 skipped, 0 folders to delete; nothing was changed"}},
+      {"refused FTP login",
+       ftpKeys("not-the-ftp-pw") + destination,
+       1,
+       {config + ": ok",
+        "source FTP " + ftp.address() + ": listing failed: 530 Authentication failed."}},
+      {"refused Keep",
+       ftpKeys("ftp-pw") + destination + "KeepWeekly=-1\n",
+       2,
+       {config + ": KeepWeekly must be a whole number of 0 or more; it is '-1'."}},
+      {"no Config.ini",
+       "",
+       2,
+       {config + ": missing (quillfen without arguments writes the template)"}},
+  };
+  const auto before = snapshot(dest.path());
+  for (const auto& c : cases) {
+    const fs::path file = home.path() / "Config.ini";
+    fs::remove(file);
+    if (!c.keys.empty()) std::ofstream(file) << "[Quillfen]\n" << c.keys;
+
+    ChildProcess program({(home.path() / "quillfen").string(), "--dry-run"}, true);
+    program.closeInput();
+    EXPECT_EQ(program.wait(std::chrono::seconds(90)), c.exitCode) << c.title << program.errors();
+    std::vector<std::string> printed;
+    std::istringstream output(program.output());
+    for (std::string line; std::getline(output, line);) printed.push_back(line);
+    EXPECT_THAT(printed, UnorderedElementsAreArray(c.lines)) << c.title;
+    EXPECT_EQ(program.errors(), "") << c.title;
+    EXPECT_EQ(c.keys.empty() ? "" : "[Quillfen]\n" + c.keys, readFile(file)) << c.title;
+    EXPECT_EQ(snapshot(dest.path()), before) << c.title;
+    EXPECT_TRUE(sink.messages().empty()) << c.title;
     EXPECT_THAT(ftp.commands(), Each(Not(StartsWith("RETR")))) << c.title;
   }
 }

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "common/error.h"
@@ -16,6 +17,7 @@
 #include "config/backup_settings.h"
 #include "filestore/io.h"
 #include "filestore/posix_file_system.h"
+#include "filestore/retention.h"
 #include "process/locale_format.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -222,6 +224,74 @@ TEST_F(IoTest, PruningDeletesTheDaysFromDaysTillExpirationToTwentyMoreNewestFirs
   settings.DestinationFolder = in("gone");
   EXPECT_THAT([&] { prune(); }, ::testing::Throws<Error>(
                                     ::testing::Property(&Error::number, errc::kDeviceUnavailable)));
+}
+
+// 400 backups at gaps of 1 to 3 days, from Wednesday 7 January 2026 (today) back to 21 January
+// 2024, beside names that are no backups. A rule keeps the newest backup of each of its newest
+// periods that hold one, today's counting; ISO week 1 of 2026 began on Monday 29 December.
+TEST_F(IoTest, KeepPoliciesKeepTheNewestBackupOfTheNewestPeriodsAndNothingElse) {
+  const Date today{2026, 1, 7};
+  constexpr int kGaps[] = {1, 2, 2, 1, 3};
+  std::vector<Date> backups{today};
+  for (int i = 0; i < 399; ++i) backups.push_back(addDays(backups.back(), -kGaps[i % 5]));
+  // Besides these folders, a file and a link to a folder of dated names.
+  const std::vector<std::string> foreignFolders{"2025010",      "202501011", "20250230",
+                                                "20250105.old", "photos",    ".quillfen-staging",
+                                                "20260108"};  // a later day: no backup yet
+  const struct {
+    const char* title;
+    std::optional<std::int32_t> daily, weekly, monthly;
+    std::set<std::string> kept;  // empty: every backup
+    bool incomplete = false;
+  } cases[] = {
+      {"7 days",
+       7,
+       {},
+       {},
+       {"20260107", "20260106", "20260104", "20260102", "20260101", "20251229", "20251228"}},
+      {"3 weeks", {}, 3, {}, {"20260107", "20260104", "20251228"}},
+      {"6 months",
+       {},
+       {},
+       6,
+       {"20260107", "20251229", "20251129", "20251031", "20250930", "20250831"}},
+      {"2 of each", 2, 2, 2, {"20260107", "20260106", "20260104", "20251229"}},
+      {"none but today's", 0, {}, {}, {"20260107"}},
+      {"after an incomplete run", 1, {}, {}, {}, true},
+  };
+  for (const auto& c : cases) {
+    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry);
+    std::set<std::string> expected(foreignFolders.begin(), foreignFolders.end());
+    for (const std::string& folder : foreignFolders) fs::create_directory(in(folder));
+    expected.insert(dir.write("20240101", "a file").filename());
+    fs::create_directory_symlink(in("photos"), in("20240102"));
+    expected.insert("20240102");
+    std::vector<std::string> notKept;  // newest first
+    for (const Date& day : backups) {
+      const std::string name = formatYyyymmdd(day);
+      fs::create_directory(in(name));
+      if (c.kept.empty() || c.kept.contains(name)) {
+        expected.insert(name);
+      } else {
+        notKept.push_back(name);
+      }
+    }
+    settings.KeepDaily = c.daily;
+    settings.KeepWeekly = c.weekly;
+    settings.KeepMonthly = c.monthly;
+
+    EXPECT_TRUE(io.DeleteOldBackups(today, "yyyymmdd", c.incomplete)) << c.title;
+    EXPECT_EQ(namesIn(), expected) << c.title;
+    EXPECT_EQ(report.find("Deleting folder: " + in("20240121")) != std::string::npos, !c.incomplete)
+        << c.title << ": the oldest backup's line";
+    report.clear();
+    if (c.incomplete) continue;
+    std::vector<std::string> pruned;
+    const KeepPolicy policy{c.daily.value_or(0), c.weekly.value_or(0), c.monthly.value_or(0)};
+    for (const Date& day : backupsNotKept(backups, today, policy))
+      pruned.push_back(formatYyyymmdd(day));
+    EXPECT_EQ(pruned, notKept) << c.title << ": the policy alone";
+  }
 }
 
 }  // namespace
