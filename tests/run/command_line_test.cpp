@@ -18,6 +18,7 @@ TEST(CommandLineTest, NamesTheSettingsFileOnceAndAtMostOneMode) {
       {{"-c", "jobs/web.ini"}, "", "jobs/web.ini", ""},
       {{"--check", "--config", "/etc/quillfen/web.ini"}, "--check", "/etc/quillfen/web.ini", ""},
       {{"-c", "a.ini", "/config"}, "/config", "a.ini", ""},
+      {{"--dry-run", "-c", "a.ini"}, "--dry-run", "a.ini", ""},
       {{"-c"}, "", "", "-c needs the name of a settings file after it"},
       {{"-c", "--check"}, "", "", "-c needs the name of a settings file after it"},
       {{"--config", ""}, "", "", "--config needs the name of a settings file after it"},
