@@ -43,11 +43,14 @@ constexpr const char* kMailboxText =
 constexpr const char* kLoginWithoutTlsText =
     "MailUserName needs MailSecurity starttls or tls: a login is never sent unencrypted.";
 constexpr const char* kNotPermittedTitle = "Configuration Not Accessible";
-constexpr const char* kOwnJobText =
+constexpr const char* kOwnConfigIniText =
     "This copy of Quillfen keeps its Config.ini where only its owner (for the installed program: "
-    "root) may read and write it. Run it as that user (e.g. with sudo), or make a backup job of "
-    "your own: copy the program into a folder you own and start the copy, which keeps its own "
-    "Config.ini beside it, e.g.\n  mkdir -p ~/backup && cp ";
+    "root) may read and write it. ";
+constexpr const char* kOwnJobText =
+    "Run it as the owner (e.g. with sudo), or make a backup job of your own: name a settings file "
+    "of your own with -c, e.g.\n  quillfen -c ~/backup.ini\nor copy the program into a folder you "
+    "own and start the copy, which keeps its own Config.ini beside it, e.g.\n  mkdir -p ~/backup "
+    "&& cp ";
 constexpr const char* kOwnJobExample = "/quillfen ~/backup/ && ~/backup/quillfen";
 
 constexpr const char* kEditSwitch = "/config";
@@ -409,9 +412,12 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   return mailSecurityMessage(process, settings);
 }
 
-// The message for a Config.ini this user may not touch: the system's reason, then the way out.
+// The message for a Config.ini (or a file named with -c) this user may not touch: the system's
+// reason, then the ways out.
 std::string ownJobMessage(const Error& error, const ProcessServices& process) {
-  return error.description() + ".\n\n" + kOwnJobText + process.executableFolder() + kOwnJobExample;
+  const char* whose = process.namedSettingsFile().empty() ? kOwnConfigIniText : "";
+  return error.description() + ".\n\n" + whose + kOwnJobText + process.executableFolder() +
+         kOwnJobExample;
 }
 
 // Writes the template when Config.ini is missing; true when it did.
