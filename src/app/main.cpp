@@ -1,5 +1,6 @@
 // The quillfen executable: picks the front end, wires the real platform pieces into the run
 // and turns its outcome into the exit code.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -47,9 +48,9 @@ constexpr const char* kUsage = R"(Usage: quillfen [-c FILE]            perform o
 -c FILE, --config FILE: read the settings from FILE (a relative path is taken from the working
 folder) instead of Config.ini beside the executable, in every mode; a missing FILE gets the
 template. Each settings file is a job: "quillfen -c /etc/quillfen/web.ini" runs the job web.ini,
-and its mails (the report's first line and the subject's end), its system-log line and its
-failures name it and this host: "web.ini on alpha". Two jobs with one DestinationFolder never
-run at once: the second ends with an error. Without -c the texts stay as they were.
+whose mails (the report's first line and the subject's end) and system-log line name it and this
+host: "web.ini on alpha". Two jobs with one DestinationFolder never run at once: the second
+ends with an error. Without -c the texts stay as they were.
 
 Each start performs one backup run and ends by itself: it deletes and re-creates the folder
 named after today's date (yyyymmdd) under DestinationFolder, copies every file of the source
@@ -171,7 +172,7 @@ void noteUnknownKeys(const quillfen::ProcessServices& process) {
 
 int main(int argc, char** argv) {
   const quillfen::CommandLine arguments =
-      quillfen::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+      quillfen::ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
   // A run deletes today's folder and prunes: an argument meant for something else, an empty
   // one included, must not start one.
   if (!arguments.refusal.empty()) {
