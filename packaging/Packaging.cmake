@@ -5,8 +5,10 @@
 # Quillfen reads Config.ini beside its executable. Both installed programs live in one folder,
 # lib/quillfen, whose Config.ini is a link to <sysconfdir>/quillfen/Config.ini (/etc/quillfen for
 # the prefix /usr or /, <prefix>/etc/quillfen otherwise), where an administrator expects it; the
-# first start writes the template through that link. A user who wants a backup job of their own
-# copies the program into a folder they own and keeps a Config.ini beside the copy.
+# first start writes the template through that link. Further jobs are settings files named with
+# -c (the units quillfen@<job> read /etc/quillfen/<job>.ini); a user who wants a backup job of
+# their own names a file of their own with -c, or copies the program and keeps a Config.ini
+# beside the copy.
 set(QUILLFEN_PROGRAM_DIR lib/quillfen)
 set(QUILLFEN_DOC_DIR share/doc/quillfen)
 
@@ -44,7 +46,10 @@ install(CODE "
   endif()
 " COMPONENT quillfen)
 install(FILES docs/quillfen.1 DESTINATION share/man/man1 COMPONENT quillfen)
+# The units go here as well: packaging/build-debs moves them where systemd looks. Config.ini here
+# is the commented example of every key, not a template the program reads.
 install(FILES packaging/systemd/quillfen.service packaging/systemd/quillfen.timer
-              packaging/cron/quillfen
+              packaging/systemd/quillfen@.service packaging/systemd/quillfen@.timer
+              packaging/cron/quillfen packaging/examples/Config.ini
         DESTINATION ${QUILLFEN_DOC_DIR}/examples COMPONENT quillfen)
 install(FILES README.md DESTINATION ${QUILLFEN_DOC_DIR} COMPONENT quillfen)

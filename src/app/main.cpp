@@ -1,6 +1,7 @@
 // The quillfen executable: picks the front end, wires the real platform pieces into the run
 // and turns its outcome into the exit code.
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 #include "process/system_log.h"
 #include "quillfen_version.h"
 #include "run/check_configuration.h"
+#include "run/command_line.h"
 #include "run/dry_run.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
@@ -36,12 +38,20 @@ namespace {
 
 constexpr const char* kVersion = "Quillfen " QUILLFEN_VERSION;
 
-constexpr const char* kUsage = R"(Usage: quillfen            perform one backup run
-       quillfen /config    open Config.ini for editing and end
-       quillfen --check    check Config.ini, the source and the mail server; no backup
-       quillfen --dry-run  say what a run would fetch, link, skip and delete; change nothing
-       quillfen --help     show this text
-       quillfen --version  show the version
+constexpr const char* kUsage = R"(Usage: quillfen [-c FILE]            perform one backup run
+       quillfen [-c FILE] /config    open Config.ini for editing and end
+       quillfen [-c FILE] --check    check Config.ini, the source and the mail server; no backup
+       quillfen [-c FILE] --dry-run  say what a run would fetch, link, skip and delete; change
+                                     nothing
+       quillfen --help               show this text
+       quillfen --version            show the version
+
+-c FILE, --config FILE: read the settings from FILE (a relative path is taken from the working
+folder) instead of Config.ini beside the executable, in every mode; a missing FILE gets the
+template. Each settings file is a job: "quillfen -c /etc/quillfen/web.ini" runs the job web.ini,
+whose mails (the report's first line and the subject's end) and system-log line name it and this
+host: "web.ini on alpha". Two jobs with one DestinationFolder never run at once: the second
+ends with an error. Without -c the texts stay as they were.
 
 Each start performs one backup run and ends by itself: it deletes and re-creates the folder
 named after today's date (yyyymmdd) under DestinationFolder, copies every file of the source
@@ -92,7 +102,8 @@ and the optional keys
   HookTimeout             seconds a hook may take before it is killed (default 600)
   Exclude                 ";"-separated patterns not fetched, matched as in .gitignore:
                           *.tmp;cache/;**/node_modules/
-The first start writes a template and opens it for editing.
+The first start writes a template and opens it for editing. Every key with its default and
+one line of explanation: /usr/share/doc/quillfen/examples/Config.ini.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
 "INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1 (the report then
@@ -121,12 +132,14 @@ Each start but /config, --check and --dry-run leaves one line in the system log 
 exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
 exit code but 0 also names its cause in one line on standard error.
 
-Any other argument is refused before anything is touched (exit code 2).
+Any other argument, -c without a file or -c given twice is refused before anything is touched
+(exit code 2).
 
 Exit codes:
   0  the run completed (also /config, --help, --version)
   1  an error ended the run, or some recipients were refused; the error was reported
-  2  no run: Config.ini was missing, its settings are invalid, or an argument is unknown
+  2  no run: Config.ini (or FILE) was missing, its settings are invalid, or an argument is
+     unknown
   3  the run was cancelled (Cancel, Ctrl-C, SIGTERM or SIGHUP)
   4  completed, but some files were not fetched or some folders not pruned: the listing or
      some files could not be fetched or the source held no file (old backups kept), or an
@@ -139,35 +152,18 @@ Scheduling: once a day, by the systemd timer (systemctl enable --now quillfen.ti
 adding the destination to ReadWritePaths= with systemctl edit quillfen.service) or by a cron
 line, not both, e.g. for a copy that has its own Config.ini
   0 2 * * * QUILLFEN_UI=console /home/me/backup/quillfen
+A further job: /etc/quillfen/web.ini, run by quillfen@web.timer and quillfen@web.service
+(systemctl edit quillfen@web.service for its ReadWritePaths=), or by a cron line with -c FILE.
 )";
 
 constexpr const char* kShortUsage =
-    "Usage: quillfen [/config | --check | --dry-run | --help | --version]\n"
+    "Usage: quillfen [-c FILE] [/config | --check | --dry-run | --help | --version]\n"
     "Without an argument it performs one backup run; --help says more.\n";
 
-// The argument text after the program name, as one string.
-std::string commandLineOf(int argc, char** argv) {
-  std::string text;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) text += ' ';
-    text += argv[i];
-  }
-  return text;
-}
-
-// --dry-run goes with the arguments that choose the job: it is taken out of the arguments, and
-// what is left is read as without it. True when it was there.
-bool takeDryRun(std::vector<std::string>& arguments) {
-  const auto found = std::find(arguments.begin(), arguments.end(), "--dry-run");
-  if (found == arguments.end()) return false;
-  arguments.erase(found);
-  return true;
-}
-
-std::string joined(const std::vector<std::string>& arguments) {
-  std::string text;
-  for (const std::string& argument : arguments) text += (text.empty() ? "" : " ") + argument;
-  return text;
+// The settings file of -c as an absolute path: a relative one is taken from the working folder.
+std::string absoluteSettingsFile(const quillfen::CommandLine& arguments) {
+  if (arguments.settingsFile.empty()) return {};
+  return std::filesystem::absolute(std::filesystem::path(arguments.settingsFile)).string();
 }
 
 // A misspelt key is a setting not in force: each key the settings do not read is named on
@@ -183,24 +179,24 @@ void noteUnknownKeys(const quillfen::ProcessServices& process) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-  const bool dryRun = takeDryRun(arguments);
-  const std::string requested = joined(arguments);
-  if (requested == "--help") {
+  const quillfen::CommandLine arguments =
+      quillfen::ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+  // A run deletes today's folder and prunes: an argument meant for something else, an empty
+  // one included, must not start one.
+  if (!arguments.refusal.empty()) {
+    std::cerr << "quillfen: " << arguments.refusal << '\n' << kShortUsage;
+    return quillfen::kExitConfiguration;
+  }
+  if (arguments.mode == "--help") {
     std::cout << kUsage;
     return quillfen::kExitCompleted;
   }
-  if (requested == "--version") {
+  if (arguments.mode == "--version") {
     std::cout << kVersion << '\n';
     return quillfen::kExitCompleted;
   }
-  // A run deletes today's folder and prunes: an argument meant for something else, an empty
-  // one included, must not start one.
-  const bool check = requested == "--check";
-  if ((!arguments.empty() && requested != "/config" && !check) || (dryRun && !arguments.empty())) {
-    std::cerr << "quillfen: unknown argument '" << requested << "'\n" << kShortUsage;
-    return quillfen::kExitConfiguration;
-  }
+  const bool check = arguments.mode == "--check";
+  const bool dryRun = arguments.mode == "--dry-run";
 
   using namespace quillfen;
   // A check or a dry run writes its lines to standard output and shows no window.
@@ -210,7 +206,7 @@ int main(int argc, char** argv) {
 
   SystemClock clock;
   ThreadSleeper sleeper;
-  HostProcessServices process(frontEnd->hasDisplay());
+  HostProcessServices process(frontEnd->hasDisplay(), absoluteSettingsFile(arguments));
   const LocaleFormat format = LocaleFormat::fromEnvironment();
   HostCommandRunner commands;
   MainForm frmMain([&events] { return std::make_unique<CurlTransferControl>(events); });
@@ -236,10 +232,9 @@ int main(int argc, char** argv) {
   };
   if (check) return CheckConfiguration(run, services, say);
   if (dryRun) return DryRun(run, services, say);
-  if (requested != "/config") noteUnknownKeys(process);
+  if (arguments.mode != "/config") noteUnknownKeys(process);
   HostSystemLog systemLog;
-  // Qt has taken its own options out of argv by now; what is left is the program's.
-  const int exitCode = MainWithSummary(run, services, commandLineOf(argc, argv), systemLog);
+  const int exitCode = MainWithSummary(run, services, arguments.mode, systemLog);
   // Every exit but 0 names its cause on standard error, where cron and the journal look. The
   // console's message boxes already wrote an error (and a refusal) there; the window's did not.
   if (exitCode == kExitCancelled)

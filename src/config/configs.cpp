@@ -1,6 +1,7 @@
 #include "config/configs.h"
 
 #include "common/error.h"
+#include "common/path_limits.h"
 #include "config/profile_file.h"
 #include "config/profile_text.h"
 #include "process/process_services.h"
@@ -8,7 +9,15 @@
 namespace quillfen::Configs {
 
 std::string configFilePath(const ProcessServices& process) {
-  return process.executableFolder() + "/Config.ini";
+  const std::string named = process.namedSettingsFile();
+  return named.empty() ? process.executableFolder() + "/Config.ini" : named;
+}
+
+std::string jobName(const ProcessServices& process) {
+  // On Windows either separator ends a folder.
+  const std::string named = process.namedSettingsFile();
+  const std::size_t last = named.find_last_of(folderSeparator() == '/' ? "/" : "/\\");
+  return last == std::string::npos ? named : named.substr(last + 1);
 }
 
 bool fileIsPresent(const ProcessServices& process) {

@@ -7,14 +7,19 @@ namespace quillfen {
 
 class ProcessServices;
 
-// The only code that touches Config.ini. The path is built anew from the executable's folder on
-// every call, so that each call sees the file as it is now.
+// The only code that touches Config.ini, or the settings file named with -c. The path is built
+// anew on every call, so that each call sees the file as it is now.
 namespace Configs {
 
 inline constexpr const char* kSection = "Quillfen";
 
-// The folder of the executable followed by "/Config.ini".
+// The settings file named on the command line, else the folder of the executable followed by
+// "/Config.ini".
 std::string configFilePath(const ProcessServices& process);
+
+// The job a settings file named on the command line makes: its name without the folder
+// ("web.ini"). Empty for Config.ini beside the executable, the one job of a copy of the program.
+std::string jobName(const ProcessServices& process);
 
 // True when Config.ini is there, false when nothing (or a link to nothing) is. Throws Error
 // when what is there cannot be read as a settings file (see readProfileFile).

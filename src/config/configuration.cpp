@@ -44,11 +44,14 @@ constexpr const char* kMailboxText =
 constexpr const char* kLoginWithoutTlsText =
     "MailUserName needs MailSecurity starttls or tls: a login is never sent unencrypted.";
 constexpr const char* kNotPermittedTitle = "Configuration Not Accessible";
-constexpr const char* kOwnJobText =
+constexpr const char* kOwnConfigIniText =
     "This copy of Quillfen keeps its Config.ini where only its owner (for the installed program: "
-    "root) may read and write it. Run it as that user (e.g. with sudo), or make a backup job of "
-    "your own: copy the program into a folder you own and start the copy, which keeps its own "
-    "Config.ini beside it, e.g.\n  mkdir -p ~/backup && cp ";
+    "root) may read and write it. ";
+constexpr const char* kOwnJobText =
+    "Run it as the owner (e.g. with sudo), or make a backup job of your own: name a settings file "
+    "of your own with -c, e.g.\n  quillfen -c ~/backup.ini\nor copy the program into a folder you "
+    "own and start the copy, which keeps its own Config.ini beside it, e.g.\n  mkdir -p ~/backup "
+    "&& cp ";
 constexpr const char* kOwnJobExample = "/quillfen ~/backup/ && ~/backup/quillfen";
 
 constexpr const char* kEditSwitch = "/config";
@@ -439,9 +442,12 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   return mailSecurityMessage(process, settings);
 }
 
-// The message for a Config.ini this user may not touch: the system's reason, then the way out.
+// The message for a Config.ini (or a file named with -c) this user may not touch: the system's
+// reason, then the ways out.
 std::string ownJobMessage(const Error& error, const ProcessServices& process) {
-  return error.description() + ".\n\n" + kOwnJobText + process.executableFolder() + kOwnJobExample;
+  const char* whose = process.namedSettingsFile().empty() ? kOwnConfigIniText : "";
+  return error.description() + ".\n\n" + whose + kOwnJobText + process.executableFolder() +
+         kOwnJobExample;
 }
 
 // Writes the template when Config.ini is missing; true when it did.
@@ -455,14 +461,6 @@ bool writeTemplateIfMissing(const ProcessServices& process) {
 
 bool sameKey(std::string_view a, std::string_view b) {
   return lowercase(a) == lowercase(b);
-}
-
-// Every key a run reads.
-std::vector<std::string_view> knownKeys() {
-  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
-  keys.insert(keys.end(), std::begin(kHookAndExcludeKeys), std::end(kHookAndExcludeKeys));
-  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
-  return keys;
 }
 
 // The fewest single-letter insertions, deletions and substitutions that turn `a` into `b`, case
@@ -488,7 +486,7 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 std::optional<std::string> closestKnownKey(std::string_view key) {
   std::optional<std::string> closest;
   std::size_t best = 0;
-  for (const std::string_view candidate : knownKeys()) {
+  for (const std::string_view candidate : KnownKeys()) {
     const std::size_t allowed = std::max<std::size_t>(2, candidate.size() / 4);
     const std::size_t lengths = key.size() > candidate.size() ? key.size() - candidate.size()
                                                               : candidate.size() - key.size();
@@ -511,9 +509,16 @@ std::string shownKey(std::string_view key) {
 
 }  // namespace
 
+std::vector<std::string_view> KnownKeys() {
+  std::vector<std::string_view> keys(std::begin(kOptionalKeys), std::end(kOptionalKeys));
+  keys.insert(keys.end(), std::begin(kHookAndExcludeKeys), std::end(kHookAndExcludeKeys));
+  for (const TemplateLine& line : kTemplate) keys.emplace_back(line.key);
+  return keys;
+}
+
 std::vector<std::string> UnknownKeyNotes(const ProcessServices& process) {
   std::vector<std::string> notes;
-  const std::vector<std::string_view> known = knownKeys();
+  const std::vector<std::string_view> known = KnownKeys();
   for (const std::string& key : Configs::IniKeys(process)) {
     if (std::any_of(known.begin(), known.end(), [&](auto name) { return sameKey(name, key); }))
       continue;

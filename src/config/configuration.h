@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/backup_settings.h"
@@ -34,6 +35,9 @@ std::string withoutOneTrailingSeparator(std::string path);
 // login ("@") in FtpIPAddress, an unknown scheme, a key file or trust that does not fit the
 // scheme or cannot be read. It never quotes a login.
 std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings);
+
+// Every key a run reads: the template's, then the optional ones.
+std::vector<std::string_view> KnownKeys();
 
 // One note per key of section [Quillfen] that no setting reads (a run goes on without it), in
 // the file's order, naming a close known key when there is one:

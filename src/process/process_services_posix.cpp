@@ -23,6 +23,12 @@ std::string HostProcessServices::executableFolder() const {
   return exe.parent_path().string();
 }
 
+std::string HostProcessServices::hostName() const {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 namespace {
 
 // Starts xdg-open in a grandchild so that it outlives us and leaves no zombie behind.
@@ -86,20 +92,33 @@ void HostProcessServices::keepSecretsOutOfCoreDumps() {
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-bool HostProcessServices::runsUnderPackagedUnit() const {
+namespace {
+
+// The packaged unit this process runs as (quillfen.service, quillfen@web.service), or nothing:
+// systemd's INVOCATION_ID says a unit started it, its control group which one.
+std::string packagedUnit() {
   const char* invocation = std::getenv("INVOCATION_ID");
-  if (invocation == nullptr || *invocation == '\0') return false;
+  if (invocation == nullptr || *invocation == '\0') return {};
   std::ifstream groups("/proc/self/cgroup");
   for (std::string line; std::getline(groups, line);) {
-    if (line.ends_with("/quillfen.service")) return true;
+    const std::string unit = line.substr(line.rfind('/') + 1);
+    if (unit == "quillfen.service") return unit;
+    if (unit.starts_with("quillfen@") && unit.ends_with(".service")) return unit;
   }
-  return false;
+  return {};
+}
+
+}  // namespace
+
+bool HostProcessServices::runsUnderPackagedUnit() const {
+  return !packagedUnit().empty();
 }
 
 std::string ReadWritePathsHint(const std::string& folder) {
-  return "the service may write only where ReadWritePaths= allows: run \"sudo systemctl edit "
-         "quillfen.service\" and add the lines \"[Service]\" and \"ReadWritePaths=" +
-         folder + "\"";
+  const std::string unit = packagedUnit();
+  return "the service may write only where ReadWritePaths= allows: run \"sudo systemctl edit " +
+         (unit.empty() ? std::string("quillfen.service") : unit) +
+         "\" and add the lines \"[Service]\" and \"ReadWritePaths=" + folder + "\"";
 }
 
 }  // namespace quillfen

@@ -23,6 +23,13 @@ std::string HostProcessServices::executableFolder() const {
   return utf8Text(std::filesystem::path(module).parent_path().native());
 }
 
+std::string HostProcessServices::hostName() const {
+  wchar_t name[256] = {};
+  DWORD length = sizeof name / sizeof name[0];
+  if (!::GetComputerNameExW(ComputerNameDnsHostname, name, &length)) return {};
+  return utf8Text(std::wstring(name, length));
+}
+
 // "Notepad.exe " and the path, not quoted: Notepad takes the rest of its command line as one
 // name, blanks included. Notepad keeps running after the program has ended.
 void HostProcessServices::openForEditing(const std::string& path) {

@@ -44,6 +44,8 @@ class WithoutEditing final : public ProcessServices {
  public:
   explicit WithoutEditing(ProcessServices& host) : host_(host) {}
   std::string executableFolder() const override { return host_.executableFolder(); }
+  std::string namedSettingsFile() const override { return host_.namedSettingsFile(); }
+  std::string hostName() const override { return host_.hostName(); }
   void openForEditing(const std::string&) override {}
   void keepSecretsOutOfCoreDumps() override { host_.keepSecretsOutOfCoreDumps(); }
   bool runsUnderPackagedUnit() const override { return host_.runsUnderPackagedUnit(); }

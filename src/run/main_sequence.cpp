@@ -9,6 +9,7 @@
 #include "common/exit_code.h"
 #include "common/path_limits.h"
 #include "common/text.h"
+#include "config/configs.h"
 #include "config/configuration.h"
 #include "filestore/destination_lock.h"
 #include "filestore/file_system.h"
@@ -248,9 +249,18 @@ void mailCancelled(RunModule& run, Services& services) {
   }
 }
 
+// The job and the machine a settings file named with -c makes, e.g. "web.ini on alpha".
+std::string jobOf(const ProcessServices& process) {
+  const std::string job = Configs::jobName(process);
+  if (job.empty()) return {};
+  const std::string host = process.hostName();
+  return shownName(host.empty() ? job : job + " on " + host);
+}
+
 }  // namespace
 
 int Main(RunModule& run, Services& services, const std::string& commandLine) {
+  run.Job = jobOf(services.process);
   int exitCode = kExitError;
   const std::optional<Error> caught = runCatching(run, services, commandLine, exitCode);
   if (!caught) {

@@ -39,6 +39,9 @@ struct RunModule {
   bool NotificationStarted = false;
   // The report line of a failed start ping; empty when it went through or none was sent.
   std::string StartPingFailure;
+  // With -c: "<file name> on <host>", which the mails and the log line name so that one job
+  // of several is told from the others; empty for Config.ini beside the executable.
+  std::string Job;
   // "Error N: description" of the error that ended the run, as it was reported; empty when none.
   std::string FailureText;
   // Today's folder (the dated one under DestinationFolder) once the run has its date.

@@ -105,8 +105,9 @@ int MainWithSummary(RunModule& run, Services& services, const std::string& comma
   if (commandLine == "/config") return exitCode;
   const auto duration = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - started);
+  const std::string job = run.Job.empty() ? "" : "job " + run.Job + ": ";
   log.record(severityOf(exitCode),
-             RunSummaryLine(exitCode, OutcomeCause(run, exitCode), run.Tally, duration));
+             job + RunSummaryLine(exitCode, OutcomeCause(run, exitCode), run.Tally, duration));
   return exitCode;
 }
 

@@ -34,7 +34,8 @@ std::string RunSummaryLine(int exitCode, const std::string& cause, const RunTall
 std::string OutcomeLine(const RunModule& run, int exitCode);
 
 // Main, then its summary line in `log`: information for a completed run, a warning for a
-// cancelled or incomplete one, an error otherwise. "/config" only opens the file and leaves no
+// cancelled or incomplete one, an error otherwise. A job named with -c leads it:
+// "job web.ini on alpha: run ended: ...". "/config" only opens the file and leaves no
 // line; every other start does, also one refused for its settings, which a scheduler's user
 // would otherwise not see. Returns Main's exit code.
 int MainWithSummary(RunModule& run, Services& services, const std::string& commandLine,

@@ -41,8 +41,15 @@ std::string withLine(const std::string& report, const std::string& line) {
   return report + (report.ends_with('\n') ? "\n" : "\n\n") + line;
 }
 
+// A job named with -c opens the report and closes the subject: an operator of several jobs
+// sees which one wrote before opening the mail. Config.ini's one job keeps its texts.
 std::string reportOf(const RunModule& run) {
-  return withLine(run.ActivityReport, run.StartPingFailure);
+  const std::string report = withLine(run.ActivityReport, run.StartPingFailure);
+  return run.Job.empty() ? report : withLine("Job: " + run.Job, report);
+}
+
+std::string subjectOf(const RunModule& run, const std::string& prefix) {
+  return prefix + run.Settings.MailSubject + (run.Job.empty() ? "" : " (" + run.Job + ")");
 }
 
 void sendToEveryone(const Message& message, RunModule& run, Services& services) {
@@ -70,20 +77,18 @@ void sendToEveryone(const Message& message, RunModule& run, Services& services) 
 void SendNotification(RunModule& run, Services& services) {
   run.NotificationStarted = true;
   const std::string prefix = isIncomplete(run) ? "INCOMPLETE: " : "";
-  sendToEveryone({prefix + run.Settings.MailSubject, reportOf(run)}, run, services);
+  sendToEveryone({subjectOf(run, prefix), reportOf(run)}, run, services);
 }
 
 void SendFailureReport(RunModule& run, Services& services, int number,
                        const std::string& description) {
   const std::string errorLine = "Error " + std::to_string(number) + ": " + description;
-  sendToEveryone({"FAILED: " + run.Settings.MailSubject, withLine(reportOf(run), errorLine)}, run,
-                 services);
+  sendToEveryone({subjectOf(run, "FAILED: "), withLine(reportOf(run), errorLine)}, run, services);
 }
 
 void SendCancelReport(RunModule& run, Services& services) {
-  sendToEveryone(
-      {"CANCELLED: " + run.Settings.MailSubject, withLine(reportOf(run), "The run was cancelled.")},
-      run, services);
+  sendToEveryone({subjectOf(run, "CANCELLED: "), withLine(reportOf(run), "The run was cancelled.")},
+                 run, services);
 }
 
 }  // namespace quillfen

@@ -12,7 +12,9 @@ struct Services;
 // afterwards, as one Error with the first one's number and every server reply. A failure of
 // the transport ends the stage at once.
 // The subject is MailSubject for a completed run, "INCOMPLETE: " + MailSubject when files
-// were not fetched or expired folders not pruned. A failed start ping adds its line.
+// were not fetched or expired folders not pruned. A failed start ping adds its line. A job named
+// with -c ("web.ini on alpha") opens the report as "Job: web.ini on alpha" and ends the subject
+// in parentheses, in this mail and the two below.
 void SendNotification(RunModule& run, Services& services);
 
 // Mails the report as it stands, with "Error <number>: <description>" as its last line, to

@@ -165,6 +165,17 @@ TEST_F(LoadConfigurationTest, UnknownKeysAreNamedWithTheKnownKeyMeant) {
                              "Unknown key: LinkUnchange (did you mean LinkUnchanged?)"));
 }
 
+// The packaged example (read as a file named with -c) names every key a run reads, with values the
+// settings accept: a key added to the settings and not to the example fails here.
+TEST_F(LoadConfigurationTest, TheCommentedExampleHoldsEveryKnownKeyAndLoads) {
+  process.settingsFile = QUILLFEN_EXAMPLE_CONFIG;
+  EXPECT_TRUE(load()) << ::testing::PrintToString(log);
+  const std::vector<std::string> keys = Configs::IniKeys(process);
+  for (const std::string_view key : KnownKeys()) {
+    EXPECT_THAT(keys, ::testing::Contains(std::string(key)));
+  }
+}
+
 // Neither blocks nor reads without end: each is refused at once, before "/config" too.
 TEST_F(LoadConfigurationTest, AConfigIniThatIsNoRegularFileOrOverOneMebibyteIsRefused) {
   folder.write("Config.ini", "[Quillfen]\n;" + std::string(1 << 20, 'x'));

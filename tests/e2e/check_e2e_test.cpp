@@ -100,6 +100,15 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
   const auto faulty = [&](const std::string& line) {
     return std::vector<std::string>{ok, "destination " + line, source + ": ok, 2 files", noMail};
   };
+  const fs::path jobGroup =
+      home.write("job-cgroup", "0::/system.slice/system-quillfen.slice/quillfen@web.service\n");
+  const auto readOnlyUnder = [&](const std::string& unit) {
+    return faulty(dest.str() +
+                  ": on a read-only file system (the service may write only where "
+                  "ReadWritePaths= allows: run \"sudo systemctl edit " +
+                  unit + "\" and add the lines \"[Service]\" and \"ReadWritePaths=" + dest.str() +
+                  "\")");
+  };
   const struct {
     const char* title;
     std::string keys;  // none: no Config.ini
@@ -141,12 +150,10 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
       {"destination not writable", ftpOk + destination, 1,
        faulty(dest.str() + ": not writable (Error 70: "), asNobody},
       {"read-only destination of the packaged service", ftpOk + destination, 1,
-       faulty(dest.str() +
-              ": on a read-only file system (the service may write only where "
-              "ReadWritePaths= allows: run \"sudo systemctl edit quillfen.service\" "
-              "and add the lines \"[Service]\" and \"ReadWritePaths=" +
-              dest.str() + "\")"),
-       withReadOnly(dest.path(), serviceGroup)},
+       readOnlyUnder("quillfen.service"), withReadOnly(dest.path(), serviceGroup)},
+      // A job's unit has a drop-in of its own.
+      {"read-only destination of a job's service", ftpOk + destination, 1,
+       readOnlyUnder("quillfen@web.service"), withReadOnly(dest.path(), jobGroup)},
   };
   const bool canMount = mountNamespacesWork(), canChangeUser = ::geteuid() == 0;
   for (const auto& c : cases) {

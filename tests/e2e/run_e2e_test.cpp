@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -47,6 +48,12 @@ ProgramResult runProgram(const fs::path& folder, const std::vector<std::string>&
   return {exitCode, program->output(), program->errors()};
 }
 
+std::string hostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
 // The name of the dated backup folder of `daysAgo` days before today, by the local clock.
 std::string datedFolderName(int daysAgo = 0) {
   const std::time_t now = std::time(nullptr);
@@ -56,11 +63,11 @@ std::string datedFolderName(int daysAgo = 0) {
       addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
 }
 
-// Config.ini in `home` for a run from `sourceKeys` into `destination`, expiring after 30 days
-// and mailing to two recipients through the SMTP server on `mailPort`.
-void writeRunConfig(const fs::path& home, const std::string& sourceKeys,
+// The settings file `file` for a run from `sourceKeys` into `destination`, expiring after 30
+// days and mailing to two recipients through the SMTP server on `mailPort`.
+void writeRunConfig(const fs::path& file, const std::string& sourceKeys,
                     const fs::path& destination, int mailPort) {
-  std::ofstream(home / "Config.ini")
+  std::ofstream(file)
       << "[Quillfen]\n"
       << sourceKeys << "DestinationFolder=" << destination.string()
       << "\nDaysTillExpiration=30\nMailServer=127.0.0.1\nMailPort=" << mailPort
@@ -86,7 +93,7 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
     const fs::path dest = home.path() / "dest";
     std::vector<std::string> arguments;
     if (c.argument) {
-      writeRunConfig(home.path(), "NetworkPath=/srv\n", dest, 25);
+      writeRunConfig(home.path() / "Config.ini", "NetworkPath=/srv\n", dest, 25);
       arguments.push_back(c.argument);
     }
     const ProgramResult result = runProgram(home.path(), arguments);
@@ -96,6 +103,47 @@ TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
     EXPECT_THAT(readFile(home.path() / "Config.ini"), HasSubstr("\nDestinationFolder="));
     EXPECT_FALSE(fs::exists(dest)) << c.message;
   }
+}
+
+// The file named with -c stands for Config.ini in every mode, a relative name taken from the
+// working folder; a missing one gets the template, root's only like Config.ini's (0600).
+// Config.ini beside the program is never made or read.
+TEST(ConfigurationE2eTest, TheSettingsFileNamedWithCReplacesConfigIniInEveryMode) {
+  TempDir home, work, source, dest;
+  source.write("a.txt", "a");
+  SmtpSink sink;
+  const fs::path job = work.path() / "jobs" / "web.ini";
+  fs::create_directories(job.parent_path());
+  const struct {
+    std::vector<std::string> arguments;
+    bool present;  // the file is there before the start
+    int exitCode;
+    std::string said;  // on standard output or error
+  } cases[] = {
+      {{"-c", "jobs/web.ini"}, false, 2, "Please enter the correct configuration data"},
+      {{"/config", "--config", job.string()},
+       true,
+       0,
+       "edit the configuration file " + job.string()},
+      {{"-c", job.string(), "--check"}, true, 0, "configuration " + job.string() + ": ok"},
+      {{"--config", "jobs/web.ini"}, true, 0, ""},
+  };
+  const fs::path workingFolder = fs::current_path();
+  fs::current_path(work.path());
+  for (const auto& c : cases) {
+    fs::remove(job);
+    if (c.present)
+      writeRunConfig(job, "NetworkPath=" + source.str() + "\n", dest.path(), sink.port());
+    const ProgramResult result = runProgram(home.path(), c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.said << result.err;
+    EXPECT_THAT(result.out + result.err, HasSubstr(c.said));
+    EXPECT_FALSE(fs::exists(home.path() / "Config.ini")) << c.said;
+  }
+  fs::current_path(workingFolder);
+  EXPECT_EQ(readFile(dest.path() / datedFolderName() / "a.txt"), "a");
+  fs::remove(job);
+  runProgram(home.path(), {"-c", job.string()});
+  EXPECT_EQ(fs::status(job).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // A source behind a loopback FTP server or in a local folder, a destination with backups of 29,
@@ -121,7 +169,8 @@ class RunE2eTest : public ::testing::Test {
   }
   void configureFtp(const FtpServer& server) {
     const std::string keys = "FtpIPAddress=" + server.address() + "\nFtpUserName=backup\n";
-    writeRunConfig(home.path(), keys + "FtpPassword=secret\n", dest.path(), sink.port());
+    writeRunConfig(home.path() / "Config.ini", keys + "FtpPassword=secret\n", dest.path(),
+                   sink.port());
   }
 
   TempDir remote, dest, home;
@@ -162,17 +211,24 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
       << report;
   EXPECT_EQ(parts[2], today().string());
 
-  // A run started while another downloads into the same destination ends at once, touching
-  // nothing, and mails why. (What a killed run leaves is cleared by the next: a unit test.)
+  // Another job (-c) started while this one downloads into the same destination ends at once,
+  // touching nothing, and mails why, naming itself and the host. (What a killed run leaves is
+  // cleared by the next: a unit test.)
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
   configureFtp(slow);
   const auto first = startProgram(home.path());
   waitUntilDownloading(*first);
-  const ProgramResult second = runProgram(home.path());
+  writeRunConfig(home.path() / "other.ini", "NetworkPath=" + remote.str() + "\n", dest.path(),
+                 sink.port());
+  const ProgramResult second =
+      runProgram(home.path(), {"-c", (home.path() / "other.ini").string()});
   EXPECT_EQ(second.exitCode, 1);
   EXPECT_THAT(second.err, HasSubstr("Error 37000: Another Quillfen run (process"));
-  EXPECT_THAT(sink.messages().at(3).body, HasSubstr("Another Quillfen run (process"));
+  const std::string job = "other.ini on " + hostName();
+  EXPECT_EQ(sink.messages().at(3).subject, "FAILED: Quillfen Backup Report (" + job + ")");
+  EXPECT_THAT(sink.messages().at(3).body,
+              AllOf(HasSubstr("\nJob: " + job + "\n"), HasSubstr("Another Quillfen run (process")));
   EXPECT_TRUE(first->running());
   EXPECT_EQ(readFile(today() / "notes.txt"), readFile(remote.path() / "notes.txt"));
   first->signal(SIGKILL);
@@ -230,8 +286,9 @@ TEST_F(RunE2eTest, AnEmptyFtpSourceEndsIncompleteAndPrunesNothing) {
 // its name.
 TEST_F(RunE2eTest, LocalRunOnATerminalReportsThereWithControlCharactersShownAsQuestionMarks) {
   remote.write("a\nrun ended: exit code 0", "forged");
-  writeRunConfig(home.path(), "NetworkPath=" + remote.str() + "/\nIncludeSubFolder=yes\n",
-                 dest.path(), sink.port());
+  writeRunConfig(home.path() / "Config.ini",
+                 "NetworkPath=" + remote.str() + "/\nIncludeSubFolder=yes\n", dest.path(),
+                 sink.port());
   startProgram(home.path(), {"--version"})->wait(std::chrono::seconds(30));  // copies it there
   const fs::path errors = home.path() / "errors";
   const std::string command = (home.path() / "quillfen").string() + " 2>'" + errors.string() + "'";

@@ -30,24 +30,27 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
   const struct {
     const char* title;
     const char* commandLine;
+    const char* job;  // the settings file named with -c; "": Config.ini
     bool withSource, withFiles;
     const char* mailTo;  // mailed with no mail component: error 91
     SystemLog::Severity severity;
     const char* line;
   } cases[] = {
-      {"a completed run", "", true, true, "", SystemLog::Severity::Info,
+      {"a completed run", "", "", true, true, "", SystemLog::Severity::Info,
        "run ended: exit code 0, 2 files fetched, 1003 bytes, 0 failures, 1 folders pruned, .*"},
-      {"refused settings", "", false, true, "", SystemLog::Severity::Error,
+      {"a job's refused settings", "", "web.ini", false, true, "", SystemLog::Severity::Error,
+       "job web.ini on testhost: run ended: exit code 2 \\(no run: .*"},
+      {"refused settings", "", "", false, true, "", SystemLog::Severity::Error,
        "run ended: exit code 2 \\(no run: the settings must be edited first\\), 0 files fetched, "
        "0 bytes, 0 failures, 0 folders pruned, .*"},
-      {"an empty source", "", true, false, "", SystemLog::Severity::Warning,
+      {"an empty source", "", "", true, false, "", SystemLog::Severity::Warning,
        "run ended: exit code 4 \\(the source held no file\\), 0 files fetched, 0 bytes, "
        "0 failures, 0 folders pruned, .*"},
-      {"an empty source and a mail that fails", "", true, false, "ops@example.com",
+      {"an empty source and a mail that fails", "", "", true, false, "ops@example.com",
        SystemLog::Severity::Error,
        "run ended: exit code 1 \\(Error 91: .* \\(the backup was incomplete as well: the source "
        "held no file\\)\\), 0 files fetched, .*"},
-      {"/config", "/config", true, true, "", {}, nullptr},  // leaves none
+      {"/config", "/config", "", true, true, "", {}, nullptr},  // leaves none
   };
   for (const auto& c : cases) {
     test::TempDir exeFolder, source, dest;
@@ -56,10 +59,12 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
       source.write("b.bin", std::string(1002, 'b'));
     }
     dest.write("20021005/expired.txt", "old");  // 365 days before the fake clock's 5 Oct 2003
-    exeFolder.write("Config.ini",
+    const std::string file = *c.job ? c.job : "Config.ini";
+    exeFolder.write(file,
                     "[Quillfen]\nNetworkPath=" + (c.withSource ? source.str() : std::string()) +
                         "\nDestinationFolder=" + dest.str() + "\nMailTo=" + c.mailTo + "\n");
     test::FakeEnvironment env{exeFolder.str()};
+    if (*c.job) env.process.settingsFile = exeFolder.str() + "/" + c.job;
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
     env.createControl = [&env] { return std::make_unique<test::FakeTransferControl>(env.events); };
     RunModule run;

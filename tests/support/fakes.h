@@ -158,11 +158,14 @@ struct FakeMessageBoxes final : MessageBoxes {
 struct FakeProcessServices final : ProcessServices {
   FakeProcessServices(CallLog& log, std::string folder) : log(log), folder(std::move(folder)) {}
   std::string executableFolder() const override { return folder; }
+  std::string namedSettingsFile() const override { return settingsFile; }
+  std::string hostName() const override { return "testhost"; }
   void openForEditing(const std::string& path) override { log.push_back("edit " + path); }
   void keepSecretsOutOfCoreDumps() override { log.push_back("not dumpable"); }
   bool runsUnderPackagedUnit() const override { return underPackagedUnit; }
   CallLog& log;
   std::string folder;
+  std::string settingsFile;  // -c FILE; empty: Config.ini in `folder`
   bool underPackagedUnit = false;
 };
 
