@@ -30,14 +30,13 @@ inline constexpr int kHookFailed = 37010;        // RunBefore failed or outlaste
 // 35750-35799: transfer control (FTP) errors.
 inline constexpr int kTransferFirst = 35750;
 inline constexpr int kTransferLast = 35799;
-// 35750: libcurl cannot start. 35751-35754 are raised by Execute or OpenURL before a request
+// 35750: libcurl cannot start. 35751-35754 are raised by Execute before a request
 // starts; a request that fails later ends in the state icError instead.
-inline constexpr int kTransferBadOperation = 35751;   // an operation that is not DIR or GET, or
-                                                      // a GET whose names cannot be told apart
-inline constexpr int kTransferBadUrl = 35752;         // no address, an unknown scheme, a bad port
-inline constexpr int kTransferBusy = 35753;           // a request is still executing
-inline constexpr int kTransferInternal = 35754;       // libcurl refused a setting of the request
-inline constexpr int kTransferOpenUrlFailed = 35755;  // OpenURL's request ended in error
+inline constexpr int kTransferBadOperation = 35751;  // an operation that is not DIR or GET, or
+                                                     // a GET whose names cannot be told apart
+inline constexpr int kTransferBadUrl = 35752;        // no address, an unknown scheme, a bad port
+inline constexpr int kTransferBusy = 35753;          // a request is still executing
+inline constexpr int kTransferInternal = 35754;      // libcurl refused a setting of the request
 // 36000-36999: mail component errors; 36000 + the SMTP reply code when the server
 // replied, 36001-36099 for transport failures without a reply.
 inline constexpr int kMailFirst = 36000;

@@ -33,25 +33,12 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::int32_t kListingPiece = 256;
-constexpr std::int32_t kText = 0;
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
 
-std::string readListing(Inet& transfer) {
-  std::string listing;
-  for (;;) {
-    const TransferData piece = transfer.GetChunk(kListingPiece, kText);
-    const auto* text = std::get_if<std::string>(&piece);
-    if (text == nullptr || text->empty()) return listing;
-    listing += *text;
-  }
-}
-
 // A remote name becomes a file name in today's folder: a name that could lead out of it, that
-// hides characters a reader of the report cannot see (the control hands out a CR, LF or NUL
-// of a name as one), that is too long for a file name or that the file system would refuse or
-// change (on Windows: "a:b", "report.", "NUL") is not fetched.
+// hides characters a reader of the report cannot see, that is too long for a file name or that the
+// file system would refuse or change (on Windows: "a:b", "report.", "NUL") is not fetched.
 bool isSafeLocalName(const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name.size() > kLongestRemoteName) return false;
   if (!isNameTheFileSystemTakes(name)) return false;
@@ -77,8 +64,10 @@ class CancelStopsTransfers {
   CancelFlag& flag_;
 };
 
-std::string getCommand(const std::string& name, const std::string& todaysFolder) {
-  return "GET " + quotedName(name) + " " + quotedName(todaysFolder + folderSeparator() + name);
+// The download of the listed file `name` (a path below the source folder) into today's folder.
+FtpOperation getOperation(const std::string& name, const std::string& todaysFolder,
+                          const RemoteEntry& listed) {
+  return {FtpOperation::Kind::Get, name, todaysFolder + folderSeparator() + name, listed};
 }
 
 std::string dirCommand(const std::string& folder) {
@@ -104,58 +93,57 @@ class RemoteWalk {
         copyFolder_(std::move(copyFolder)) {}
 
   // The top listing's failure is the caller's to report; it is returned, nothing when none.
-  std::optional<std::string> walk(SourceTree& tree) {
+  // `listed` gets the listing's entry of each file of the tree, in the order of its files.
+  std::optional<std::string> walk(SourceTree& tree, std::vector<RemoteEntry>& listed) {
     tree_ = &tree;
+    listed_ = &listed;
     transfer_.Execute(transfer_.URL(), dirCommand(""));
-    if (endedInError(transfer_)) {
-      const std::string failure = transfer_.ResponseInfo();
-      readListing(transfer_);
-      return failure;
-    }
-    select(readListing(transfer_), "", 0);
+    if (endedInError(transfer_)) return transfer_.ResponseInfo();
+    select(transfer_.Listing(), "", 0);
     return std::nullopt;
   }
 
  private:
-  void select(const std::string& listing, const std::string& prefix, int depth) {
-    std::vector<std::string> subfolders;
+  // `entries` is a copy: the listings of the links and folders below replace the control's.
+  void select(std::vector<RemoteEntry> entries, const std::string& prefix, int depth) {
+    std::vector<RemoteEntry> subfolders;
     // A second name the file system takes for one already listed (on Windows "Report.txt"
     // beside "report.txt") would overwrite its file: it is skipped as unsafe.
     std::set<std::string> taken;
-    for (std::string& entry : listedNames(listing)) {
-      const bool folder = entry.back() == '/';
+    for (const RemoteEntry& entry : entries) {
+      const bool folder = entry.isDirectory;
       if (folder && !includeSubfolders_) continue;
-      if (folder) entry.pop_back();
-      const std::string path = prefix + entry;
+      const std::string path = prefix + entry.name;
       if (excludes_.excludes(path, folder)) continue;
-      if (!isSafeLocalName(entry) || !taken.insert(sameNameKey(entry)).second) {
+      if (!isSafeLocalName(entry.name) || !taken.insert(sameNameKey(entry.name)).second) {
         tree_->problemLines +=
             "Skipped unsafe remote name: " + shownName(path) + (folder ? "/" : "") + "\n";
       } else if (folder) {
-        subfolders.push_back(path);
-      } else if (isLinkToFolder(path)) {
+        subfolders.push_back(entry);
+        subfolders.back().name = path;
+      } else if (entry.isLink && isLinkToFolder(path)) {
         tree_->problemLines += "Skipped link to folder: " + path + "\n";
       } else if (fitsInCopyFolder(*tree_, copyFolder_, path, false)) {
         tree_->files.push_back(path);
+        listed_->push_back(entry);
       }
     }
-    for (const std::string& folder : subfolders) enter(folder, depth + 1);
+    for (const RemoteEntry& folder : subfolders) enter(folder, depth + 1);
   }
 
   bool isLinkToFolder(const std::string& path) {
-    const std::optional<RemoteEntry> listed = transfer_.ListedFile(transfer_.URL(), path);
-    if (!listed || !listed->isLink || cancelled_()) return false;
+    if (cancelled_()) return false;
     transfer_.Execute(transfer_.URL(), dirCommand(path));
-    readListing(transfer_);
     return !endedInError(transfer_);
   }
 
-  bool metBefore(const std::string& folder) {
-    const std::optional<RemoteEntry> listed = transfer_.ListedFile(transfer_.URL(), folder);
-    return listed && !listed->identity.empty() && !entered_.insert(listed->identity).second;
+  bool metBefore(const RemoteEntry& folder) {
+    return !folder.identity.empty() && !entered_.insert(folder.identity).second;
   }
 
-  void enter(const std::string& folder, int depth) {
+  // `listed` is the folder's entry, named by its path below the source folder.
+  void enter(const RemoteEntry& listed, int depth) {
+    const std::string& folder = listed.name;
     if (cancelled_()) return;
     if (depth > kDeepestSubfolder) {
       tree_->problemLines += "Skipped folder nested too deep: " + folder + "\n";
@@ -163,12 +151,11 @@ class RemoteWalk {
       return;
     }
     if (!fitsInCopyFolder(*tree_, copyFolder_, folder, true)) return;
-    if (metBefore(folder)) {
+    if (metBefore(listed)) {
       tree_->problemLines += "Skipped folder met twice: " + folder + "\n";
       return;
     }
     transfer_.Execute(transfer_.URL(), dirCommand(folder));
-    const std::string listing = readListing(transfer_);
     if (endedInError(transfer_)) {
       tree_->problemLines +=
           "Failed to list folder: " + folder + " (" + shownName(transfer_.ResponseInfo()) + ")\n";
@@ -177,7 +164,7 @@ class RemoteWalk {
       return;
     }
     tree_->folders.push_back(folder);
-    select(listing, folder + "/", depth);
+    select(transfer_.Listing(), folder + "/", depth);
   }
 
   Inet& transfer_;
@@ -187,40 +174,45 @@ class RemoteWalk {
   const std::string copyFolder_;
   std::set<std::string> entered_;  // the "unique" facts of the folders entered
   SourceTree* tree_ = nullptr;
+  std::vector<RemoteEntry>* listed_ = nullptr;
 };
 
 // With LinkUnchanged, a file the previous backup holds unchanged is linked from there. A time
 // the listing gives only to the minute or the day is first asked for to the second (MDTM);
-// that exact time also dates the copy when the file is fetched after all, so that the next
-// run can compare with it.
+// that exact time goes into `listed`, so that it also dates the copy when the file is fetched
+// after all, and the next run can compare with it.
 // `Transfer` is the one connection's Inet or one of several connections' TransferControl.
 template <typename Transfer>
-std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& name) {
-  std::optional<RemoteEntry> listed = transfer.ListedFile(transfer.URL(), name);
-  if (!listed || !listed->size || !listed->modified) return std::nullopt;
-  if (!listed->modifiedToTheSecond) {
-    listed->modified = transfer.ExactModifiedTime(transfer.URL(), name);
-    if (!listed->modified) return std::nullopt;
+std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& url,
+                                    const std::string& name, RemoteEntry& listed) {
+  if (!listed.size || !listed.modified) return std::nullopt;
+  if (!listed.modifiedToTheSecond) {
+    const std::optional<std::time_t> exact = transfer.ExactModifiedTime(url, name);
+    if (!exact) return std::nullopt;
+    listed.modified = *exact;
+    listed.modifiedToTheSecond = true;
   }
-  return FileFacts{*listed->size, *listed->modified};
+  return FileFacts{*listed.size, *listed.modified};
 }
 
 template <typename Transfer>
-bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& name) {
-  const std::optional<FileFacts> facts = listedFacts(transfer, name);
+bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& url,
+                        const std::string& name, RemoteEntry& listed) {
+  const std::optional<FileFacts> facts = listedFacts(transfer, url, name, listed);
   return facts && unchanged.linkIfUnchanged(name, *facts);
 }
 
 void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::string& todaysFolder,
-                UnchangedFiles* unchanged) {
+                std::vector<RemoteEntry>& listed, UnchangedFiles* unchanged) {
   SplashWindow& window = services.frmSplash;
   for (std::size_t i = 0; i < run.FileList.size(); ++i) {
     if (services.cancel.isSet()) return;
     const std::string& name = run.FileList[i];
-    const bool linked = unchanged != nullptr && linkedFromPrevious(*unchanged, transfer, name);
+    const bool linked = unchanged != nullptr &&
+                        linkedFromPrevious(*unchanged, transfer, transfer.URL(), name, listed[i]);
     if (services.cancel.isSet()) return;
     if (!linked) {
-      transfer.Execute(transfer.URL(), getCommand(name, todaysFolder));
+      transfer.Execute(transfer.URL(), getOperation(name, todaysFolder, listed[i]));
       if (services.cancel.isSet()) return;
       if (endedInError(transfer)) {
         run.ActivityReport +=
@@ -248,19 +240,21 @@ struct Connection {
 
 // The files of the listing fetched over several connections at once, all advancing with the one
 // event loop. The first is the connection that listed the source; the others log in with its
-// settings at their first file and get the listing's facts (size, time) with each file. A free
+// settings at their first file. A free
 // connection takes the next file in the listing's order, and the report's lines keep that order
 // whatever order the files end in. A connection beside the first whose login the server refuses
 // (too many connections) hands its file back and takes no more: the others fetch it.
 class ConnectionsFetch {
  public:
   ConnectionsFetch(RunModule& run, Services& services, TransferControl& first,
-                   std::string todaysFolder, UnchangedFiles* unchanged)
+                   std::string todaysFolder, std::vector<RemoteEntry>& listed,
+                   UnchangedFiles* unchanged)
       : run_(run),
         services_(services),
         todaysFolder_(std::move(todaysFolder)),
+        listed_(listed),
         unchanged_(unchanged),
-        url_(first.URL()) {
+        url_(first.Settings().url) {
     connections_.push_back(std::make_unique<Connection>());
     connections_.front()->control = &first;
     connections_.front()->loggedIn = true;
@@ -292,16 +286,7 @@ class ConnectionsFetch {
     connection->owned = services_.frmMain.NewControl();
     connection->control = connection->owned.get();
     TransferControl& control = *connection->control;
-    control.AccessType(first.AccessType());
-    control.Protocol(first.Protocol());
-    control.RemotePort(first.RemotePort());
-    control.RequestTimeout(first.RequestTimeout());
-    control.Proxy(first.Proxy());
-    control.URL(url_);
-    control.UserName(first.UserName());
-    control.Password(first.Password());
-    control.KeyFile(first.KeyFile());
-    control.Trust(first.Trust());
+    control.Settings() = first.Settings();
     // A request announces that it is being sent only once the login is done.
     control.SubscribeStateChanged([&loggedIn = connection->loggedIn](std::int16_t state) {
       if (state == transfer_state::kRequesting) loggedIn = true;
@@ -315,23 +300,17 @@ class ConnectionsFetch {
       const std::size_t index = waiting_.front();
       waiting_.pop_front();
       const std::string& name = run_.FileList[index];
-      shareListedFacts(connection, name);
-      if (unchanged_ != nullptr && linkedFromPrevious(*unchanged_, *connection.control, name)) {
+      if (unchanged_ != nullptr &&
+          linkedFromPrevious(*unchanged_, *connection.control, url_, name, listed_[index])) {
         fileDone();
         services_.events.processEvents();
         continue;
       }
       if (services_.cancel.isSet()) return;
-      connection.control->Execute(url_, {getCommand(name, todaysFolder_)});
+      connection.control->Execute(url_, getOperation(name, todaysFolder_, listed_[index]));
       connection.file = index;
       return;
     }
-  }
-
-  void shareListedFacts(Connection& connection, const std::string& name) {
-    if (!connection.owned) return;
-    const std::optional<RemoteEntry> listed = connections_.front()->control->ListedFile(url_, name);
-    if (listed) connection.control->TakeListedFile(url_, name, *listed);
   }
 
   void collect(Connection& connection) {
@@ -382,6 +361,7 @@ class ConnectionsFetch {
   RunModule& run_;
   Services& services_;
   const std::string todaysFolder_;
+  std::vector<RemoteEntry>& listed_;  // the listing's entry of each file
   UnchangedFiles* const unchanged_;
   const std::string url_;
   std::vector<std::unique_ptr<Connection>> connections_;
@@ -401,12 +381,12 @@ void openFtpSource(const BackupSettings& settings, Inet& transfer) {
 
 // The walk of a run that has no today's folder and is never cancelled.
 std::optional<std::string> walkFtpSource(const BackupSettings& settings, Inet& transfer,
-                                         SourceTree& tree) {
+                                         SourceTree& tree, std::vector<RemoteEntry>& listed) {
   openFtpSource(settings, transfer);
   return RemoteWalk(
              transfer, [] { return false; }, settings,
              settings.DestinationFolder + kDatedFolderStandIn)
-      .walk(tree);
+      .walk(tree, listed);
 }
 
 }  // namespace
@@ -414,7 +394,8 @@ std::optional<std::string> walkFtpSource(const BackupSettings& settings, Inet& t
 std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& transfer,
                                          std::vector<std::string>& fileList) {
   SourceTree tree;
-  const std::optional<std::string> failure = walkFtpSource(settings, transfer, tree);
+  std::vector<RemoteEntry> listed;
+  const std::optional<std::string> failure = walkFtpSource(settings, transfer, tree, listed);
   if (failure) return failure;
   fileList = std::move(tree.files);
   return std::nullopt;
@@ -423,11 +404,13 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
 FetchPlan PlanFtpFetch(const BackupSettings& settings, Inet& transfer, FileSystem& fileSystem,
                        const std::string& previousBackup) {
   FetchPlan plan;
-  plan.listingFailure = walkFtpSource(settings, transfer, plan.tree);
+  std::vector<RemoteEntry> listed;
+  plan.listingFailure = walkFtpSource(settings, transfer, plan.tree, listed);
   const UnchangedFiles unchanged(fileSystem, previousBackup, "");
-  for (const std::string& name : plan.tree.files) {
+  for (std::size_t i = 0; i < plan.tree.files.size(); ++i) {
+    const std::string& name = plan.tree.files[i];
     std::optional<FileFacts> facts;
-    if (!previousBackup.empty()) facts = listedFacts(transfer, name);
+    if (!previousBackup.empty()) facts = listedFacts(transfer, transfer.URL(), name, listed[i]);
     plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
   }
   return plan;
@@ -439,11 +422,12 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
 
   const CancelStopsTransfers cancelStops(services.cancel, [&transfer] { transfer.Cancel(); });
   SourceTree tree;
+  std::vector<RemoteEntry> listed;
   const std::optional<std::string> listingFailure =
       RemoteWalk(
           transfer, [&services] { return services.cancel.isSet(); }, run.Settings,
           todaysFolder + folderSeparator())
-          .walk(tree);
+          .walk(tree, listed);
   run.FileList = std::move(tree.files);
 
   run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
@@ -480,10 +464,10 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
   std::string connectionsLine;
   if (run.Settings.FtpConnections > 1) {
     connectionsLine =
-        ConnectionsFetch(run, services, services.frmMain.Inet1(), todaysFolder, linking)
+        ConnectionsFetch(run, services, services.frmMain.Inet1(), todaysFolder, listed, linking)
             .fetch(run.Settings.FtpConnections);
   } else {
-    fetchFiles(run, services, transfer, todaysFolder, linking);
+    fetchFiles(run, services, transfer, todaysFolder, listed, linking);
   }
   run.ActivityReport.insert(
       linkedLineAt, (unchanged ? unchanged->reportLine() : std::string()) + connectionsLine);

@@ -326,20 +326,4 @@ std::string formatListing(const std::vector<RemoteEntry>& entries) {
   return text;
 }
 
-std::vector<std::string> listedNames(std::string_view listing) {
-  std::vector<std::string> names;
-  std::string name;
-  for (char c : listing) {
-    if (c == '\n') continue;
-    if (c != '\r') {
-      name += c;
-      continue;
-    }
-    if (!name.empty()) names.push_back(std::move(name));
-    name.clear();
-  }
-  if (!name.empty()) names.push_back(std::move(name));
-  return names;
-}
-
 }  // namespace quillfen

@@ -46,13 +46,9 @@ std::vector<RemoteEntry> parseListListing(std::string_view text, std::time_t now
 // each ended by a NUL (which no name holds), so that whatever a name holds stays in its entry.
 std::vector<RemoteEntry> parseSftpListing(std::string_view text, std::time_t now);
 
-// The listing as the control hands it out: one name per line, each line ended by CR LF,
+// The listing as Inet's GetChunk hands it out: one name per line, each line ended by CR LF,
 // folders marked by a final "/". A CR, LF or NUL within a name is handed out as SUB (0x1A),
 // so that the name stays on its one line and still shows a control character to its reader.
 std::string formatListing(const std::vector<RemoteEntry>& entries);
-
-// The names of a listing in that form, in order, folders still ending in "/": one per line,
-// a line ending at CR, line feeds ignored, empty lines naming nothing.
-std::vector<std::string> listedNames(std::string_view listing);
 
 }  // namespace quillfen

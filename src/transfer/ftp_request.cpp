@@ -188,6 +188,12 @@ FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort) {
   return address;
 }
 
+std::string joinedDirectory(const std::string& base, const std::string& below) {
+  if (below.empty()) return base;
+  if (below.front() == '/' || base.empty()) return below;
+  return base + "/" + below;
+}
+
 const char* curlProtocolOf(TransferScheme scheme) {
   switch (scheme) {
     case TransferScheme::FtpImplicitTls:

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/transfer_scheme.h"
+#include "transfer/ftp_listing.h"
 
 namespace quillfen {
 
@@ -23,6 +25,10 @@ struct FtpAddress {
 // 22 to sftp. Error(kTransferBadUrl) for an empty host, another scheme, a "@" anywhere in the
 // address (a login) or a port that is not 1-65535.
 FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort);
+
+// `below` within the directory `base` ("" is the login directory); an absolute `below` stands
+// for itself.
+std::string joinedDirectory(const std::string& base, const std::string& below);
 
 // The protocol libcurl speaks for a scheme ("ftp", "ftps", "sftp"), also its URL scheme:
 // ftpes is FTP that switches to TLS.
@@ -43,6 +49,9 @@ struct FtpOperation {
   Kind kind = Kind::List;
   std::string remote;  // DIR: the directory below the address, maybe ""; GET: the file
   std::string local;   // GET only
+  // GET: the facts the listing gave about the file, when it was listed. The download must bring
+  // the listed size and takes the listed time where the server tells no exact one.
+  std::optional<RemoteEntry> listed = std::nullopt;
 };
 
 // Error(kTransferBadOperation) for any other operation, a quote left open or a wrong number of

@@ -1,9 +1,8 @@
 #include "transfer/inet.h"
 
+#include <algorithm>
 #include <chrono>
-#include <limits>
 
-#include "common/error.h"
 #include "process/event_pump.h"
 #include "transfer/main_form.h"
 
@@ -11,34 +10,17 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::int32_t kDirectAccess = 1;
-constexpr std::int32_t kFtpProtocol = 2;
-constexpr std::int16_t kFtpPort = 21;
 constexpr std::chrono::milliseconds kLongestEventWait{250};
 
-std::int16_t narrowed(std::int32_t value, const char* property) {
-  if (value < std::numeric_limits<std::int16_t>::min() ||
-      value > std::numeric_limits<std::int16_t>::max()) {
-    throw Error(errc::kOverflow, std::string("Overflow: ") + property + " " +
-                                     std::to_string(value) + " does not fit 16 bits");
-  }
-  return static_cast<std::int16_t>(value);
-}
-
-// The filled optional arguments, with an omitted-argument marker for each empty one that
-// stands before a filled one and nothing for the empty ones after the last filled one.
-ExecuteArguments presentArguments(const std::string& operation, const std::string& data,
-                                  const std::string& requestHeaders) {
-  ExecuteArguments arguments;
-  for (const std::string* argument : {&operation, &data, &requestHeaders}) {
-    if (argument->empty()) {
-      arguments.push_back(std::nullopt);
-    } else {
-      arguments.push_back(*argument);
-    }
-  }
-  while (!arguments.empty() && !arguments.back()) arguments.pop_back();
-  return arguments;
+// Cuts text between UTF-8 sequences, so that every text chunk is whole characters.
+std::size_t textCut(std::string_view text, std::size_t wanted) {
+  if (wanted >= text.size()) return text.size();
+  std::size_t cut = wanted;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  if (cut > 0) return cut;
+  cut = wanted;  // a single character longer than the chunk: hand it out whole
+  while (cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) ++cut;
+  return cut;
 }
 
 }  // namespace
@@ -60,15 +42,6 @@ const std::array<const char*, 13> Inet::StateNames = {"icNone",
 Inet::Inet(MainForm& host, EventPump& events)
     : host_(host), events_(events), oInet_(&host.Inet1()) {
   oInet_->SubscribeStateChanged([this](std::int16_t state) { controlStateChanged(state); });
-  try {
-    oInet_->AccessType(kDirectAccess);
-    oInet_->Protocol(kFtpProtocol);
-    oInet_->RemotePort(kFtpPort);
-    oInet_->RequestTimeout(0);
-  } catch (...) {
-    oInet_->SubscribeStateChanged(nullptr);
-    throw;
-  }
 }
 
 Inet::~Inet() {
@@ -92,14 +65,15 @@ void Inet::controlStateChanged(std::int16_t state) {
   if (stateChanged_) stateChanged_(state);
 }
 
-TransferData Inet::OpenURL(const std::string& URL, std::int16_t datatype) {
-  return oInet_->OpenURL(URL, datatype);
+void Inet::Execute(const std::string& URL, const std::string& Operation) {
+  Execute(URL, parseFtpOperation(Operation));
 }
 
-void Inet::Execute(const std::string& URL, const std::string& Operation, const std::string& Data,
-                   const std::string& requestHeaders) {
+void Inet::Execute(const std::string& URL, const FtpOperation& operation) {
   eventList_.clear();
-  oInet_->Execute(URL, presentArguments(Operation, Data, requestHeaders));
+  chunkText_.reset();
+  chunkOffset_ = 0;
+  oInet_->Execute(URL, operation);
   waitUntilIdle();
 }
 
@@ -110,17 +84,18 @@ void Inet::waitUntilIdle() {
   while (oInet_->StillExecuting()) events_.processEventsWaiting(kLongestEventWait);
 }
 
-std::string Inet::GetHeader(const std::string& headername) {
-  if (headername.empty()) return oInet_->GetHeader(std::nullopt);
-  return oInet_->GetHeader(headername);
-}
-
 TransferData Inet::GetChunk(std::int32_t size, std::int32_t datatype) {
-  return oInet_->GetChunk(size, datatype);
+  if (!chunkText_) chunkText_ = formatListing(oInet_->Listing());
+  const std::string_view rest = std::string_view(*chunkText_).substr(chunkOffset_);
+  const std::size_t wanted = size > 0 ? static_cast<std::size_t>(size) : 0;
+  const std::size_t taken = datatype == 0 ? textCut(rest, wanted) : std::min(wanted, rest.size());
+  chunkOffset_ += taken;
+  if (datatype == 0) return std::string(rest.substr(0, taken));
+  return std::vector<unsigned char>(rest.begin(), rest.begin() + static_cast<long>(taken));
 }
 
-std::optional<RemoteEntry> Inet::ListedFile(const std::string& URL, const std::string& remote) {
-  return oInet_->ListedFile(URL, remote);
+const std::vector<RemoteEntry>& Inet::Listing() {
+  return oInet_->Listing();
 }
 
 std::optional<std::time_t> Inet::ExactModifiedTime(const std::string& URL,
@@ -134,16 +109,16 @@ void Inet::Cancel() {
 }
 
 std::string Inet::UserName() {
-  return oInet_->UserName();
+  return oInet_->Settings().userName;
 }
 void Inet::UserName(const std::string& vData) {
-  oInet_->UserName(vData);
+  oInet_->Settings().userName = vData;
 }
 std::string Inet::URL() {
-  return oInet_->URL();
+  return oInet_->Settings().url;
 }
 void Inet::URL(const std::string& vData) {
-  oInet_->URL(vData);
+  oInet_->Settings().url = vData;
 }
 bool Inet::StillExecuting() {
   return oInet_->StillExecuting();
@@ -157,68 +132,23 @@ std::string Inet::ResponseInfo() {
 std::int32_t Inet::ResponseCode() {
   return oInet_->ResponseCode();
 }
-std::int32_t Inet::RequestTimeout() {
-  return oInet_->RequestTimeout();
-}
-void Inet::RequestTimeout(std::int32_t vData) {
-  oInet_->RequestTimeout(vData);
-}
-std::int32_t Inet::RemotePort() {
-  return oInet_->RemotePort();
-}
-void Inet::RemotePort(std::int32_t vData) {
-  oInet_->RemotePort(narrowed(vData, "RemotePort"));
-}
-std::string Inet::RemoteHost() {
-  return oInet_->RemoteHost();
-}
-void Inet::RemoteHost(const std::string& vData) {
-  oInet_->RemoteHost(vData);
-}
-std::string Inet::Proxy() {
-  return oInet_->Proxy();
-}
-void Inet::Proxy(const std::string& vData) {
-  oInet_->Proxy(vData);
-}
-std::int16_t Inet::Protocol() {
-  return narrowed(oInet_->Protocol(), "Protocol");
-}
-void Inet::Protocol(std::int16_t vData) {
-  oInet_->Protocol(vData);
-}
 std::string Inet::Password() {
-  return oInet_->Password();
+  return oInet_->Settings().password;
 }
 void Inet::Password(const std::string& vData) {
-  oInet_->Password(vData);
-}
-std::int32_t Inet::hInternet() {
-  return oInet_->hInternet();
-}
-std::string Inet::Document() {
-  return oInet_->Document();
-}
-void Inet::Document(const std::string& vData) {
-  oInet_->Document(vData);
+  oInet_->Settings().password = vData;
 }
 std::string Inet::KeyFile() {
-  return oInet_->KeyFile();
+  return oInet_->Settings().keyFile;
 }
 void Inet::KeyFile(const std::string& vData) {
-  oInet_->KeyFile(vData);
+  oInet_->Settings().keyFile = vData;
 }
 std::string Inet::Trust() {
-  return oInet_->Trust();
+  return oInet_->Settings().trust;
 }
 void Inet::Trust(const std::string& vData) {
-  oInet_->Trust(vData);
-}
-std::int16_t Inet::AccessType() {
-  return narrowed(oInet_->AccessType(), "AccessType");
-}
-void Inet::AccessType(std::int16_t vData) {
-  oInet_->AccessType(vData);
+  oInet_->Settings().trust = vData;
 }
 
 }  // namespace quillfen

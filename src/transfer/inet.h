@@ -3,7 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "transfer/transfer_control.h"
 
@@ -11,6 +14,9 @@ namespace quillfen {
 
 class EventPump;
 class MainForm;
+
+// What GetChunk hands back: text for datatype 0, bytes for datatype 1.
+using TransferData = std::variant<std::string, std::vector<unsigned char>>;
 
 // The synchronous FTP client over the transfer control Inet1 of frmMain. Execute waits until
 // the control is idle, processing the front end's events meanwhile; every state change of the
@@ -20,8 +26,8 @@ class Inet {
  public:
   using StateChangedHandler = std::function<void(std::int16_t State)>;
 
-  // Loads frmMain, binds its control and sets direct FTP access on port 21 with no request
-  // time limit.
+  // Loads frmMain and binds its control, whose settings start as direct FTP access on port 21
+  // with no request time limit.
   Inet(MainForm& host, EventPump& events);
   // Never throws: releasing the control and unloading frmMain are attempted and their
   // failures ignored.
@@ -29,14 +35,16 @@ class Inet {
   Inet(const Inet&) = delete;
   Inet& operator=(const Inet&) = delete;
 
-  TransferData OpenURL(const std::string& URL, std::int16_t datatype = 0);
-  void Execute(const std::string& URL = {}, const std::string& Operation = {},
-               const std::string& Data = {}, const std::string& requestHeaders = {});
-  std::string GetHeader(const std::string& headername = {});
+  // `Operation` is "DIR" or "GET" with their names (parseFtpOperation).
+  void Execute(const std::string& URL, const std::string& Operation);
+  void Execute(const std::string& URL, const FtpOperation& operation);
+  // The last listing as text in pieces of at most `size` characters (formatListing), whole
+  // characters each; an empty piece once it is all handed out.
   TransferData GetChunk(std::int32_t size, std::int32_t datatype = 0);
+  // The last listing's entries, as the control gave them.
+  const std::vector<RemoteEntry>& Listing();
   void Cancel();
-  // The listed size and time of a file, and its exact time from the server (TransferControl).
-  std::optional<RemoteEntry> ListedFile(const std::string& URL, const std::string& remote);
+  // The file's exact time from the server (TransferControl).
   std::optional<std::time_t> ExactModifiedTime(const std::string& URL, const std::string& remote);
 
   const std::string& EventList() const { return eventList_; }
@@ -44,31 +52,12 @@ class Inet {
   void UserName(const std::string& vData);
   std::string URL();
   void URL(const std::string& vData);
-  const std::string& Tag() const { return tag_; }
-  void Tag(const std::string& vData) { tag_ = vData; }
   bool StillExecuting();
   RequestOutcome Outcome();
   std::string ResponseInfo();
   std::int32_t ResponseCode();
-  std::int32_t RequestTimeout();
-  void RequestTimeout(std::int32_t vData);
-  std::int32_t RemotePort();
-  void RemotePort(std::int32_t vData);  // Error(kOverflow) outside -32768..32767
-  std::string RemoteHost();
-  void RemoteHost(const std::string& vData);
-  std::string Proxy();
-  void Proxy(const std::string& vData);
-  std::int16_t Protocol();  // Error(kOverflow) when the control's value does not fit
-  void Protocol(std::int16_t vData);
   std::string Password();
   void Password(const std::string& vData);
-  std::int16_t Index() const { return index_; }
-  void Index(std::int16_t vData) { index_ = vData; }
-  std::int32_t hInternet();
-  std::string Document();
-  void Document(const std::string& vData);
-  std::int16_t AccessType();  // Error(kOverflow) when the control's value does not fit
-  void AccessType(std::int16_t vData);
   std::string KeyFile();
   void KeyFile(const std::string& vData);
   std::string Trust();
@@ -87,8 +76,8 @@ class Inet {
   EventPump& events_;
   TransferControl* oInet_;
   std::string eventList_;
-  std::int16_t index_ = 0;
-  std::string tag_;
+  std::optional<std::string> chunkText_;  // the listing as GetChunk hands it out, once asked
+  std::size_t chunkOffset_ = 0;
   StateChangedHandler stateChanged_;
 };
 

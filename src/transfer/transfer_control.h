@@ -1,23 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "transfer/ftp_listing.h"
+#include "transfer/ftp_request.h"
 
 namespace quillfen {
-
-// What OpenURL and GetChunk hand back: text for datatype 0, bytes for datatype 1.
-using TransferData = std::variant<std::string, std::vector<unsigned char>>;
-
-// The optional arguments of Execute after the URL, in their order (Operation, Data,
-// requestHeaders). An argument left out at the end is simply absent from the list; one left
-// out before a given one is std::nullopt, the control's marker for an omitted argument.
-using ExecuteArguments = std::vector<std::optional<std::string>>;
 
 // How the last request ended, for the callers that act on it (the state log is for reading).
 enum class RequestOutcome {
@@ -44,6 +37,17 @@ inline constexpr std::int16_t kError = 11;
 inline constexpr std::int16_t kResponseCompleted = 12;
 }  // namespace transfer_state
 
+// What a control connects with: the source's address (a path below the login folder, its
+// scheme and server), who logs in, and whom it trusts.
+struct TransferSettings {
+  std::string url;
+  std::string userName, password;
+  std::string keyFile;            // SFTP: the private key file; the password is then its passphrase
+  std::string trust;              // the certificates or host keys to trust; empty: the system's
+  std::uint16_t remotePort = 21;  // of ftp:// and ftpes:// addresses that name none
+  std::int32_t requestTimeout = 0;  // seconds a whole request may take; 0: no bound
+};
+
 // The internet transfer control Inet1: an asynchronous FTP client. Execute starts a request
 // and returns at once; the request advances while the front end processes its events, which
 // is also when StateChanged notifications reach the listener.
@@ -55,25 +59,13 @@ class TransferControl {
 
   virtual ~TransferControl() = default;
 
-  // Operations.
-  virtual TransferData OpenURL(const std::string& URL, std::int16_t datatype) = 0;
-  virtual void Execute(const std::string& URL, const ExecuteArguments& arguments) = 0;
-  virtual std::string GetHeader(const std::optional<std::string>& headername) = 0;
-  virtual TransferData GetChunk(std::int32_t size, std::int32_t datatype) = 0;
+  // Starts `operation` below the folder of `URL` (the settings' URL when empty).
+  virtual void Execute(const std::string& URL, const FtpOperation& operation) = 0;
   virtual void Cancel() = 0;
-
-  // The facts the listings so far gave about the file `remote`, a path below the folder of
-  // `URL` as GET names it; nothing when no listing named it.
-  virtual std::optional<RemoteEntry> ListedFile(const std::string& URL,
-                                                const std::string& remote) = 0;
-  // Takes the facts another control's listing gave about `remote` as if a listing of its own
-  // had given them, so that a control that did not list the folder checks and dates a download
-  // of the file as the one that did.
-  virtual void TakeListedFile(const std::string& URL, const std::string& remote,
-                              const RemoteEntry& entry) = 0;
+  // The entries of the last request's listing; none when it was no listing or failed.
+  virtual const std::vector<RemoteEntry>& Listing() = 0;
   // Asks the server for the modification time of `remote` to the second without fetching the
-  // file, and waits for the answer; the listed facts of the file then carry that time, so that
-  // a later GET dates the file with it. Nothing when the server gives no time.
+  // file, and waits for the answer. Nothing when the server gives no time.
   virtual std::optional<std::time_t> ExactModifiedTime(const std::string& URL,
                                                        const std::string& remote) = 0;
 
@@ -83,37 +75,14 @@ class TransferControl {
   virtual std::int32_t ResponseCode() = 0;
   virtual std::string ResponseInfo() = 0;
 
-  // Properties.
-  virtual std::int32_t AccessType() = 0;
-  virtual void AccessType(std::int32_t vData) = 0;
-  virtual std::int32_t Protocol() = 0;
-  virtual void Protocol(std::int32_t vData) = 0;
-  virtual std::int16_t RemotePort() = 0;
-  virtual void RemotePort(std::int16_t vData) = 0;
-  virtual std::int32_t RequestTimeout() = 0;
-  virtual void RequestTimeout(std::int32_t vData) = 0;
-  virtual std::string URL() = 0;
-  virtual void URL(const std::string& vData) = 0;
-  virtual std::string UserName() = 0;
-  virtual void UserName(const std::string& vData) = 0;
-  virtual std::string Password() = 0;
-  virtual void Password(const std::string& vData) = 0;
-  virtual std::string RemoteHost() = 0;
-  virtual void RemoteHost(const std::string& vData) = 0;
-  virtual std::string Proxy() = 0;
-  virtual void Proxy(const std::string& vData) = 0;
-  virtual std::int32_t hInternet() = 0;
-  virtual std::string Document() = 0;
-  virtual void Document(const std::string& vData) = 0;
-  // The secure sources' settings: the SFTP private key file (Password is then its passphrase)
-  // and which certificates or host keys to trust (empty: the system's).
-  virtual std::string KeyFile() = 0;
-  virtual void KeyFile(const std::string& vData) = 0;
-  virtual std::string Trust() = 0;
-  virtual void Trust(const std::string& vData) = 0;
-
   // The one subscriber of StateChanged; an empty listener ends the subscription.
   virtual void SubscribeStateChanged(StateListener listener) = 0;
+
+  // Read at each request.
+  TransferSettings& Settings() { return settings_; }
+
+ private:
+  TransferSettings settings_;
 };
 
 }  // namespace quillfen

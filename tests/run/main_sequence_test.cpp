@@ -36,11 +36,11 @@ class RunTest : public ::testing::Test {
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
     env.createControl = [this] {
       auto control = std::make_unique<test::FakeTransferControl>(env.events);
-      control->onExecute = [this, c = control.get()](const std::string& operation) {
-        const bool listing = operation == "DIR";
-        if (!listing) fetched.push_back(operation.substr(5, operation.find('"', 5) - 5));
-        const bool fails = failing.count(listing ? operation : fetched.back()) > 0;
-        c->data = listing && !fails ? dirListing : "";
+      control->onExecute = [this, c = control.get()](const FtpOperation& operation) {
+        const bool listing = operation.kind == FtpOperation::Kind::List;
+        if (!listing) fetched.push_back(operation.remote);
+        const bool fails = failing.count(listing ? "DIR" : fetched.back()) > 0;
+        c->listing = listing && !fails ? dirListing : std::vector<RemoteEntry>();
         c->code = fails ? 550 : 226;
         c->info = fails ? "550 Missing." : "226 Transfer complete.";
         // A request announces itself once logged in; a slow one then receives for a while.
@@ -53,8 +53,8 @@ class RunTest : public ::testing::Test {
     };
   }
 
-  void fetch(std::string listing, std::set<std::string> failures = {}, int connections = 1,
-             std::set<std::string> slowFiles = {}) {
+  void fetch(std::vector<RemoteEntry> listing, std::set<std::string> failures = {},
+             int connections = 1, std::set<std::string> slowFiles = {}) {
     fetched.clear();
     run = RunModule();
     run.Settings.FtpConnections = connections;
@@ -70,7 +70,7 @@ class RunTest : public ::testing::Test {
   test::TempDir exeFolder, source, dest;
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
-  std::string dirListing;
+  std::vector<RemoteEntry> dirListing;
   std::set<std::string> failing, slow;
   Names fetched;  // the remote names of the GET requests
 };
@@ -110,37 +110,41 @@ TEST_F(RunTest, WalksTheStagesInOrderAndACancelStopsTheRunBeforeTheStageItCameIn
 TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
   struct Case {
     const char* title;
-    std::string listing;
+    std::vector<RemoteEntry> listing;
     Names fetched;
     std::string linesAfterCount;
     std::set<std::string> failing = {};
     int connections = 1;
     std::set<std::string> slow = {};
   };
-  // Folders and empty lines skipped, a bare CR ends a line as well, blanks stay part of the
-  // name, and the listing is longer than one 256-character piece.
-  Case plain{"plain", " lead.txt\r\nsub/\r\n\r\ntrail. \rc\r\n", {" lead.txt", "trail. ", "c"}, ""};
+  // Folders skipped, blanks stay part of the name.
+  Case plain{"plain",
+             {{" lead.txt"}, {"sub", true}, {"trail. "}, {"c"}},
+             {" lead.txt", "trail. ", "c"},
+             ""};
   for (int i = 0; i < 60; ++i)
-    plain.listing += plain.fetched.emplace_back("f " + std::to_string(i)) + "\r\n";
+    plain.listing.push_back({plain.fetched.emplace_back("f " + std::to_string(i))});
   const Case cases[] = {
       plain,
-      // The control hands over one name per line, whatever the name holds.
       {"unsafe names",
-       "..\r\nsub/inner.txt\r\nbell\x07.txt\r\n" + formatListing({{"evil\rname.txt"},
-                                                                  {"line\nfeed"},
-                                                                  {std::string("nul\0.txt", 8)},
-                                                                  {std::string(1025, 'n')},
-                                                                  {std::string(255, 'k')}}),
+       {{".."},
+        {"sub/inner.txt"},
+        {"bell\x07.txt"},
+        {"evil\rname.txt"},
+        {"line\nfeed"},
+        {std::string("nul\0.txt", 8)},
+        {std::string(1025, 'n')},
+        {std::string(255, 'k')}},
        {std::string(255, 'k')},
        "Skipped unsafe remote name: ..\nSkipped unsafe remote name: sub/inner.txt\n"
        "Skipped unsafe remote name: bell?.txt\nSkipped unsafe remote name: evil?name.txt\n"
        "Skipped unsafe remote name: line?feed\nSkipped unsafe remote name: nul?.txt\n"
        "Skipped unsafe remote name: " +
            std::string(1025, 'n') + "\n"},
-      {"failed listing", "a.txt\r\n", {}, "Listing failed: 550 Missing.\n", {"DIR"}},
+      {"failed listing", {{"a.txt"}}, {}, "Listing failed: 550 Missing.\n", {"DIR"}},
       // Over two connections "a" fails last, after "b" failed and "c" arrived over the other.
       {"failures in the listing's order",
-       "a\r\nb\r\nc\r\n",
+       {{"a"}, {"b"}, {"c"}},
        {"a", "b", "c"},
        "Failed to download: a (550 Missing.)\nFailed to download: b (550 Missing.)\n",
        {"a", "b"},

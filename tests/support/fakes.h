@@ -52,23 +52,20 @@ struct FakeEventPump final : EventPump {
   std::deque<std::function<void()>> posted;
 };
 
-// clang-format off
-#define FAKE_PROPERTY(Get, Set, Name) Get Name() override { return {}; } void Name(Set) override {}
-// clang-format on
-
-// A transfer control that plays a server: `onExecute` sees each Execute's arguments and may set
-// the reply (`data` for GetChunk, `code`, `info`, `states`); each StillExecuting read then posts
-// the next of `states` until none is left. Its properties keep nothing.
+// A transfer control that plays a server: `onExecute` sees each request and may set the reply
+// (`listing`, `code`, `info`, `states`); each StillExecuting read then posts the next of
+// `states` until none is left.
 struct FakeTransferControl final : TransferControl {
   explicit FakeTransferControl(EventPump& pump) : pump_(pump) {}
 
-  std::function<void(const std::string& operation)> onExecute;
-  std::string data, info;
+  std::function<void(const FtpOperation& operation)> onExecute;
+  std::vector<RemoteEntry> listing;
+  std::string info;
   std::int32_t code = 226;
   std::deque<std::int16_t> states;
 
-  void Execute(const std::string&, const ExecuteArguments& args) override {
-    if (onExecute) onExecute(args.empty() ? "" : args.front().value_or(""));
+  void Execute(const std::string&, const FtpOperation& operation) override {
+    if (onExecute) onExecute(operation);
   }
   RequestOutcome Outcome() override {
     return code / 100 == 2 ? RequestOutcome::Completed : RequestOutcome::Failed;
@@ -79,37 +76,14 @@ struct FakeTransferControl final : TransferControl {
     states.pop_front();
     return true;
   }
-  TransferData GetChunk(std::int32_t size, std::int32_t) override {
-    const std::string piece = data.substr(0, static_cast<std::size_t>(size));
-    data.erase(0, piece.size());
-    return piece;
-  }
-  TransferData OpenURL(const std::string&, std::int16_t) override { return std::string(); }
-  std::optional<RemoteEntry> ListedFile(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  void TakeListedFile(const std::string&, const std::string&, const RemoteEntry&) override {}
+  const std::vector<RemoteEntry>& Listing() override { return listing; }
   std::optional<std::time_t> ExactModifiedTime(const std::string&, const std::string&) override {
     return std::nullopt;
   }
-  std::string GetHeader(const std::optional<std::string>&) override { return {}; }
   void Cancel() override {}
   std::int32_t ResponseCode() override { return code; }
   std::string ResponseInfo() override { return info; }
-  std::int32_t hInternet() override { return 0; }
   void SubscribeStateChanged(StateListener listener) override { listener_ = std::move(listener); }
-  FAKE_PROPERTY(std::int32_t, std::int32_t, AccessType)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, Protocol)
-  FAKE_PROPERTY(std::int16_t, std::int16_t, RemotePort)
-  FAKE_PROPERTY(std::int32_t, std::int32_t, RequestTimeout)
-  FAKE_PROPERTY(std::string, const std::string&, URL)
-  FAKE_PROPERTY(std::string, const std::string&, UserName)
-  FAKE_PROPERTY(std::string, const std::string&, Password)
-  FAKE_PROPERTY(std::string, const std::string&, RemoteHost)
-  FAKE_PROPERTY(std::string, const std::string&, Proxy)
-  FAKE_PROPERTY(std::string, const std::string&, Document)
-  FAKE_PROPERTY(std::string, const std::string&, KeyFile)
-  FAKE_PROPERTY(std::string, const std::string&, Trust)
   EventPump& pump_;
   StateListener listener_;
 };

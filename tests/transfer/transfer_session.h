@@ -53,14 +53,21 @@ class TransferSession : public ::testing::Test {
     inet_->Password(password);
     return *inet_;
   }
+  // The listing as text; its entries are kept for the downloads after it.
   std::string list() {
     inet_->Execute(inet_->URL(), "DIR");
+    listed_ = inet_->Listing();
     std::string listing, piece;
     while (!(piece = std::get<std::string>(inet_->GetChunk(256))).empty()) listing += piece;
     return listing;
   }
+  // A download of `remote` with what the last listing said about it, as a run fetches it.
   void get(const std::string& remote, const std::filesystem::path& local) {
-    inet_->Execute(inet_->URL(), "GET \"" + remote + "\" \"" + local.string() + "\"");
+    FtpOperation operation =
+        parseFtpOperation("GET " + quotedName(remote) + " " + quotedName(local.string()));
+    for (const RemoteEntry& entry : listed_)
+      if (entry.name == remote) operation.listed = entry;
+    inet_->Execute(inet_->URL(), operation);
   }
   // Lists the sample tree's top folder as `names` and fetches every file of it, each equal to
   // the server's copy.
@@ -83,6 +90,7 @@ class TransferSession : public ::testing::Test {
   ConsoleEventPump pump_;
   MainForm frmMain_{[this] { return std::make_unique<CurlTransferControl>(pump_, timeouts); }};
   std::optional<Inet> inet_;
+  std::vector<RemoteEntry> listed_;
 };
 
 }  // namespace quillfen::test
