@@ -184,7 +184,7 @@ class RemoteWalk {
 // `Transfer` is the one connection's Inet or one of several connections' TransferControl.
 template <typename Transfer>
 std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& url,
-                                    const std::string& name, RemoteEntry& listed) {
+                                     const std::string& name, RemoteEntry& listed) {
   if (!listed.size || !listed.modified) return std::nullopt;
   if (!listed.modifiedToTheSecond) {
     const std::optional<std::time_t> exact = transfer.ExactModifiedTime(url, name);
