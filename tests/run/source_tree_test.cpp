@@ -179,7 +179,9 @@ TEST_P(SourceTreeTest, WhatExcludeNamesIsNeitherFetchedNorListed) {
   EXPECT_EQ(run.ActivityReport.find("Skipped"), std::string::npos) << run.ActivityReport;
   EXPECT_FALSE(run.TodaysBackupIncomplete);
   // Only the kept files were asked for.
-  if (ftp()) EXPECT_EQ(retrieved(), kept.size());
+  if (ftp()) {
+    EXPECT_EQ(retrieved(), kept.size());
+  }
   if (!server) return;
   // The source, sub, sub/deep and web.
   const auto commands = server->commands();
