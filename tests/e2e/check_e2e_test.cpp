@@ -49,6 +49,29 @@ class CheckE2eTest : public ::testing::Test {
            "\nMailFrom=quillfen@example.com\nMailTo=ops@example.com\n";
   }
 
+  // Writes Config.ini of `keys` (none: no file) and runs the copy in `mode` (after `runAs`, if
+  // given). What neither mode may do is checked here: write to standard error, show a password,
+  // touch Config.ini, mail or fetch a file. Its exit code and the lines it printed.
+  std::pair<int, std::vector<std::string>> runMode(const std::string& keys, const char* mode,
+                                                   std::vector<std::string> runAs = {}) {
+    const fs::path file = home.path() / "Config.ini";
+    fs::remove(file);
+    if (!keys.empty()) std::ofstream(file) << "[Quillfen]\n" << keys;
+    runAs.insert(runAs.end(), {(home.path() / "quillfen").string(), mode});
+    ChildProcess program(runAs, true);
+    program.closeInput();
+    const int exitCode = program.wait(std::chrono::seconds(90));
+    std::vector<std::string> printed;
+    std::istringstream output(program.output());
+    for (std::string line; std::getline(output, line);) printed.push_back(line);
+    EXPECT_EQ(program.errors(), "");
+    EXPECT_THAT(printed, Each(Not(HasSubstr("-pw")))) << "a password was shown";
+    EXPECT_EQ(keys.empty() ? "" : "[Quillfen]\n" + keys, readFile(file));
+    EXPECT_TRUE(sink.messages().empty() && tlsSink.messages().empty()) << "a mail was sent";
+    EXPECT_THAT(ftp.commands(), Each(Not(StartsWith("RETR"))));
+    return {exitCode, printed};
+  }
+
   TempDir remote, nested, home, dest;
   FtpServer ftp{remote.path(), "backup", "ftp-pw"};
   SmtpSink sink;
@@ -162,30 +185,14 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
       std::cout << "Not tried here, as it needs root or a mount namespace: " << c.title << "\n";
       continue;
     }
-    const fs::path file = home.path() / "Config.ini";
-    fs::remove(file);
-    if (!c.keys.empty()) std::ofstream(file) << "[Quillfen]\n" << c.keys;
-
-    std::vector<std::string> command = c.runAs;
-    command.insert(command.end(), {(home.path() / "quillfen").string(), "--check"});
-    ChildProcess program(command, true);
-    program.closeInput();
-    const int exitCode = program.wait(std::chrono::seconds(90));
-
-    EXPECT_EQ(exitCode, c.exitCode) << c.title << program.errors();
+    SCOPED_TRACE(c.title);
+    const auto [exitCode, printed] = runMode(c.keys, "--check", c.runAs);
+    EXPECT_EQ(exitCode, c.exitCode);
     // Each line as expected; an error's own wording after its number is left to its tests.
-    std::vector<std::string> printed;
-    std::istringstream output(program.output());
-    for (std::string line; std::getline(output, line);) printed.push_back(line);
-    ASSERT_EQ(printed.size(), c.lines.size()) << c.title << "\n" << program.output();
+    ASSERT_EQ(printed.size(), c.lines.size()) << ::testing::PrintToString(printed);
     for (std::size_t i = 0; i < printed.size(); ++i)
-      EXPECT_THAT(printed[i], StartsWith(c.lines[i])) << c.title;
-    EXPECT_EQ(program.errors(), "") << c.title;
-    EXPECT_THAT(program.output(), Not(HasSubstr("-pw"))) << c.title << ": a password was shown";
-    EXPECT_EQ(c.keys.empty() ? "" : "[Quillfen]\n" + c.keys, readFile(file)) << c.title;
-    EXPECT_TRUE(fs::is_empty(dest.path()) && sink.messages().empty() && tlsSink.messages().empty())
-        << c.title << ": the destination was written to or a mail sent";
-    EXPECT_THAT(ftp.commands(), Each(Not(StartsWith("RETR")))) << c.title;
+      EXPECT_THAT(printed[i], StartsWith(c.lines[i]));
+    EXPECT_TRUE(fs::is_empty(dest.path())) << "the destination was written to";
   }
 }
 
@@ -275,22 +282,11 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
   };
   const auto before = snapshot(dest.path());
   for (const auto& c : cases) {
-    const fs::path file = home.path() / "Config.ini";
-    fs::remove(file);
-    if (!c.keys.empty()) std::ofstream(file) << "[Quillfen]\n" << c.keys;
-
-    ChildProcess program({(home.path() / "quillfen").string(), "--dry-run"}, true);
-    program.closeInput();
-    EXPECT_EQ(program.wait(std::chrono::seconds(90)), c.exitCode) << c.title << program.errors();
-    std::vector<std::string> printed;
-    std::istringstream output(program.output());
-    for (std::string line; std::getline(output, line);) printed.push_back(line);
-    EXPECT_THAT(printed, UnorderedElementsAreArray(c.lines)) << c.title;
-    EXPECT_EQ(program.errors(), "") << c.title;
-    EXPECT_EQ(c.keys.empty() ? "" : "[Quillfen]\n" + c.keys, readFile(file)) << c.title;
-    EXPECT_EQ(snapshot(dest.path()), before) << c.title;
-    EXPECT_TRUE(sink.messages().empty()) << c.title;
-    EXPECT_THAT(ftp.commands(), Each(Not(StartsWith("RETR")))) << c.title;
+    SCOPED_TRACE(c.title);
+    const auto [exitCode, printed] = runMode(c.keys, "--dry-run");
+    EXPECT_EQ(exitCode, c.exitCode);
+    EXPECT_THAT(printed, UnorderedElementsAreArray(c.lines));
+    EXPECT_EQ(snapshot(dest.path()), before);
   }
 }
 

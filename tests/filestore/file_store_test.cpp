@@ -150,6 +150,19 @@ TEST_P(CopyFailureTest, FailuresAreNumberedAndLeaveTheDestinationAsItWas) {
   EXPECT_EQ(namesIn("target"), std::set<std::string>{"present.txt"});
 }
 
+// Cancel reaches a copy under way: told to stop after its first piece, it ends there and the
+// file of that name stays as it was.
+TEST_P(CopyFailureTest, AStoppedCopyEndsAtOnceAndLeavesTheDestinationAsItWas) {
+  const fs::path large = dir.write("source/present.txt", "");
+  fs::resize_file(large, std::uintmax_t{64} << 20);
+  dir.write("target/present.txt", "old");
+  int asked = 0;
+  EXPECT_FALSE(fileSystem.copyFile(large, in("target"), true, [&] { return ++asked > 1; }));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(readFile(in("target/present.txt")), "old");
+  EXPECT_EQ(namesIn("target"), std::set<std::string>{"present.txt"});
+}
+
 // An IO over the real file system and the same folder as its destination, with the clock at
 // 5 October 2003 2:15:03 AM.
 class IoTest : public PosixFileSystemTest {

@@ -180,21 +180,6 @@ TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
   EXPECT_EQ(fs::last_write_time(dest.path() / "with blanks.mdb"), fs::last_write_time(db));
 }
 
-// Cancel clicked while a large file is copied over one of its name (put there at the stage's
-// first event pass) ends that copy: the older file stays as it was, and the run stops.
-TEST_F(RunTest, NetworkCancelStopsTheCopyUnderWay) {
-  fs::resize_file(source.path() / "a.txt", std::uintmax_t{64} << 20);
-  const fs::path today = dest.path() / "20031005";
-  env.events.onProcess = [&] {
-    if (env.window.status != "Downloading files...") return;
-    if (fs::exists(today / "a.txt")) return env.window.clickCancel();
-    dest.write("20031005/a.txt", "old");
-  };
-  EXPECT_EQ(Main(run, env.services, ""), kExitCancelled);
-  EXPECT_EQ(fs::file_size(today / "a.txt"), 3u);  // "old"
-  EXPECT_EQ(std::distance(fs::directory_iterator(today), {}), 1);
-}
-
 // A file that vanishes after it was listed (removed at the event pass after the first copy)
 // costs a report line, and the copy goes on.
 TEST_F(RunTest, NetworkFetchReportsAVanishedFileAndCopiesTheRest) {

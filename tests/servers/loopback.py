@@ -6,6 +6,7 @@ import socket
 import subprocess
 import sys
 import threading
+import time
 
 children = []  # processes a server started, killed when it ends
 
@@ -61,3 +62,31 @@ def serve_each_connection_with(command):
         connection = listener.accept()[0]
         with connection:
             children.append(subprocess.Popen(command, stdin=connection, stdout=connection))
+
+
+def free_port():
+    """A loopback port free now, for a server that must bind it itself."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def listening(port):
+    """Whether a socket listens on `port` of loopback, seen without connecting to it: a probe
+    connection would count against a server's limit of sessions until it noticed the close."""
+    wanted = ":%04X" % port
+    with open("/proc/net/tcp") as table:
+        return any(fields[1].endswith(wanted) and fields[3] == "0A"
+                   for fields in (line.split() for line in table.readlines()[1:]))
+
+
+def serve_with(server, port):
+    """Announces `port` once the started `server` listens on it (20 s at most), then waits for its
+    end; it is killed with this process."""
+    children.append(server)
+    deadline = time.monotonic() + 20
+    while server.poll() is None and time.monotonic() < deadline and not listening(port):
+        time.sleep(0.02)
+    if listening(port):
+        announce(port)
+    server.wait()

@@ -22,8 +22,7 @@ import loopback
 parser = argparse.ArgumentParser()
 parser.add_argument("--spool", required=True)
 parser.add_argument("--mode", default="accept",
-                    choices=["accept", "refuse-recipient", "refuse-all", "silent", "slow-data",
-                             "trickle-data"])
+                    choices=["accept", "refuse-recipient", "silent", "slow-data", "trickle-data"])
 parser.add_argument("--refuse", default="")
 parser.add_argument("--delay", type=float, default=10,
                     help="slow-data, trickle-data: seconds before the reply ends")
@@ -53,8 +52,6 @@ class SpoolHandler:  # one for all connections: it numbers the messages
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        if args.mode == "refuse-all":
-            return "554 5.7.1 Message refused by policy"
         self.count += 1
         work, name = (os.path.join(args.spool, p + "%04d" % self.count) for p in (".", ""))
         os.mkdir(work)

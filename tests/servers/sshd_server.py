@@ -6,9 +6,7 @@ and session) goes to --log. Never the system's ssh service."""
 
 import argparse
 import os
-import socket
 import subprocess
-import time
 
 import loopback
 
@@ -17,9 +15,7 @@ for option in ("--host-key", "--client-key"):
     parser.add_argument(option, required=True)
 args = loopback.parse(parser)
 
-with socket.socket() as probe:
-    probe.bind(("127.0.0.1", 0))
-    port = probe.getsockname()[1]
+port = loopback.free_port()
 settings = [
     ("ListenAddress", "127.0.0.1"), ("HostKey", args.host_key),
     ("AuthorizedKeysFile", args.client_key), ("StrictModes", "no"), ("UsePAM", "no"),
@@ -34,16 +30,6 @@ with open(config, "w") as out:
 if os.geteuid() == 0:
     os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
 with open(args.log, "a") as log:
-    server = subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", config, "-p", str(port)],
-                              stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-loopback.children.append(server)
-deadline = time.monotonic() + 20
-while server.poll() is None and time.monotonic() < deadline:
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-    except OSError:
-        time.sleep(0.02)
-        continue
-    loopback.announce(port)  # only once it takes connections
-    break
-server.wait()
+    loopback.serve_with(subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", config, "-p",
+                                          str(port)], stdin=subprocess.DEVNULL, stdout=log,
+                                         stderr=log), port)

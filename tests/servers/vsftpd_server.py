@@ -6,9 +6,7 @@ on this script's listener (its inetd mode), so the port listens before the test 
 --max-per-ip it listens itself (its standalone mode), as only then does it count sessions."""
 
 import argparse
-import socket
 import subprocess
-import time
 
 import loopback
 
@@ -33,37 +31,14 @@ settings = {
     "dual_log_enable": "YES", "vsftpd_log_file": args.log, "xferlog_file": args.log + ".xfer",
     "anon_max_rate": args.rate}
 config = args.log + ".conf"
-
-
-def write_config():
-    with open(config, "w") as out:
-        out.writelines("%s=%s\n" % item for item in settings.items())
-
-
-def listening(port):
-    """Whether a socket listens on `port` of loopback, seen without connecting to it: a probe
-    connection would count against the limit until vsftpd noticed it closed."""
-    wanted = ":%04X" % port
-    with open("/proc/net/tcp") as table:
-        return any(fields[1].endswith(wanted) and fields[3] == "0A"
-                   for fields in (line.split() for line in table.readlines()[1:]))
-
-
 if args.max_per_ip:
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
+    port = loopback.free_port()
     settings.update({"listen": "YES", "listen_address": "127.0.0.1", "listen_port": port,
                      "background": "NO", "max_per_ip": args.max_per_ip})
-    write_config()
-    server = subprocess.Popen(["/usr/sbin/vsftpd", config], stdin=subprocess.DEVNULL)
-    loopback.children.append(server)
-    deadline = time.monotonic() + 20
-    while server.poll() is None and time.monotonic() < deadline and not listening(port):
-        time.sleep(0.02)
-    if listening(port):
-        loopback.announce(port)
-    server.wait()
+with open(config, "w") as out:
+    out.writelines("%s=%s\n" % item for item in settings.items())
+if args.max_per_ip:
+    loopback.serve_with(subprocess.Popen(["/usr/sbin/vsftpd", config], stdin=subprocess.DEVNULL),
+                        port)
 else:
-    write_config()
     loopback.serve_each_connection_with(["/usr/sbin/vsftpd", config])

@@ -204,7 +204,6 @@ class SmtpSink : public LoopbackServer {
   enum class Mode {
     Accept,             // takes every message
     RefuseRecipient,    // answers 550 to RCPT for the given address, takes the rest
-    RefuseAll,          // refuses every message with 554 at its end
     Silent,             // accepts connections and never answers
     SlowDataReply,      // takes the message, then answers its final "." only after 10 s
     TrickledDataReply,  // the same, with a line of that answer every half second meanwhile
@@ -238,8 +237,7 @@ class SmtpSink : public LoopbackServer {
   static std::vector<std::string> arguments(const std::filesystem::path& spool, Mode mode,
                                             const std::string& refusedRecipient,
                                             const SinkSecurity& security) {
-    const char* modes[] = {"accept", "refuse-recipient", "refuse-all",
-                           "silent", "slow-data",        "trickle-data"};
+    const char* modes[] = {"accept", "refuse-recipient", "silent", "slow-data", "trickle-data"};
     const char* kinds[] = {"none", "starttls", "tls"};
     std::vector<std::string> argv{
         "--spool",  spool.string(),   "--mode",     modes[static_cast<int>(mode)],
