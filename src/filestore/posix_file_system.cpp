@@ -168,19 +168,26 @@ std::uint64_t sizeOfContents(Directory& folder) {
   return total;
 }
 
-void appendTreeFiles(Directory& folder, const std::string& prefix, std::vector<FileEntry>& files) {
+// The files of `folder` to `visit`, named with `prefix`; with `wholeTree` then those of each
+// subfolder.
+void visitFolderFiles(Directory& folder, const std::string& prefix, bool wholeTree,
+                      const FileVisitor& visit) {
   std::vector<std::string> subfolders;
+  std::string name = prefix;
   while (const dirent* entry = folder.next()) {
     struct stat status;
-    if (isFolderEntry(folder, *entry)) {
+    if (wholeTree && isFolderEntry(folder, *entry)) {
       subfolders.emplace_back(entry->d_name);
     } else if (isRegularTarget(folder, *entry, &status)) {
-      files.push_back({prefix + entry->d_name, static_cast<std::uint64_t>(status.st_size)});
+      name.resize(prefix.size());
+      name += entry->d_name;
+      visit(name, static_cast<std::uint64_t>(status.st_size));
     }
   }
-  for (const std::string& name : subfolders) {
-    Directory subfolder(folder.fd(), name, joinPath(folder.path(), name.c_str()), false);
-    appendTreeFiles(subfolder, prefix + name + "/", files);
+  for (const std::string& subfolderName : subfolders) {
+    Directory subfolder(folder.fd(), subfolderName, joinPath(folder.path(), subfolderName.c_str()),
+                        false);
+    visitFolderFiles(subfolder, prefix + subfolderName + "/", true, visit);
   }
 }
 
@@ -436,22 +443,25 @@ bool PosixFileSystem::copyFile(const std::string& source, const std::string& des
 }
 
 std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {
-  Directory folder(AT_FDCWD, path, path, true);
   std::vector<FileEntry> files;
-  while (const dirent* entry = folder.next()) {
-    struct stat status;
-    if (isRegularTarget(folder, *entry, &status)) {
-      files.push_back({entry->d_name, static_cast<std::uint64_t>(status.st_size)});
-    }
-  }
+  visitFiles(path, false, [&files](std::string_view name, std::uint64_t size) {
+    files.push_back({std::string(name), size});
+  });
   return files;
 }
 
 std::vector<FileEntry> PosixFileSystem::treeFiles(const std::string& path) {
-  Directory folder(AT_FDCWD, path, path, true);
   std::vector<FileEntry> files;
-  appendTreeFiles(folder, "", files);
+  visitFiles(path, true, [&files](std::string_view name, std::uint64_t size) {
+    files.push_back({std::string(name), size});
+  });
   return files;
+}
+
+void PosixFileSystem::visitFiles(const std::string& path, bool wholeTree,
+                                 const FileVisitor& visit) {
+  Directory folder(AT_FDCWD, path, path, true);
+  visitFolderFiles(folder, "", wholeTree, visit);
 }
 
 std::uint64_t PosixFileSystem::folderSize(const std::string& path) {
@@ -493,8 +503,8 @@ FolderContents PosixFileSystem::readFolder(const std::string& path) {
     struct stat target;
     if (isFolderEntry(folder, *entry)) {
       contents.folders.emplace_back(entry->d_name);
-    } else if (isRegularTarget(folder, *entry, &target)) {
-      contents.files.emplace_back(entry->d_name);
+    } else if (isRegularTarget(folder, *entry, nullptr)) {
+      contents.files.push_back(entry->d_name);
     } else if (::fstatat(folder.fd(), entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
       contents.folderLinks.emplace_back(entry->d_name);
     }

@@ -399,7 +399,7 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
           settings.DestinationFolder + kDatedFolderStandIn)
           .walk(tree);
   if (failure) return failure;
-  fileList = std::move(tree.files);
+  fileList = tree.files.strings();
   return std::nullopt;
 }
 
@@ -414,7 +414,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
           transfer, [&services] { return services.cancel.isSet(); }, run.Settings.IncludeSubfolders,
           todaysFolder + folderSeparator())
           .walk(tree);
-  run.FileList = std::move(tree.files);
+  run.FileList = tree.files.strings();
 
   run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
                        services.format.generalDateTime(services.clock.now()) + "\n\n";

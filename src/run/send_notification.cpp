@@ -19,9 +19,21 @@ bool isRefusalByServer(const Error& failure) {
   return failure.number() > errc::kMailTransportOther && failure.number() <= errc::kMailLast;
 }
 
+// The body is the report followed by a tail of lines added after it: the report itself is
+// not copied, however long it is.
 struct Message {
   std::string subject;
-  std::string body;
+  const std::string& report;
+  std::string tail;
+
+  // `line` on a line of its own after an empty one.
+  Message& withLine(const std::string& line) {
+    if (line.empty()) return *this;
+    const std::string_view last = tail.empty() ? std::string_view(report) : tail;
+    if (!last.empty()) tail += last.ends_with('\n') ? "\n" : "\n\n";
+    tail += line;
+    return *this;
+  }
 };
 
 void sendTo(const std::string& recipient, const Message& message, RunModule& run,
@@ -30,19 +42,13 @@ void sendTo(const std::string& recipient, const Message& message, RunModule& run
   Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
   mailer.SendTo(recipient);
   mailer.Subject(message.subject);
-  mailer.Body(message.body);
+  mailer.Body({message.report, message.tail});
   mailer.Send();
 }
 
-// `report`, then `line` on a line of its own after an empty one.
-std::string withLine(const std::string& report, const std::string& line) {
-  if (line.empty()) return report;
-  if (report.empty()) return line;
-  return report + (report.ends_with('\n') ? "\n" : "\n\n") + line;
-}
-
-std::string reportOf(const RunModule& run) {
-  return withLine(run.ActivityReport, run.StartPingFailure);
+// The report of the run, with the line of a failed start ping.
+Message reportOf(const RunModule& run, std::string subject) {
+  return Message{std::move(subject), run.ActivityReport, {}}.withLine(run.StartPingFailure);
 }
 
 void sendToEveryone(const Message& message, RunModule& run, Services& services) {
@@ -70,19 +76,19 @@ void sendToEveryone(const Message& message, RunModule& run, Services& services) 
 void SendNotification(RunModule& run, Services& services) {
   run.NotificationStarted = true;
   const std::string prefix = isIncomplete(run) ? "INCOMPLETE: " : "";
-  sendToEveryone({prefix + run.Settings.MailSubject, reportOf(run)}, run, services);
+  sendToEveryone(reportOf(run, prefix + run.Settings.MailSubject), run, services);
 }
 
 void SendFailureReport(RunModule& run, Services& services, int number,
                        const std::string& description) {
   const std::string errorLine = "Error " + std::to_string(number) + ": " + description;
-  sendToEveryone({"FAILED: " + run.Settings.MailSubject, withLine(reportOf(run), errorLine)}, run,
+  sendToEveryone(reportOf(run, "FAILED: " + run.Settings.MailSubject).withLine(errorLine), run,
                  services);
 }
 
 void SendCancelReport(RunModule& run, Services& services) {
   sendToEveryone(
-      {"CANCELLED: " + run.Settings.MailSubject, withLine(reportOf(run), "The run was cancelled.")},
+      reportOf(run, "CANCELLED: " + run.Settings.MailSubject).withLine("The run was cancelled."),
       run, services);
 }
 
