@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -9,9 +8,9 @@
 
 namespace quillfen {
 
-// Names kept end to end in one block, each found by where it ends: a source of a million files
-// costs its names' text and 8 bytes each, where a vector of strings costs 32 bytes and more
-// each, in a million allocations for longer names.
+// Names kept end to end in one block, each ended by a NUL (which no file name holds), read in
+// their order: a source of a million files costs its names' text and one byte each, where a
+// vector of strings costs 32 bytes and more each, in a million allocations for longer names.
 class NameList {
  public:
   class Iterator {
@@ -23,58 +22,59 @@ class NameList {
     using reference = std::string_view;
 
     Iterator() = default;
-    Iterator(const NameList* list, std::size_t index) : list_(list), index_(index) {}
-    std::string_view operator*() const { return (*list_)[index_]; }
+    Iterator(const std::string* text, std::size_t at) : text_(text), at_(at) {}
+    std::string_view operator*() const {
+      const std::string_view rest = std::string_view(*text_).substr(at_);
+      return rest.substr(0, rest.find('\0'));
+    }
     Iterator& operator++() {
-      ++index_;
+      at_ = text_->find('\0', at_) + 1;
       return *this;
     }
     Iterator operator++(int) {
       Iterator before = *this;
-      ++index_;
+      ++*this;
       return before;
     }
-    bool operator==(const Iterator& other) const { return index_ == other.index_; }
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
 
    private:
-    const NameList* list_ = nullptr;
-    std::size_t index_ = 0;
+    const std::string* text_ = nullptr;
+    std::size_t at_ = 0;
   };
 
   void push_back(std::string_view name) {
     text_.append(name);
-    ends_.push_back(text_.size());
+    text_.push_back('\0');
+    ++size_;
   }
-  std::size_t size() const { return ends_.size(); }
-  bool empty() const { return ends_.empty(); }
-  std::string_view operator[](std::size_t index) const {
-    const std::size_t start = index == 0 ? 0 : ends_[index - 1];
-    return std::string_view(text_).substr(start, ends_[index] - start);
-  }
-  Iterator begin() const { return {this, 0}; }
-  Iterator end() const { return {this, size()}; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  Iterator begin() const { return {&text_, 0}; }
+  Iterator end() const { return {&text_, text_.size()}; }
   // Keeps the names for which `keep` says true, in their order.
   template <typename Keep>
   void keepOnly(Keep keep) {
     std::size_t written = 0;
     std::size_t kept = 0;
-    std::size_t start = 0;
-    for (std::size_t index = 0; index < ends_.size(); ++index) {
-      const std::string_view name = std::string_view(text_).substr(start, ends_[index] - start);
-      start = ends_[index];
-      if (!keep(name)) continue;
-      std::memmove(text_.data() + written, name.data(), name.size());
-      written += name.size();
-      ends_[kept++] = written;
+    for (std::size_t at = 0; at < text_.size();) {
+      const std::size_t end = text_.find('\0', at);
+      const std::size_t length = end - at;
+      if (keep(std::string_view(text_).substr(at, length))) {
+        text_.replace(written, length + 1, text_, at, length + 1);
+        written += length + 1;
+        ++kept;
+      }
+      at = end + 1;
     }
     text_.resize(written);
-    ends_.resize(kept);
+    size_ = kept;
   }
   std::vector<std::string> strings() const { return {begin(), end()}; }
 
  private:
   std::string text_;
-  std::vector<std::size_t> ends_;
+  std::size_t size_ = 0;
 };
 
 }  // namespace quillfen

