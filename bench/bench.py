@@ -502,10 +502,12 @@ def local_cases(table, quillfen, source, label, rounds=ROUNDS, peers=("cp -a", "
     return label
 
 
-def tiny_files_case(table, quillfen, count, keep):
-    """`count` files of one byte from a local folder against `cp -a`, best of two. The source
-    takes minutes to make: it is made once, on the destination's file system, and kept for the
-    next run only with `keep`."""
+def tiny_files_case(table, quillfen, count, leftovers):
+    """`count` files of one byte from a local folder against `cp -a`, one round each. The source
+    takes minutes to make: it is made once, on the destination's file system, and kept. Deleting
+    a million files takes minutes too, and leaves the inode allocator a trail of freed inodes to
+    search that would slow whichever tool came next: every copy goes to a folder of its own, and
+    the copies are deleted after the last case (they go to `leftovers`)."""
     source = os.path.join(OUT, "data", "tiny-%d" % count)
     made = source + ".complete"
     if not os.path.exists(made):
@@ -517,13 +519,17 @@ def tiny_files_case(table, quillfen, count, keep):
             os.write(descriptor, b"x")
             os.close(descriptor)
         open(made, "w").close()
-    try:
-        return local_cases(table, quillfen, source, "local copy, %d files of 1 byte" % count,
-                           rounds=2, peers=("cp -a",))
-    finally:
-        if not keep:
-            os.remove(made)
-            fresh(source)
+    label = "local copy, %d files of 1 byte" % count
+    ours, theirs = os.path.join(OUT, "q-tiny"), os.path.join(OUT, "cp-tiny")
+    leftovers += [ours, theirs]
+    os.sync()
+    results = {"Quillfen": checked("Quillfen", quillfen.run("tiny", fresh(ours), network_path=source))}
+    os.sync()
+    results["cp -a"] = measure(["cp", "-a", source + "/", fresh(theirs)], flushed=theirs)
+    if len(os.listdir(quillfen.fetched(ours))) != count:
+        raise RuntimeError("Quillfen's copy of %s is not complete" % source)
+    report(table, label, results)
+    return label
 
 
 def change_small_files(source, count):
@@ -696,8 +702,8 @@ def main():
     parser.add_argument("--with-secure", action="store_true", help="the FTPS and SFTP rows too")
     parser.add_argument("--only", choices=("ftp", "local", "tiny"),
                         help="only the FTP rows, the local rows, or the many one-byte files")
-    parser.add_argument("--keep-tiny", action="store_true",
-                        help="keep the source of one-byte files for the next run")
+    parser.add_argument("--drop-tiny", action="store_true",
+                        help="delete the source of one-byte files at the end")
     args = parser.parse_args()
     small_count, large_size, many, tiny = (2000, 512 << 20, 100000, 1000000)
     if args.quick:
@@ -720,6 +726,11 @@ def main():
             print("\n" + table.markdown())
             return 0
         wanted = lambda part: not args.secure_only and args.only in (None, part)
+        leftovers = []
+        if wanted("tiny"):  # first: before the other cases' deletions slow creating files
+            tiny_case = tiny_files_case(table, quillfen, tiny, leftovers)
+            table.target(tiny_case, "Quillfen", "best", ("cp -a",), 1.1)
+            table.memory_target(tiny_case, "Quillfen", 64)
         if wanted("ftp"):
             for server_kind in ("vsftpd", "pyftpdlib"):
                 small_case = ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
@@ -748,10 +759,6 @@ def main():
                              ("cp -a",), 1.0)
             many_files_case(table, quillfen, many)
             stalled_case(table, quillfen)
-        if wanted("tiny"):
-            tiny_case = tiny_files_case(table, quillfen, tiny, args.keep_tiny)
-            table.target(tiny_case, "Quillfen", "best", ("cp -a",), 1.1)
-            table.memory_target(tiny_case, "Quillfen", 64)
     finally:
         sink.stop()
 
@@ -759,7 +766,11 @@ def main():
         results.write("%s\n- Load average (1, 5, 15 min): %s at the start, %s at the end\n\n%s\n"
                       % (machine_facts(), "%.1f %.1f %.1f" % load_before,
                          "%.1f %.1f %.1f" % os.getloadavg(), table.markdown()))
-    print("\nWritten to %s" % os.path.join(OUT, "results.md"))
+    print("\nWritten to %s" % os.path.join(OUT, "results.md"), flush=True)
+    if args.drop_tiny:
+        leftovers += [os.path.join(data, "tiny-%d" % tiny), os.path.join(data, "tiny-%d.complete" % tiny)]
+    for path in leftovers:
+        fresh(path)
 
 
 if __name__ == "__main__":
