@@ -225,9 +225,12 @@ class Quillfen:
         return os.path.join(destination, self.today)
 
 
-def lftp_mirror(login, port, remote, local):
-    script = ("set net:connection-limit 1; set mirror:parallel-transfer-count 1; "
-              "set ftp:passive-mode on; mirror %s %s; quit" % (remote, local))
+def lftp_mirror(login, port, remote, local, parallel=1):
+    """lftp's mirror, one connection, or `parallel` transfers at once (`mirror --parallel`)."""
+    limits = ("set net:connection-limit 1; set mirror:parallel-transfer-count 1; "
+              if parallel == 1 else "")
+    script = ("%sset ftp:passive-mode on; mirror --parallel=%d %s %s; quit"
+              % (limits, parallel, remote, local))
     return measure(["lftp", "-u", "%s,%s" % login, "-p", str(port), "-e", script,
                     "127.0.0.1"], flushed=local, timeout=PEER_LIMIT)
 
@@ -239,14 +242,34 @@ def wget_mirror(login, port, remote, local):
                     "ftp://127.0.0.1:%d/%s/" % (port, remote)], flushed=local, timeout=PEER_LIMIT)
 
 
-def rclone_copy(login, port, remote, local):
+def rclone_copy(login, port, remote, local, transfers=1):
+    """rclone's copy with one transfer and one checker, or with its defaults (`transfers`
+    None: 4 transfers, 8 checkers)."""
     obscured = subprocess.run(["rclone", "obscure", login[1]], capture_output=True, text=True,
                               check=True).stdout.strip()
-    # One transfer at a time; rclone keeps a second connection for listing (limiting it to one
+    # With one transfer rclone keeps a second connection for listing (limiting it to one
     # connection deadlocks it).
-    return measure(["rclone", "copy", "--transfers", "1", "--checkers", "1", "--ftp-host",
-                    "127.0.0.1", "--ftp-port", str(port), "--ftp-user", login[0], "--ftp-pass",
-                    obscured, ":ftp:" + remote, local], flushed=local, timeout=PEER_LIMIT)
+    streams = ["--transfers", str(transfers), "--checkers", "1"] if transfers else []
+    return measure(["rclone", "copy", *streams, "--ftp-host", "127.0.0.1", "--ftp-port",
+                    str(port), "--ftp-user", login[0], "--ftp-pass", obscured, ":ftp:" + remote,
+                    local], flushed=local, timeout=PEER_LIMIT)
+
+
+def limit_rows(login, port, remote, names):
+    """What the machine allows: the data (or, for many files, the listing alone) read from the
+    server into /dev/null, and the same bytes written to the disk by dd with fdatasync."""
+    url = "ftp://127.0.0.1:%d/%s/" % (port, remote)
+    credentials = ["-u", "%s:%s" % login]
+    if len(names) > 1:
+        return [(LISTING, lambda: measure(["curl", "-sS", *credentials, "-o", os.devnull, url],
+                                          timeout=CURL_LIMIT))]
+    size = os.path.getsize(os.path.join(OUT, "data", remote, names[0]))
+    target = os.path.join(OUT, "dd.bin")
+    return [(NETWORK, lambda: measure(["curl", "-sS", *credentials, "-o", os.devnull,
+                                       url + names[0]], timeout=CURL_LIMIT)),
+            (DISK, lambda: measure(["dd", "if=/dev/zero", "of=" + target, "bs=1M",
+                                    "count=%d" % (size >> 20), "conv=fdatasync"],
+                                   timeout=CURL_LIMIT))]
 
 
 def curl_fetch(login, base_url, remote, names, local, options):
@@ -306,32 +329,77 @@ def secure_cases(table, quillfen, data, names, label, remote, protocol, keys):
 
 
 def fresh(path):
-    shutil.rmtree(path, ignore_errors=True)
+    """`path` removed, each folder's entries in the order of their inodes: on ext4 that is eight
+    times faster than `rm -rf`'s order for a folder of many files, which touches the inode
+    table at random."""
+    if not os.path.lexists(path):
+        return path
+    if not os.path.isdir(path) or os.path.islink(path):
+        os.unlink(path)
+        return path
+    for entry in sorted(os.scandir(path), key=lambda entry: entry.inode()):
+        if entry.is_dir(follow_symlinks=False):
+            fresh(entry.path)
+        else:
+            os.unlink(entry.path)
+    os.rmdir(path)
     return path
 
 
 class Table:
     def __init__(self):
         self.rows = []
+        self.times = {}  # (case, tool): (seconds, peak KiB) of the rows that did not fail
+        self.targets = []  # rows of the table of targets
 
     def add(self, case, tool, seconds, peak_kib=None, note=""):
         memory = "%.1f MB" % (peak_kib / 1024) if peak_kib else ""
         self.rows.append((case, tool, "%.2f s" % seconds, memory, note))
+        if not note.startswith(("failed", "did not finish")):
+            self.times[(case, tool)] = (seconds, peak_kib)
         print("  %-42s %-30s %9.2f s %9s  %s" % (case, tool, seconds, memory, note), flush=True)
+
+    def target(self, case, ours, bound, peers, factor):
+        """A target row: `ours` at most `factor` × the best (or, with bound "limit", the larger)
+        of `peers` in `case`."""
+        known = [self.times[(case, peer)][0] for peer in peers if (case, peer) in self.times]
+        if (case, ours) not in self.times or not known:
+            self.targets.append((case, "%s ≤ %.1f × %s" % (ours, factor, " / ".join(peers)),
+                                 "not measured"))
+            return
+        reference = max(known) if bound == "limit" else min(known)
+        ratio = self.times[(case, ours)][0] / reference
+        self.targets.append((case, "%s ≤ %.1f × %s" % (ours, factor, " / ".join(peers)),
+                             "%s: %.2f ×" % ("met" if ratio <= factor else "**not met**", ratio)))
+
+    def memory_target(self, case, tool, limit_mb):
+        peak = self.times.get((case, tool), (0, None))[1]
+        verdict = "not measured" if not peak else "%s: %.1f MB" % (
+            "met" if peak / 1024 <= limit_mb else "**not met**", peak / 1024)
+        self.targets.append((case, "%s peak RSS ≤ %d MB" % (tool, limit_mb), verdict))
 
     def markdown(self):
         lines = ["| Case | Tool | Time | Peak RSS | Quillfen compared |", "|---|---|---:|---:|---|"]
         lines += ["| %s |" % " | ".join(row) for row in self.rows]
+        if self.targets:
+            lines += ["", "| Case | Target | Result |", "|---|---|---|"]
+            lines += ["| %s |" % " | ".join(row) for row in self.targets]
         return "\n".join(lines)
 
 
+FOUR = "Quillfen, FtpConnections=4"
+LFTP4 = "lftp mirror --parallel=4"
+RCLONE4 = "rclone copy, defaults (4 transfers)"
+LISTING = "limit: the listing alone (curl into /dev/null)"
+NETWORK = "limit: network into /dev/null (curl)"
+DISK = "limit: disk write (dd conv=fdatasync)"
 ROUNDS = 3  # each tool's best of three, the tools taking turns so no one always meets a cold cache
 
 
-def best_of(attempts):
-    """Runs every attempt ROUNDS times in turn and keeps the fastest result of each, by name."""
+def best_of(attempts, rounds=ROUNDS):
+    """Runs every attempt `rounds` times in turn and keeps the fastest result of each, by name."""
     best = {}
-    for _ in range(ROUNDS):
+    for _ in range(rounds):
         for name, attempt in attempts:
             os.sync()  # no attempt pays for the write-back of the one before
             result = attempt()
@@ -360,38 +428,51 @@ def ftp_cases(table, quillfen, data, names, label, remote, server_kind):
         results = best_of([
             ("Quillfen", lambda: quillfen.run("ftp-" + remote, fresh(destination),
                                               ftp_address=address, user=user)),
+            (FOUR, lambda: quillfen.run("ftp4-" + remote, fresh(destination),
+                                        ftp_address=address, user=user,
+                                        extra_keys=("FtpConnections=4",))),
             ("lftp mirror, one connection",
              lambda: lftp_mirror(login, server.port, remote, fresh(peer))),
+            (LFTP4, lambda: lftp_mirror(login, server.port, remote, fresh(peer), parallel=4)),
             ("wget -m", lambda: wget_mirror(login, server.port, remote, fresh(peer))),
             ("rclone copy, one stream",
              lambda: rclone_copy(login, server.port, remote, fresh(peer))),
+            (RCLONE4, lambda: rclone_copy(login, server.port, remote, fresh(peer), transfers=None)),
             ("curl -K, one process (active mode)",
              lambda: curl_fetch(login, "ftp://127.0.0.1:%d" % server.port, remote, names,
-                                fresh(peer), ["--ftp-port", "127.0.0.1"]))])
+                                fresh(peer), ["--ftp-port", "127.0.0.1"])),
+            *limit_rows(login, server.port, remote, names)])
+        results[FOUR] = checked(FOUR, results[FOUR])
         if not same_tree(os.path.join(data, remote), quillfen.fetched(destination)):
             raise RuntimeError("Quillfen's copy of %s differs from the source" % remote)
         size = sum(os.path.getsize(os.path.join(data, remote, name)) for name in names)
-        report(table, "%s, %s" % (label, server_kind), results, len(names), size)
+        case = "%s, %s" % (label, server_kind)
+        report(table, case, results, len(names), size)
+        return case
     finally:
         server.stop()
 
 
 def report(table, label, results, files=0, size=0):
-    ours = results.pop("Quillfen")
-    fetch = ours.wall - PAUSES
-    pace = ""
-    if files:
-        pace = "%.0f files/s, %.0f MB/s; the pauses are %.0f %% of the whole run" % (
-            files / fetch, size / fetch / 1e6, 100 * PAUSES / ours.wall)
-    table.add(label, "Quillfen", fetch, ours.peak_kib, pace)
+    """The rows of one case. Quillfen's times lose the pauses; a peer is compared with Quillfen
+    over as many connections as the peer uses."""
+    ours = {name: results.pop(name) for name in ("Quillfen", FOUR) if name in results}
+    fetch = {name: run.wall - PAUSES for name, run in ours.items()}
+    for name, run in ours.items():
+        pace = ""
+        if files:
+            pace = "%.0f files/s, %.0f MB/s; the pauses are %.0f %% of the whole run" % (
+                files / fetch[name], size / fetch[name] / 1e6, 100 * PAUSES / run.wall)
+        table.add(label, name, fetch[name], run.peak_kib, pace)
     for tool, result in results.items():
+        mine = FOUR if tool in (LFTP4, RCLONE4) else "Quillfen"
         if result is None:
             table.add(label, tool, CURL_LIMIT, None, "did not finish: stopped after the limit")
         elif result.code != 0:
             table.add(label, tool, result.wall, None, "failed (exit code %d)" % result.code)
         else:
-            table.add(label, tool, result.wall, result.peak_kib, "Quillfen / %s = %.2f"
-                      % (tool.replace(",", " ").split()[0], fetch / result.wall))
+            table.add(label, tool, result.wall, result.peak_kib, "%s / %s = %.2f"
+                      % (mine, tool.replace(",", " ").split()[0], fetch[mine] / result.wall))
 
 
 def baseline(table, quillfen, data, port):
@@ -404,18 +485,51 @@ def baseline(table, quillfen, data, port):
     table.add("FTP, empty folder (a run's own cost)", "Quillfen", run.wall - PAUSES, run.peak_kib)
 
 
-def local_cases(table, quillfen, source, label):
+def local_cases(table, quillfen, source, label, rounds=ROUNDS, peers=("cp -a", "rsync -a")):
     destination = os.path.join(OUT, "q-local")
     target = os.path.join(OUT, "peer-copy")
+    commands = {"cp -a": ["cp", "-a"], "rsync -a": ["rsync", "-a"]}
     results = best_of([
         ("Quillfen", lambda: quillfen.run("local-" + os.path.basename(source), fresh(destination),
                                           network_path=source)),
-        ("cp -a", lambda: measure(["cp", "-a", source + "/", fresh(target)], flushed=target)),
-        ("rsync -a", lambda: measure(["rsync", "-a", source + "/", fresh(target)],
-                                     flushed=target))])
+        *[(peer, lambda peer=peer: measure([*commands[peer], source + "/", fresh(target)],
+                                           flushed=target)) for peer in peers]], rounds)
     if not same_tree(source, quillfen.fetched(destination)):
         raise RuntimeError("Quillfen's copy of %s differs from the source" % source)
+    fresh(destination)
+    fresh(target)
     report(table, label, results)
+    return label
+
+
+def tiny_files_case(table, quillfen, count, leftovers):
+    """`count` files of one byte from a local folder against `cp -a`, one round each. The source
+    takes minutes to make: it is made once, on the destination's file system, and kept. Deleting
+    a million files takes minutes too, and leaves the inode allocator a trail of freed inodes to
+    search that would slow whichever tool came next: every copy goes to a folder of its own, and
+    the copies are deleted after the last case (they go to `leftovers`)."""
+    source = os.path.join(OUT, "data", "tiny-%d" % count)
+    made = source + ".complete"
+    if not os.path.exists(made):
+        fresh(source)
+        os.makedirs(source)
+        for index in range(count):
+            descriptor = os.open(os.path.join(source, "f%07d" % index),
+                                 os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644)
+            os.write(descriptor, b"x")
+            os.close(descriptor)
+        open(made, "w").close()
+    label = "local copy, %d files of 1 byte" % count
+    ours, theirs = os.path.join(OUT, "q-tiny"), os.path.join(OUT, "cp-tiny")
+    leftovers += [ours, theirs]
+    os.sync()
+    results = {"Quillfen": checked("Quillfen", quillfen.run("tiny", fresh(ours), network_path=source))}
+    os.sync()
+    results["cp -a"] = measure(["cp", "-a", source + "/", fresh(theirs)], flushed=theirs)
+    if len(os.listdir(quillfen.fetched(ours))) != count:
+        raise RuntimeError("Quillfen's copy of %s is not complete" % source)
+    report(table, label, results)
+    return label
 
 
 def change_small_files(source, count):
@@ -585,10 +699,15 @@ def main():
     parser.add_argument("--secure-only", action="store_true", help="only the FTPS and SFTP rows")
     parser.add_argument("--later-day", action="store_true",
                         help="only the later-day cases (LinkUnchanged against lftp and rsync)")
+    parser.add_argument("--with-secure", action="store_true", help="the FTPS and SFTP rows too")
+    parser.add_argument("--only", choices=("ftp", "local", "tiny"),
+                        help="only the FTP rows, the local rows, or the many one-byte files")
+    parser.add_argument("--drop-tiny", action="store_true",
+                        help="delete the source of one-byte files at the end")
     args = parser.parse_args()
-    small_count, large_size, many = (2000, 512 << 20, 100000)
+    small_count, large_size, many, tiny = (2000, 512 << 20, 100000, 1000000)
     if args.quick:
-        small_count, large_size, many = (200, 16 << 20, 5000)
+        small_count, large_size, many, tiny = (200, 16 << 20, 5000, 20000)
 
     data = os.path.join(OUT, "data")
     small, large = os.path.join(data, "small"), os.path.join(data, "large")
@@ -598,6 +717,7 @@ def main():
         write_random_files(fresh(large), 1, large_size)
 
     table = Table()
+    load_before = os.getloadavg()
     sink = smtp_sink()
     try:
         quillfen = Quillfen(os.path.abspath(args.program), sink.port)
@@ -605,31 +725,52 @@ def main():
             later_day_cases(table, quillfen, data, small_count)
             print("\n" + table.markdown())
             return 0
-        if not args.secure_only:
+        wanted = lambda part: not args.secure_only and args.only in (None, part)
+        leftovers = []
+        if wanted("tiny"):  # first: before the other cases' deletions slow creating files
+            tiny_case = tiny_files_case(table, quillfen, tiny, leftovers)
+            table.target(tiny_case, "Quillfen", "best", ("cp -a",), 1.1)
+            table.memory_target(tiny_case, "Quillfen", 64)
+        if wanted("ftp"):
             for server_kind in ("vsftpd", "pyftpdlib"):
-                ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
-                          "FTP, %d files of 8 KiB" % small_count, "small", server_kind)
-                ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
-                          "FTP, one file of %d MiB" % (large_size >> 20), "large", server_kind)
-        keys = make_keys()
-        for protocol, name in (("ftps", "FTPS (explicit TLS)"), ("sftp", "SFTP")):
-            secure_cases(table, quillfen, data, sorted(os.listdir(small)),
-                         "%s, %d files of 8 KiB" % (name, small_count), "small", protocol, keys)
-            secure_cases(table, quillfen, data, sorted(os.listdir(large)),
-                         "%s, one file of %d MiB" % (name, large_size >> 20), "large", protocol,
-                         keys)
-        if not args.secure_only:
-            local_cases(table, quillfen, small, "local copy, %d files of 8 KiB" % small_count)
-            local_cases(table, quillfen, large,
-                        "local copy, one file of %d MiB" % (large_size >> 20))
+                small_case = ftp_cases(table, quillfen, data, sorted(os.listdir(small)),
+                                       "FTP, %d files of 8 KiB" % small_count, "small",
+                                       server_kind)
+                table.target(small_case, FOUR, "best", (LFTP4, RCLONE4), 0.8)
+                table.target(small_case, "Quillfen", "best", ("lftp mirror, one connection",), 0.9)
+                large_case = ftp_cases(table, quillfen, data, sorted(os.listdir(large)),
+                                       "FTP, one file of %d MiB" % (large_size >> 20), "large",
+                                       server_kind)
+                table.target(large_case, "Quillfen", "best", ("rclone copy, one stream",), 0.8)
+                table.target(large_case, "Quillfen", "limit", (NETWORK, DISK), 1.5)
+        if args.secure_only or args.with_secure:
+            keys = make_keys()
+            for protocol, name in (("ftps", "FTPS (explicit TLS)"), ("sftp", "SFTP")):
+                secure_cases(table, quillfen, data, sorted(os.listdir(small)),
+                             "%s, %d files of 8 KiB" % (name, small_count), "small", protocol,
+                             keys)
+                secure_cases(table, quillfen, data, sorted(os.listdir(large)),
+                             "%s, one file of %d MiB" % (name, large_size >> 20), "large",
+                             protocol, keys)
+        if wanted("local"):
+            for source, label in ((small, "local copy, %d files of 8 KiB" % small_count),
+                                  (large, "local copy, one file of %d MiB" % (large_size >> 20))):
+                table.target(local_cases(table, quillfen, source, label), "Quillfen", "best",
+                             ("cp -a",), 1.0)
             many_files_case(table, quillfen, many)
             stalled_case(table, quillfen)
     finally:
         sink.stop()
 
     with open(os.path.join(OUT, "results.md"), "w") as results:
-        results.write("%s\n\n%s\n" % (machine_facts(), table.markdown()))
-    print("\nWritten to %s" % os.path.join(OUT, "results.md"))
+        results.write("%s\n- Load average (1, 5, 15 min): %s at the start, %s at the end\n\n%s\n"
+                      % (machine_facts(), "%.1f %.1f %.1f" % load_before,
+                         "%.1f %.1f %.1f" % os.getloadavg(), table.markdown()))
+    print("\nWritten to %s" % os.path.join(OUT, "results.md"), flush=True)
+    if args.drop_tiny:
+        leftovers += [os.path.join(data, "tiny-%d" % tiny), os.path.join(data, "tiny-%d.complete" % tiny)]
+    for path in leftovers:
+        fresh(path)
 
 
 if __name__ == "__main__":

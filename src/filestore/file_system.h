@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/error.h"
+#include "common/name_list.h"
 
 namespace quillfen {
 
@@ -28,9 +30,12 @@ struct FileEntry {
   std::uint64_t size = 0;
 };
 
+// Handed each file of a listing in turn: its name, as FileEntry's, and its size.
+using FileVisitor = std::function<void(std::string_view name, std::uint64_t size)>;
+
 // What one folder holds, as a walk through a tree needs it.
 struct FolderContents {
-  std::vector<std::string> files;        // regular files and links to them
+  NameList files;                        // regular files and links to them
   std::vector<std::string> folders;      // real folders; a link to one is never among them
   std::vector<std::string> folderLinks;  // links to folders, which a walk does not enter
   std::uint64_t device = 0;              // with `inode`, the identity of the folder itself
@@ -81,6 +86,12 @@ class FileSystem {
   // The files of the whole tree under `path`, named by their path relative to it
   // ("sub/dir/name"); the files directly in `path` come first, then each subfolder's.
   virtual std::vector<FileEntry> treeFiles(const std::string& path) = 0;
+  // The files folderFiles (with `wholeTree`: treeFiles) lists, handed one by one to `visit`
+  // rather than gathered, so that a folder of a million files is listed in little memory.
+  virtual void visitFiles(const std::string& path, bool wholeTree, const FileVisitor& visit) {
+    for (const FileEntry& file : wholeTree ? treeFiles(path) : folderFiles(path))
+      visit(file.name, file.size);
+  }
   // Everything in `path`, subfolders included, in bytes (GetFolder(...).Size).
   virtual std::uint64_t folderSize(const std::string& path) = 0;
   // Waits until everything written to the file system that holds `path` is on its disk.

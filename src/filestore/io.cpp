@@ -128,9 +128,8 @@ IO::Placement IO::PlaceStaging(const std::string& sTodaysFolder, bool complete) 
     return Placement::Placed;
   }
   // An incomplete backup of today is replaced by a later one that holds no fewer files.
-  const bool better =
-      complete || (FolderExists(incompleteMark) &&
-                   backupFiles(staging).size() >= backupFiles(sTodaysFolder).size());
+  const bool better = complete || (FolderExists(incompleteMark) &&
+                                   countFiles(staging) >= countFiles(sTodaysFolder));
   if (!better) {
     DeleteFolder(staging);
     return Placement::KeptEarlier;
@@ -151,8 +150,14 @@ void IO::markIncomplete(const std::string& mark, bool incomplete) {
 }
 
 // Without subfolders of the source, a backup folder is flat and its own files are all.
-std::vector<FileEntry> IO::backupFiles(const std::string& folder) {
-  return settings_.IncludeSubfolders ? fso_->treeFiles(folder) : fso_->folderFiles(folder);
+void IO::visitBackupFiles(const std::string& folder, const FileVisitor& visit) {
+  fso_->visitFiles(folder, settings_.IncludeSubfolders, visit);
+}
+
+std::uint64_t IO::countFiles(const std::string& folder) {
+  std::uint64_t count = 0;
+  visitBackupFiles(folder, [&count](std::string_view, std::uint64_t) { ++count; });
+  return count;
 }
 
 // The earlier backup is deleted only once the new one holds today's name, and the new one
@@ -173,25 +178,29 @@ void IO::FlushToDisk(const std::string& FolderPath) {
   fso_->flushToDisk(FolderPath);
 }
 
+// One walk of the whole tree gives both the file lines, written as it goes, and the total, which
+// counts what lies in subfolders even when they are not backed up; the count line that heads
+// the file lines is put in front once it is known. The files are never all held.
 IO::Inventory IO::ReadFolderInfo(const std::string& sTodaysFolder, std::string& pReport) {
-  const std::vector<FileEntry> files = backupFiles(sTodaysFolder);
-  pReport += std::to_string(files.size());
-  pReport += " files downloaded to '";
-  pReport += sTodaysFolder;
-  pReport += "':\n";
-  for (const FileEntry& file : files) {
-    pReport += shownName(file.name);
+  const std::size_t countLineAt = pReport.size();
+  Inventory inventory;
+  fso_->visitFiles(sTodaysFolder, true, [&](std::string_view name, std::uint64_t size) {
+    inventory.bytes += size;
+    if (!settings_.IncludeSubfolders && name.find('/') != std::string_view::npos) return;
+    ++inventory.files;
+    pReport += shownName(name);
     pReport += "  (";
-    pReport += format_.kilobytes(file.size);
+    pReport += format_.kilobytes(size);
     pReport += " KB)\n";
-  }
-  const std::uint64_t total = fso_->folderSize(sTodaysFolder);
+  });
+  pReport.insert(countLineAt, std::to_string(inventory.files) + " files downloaded to '" +
+                                  sTodaysFolder + "':\n");
   pReport += "\n";
-  pReport += format_.kilobytes(total);
+  pReport += format_.kilobytes(inventory.bytes);
   pReport += " KB total downloaded - ";
   pReport += format_.generalDateTime(clock_.now());
   pReport += "\n\n";
-  return {files.size(), total};
+  return inventory;
 }
 
 bool IO::DeleteOldBackups(const Date& dCurrDate, const std::string& sFormat,

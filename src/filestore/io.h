@@ -88,7 +88,8 @@ class IO {
   void swapIntoPlace(const std::string& staging, const std::string& sTodaysFolder);
   void clearUpEarlierRuns(const std::string& todaysName);
   void markIncomplete(const std::string& mark, bool incomplete);
-  std::vector<FileEntry> backupFiles(const std::string& folder);
+  void visitBackupFiles(const std::string& folder, const FileVisitor& visit);
+  std::uint64_t countFiles(const std::string& folder);
 
   std::unique_ptr<FileSystem> fso_;
   const BackupSettings& settings_;

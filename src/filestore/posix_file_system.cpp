@@ -8,6 +8,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -26,6 +27,8 @@ namespace quillfen {
 namespace {
 
 constexpr std::size_t kCopyBufferSize = 256 * 1024;
+// Entries of a folder being deleted, read and sorted at a time.
+constexpr std::size_t kRemovalBatch = 65536;
 
 std::string joinPath(const std::string& folder, const char* name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
@@ -129,15 +132,35 @@ void grantOwnerAccess(int parentFd, const std::string& name, const std::string& 
 
 void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force);
 
+struct DoomedEntry {
+  ino_t inode;
+  std::string name;
+  bool folder;
+};
+
+// A folder lists its entries in the order of their names' hashes (ext4), and removing them in
+// that order touches the inode table at random: eight times slower, for a folder of many files,
+// than in the order of their inodes, which is what each batch is sorted by.
 void removeContents(Directory& folder, bool force) {
-  while (const dirent* entry = folder.next()) {
-    const std::string name = entry->d_name;
-    if (isFolderEntry(folder, *entry)) {
-      removeFolderTree(folder.fd(), name, joinPath(folder.path(), name.c_str()), force);
-    } else if (::unlinkat(folder.fd(), name.c_str(), 0) != 0) {
-      throw errorFromErrno(errno, "Cannot delete", joinPath(folder.path(), name.c_str()));
+  std::vector<DoomedEntry> batch;
+  do {
+    batch.clear();
+    while (batch.size() < kRemovalBatch) {
+      const dirent* entry = folder.next();
+      if (entry == nullptr) break;
+      batch.push_back({entry->d_ino, entry->d_name, isFolderEntry(folder, *entry)});
     }
-  }
+    std::sort(batch.begin(), batch.end(),
+              [](const DoomedEntry& a, const DoomedEntry& b) { return a.inode < b.inode; });
+    for (const DoomedEntry& entry : batch) {
+      if (entry.folder) {
+        removeFolderTree(folder.fd(), entry.name, joinPath(folder.path(), entry.name.c_str()),
+                         force);
+      } else if (::unlinkat(folder.fd(), entry.name.c_str(), 0) != 0) {
+        throw errorFromErrno(errno, "Cannot delete", joinPath(folder.path(), entry.name.c_str()));
+      }
+    }
+  } while (!batch.empty());
 }
 
 void removeFolderTree(int parentFd, const std::string& name, const std::string& path, bool force) {
@@ -168,19 +191,26 @@ std::uint64_t sizeOfContents(Directory& folder) {
   return total;
 }
 
-void appendTreeFiles(Directory& folder, const std::string& prefix, std::vector<FileEntry>& files) {
+// The files of `folder` to `visit`, named with `prefix`; with `wholeTree` then those of each
+// subfolder.
+void visitFolderFiles(Directory& folder, const std::string& prefix, bool wholeTree,
+                      const FileVisitor& visit) {
   std::vector<std::string> subfolders;
+  std::string name = prefix;
   while (const dirent* entry = folder.next()) {
     struct stat status;
-    if (isFolderEntry(folder, *entry)) {
+    if (wholeTree && isFolderEntry(folder, *entry)) {
       subfolders.emplace_back(entry->d_name);
     } else if (isRegularTarget(folder, *entry, &status)) {
-      files.push_back({prefix + entry->d_name, static_cast<std::uint64_t>(status.st_size)});
+      name.resize(prefix.size());
+      name += entry->d_name;
+      visit(name, static_cast<std::uint64_t>(status.st_size));
     }
   }
-  for (const std::string& name : subfolders) {
-    Directory subfolder(folder.fd(), name, joinPath(folder.path(), name.c_str()), false);
-    appendTreeFiles(subfolder, prefix + name + "/", files);
+  for (const std::string& subfolderName : subfolders) {
+    Directory subfolder(folder.fd(), subfolderName, joinPath(folder.path(), subfolderName.c_str()),
+                        false);
+    visitFolderFiles(subfolder, prefix + subfolderName + "/", true, visit);
   }
 }
 
@@ -436,22 +466,25 @@ bool PosixFileSystem::copyFile(const std::string& source, const std::string& des
 }
 
 std::vector<FileEntry> PosixFileSystem::folderFiles(const std::string& path) {
-  Directory folder(AT_FDCWD, path, path, true);
   std::vector<FileEntry> files;
-  while (const dirent* entry = folder.next()) {
-    struct stat status;
-    if (isRegularTarget(folder, *entry, &status)) {
-      files.push_back({entry->d_name, static_cast<std::uint64_t>(status.st_size)});
-    }
-  }
+  visitFiles(path, false, [&files](std::string_view name, std::uint64_t size) {
+    files.push_back({std::string(name), size});
+  });
   return files;
 }
 
 std::vector<FileEntry> PosixFileSystem::treeFiles(const std::string& path) {
-  Directory folder(AT_FDCWD, path, path, true);
   std::vector<FileEntry> files;
-  appendTreeFiles(folder, "", files);
+  visitFiles(path, true, [&files](std::string_view name, std::uint64_t size) {
+    files.push_back({std::string(name), size});
+  });
   return files;
+}
+
+void PosixFileSystem::visitFiles(const std::string& path, bool wholeTree,
+                                 const FileVisitor& visit) {
+  Directory folder(AT_FDCWD, path, path, true);
+  visitFolderFiles(folder, "", wholeTree, visit);
 }
 
 std::uint64_t PosixFileSystem::folderSize(const std::string& path) {
@@ -493,8 +526,8 @@ FolderContents PosixFileSystem::readFolder(const std::string& path) {
     struct stat target;
     if (isFolderEntry(folder, *entry)) {
       contents.folders.emplace_back(entry->d_name);
-    } else if (isRegularTarget(folder, *entry, &target)) {
-      contents.files.emplace_back(entry->d_name);
+    } else if (isRegularTarget(folder, *entry, nullptr)) {
+      contents.files.push_back(entry->d_name);
     } else if (::fstatat(folder.fd(), entry->d_name, &target, 0) == 0 && S_ISDIR(target.st_mode)) {
       contents.folderLinks.emplace_back(entry->d_name);
     }

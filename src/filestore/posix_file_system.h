@@ -31,6 +31,7 @@ class PosixFileSystem : public FileSystem {
   std::vector<FileEntry> folderFiles(const std::string& path) override;
   // Links to folders are not entered: they could lead out of the tree or round in a loop.
   std::vector<FileEntry> treeFiles(const std::string& path) override;
+  void visitFiles(const std::string& path, bool wholeTree, const FileVisitor& visit) override;
   std::uint64_t folderSize(const std::string& path) override;
   void flushToDisk(const std::string& path) override;
   DriveInfo getDrive(const std::string& path) override;

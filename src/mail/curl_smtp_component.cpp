@@ -24,11 +24,10 @@ namespace {
 // A failure of libcurl itself, before the exchange: no handle, a refused setting.
 constexpr int kLibcurlFailure = errc::kMailTransportOther;
 
-// The message handed to libcurl piece by piece. libcurl dot-stuffs SMTP uploads itself and
-// appends the final "." line, so the text goes as it is.
+// The message handed to libcurl piece by piece, made as libcurl asks for it. libcurl dot-stuffs
+// SMTP uploads itself and appends the final "." line, so the text goes as it is.
 struct Upload {
-  std::string_view data;
-  std::size_t offset = 0;
+  mail::WireMessage* message = nullptr;
   // The last sign of life of the exchange (the connection made, a piece of the message taken,
   // a reply line received), and whether a wait after it outlasted the bound.
   std::optional<std::chrono::steady_clock::time_point> lastActivity;
@@ -41,9 +40,7 @@ struct Upload {
 
 std::size_t readUpload(char* buffer, std::size_t size, std::size_t count, void* user) {
   auto& upload = *static_cast<Upload*>(user);
-  const std::size_t n = std::min(size * count, upload.data.size() - upload.offset);
-  std::memcpy(buffer, upload.data.data() + upload.offset, n);
-  upload.offset += n;
+  const std::size_t n = upload.message->read(buffer, size * count);
   upload.lastActivity = std::chrono::steady_clock::now();
   return n;
 }
@@ -172,7 +169,7 @@ struct Exchange {
   std::string url;
   std::string from;  // envelope addresses
   std::string to;
-  std::string_view message;
+  mail::WireMessage* message;  // none for the connection check
   SmtpBounds bounds;
   const SmtpSecurity& security;
 };
@@ -261,7 +258,7 @@ ExchangeOutcome perform(const Exchange& exchange) {
   SlistHandle recipients;
   if (!exchange.to.empty()) appendToSlist(recipients, "<" + exchange.to + ">", kLibcurlFailure);
   Upload upload;
-  upload.data = exchange.message;
+  upload.message = exchange.message;
   upload.replyBound = exchange.bounds.reply;
   upload.handle = curl.get();
   Dialogue dialogue{outcome.replies, upload};
@@ -349,8 +346,8 @@ void CurlSmtpComponent::setSubject(const std::string& subject) {
   message_.subject = subject;
 }
 
-void CurlSmtpComponent::setMessageText(const std::string& text) {
-  message_.text = text;
+void CurlSmtpComponent::setMessageText(std::vector<std::string_view> text) {
+  message_.text = std::move(text);
 }
 
 void CurlSmtpComponent::setServer(const std::string& server) {
@@ -374,16 +371,16 @@ void CurlSmtpComponent::send() {
   mail::MessageParts parts = message_;
   if (!dated_) parts.date = wallClock_();
   parts.messageId = mail::newMessageId(parts.sender);
-  const std::string wire = mail::composeInternetMessage(parts);
-  exchange(mail::envelopeAddress(parts.sender), recipient, wire);
+  mail::WireMessage wire(parts);
+  exchange(mail::envelopeAddress(parts.sender), recipient, &wire);
 }
 
 void CurlSmtpComponent::verifyConnection() {
-  exchange({}, {}, {});
+  exchange({}, {}, nullptr);
 }
 
 void CurlSmtpComponent::exchange(const std::string& from, const std::string& to,
-                                 std::string_view wire) {
+                                 mail::WireMessage* wire) {
   const std::string where = std::string(trimmed(server_)) + ":" + std::to_string(port_);
   const std::optional<std::string> url = serverUrl(server_, port_, security_.mode);
   if (!url) {

@@ -35,7 +35,7 @@ class CurlSmtpComponent final : public SmtpComponent {
   void setRecipient(const std::string& recipient) override;
   void setDateText(const std::string& dateText) override;
   void setSubject(const std::string& subject) override;
-  void setMessageText(const std::string& text) override;
+  void setMessageText(std::vector<std::string_view> text) override;
   void setServer(const std::string& server) override;
   void setPort(std::int32_t port) override;
   void setSecurity(const SmtpSecurity& security) override;
@@ -47,7 +47,7 @@ class CurlSmtpComponent final : public SmtpComponent {
   static std::time_t systemWallClock() { return std::time(nullptr); }
   // One exchange with the server: the message from `from` to `to`, or, with no recipient, a
   // NOOP alone. Raises the failure and keeps its result value.
-  void exchange(const std::string& from, const std::string& to, std::string_view wire);
+  void exchange(const std::string& from, const std::string& to, mail::WireMessage* wire);
 
   SmtpBounds bounds_;
   WallClock wallClock_;

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "common/local_time.h"
@@ -22,6 +24,8 @@ constexpr std::size_t kMaxEncodedLine = 76;
 // Octets of text per encoded word: 52 base64 characters keep "Subject: " and one word within
 // the recommended 78 columns.
 constexpr std::size_t kEncodedWordOctets = 39;
+// How much of the body is encoded ahead of the transport.
+constexpr std::size_t kRefillOctets = 16384;
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
@@ -103,27 +107,6 @@ std::string headerAddress(std::string_view headerName, std::string_view addressT
   return name.empty() ? address : encodedWords(name) + " " + address;
 }
 
-// Lines end at CR LF, at a lone LF and at a lone CR; a final line break ends the last line
-// rather than starting an empty one.
-std::vector<std::string_view> splitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
-  return lines;
-}
-
-bool fitsSevenBit(const std::vector<std::string_view>& lines) {
-  return std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
-    return line.size() <= kMaxLineOctets && isPlainText(line);
-  });
-}
-
 std::string hexEscape(unsigned char c) {
   char text[4];
   std::snprintf(text, sizeof text, "=%02X", c);
@@ -149,27 +132,6 @@ void appendQuotedPrintable(std::string& out, std::string_view line) {
     column += token.size();
   }
   out += kCrLf;
-}
-
-struct EncodedBody {
-  std::string_view transferEncoding;
-  std::string wire;
-};
-
-// Plain ASCII within the line limit goes as it is, readable in any mail source view; anything
-// else (UTF-8 file names, long lines, control characters) goes quoted-printable, which every
-// relay carries unchanged whether or not it offers 8-bit transport.
-EncodedBody encodeBody(std::string_view text) {
-  const std::vector<std::string_view> lines = splitLines(text);
-  EncodedBody body;
-  if (fitsSevenBit(lines)) {
-    body.transferEncoding = "7bit";
-    for (std::string_view line : lines) (body.wire += line) += kCrLf;
-  } else {
-    body.transferEncoding = "quoted-printable";
-    for (std::string_view line : lines) appendQuotedPrintable(body.wire, line);
-  }
-  return body;
 }
 
 std::string domainOf(std::string_view senderAddress) {
@@ -233,21 +195,91 @@ std::string newMessageId(std::string_view senderAddress) {
   return "<" + std::string(unique) + ".quillfen@" + domainOf(senderAddress) + ">";
 }
 
-std::string composeInternetMessage(const MessageParts& parts) {
-  const EncodedBody body = encodeBody(parts.text);
-  std::string out;
-  appendHeader(out, "Date", rfc5322Date(parts.date));
+// Lines end at CR LF, at a lone LF and at a lone CR; a final line break ends the last line
+// rather than starting an empty one.
+bool WireMessage::Lines::next(std::string& line) {
+  line.clear();
+  bool found = false;
+  while (piece_ < pieces_.size()) {
+    const std::string_view piece = pieces_[piece_];
+    if (offset_ >= piece.size()) {
+      ++piece_;
+      offset_ = 0;
+      continue;
+    }
+    if (std::exchange(afterCr_, false) && piece[offset_] == '\n') {
+      ++offset_;
+      continue;
+    }
+    const std::size_t end = piece.find_first_of("\r\n", offset_);
+    if (end == std::string_view::npos) {
+      line.append(piece.substr(offset_));
+      found = true;
+      offset_ = piece.size();
+      continue;
+    }
+    line.append(piece.substr(offset_, end - offset_));
+    afterCr_ = piece[end] == '\r';
+    offset_ = end + 1;
+    return true;
+  }
+  return found;
+}
+
+// Plain ASCII within the line limit goes as it is, readable in any mail source view; anything
+// else (UTF-8 file names, long lines, control characters) goes quoted-printable, which every
+// relay carries unchanged whether or not it offers 8-bit transport. Deciding takes a first
+// reading of the whole text.
+WireMessage::WireMessage(const MessageParts& parts) : lines_(parts.text) {
+  Lines check(parts.text);
+  while (!quotedPrintable_ && check.next(line_)) {
+    quotedPrintable_ = line_.size() > kMaxLineOctets || !isPlainText(line_);
+  }
+  appendHeader(pending_, "Date", rfc5322Date(parts.date));
   const std::string from = headerAddress("From", parts.sender);
-  if (!from.empty()) appendHeader(out, "From", from);
+  if (!from.empty()) appendHeader(pending_, "From", from);
   const std::string to = headerAddress("To", parts.recipient);
-  if (!to.empty()) appendHeader(out, "To", to);
-  appendHeader(out, "Subject", headerSubject(parts.subject));
-  appendHeader(out, "Message-ID", withoutLineBreaks(parts.messageId));
-  appendHeader(out, "MIME-Version", "1.0");
-  appendHeader(out, "Content-Type", "text/plain; charset=UTF-8");
-  appendHeader(out, "Content-Transfer-Encoding", body.transferEncoding);
-  out += kCrLf;
-  out += body.wire;
+  if (!to.empty()) appendHeader(pending_, "To", to);
+  appendHeader(pending_, "Subject", headerSubject(parts.subject));
+  appendHeader(pending_, "Message-ID", withoutLineBreaks(parts.messageId));
+  appendHeader(pending_, "MIME-Version", "1.0");
+  appendHeader(pending_, "Content-Type", "text/plain; charset=UTF-8");
+  appendHeader(pending_, "Content-Transfer-Encoding",
+               quotedPrintable_ ? "quoted-printable" : "7bit");
+  pending_ += kCrLf;
+}
+
+// The next lines of the body, encoded, some kilobytes at a time.
+bool WireMessage::refill() {
+  pending_.clear();
+  taken_ = 0;
+  while (pending_.size() < kRefillOctets && lines_.next(line_)) {
+    if (quotedPrintable_) {
+      appendQuotedPrintable(pending_, line_);
+    } else {
+      (pending_ += line_) += kCrLf;
+    }
+  }
+  return !pending_.empty();
+}
+
+std::size_t WireMessage::read(char* out, std::size_t room) {
+  std::size_t given = 0;
+  while (given < room) {
+    if (taken_ == pending_.size() && !refill()) break;
+    const std::size_t count = std::min(room - given, pending_.size() - taken_);
+    std::memcpy(out + given, pending_.data() + taken_, count);
+    taken_ += count;
+    given += count;
+  }
+  return given;
+}
+
+std::string composeInternetMessage(const MessageParts& parts) {
+  WireMessage wire(parts);
+  std::string out;
+  char buffer[16384];
+  while (const std::size_t count = wire.read(buffer, sizeof buffer)) out.append(buffer, count);
   return out;
 }
 

@@ -80,8 +80,12 @@ void Mailer::Subject(const std::string& vData) {
   component().setSubject(vData);
 }
 
-void Mailer::Body(const std::string& vData) {
-  component().setMessageText(frame(format_.mailTime(clock_.now())) + vData);
+void Mailer::Body(const std::vector<std::string_view>& vData) {
+  SmtpComponent& mail = component();
+  frame_ = frame(format_.mailTime(clock_.now()));
+  std::vector<std::string_view> text{frame_};
+  text.insert(text.end(), vData.begin(), vData.end());
+  mail.setMessageText(std::move(text));
 }
 
 }  // namespace quillfen

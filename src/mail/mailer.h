@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quillfen {
 
@@ -39,8 +41,9 @@ class Mailer {
   void SendTo(const std::string& vData);
   void Subject(const std::string& vData);
   // The text goes under the frame: the automated-message line, the time of this call, a rule
-  // and an empty line.
-  void Body(const std::string& vData);
+  // and an empty line. The text is given in pieces, read one after the other: views, not
+  // copies, which must outlive Send().
+  void Body(const std::vector<std::string_view>& vData);
 
  private:
   SmtpComponent& component();
@@ -51,6 +54,7 @@ class Mailer {
   const LocaleFormat& format_;
   // Why the component is missing, for the error its first use raises.
   std::string creationFailure_;
+  std::string frame_;  // the head of the body
 };
 
 }  // namespace quillfen

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "config/backup_settings.h"
 
@@ -29,7 +31,8 @@ class SmtpComponent {
   // The message date as the program shows dates; the moment of this call dates the message.
   virtual void setDateText(const std::string& dateText) = 0;
   virtual void setSubject(const std::string& subject) = 0;
-  virtual void setMessageText(const std::string& text) = 0;
+  // The text in pieces, read one after the other: views, not copies, which must outlive send().
+  virtual void setMessageText(std::vector<std::string_view> text) = 0;
   virtual void setServer(const std::string& server) = 0;
   virtual void setPort(std::int32_t port) = 0;
   // Kept across newMessage(): it belongs to the server, not to a message.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/name_list.h"
+
 namespace quillfen {
 
 class FileSystem;
@@ -25,7 +27,7 @@ inline constexpr const char* kEmptySourceLine = "Source is empty: nothing was ba
 // What a walk of the source found: the files to fetch and the folders to create, by their paths
 // relative to the source folder, and the report lines of what it left out or could not list.
 struct SourceTree {
-  std::vector<std::string> files;
+  NameList files;
   std::vector<std::string> folders;  // parents before their subfolders
   std::string problemLines;
   bool incomplete = false;

@@ -87,9 +87,11 @@ int sayPlan(RunModule& run, Services& services, const Say& say) {
     return kExitError;
   }
   std::size_t linked = 0, skipped = 0;
-  for (std::size_t i = 0; i < plan.tree.files.size(); ++i) {
-    say((plan.linked[i] ? "link " : "fetch ") + shownName(plan.tree.files[i]));
-    linked += plan.linked[i] ? 1 : 0;
+  std::size_t i = 0;
+  for (const std::string_view name : plan.tree.files) {
+    const bool link = plan.linked[i++];
+    say((link ? "link " : "fetch ") + shownName(name));
+    linked += link ? 1 : 0;
   }
   saySkipped(plan.tree.problemLines, say, skipped);
   const std::size_t deleted = sayDeletions(run, services, plan, runDate, say);

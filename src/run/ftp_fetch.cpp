@@ -397,7 +397,7 @@ std::optional<std::string> ListFtpSource(const BackupSettings& settings, Inet& t
   std::vector<RemoteEntry> listed;
   const std::optional<std::string> failure = walkFtpSource(settings, transfer, tree, listed);
   if (failure) return failure;
-  fileList = std::move(tree.files);
+  fileList = tree.files.strings();
   return std::nullopt;
 }
 
@@ -407,10 +407,11 @@ FetchPlan PlanFtpFetch(const BackupSettings& settings, Inet& transfer, FileSyste
   std::vector<RemoteEntry> listed;
   plan.listingFailure = walkFtpSource(settings, transfer, plan.tree, listed);
   const UnchangedFiles unchanged(fileSystem, previousBackup, "");
-  for (std::size_t i = 0; i < plan.tree.files.size(); ++i) {
-    const std::string& name = plan.tree.files[i];
+  for (const std::string_view listedName : plan.tree.files) {
+    const std::string name(listedName);
+    RemoteEntry& entry = listed[plan.linked.size()];
     std::optional<FileFacts> facts;
-    if (!previousBackup.empty()) facts = listedFacts(transfer, transfer.URL(), name, listed[i]);
+    if (!previousBackup.empty()) facts = listedFacts(transfer, transfer.URL(), name, entry);
     plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
   }
   return plan;
@@ -428,7 +429,7 @@ void DownloadFromFtp(RunModule& run, Services& services, Inet& transfer,
           transfer, [&services] { return services.cancel.isSet(); }, run.Settings,
           todaysFolder + folderSeparator())
           .walk(tree, listed);
-  run.FileList = std::move(tree.files);
+  run.FileList = tree.files.strings();
 
   run.ActivityReport = "QUILLFEN BACKUP ACTIVITY - " +
                        services.format.generalDateTime(services.clock.now()) + "\n\n";

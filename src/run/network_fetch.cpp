@@ -1,7 +1,9 @@
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -52,15 +54,21 @@ class SourceWalk {
   }
 
  private:
-  void visit(const FolderContents& contents, const std::string& prefix, int depth) {
+  void visit(FolderContents contents, const std::string& prefix, int depth) {
     if (!entered_.insert({contents.device, contents.inode}).second) {
       tree_.problemLines += "Skipped folder met twice: " + shownName(prefix) + "\n";
       return;
     }
-    for (const std::string& name : contents.files) {
-      if (excludes_.excludes(prefix + name, false)) continue;
-      if (fitsInCopyFolder(tree_, copyFolder_, prefix + name, false))
-        tree_.files.push_back(prefix + name);
+    contents.files.keepOnly([&](std::string_view name) {
+      const std::string path = prefix + std::string(name);
+      return !excludes_.excludes(path, false) && fitsInCopyFolder(tree_, copyFolder_, path, false);
+    });
+    // The top folder's names are taken over as they are: a million of them are not copied.
+    if (prefix.empty()) {
+      tree_.files = std::move(contents.files);
+    } else {
+      for (std::string_view name : contents.files)
+        tree_.files.push_back(prefix + std::string(name));
     }
     if (!includeSubfolders_) return;
     for (const std::string& name : contents.folderLinks) {
@@ -94,7 +102,7 @@ class SourceWalk {
       return;
     }
     tree_.folders.push_back(folder);
-    visit(*contents, folder + "/", depth);
+    visit(std::move(*contents), folder + "/", depth);
   }
 
   FileSystem& fileSystem_;
@@ -107,9 +115,10 @@ class SourceWalk {
   SourceTree tree_;
 };
 
-std::string folderOf(const std::string& relativePath) {
+std::string folderOf(std::string_view relativePath) {
   const auto slash = relativePath.find_last_of('/');
-  return slash == std::string::npos ? std::string() : relativePath.substr(0, slash + 1);
+  return std::string(slash == std::string::npos ? std::string_view()
+                                                : relativePath.substr(0, slash + 1));
 }
 
 // A source file that vanished or cannot be read costs that file only, as a failed FTP file does:
@@ -118,10 +127,11 @@ std::string folderOf(const std::string& relativePath) {
 // A copy that `keepGoing` stopped leaves nothing behind; the caller's cancel check ends the
 // fetch.
 void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
-                 const std::string& name, const std::string& destinationFolder,
+                 std::string_view name, const std::string& destinationFolder,
                  const KeepGoing& keepGoing) {
   try {
-    fileSystem.copyFile(sourceFolder + name, destinationFolder + folderOf(name), true, keepGoing);
+    fileSystem.copyFile(sourceFolder + std::string(name), destinationFolder + folderOf(name), true,
+                        keepGoing);
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + shownName(name) + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
@@ -131,11 +141,30 @@ void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sour
 }
 
 bool linkedFromPrevious(UnchangedFiles* unchanged, FileSystem& fileSystem,
-                        const std::string& source, const std::string& name) {
+                        const std::string& source, std::string_view name) {
   if (unchanged == nullptr) return false;
   const std::optional<FileFacts> facts = fileSystem.fileFacts(source);
-  return facts && unchanged->linkIfUnchanged(name, *facts);
+  return facts && unchanged->linkIfUnchanged(std::string(name), *facts);
 }
+
+// Events (a click on Cancel, a signal, the window's own) are handled between files, but no more
+// often than every few milliseconds: a pass costs a system call, as much as a small file's copy.
+class EventPace {
+ public:
+  explicit EventPace(EventPump& events) : events_(events) {}
+
+  void between() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return;
+    events_.processEvents();
+    next_ = now + kEventInterval;
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kEventInterval{20};
+  EventPump& events_;
+  std::chrono::steady_clock::time_point next_;
+};
 
 // The tree of the local source, whose copy goes below `copyFolder` (which ends in "/").
 SourceTree walkNetworkSource(const BackupSettings& settings, FileSystem& fileSystem,
@@ -159,7 +188,8 @@ FetchPlan PlanNetworkFetch(const BackupSettings& settings, FileSystem& fileSyste
   const std::string sourceFolder =
       std::string(trimmed(settings.NetworkPath, kSpaces)) + folderSeparator();
   const UnchangedFiles unchanged(fileSystem, previousBackup, "");
-  for (const std::string& name : plan.tree.files) {
+  for (const std::string_view listedName : plan.tree.files) {
+    const std::string name(listedName);
     const std::optional<FileFacts> facts = fileSystem.fileFacts(sourceFolder + name);
     plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
   }
@@ -200,15 +230,16 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
     return !services.cancel.isSet();
   };
   std::uint64_t fileCounter = 1;
-  for (const std::string& name : tree.files) {
+  EventPace pace(services.events);
+  for (std::string_view name : tree.files) {
     if (services.cancel.isSet()) break;
-    if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem, sourceFolder + name,
-                            name)) {
+    if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem,
+                            sourceFolder + std::string(name), name)) {
       copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder, keepGoing);
     }
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));
-    services.events.processEvents();
+    pace.between();
   }
   if (unchanged) run.ActivityReport.insert(linkedLineAt, unchanged->reportLine());
 }

@@ -19,9 +19,24 @@ bool isRefusalByServer(const Error& failure) {
   return failure.number() > errc::kMailTransportOther && failure.number() <= errc::kMailLast;
 }
 
+// The body is a head, the report and a tail of lines added after it: the report itself is
+// not copied, however long it is.
 struct Message {
   std::string subject;
-  std::string body;
+  const std::string& report;
+  std::string tail;
+  std::string head;
+
+  // `line` on a line of its own after an empty one.
+  Message& withLine(const std::string& line) {
+    if (line.empty()) return *this;
+    const std::string_view last = !tail.empty()     ? std::string_view(tail)
+                                  : !report.empty() ? std::string_view(report)
+                                                    : std::string_view(head);
+    if (!last.empty()) tail += last.ends_with('\n') ? "\n" : "\n\n";
+    tail += line;
+    return *this;
+  }
 };
 
 void sendTo(const std::string& recipient, const Message& message, RunModule& run,
@@ -30,26 +45,22 @@ void sendTo(const std::string& recipient, const Message& message, RunModule& run
   Mailer mailer(services.createMailComponent, run.Settings, services.clock, services.format);
   mailer.SendTo(recipient);
   mailer.Subject(message.subject);
-  mailer.Body(message.body);
+  mailer.Body({message.head, message.report, message.tail});
   mailer.Send();
 }
 
-// `report`, then `line` on a line of its own after an empty one.
-std::string withLine(const std::string& report, const std::string& line) {
-  if (line.empty()) return report;
-  if (report.empty()) return line;
-  return report + (report.ends_with('\n') ? "\n" : "\n\n") + line;
-}
-
-// A job named with -c opens the report and closes the subject: an operator of several jobs
-// sees which one wrote before opening the mail. Config.ini's one job keeps its texts.
-std::string reportOf(const RunModule& run) {
-  const std::string report = withLine(run.ActivityReport, run.StartPingFailure);
-  return run.Job.empty() ? report : withLine("Job: " + run.Job, report);
-}
-
-std::string subjectOf(const RunModule& run, const std::string& prefix) {
-  return prefix + run.Settings.MailSubject + (run.Job.empty() ? "" : " (" + run.Job + ")");
+// The report of the run, with the line of a failed start ping. A job named with -c opens the
+// report and closes the subject: an operator of several jobs sees which one wrote before
+// opening the mail. Config.ini's one job keeps its texts.
+Message reportOf(const RunModule& run, const std::string& prefix) {
+  const std::string job = run.Job.empty() ? "" : " (" + run.Job + ")";
+  Message message{prefix + run.Settings.MailSubject + job, run.ActivityReport, {}, {}};
+  message.withLine(run.StartPingFailure);
+  if (!run.Job.empty()) {
+    const bool bodyFollows = !message.report.empty() || !message.tail.empty();
+    message.head = "Job: " + run.Job + (bodyFollows ? "\n\n" : "");
+  }
+  return message;
 }
 
 void sendToEveryone(const Message& message, RunModule& run, Services& services) {
@@ -77,18 +88,17 @@ void sendToEveryone(const Message& message, RunModule& run, Services& services) 
 void SendNotification(RunModule& run, Services& services) {
   run.NotificationStarted = true;
   const std::string prefix = isIncomplete(run) ? "INCOMPLETE: " : "";
-  sendToEveryone({subjectOf(run, prefix), reportOf(run)}, run, services);
+  sendToEveryone(reportOf(run, prefix), run, services);
 }
 
 void SendFailureReport(RunModule& run, Services& services, int number,
                        const std::string& description) {
   const std::string errorLine = "Error " + std::to_string(number) + ": " + description;
-  sendToEveryone({subjectOf(run, "FAILED: "), withLine(reportOf(run), errorLine)}, run, services);
+  sendToEveryone(reportOf(run, "FAILED: ").withLine(errorLine), run, services);
 }
 
 void SendCancelReport(RunModule& run, Services& services) {
-  sendToEveryone({subjectOf(run, "CANCELLED: "), withLine(reportOf(run), "The run was cancelled.")},
-                 run, services);
+  sendToEveryone(reportOf(run, "CANCELLED: ").withLine("The run was cancelled."), run, services);
 }
 
 }  // namespace quillfen

@@ -26,7 +26,7 @@ void ConsoleStatusLine::printAbove(const std::string& text) {
   printAbove(text, out_);
 }
 
-void ConsoleStatusLine::printAbove(const std::string& text, std::ostream& target) {
+void ConsoleStatusLine::printAbove(std::string_view text, std::ostream& target) {
   const std::string line = shown_;
   erase();
   out_.flush();

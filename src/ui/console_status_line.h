@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 namespace quillfen {
 
@@ -24,7 +25,7 @@ class ConsoleStatusLine {
   // Prints `text` and a line end above the live line, which is drawn again below it; `target`
   // may be another stream on the same terminal.
   void printAbove(const std::string& text);
-  void printAbove(const std::string& text, std::ostream& target);
+  void printAbove(std::string_view text, std::ostream& target);
 
  private:
   void overwrite(const std::string& text);

@@ -52,7 +52,7 @@ TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBl
        "a\r\n\xC3\xA9t\xC3\xA9 \nlast\rend"},
       {"\x01Ops\x1B[31m\t <a@example.test>", "Desk\x7F\x08 <b@x\x07>", "\xC3\xA9t\xC3\xA9 \n"}};
   for (const auto& [sender, recipient, text] : cases) {
-    const mail::MessageParts parts{sender, recipient, "Backup\treport", text, 0, ""};
+    const mail::MessageParts parts{sender, recipient, "Backup\treport", {text}, 0, ""};
     const std::string wire = mail::composeInternetMessage(parts);
     const std::string headers = wire.substr(0, wire.find("\r\n\r\n") + 2);
     EXPECT_FALSE(std::regex_search(wire, std::regex("\r[^\n]|[^\r]\n|\r$"))) << "bare CR or LF";
@@ -62,6 +62,28 @@ TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBl
         << sender;
     EXPECT_THAT(headers, HasSubstr("<b@x>\r\n")) << sender;
     EXPECT_THAT(wire, HasSubstr("=C3=A9t=C3=A9=20\r\n"));
+  }
+}
+
+// A report reaches the message in pieces (the report, the lines after it) that are never joined:
+// a line break, a CR LF or the one line that needs quoted-printable may sit on either side of a
+// cut, and the message must be the same as from the whole text.
+TEST(ComposeInternetMessage, TextInPiecesMakesTheSameMessageAsInOne) {
+  const std::string texts[] = {"a\r\nb\rc\n\nd\r\r\ne\r", "plain\n\xC3\xA9t\xC3\xA9 \n",
+                               "x\n" + std::string(999, 'y') + "\nz\n", ""};
+  for (const std::string& text : texts) {
+    const auto wire = [&](std::vector<std::string_view> pieces) {
+      return mail::composeInternetMessage({"a@x", "b@x", "S", std::move(pieces), 0, "<i@x>"});
+    };
+    const std::string whole = wire({text});
+    std::vector<std::string_view> bytes;
+    for (std::size_t at = 0; at < text.size(); ++at)
+      bytes.insert(bytes.end(), {"", {&text[at], 1}});
+    EXPECT_EQ(wire(bytes), whole) << text.substr(0, 20);
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      const std::string_view view = text;
+      EXPECT_EQ(wire({view.substr(0, cut), view.substr(cut)}), whole) << cut;
+    }
   }
 }
 
