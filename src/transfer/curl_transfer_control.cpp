@@ -32,6 +32,7 @@ void CurlTransferControl::start(const std::string& URL, const FtpOperation& oper
   if (StillExecuting()) throw Error(errc::kTransferBusy, "Still executing the last request");
   const TransferSettings& settings = Settings();
   FtpAddress address = URL.empty() ? settings.address : parseFtpAddress(URL);
+  if (address.host.empty()) throw Error(errc::kTransferBadUrl, "No FTP address is set");
   const ConnectionLogin login{settings.userName, settings.password, settings.keyFile,
                               settings.trust};
   if (!connection_ || !connection_->serves(address, login)) {
