@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "common/server_trust.h"
+#include "common/transfer_scheme.h"
+
 namespace quillfen {
 
 // How the mail exchange is secured: plain SMTP, STARTTLS required, or TLS from the first byte.
@@ -45,6 +48,11 @@ struct BackupSettings {
   std::string RunOnFailure;
   std::int32_t HookTimeout = 600;
   std::string Exclude;  // ";"-separated patterns of what is not fetched (config/exclude_patterns.h)
+  // Read from the text of the keys above when the settings load, for the layers that use them;
+  // the reports and mails quote the text.
+  FtpAddress FtpSource;         // FtpIPAddress, when the source is FTP
+  ServerTrust FtpServerTrust;   // FtpTrust, as the source's scheme reads it
+  ServerTrust MailServerTrust;  // MailTrust
 };
 
 }  // namespace quillfen

@@ -162,7 +162,8 @@ std::optional<std::string> mailSecurityMessage(const ProcessServices& process,
     return kLoginWithoutTlsText;
   }
   try {
-    readTlsTrust("MailTrust", settings.MailTrust, errc::kInvalidArgument);
+    settings.MailServerTrust =
+        readTlsTrust("MailTrust", settings.MailTrust, errc::kInvalidArgument);
   } catch (const Error& refusal) {
     return refusal.description() + ".";
   }
@@ -338,38 +339,34 @@ std::string unreadableFileMessage(const char* key, const std::string& path) {
 }
 
 // FTP over TLS reads its trust as every TLS client of the program does.
-std::optional<std::string> tlsTrustMessage(const std::string& trust) {
+std::optional<std::string> tlsTrustMessage(BackupSettings& settings) {
   try {
-    readTlsTrust("FtpTrust", trust, errc::kInvalidArgument);
+    settings.FtpServerTrust = readTlsTrust("FtpTrust", settings.FtpTrust, errc::kInvalidArgument);
   } catch (const Error& error) {
     return error.description() + ".";
   }
   return std::nullopt;
 }
 
-std::optional<std::string> trustMessage(TransferScheme scheme, const std::string& trust) {
+std::optional<std::string> trustMessage(TransferScheme scheme, BackupSettings& settings) {
+  const std::string& trust = settings.FtpTrust;
   if (trust.empty()) return std::nullopt;
   if (scheme == TransferScheme::Ftp) return kTrustOnPlainFtpText;
-  if (isFtpOverTls(scheme)) return tlsTrustMessage(trust);
+  if (isFtpOverTls(scheme)) return tlsTrustMessage(settings);
   if (trust.starts_with("SHA256:")) {
     if (!isHostKeyFingerprint(trust)) return kSshTrustText;
-    return std::nullopt;
+  } else if (!isReadableFile(trust)) {
+    return unreadableFileMessage("FtpTrust", trust);
   }
-  if (!isReadableFile(trust)) return unreadableFileMessage("FtpTrust", trust);
+  settings.FtpServerTrust = sshTrustOf(trust);
   return std::nullopt;
-}
-
-}  // namespace
-
-std::string withoutOneTrailingSeparator(std::string path) {
-  if (!path.empty() && path.back() == folderSeparator()) path.pop_back();
-  return path;
 }
 
 // The scheme decides what the key file and the trust may be; the files named must be readable
 // now, not halfway through a run at night. A login in the address is refused before anything
-// quotes it: where its password ends cannot be told.
-std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings) {
+// quotes it: where its password ends cannot be told. The address and the trust are kept as
+// read, for the run.
+std::optional<std::string> ftpSourceMessage(BackupSettings& settings) {
   if (!settings.NetworkPath.empty()) return std::nullopt;
   if (holdsLogin(settings.FtpIPAddress)) return kLoginInAddressText;
   const std::optional<TransferScheme> scheme = transferSchemeOf(settings.FtpIPAddress);
@@ -378,13 +375,25 @@ std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings) {
     return kUnknownSchemeText +
            ("'" + std::string(address.substr(0, address.find("://") + 3)) + "'");
   }
+  try {
+    settings.FtpSource = parseFtpAddress(settings.FtpIPAddress);
+  } catch (const Error& error) {
+    return "FtpIPAddress: " + error.description() + ".";
+  }
   if (!settings.FtpKeyFile.empty()) {
     if (*scheme != TransferScheme::Sftp) return kKeyFileNotSftpText;
     if (!isReadableFile(settings.FtpKeyFile)) {
       return unreadableFileMessage("FtpKeyFile", settings.FtpKeyFile);
     }
   }
-  return trustMessage(*scheme, settings.FtpTrust);
+  return trustMessage(*scheme, settings);
+}
+
+}  // namespace
+
+std::string withoutOneTrailingSeparator(std::string path) {
+  if (!path.empty() && path.back() == folderSeparator()) path.pop_back();
+  return path;
 }
 
 namespace {
@@ -433,7 +442,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
   if (auto message = sourceInDestinationMessage(settings)) return message;
-  if (auto message = FtpSourceRefusal(settings)) return message;
+  if (auto message = ftpSourceMessage(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
   if (auto message = ftpConnectionsMessage(process, settings)) return message;

@@ -31,11 +31,6 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // two keeps one.
 std::string withoutOneTrailingSeparator(std::string path);
 
-// The message refusing the keys of the FTP source (nothing when NetworkPath is the source): a
-// login ("@") in FtpIPAddress, an unknown scheme, a key file or trust that does not fit the
-// scheme or cannot be read. It never quotes a login.
-std::optional<std::string> FtpSourceRefusal(const BackupSettings& settings);
-
 // Every key a run reads: the template's, then the optional ones.
 std::vector<std::string_view> KnownKeys();
 
@@ -57,14 +52,14 @@ std::vector<std::string> UnknownKeyNotes(const ProcessServices& process);
 // then no control character in NetworkPath, DestinationFolder, FtpIPAddress, MailServer, MailFrom,
 // MailTo, FtpKeyFile or FtpTrust, then a NetworkPath that is not DestinationFolder nor inside it
 // (links and ".." resolved), then (FTP source only) no login in FtpIPAddress, a known scheme in
-// FtpIPAddress, a readable FtpKeyFile for sftp:// only and an FtpTrust of the scheme's forms, then
-// MailFrom and every ";"-separated entry of MailTo one mailbox ("addr" or "Name <addr>"), then the
-// optional mail keys: MailSecurity one of none, starttls, tls (any case; unset, it follows
-// MailPort: 465 tls, 587 starttls, else none), no MailUserName without TLS, a MailTrust that is a
-// readable PEM file or sha256// pins, a PingUrl that is http(s); the message names the key, and
-// the entry or value (never the login). Before the mail keys: no control character in RunBefore,
-// RunAfter, RunOnFailure or Exclude, Exclude's patterns (config/exclude_patterns.h) and a
-// HookTimeout that is a whole number of 1 or more.
+// FtpIPAddress, a server and a port of 1-65535 in it, a readable FtpKeyFile for sftp:// only and an
+// FtpTrust of the scheme's forms, then MailFrom and every ";"-separated entry of MailTo one mailbox
+// ("addr" or "Name <addr>"), then the optional mail keys: MailSecurity one of none, starttls, tls
+// (any case; unset, it follows MailPort: 465 tls, 587 starttls, else none), no MailUserName without
+// TLS, a MailTrust that is a readable PEM file or sha256// pins, a PingUrl that is http(s); the
+// message names the key, and the entry or value (never the login). Before the mail keys: no control
+// character in RunBefore, RunAfter, RunOnFailure or Exclude, Exclude's patterns
+// (config/exclude_patterns.h) and a HookTimeout that is a whole number of 1 or more.
 bool LoadConfiguration(const std::string& commandLine, ProcessServices& process,
                        MessageBoxes& messages, BackupSettings& settings,
                        ConfigurationRefusal* refusal = nullptr);

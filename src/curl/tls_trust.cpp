@@ -6,9 +6,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +16,6 @@
 
 #include "common/error.h"
 #include "common/posix_file.h"
-#include "common/text.h"
 #include "curl/curl_error.h"
 #include "curl/system_store.h"
 
@@ -27,40 +24,9 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kPinPrefix = "sha256//";
-// The base64 of a 32-byte digest: 43 characters and one "=".
-constexpr std::size_t kPinDigestLength = 44;
 
 std::string quoted(std::string_view key, std::string_view value) {
   return std::string(key) + " '" + std::string(value) + "'";
-}
-
-bool isBase64Character(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '+' || c == '/';
-}
-
-// The last character before the padding carries 2 unused bits, which must be zero.
-bool isSha256Base64(std::string_view digest) {
-  if (digest.size() != kPinDigestLength || digest.back() != '=') return false;
-  const std::string_view data = digest.substr(0, kPinDigestLength - 1);
-  if (!std::all_of(data.begin(), data.end(), isBase64Character)) return false;
-  return std::string_view("AEIMQUYcgkosw048").find(data.back()) != std::string_view::npos;
-}
-
-// The pins joined by ";" without the blanks beside them, as libcurl reads the list (it takes
-// " sha256//..." for no pin at all); nothing when one of them is malformed.
-std::optional<std::string> pinList(std::string_view pins) {
-  std::string list;
-  for (const std::string_view part : partsOf(pins, ';')) {
-    const std::string_view pin = trimmed(part);
-    if (pin.substr(0, kPinPrefix.size()) != kPinPrefix ||
-        !isSha256Base64(pin.substr(kPinPrefix.size()))) {
-      return std::nullopt;
-    }
-    if (!list.empty()) list += ';';
-    list += pin;
-  }
-  return list;
 }
 
 // A certificate file is small; a larger one is no certificate file.
@@ -143,39 +109,32 @@ CURLcode attachKeyNote(CURL*, void* context, void* user) {
 
 }  // namespace
 
-TlsTrust readTlsTrust(std::string_view key, std::string_view value, int number) {
-  const std::string_view text = trimmed(value);
-  if (text.empty()) return {};
-  if (text.substr(0, kPinPrefix.size()) == kPinPrefix) {
-    std::optional<std::string> pins = pinList(text);
-    if (!pins) {
-      throw Error(number, quoted(key, text) +
-                              ": a pin is sha256// followed by the 44-character base64 of a "
-                              "SHA-256 digest (several joined by ;)");
-    }
-    return {TlsTrust::Kind::PublicKeyPin, std::move(*pins)};
-  }
-  const std::string path(text);
-  checkCertificateFile(key, path, number);
-  return {TlsTrust::Kind::CaFile, path};
+ServerTrust readTlsTrust(std::string_view key, std::string_view value, int number) {
+  ServerTrust trust = tlsTrustOf(key, value, number);
+  checkTlsTrust(key, trust, number);
+  return trust;
 }
 
-void applyTlsTrust(CURL* easy, const TlsTrust& trust, PresentedKey& presented, int number) {
+void checkTlsTrust(std::string_view key, const ServerTrust& trust, int number) {
+  if (trust.kind == ServerTrust::Kind::File) checkCertificateFile(key, trust.value, number);
+}
+
+void applyTlsTrust(CURL* easy, const ServerTrust& trust, PresentedKey& presented, int number) {
   const auto set = [easy, number](CURLoption option, auto value) {
     setOption(easy, option, value, number);
   };
-  const bool checkChain = trust.kind != TlsTrust::Kind::PublicKeyPin;
+  const bool checkChain = trust.kind != ServerTrust::Kind::Pins;
   set(CURLOPT_SSL_VERIFYPEER, checkChain ? 1L : 0L);
   set(CURLOPT_SSL_VERIFYHOST, checkChain ? 2L : 0L);
-  if (trust.kind == TlsTrust::Kind::SystemStore) {
+  if (trust.kind == ServerTrust::Kind::SystemStore) {
     set(CURLOPT_SSL_OPTIONS, systemStoreSslOptions());
   }
-  if (trust.kind == TlsTrust::Kind::CaFile) {
+  if (trust.kind == ServerTrust::Kind::File) {
     set(CURLOPT_CAINFO, trust.value.c_str());
     // The system's folder of certificates would otherwise be trusted besides the file.
     set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
   }
-  if (trust.kind == TlsTrust::Kind::PublicKeyPin) {
+  if (trust.kind == ServerTrust::Kind::Pins) {
     set(CURLOPT_PINNEDPUBLICKEY, trust.value.c_str());
   }
   presented.pin.clear();

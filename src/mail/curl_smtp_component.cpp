@@ -200,8 +200,9 @@ void secure(CURL* curl, const SmtpSecurity& security, PresentedKey& presented) {
     return;
   }
   set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-  applyTlsTrust(curl, readTlsTrust("MailTrust", security.trust, kLibcurlFailure), presented,
-                kLibcurlFailure);
+  // The file may have changed since the settings loaded: its certificates are read now.
+  checkTlsTrust("MailTrust", security.trust, kLibcurlFailure);
+  applyTlsTrust(curl, security.trust, presented, kLibcurlFailure);
   if (security.userName.empty()) return;
   set(CURLOPT_USERNAME, security.userName.c_str());
   set(CURLOPT_PASSWORD, security.password.c_str());

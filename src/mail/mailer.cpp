@@ -53,7 +53,7 @@ void Mailer::Clear() {
   mail.setServer(settings_.MailServer);
   mail.setPort(settings_.MailPort);
   mail.setSecurity({settings_.MailSecurity, settings_.MailUserName, settings_.MailPassword,
-                    settings_.MailTrust});
+                    settings_.MailServerTrust});
   mail.setSubject(settings_.MailSubject);
   mail.setSender(settings_.MailFrom);
 }

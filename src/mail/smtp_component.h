@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/server_trust.h"
 #include "config/backup_settings.h"
 
 namespace quillfen {
@@ -14,7 +15,7 @@ struct SmtpSecurity {
   MailSecurityMode mode = MailSecurityMode::None;
   std::string userName;  // empty: no login; never sent without TLS
   std::string password;
-  std::string trust;  // a PEM file or sha256// pins; empty: the system's certificate store
+  ServerTrust trust;  // MailTrust as it loaded
 };
 
 // The SMTP mail component: one message at a time, composed through its properties and sent

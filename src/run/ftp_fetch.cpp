@@ -35,6 +35,9 @@ namespace {
 
 // Longer remote names are not fetched: no file system of a destination takes them.
 constexpr std::size_t kLongestRemoteName = 1024;
+// The URL of every request: none, so that it goes to the address openFtpSource set as the
+// settings read it, with no text parsed again.
+const std::string kSourceAddress;
 
 // A remote name becomes a file name in today's folder: a name that could lead out of it, that
 // hides characters a reader of the report cannot see, that is too long for a file name or that the
@@ -97,7 +100,7 @@ class RemoteWalk {
   std::optional<std::string> walk(SourceTree& tree, std::vector<RemoteEntry>& listed) {
     tree_ = &tree;
     listed_ = &listed;
-    transfer_.Execute(transfer_.URL(), dirCommand(""));
+    transfer_.Execute(kSourceAddress, dirCommand(""));
     if (endedInError(transfer_)) return transfer_.ResponseInfo();
     select(transfer_.Listing(), "", 0);
     return std::nullopt;
@@ -133,7 +136,7 @@ class RemoteWalk {
 
   bool isLinkToFolder(const std::string& path) {
     if (cancelled_()) return false;
-    transfer_.Execute(transfer_.URL(), dirCommand(path));
+    transfer_.Execute(kSourceAddress, dirCommand(path));
     return !endedInError(transfer_);
   }
 
@@ -155,7 +158,7 @@ class RemoteWalk {
       tree_->problemLines += "Skipped folder met twice: " + folder + "\n";
       return;
     }
-    transfer_.Execute(transfer_.URL(), dirCommand(folder));
+    transfer_.Execute(kSourceAddress, dirCommand(folder));
     if (endedInError(transfer_)) {
       tree_->problemLines +=
           "Failed to list folder: " + folder + " (" + shownName(transfer_.ResponseInfo()) + ")\n";
@@ -183,11 +186,11 @@ class RemoteWalk {
 // after all, and the next run can compare with it.
 // `Transfer` is the one connection's Inet or one of several connections' TransferControl.
 template <typename Transfer>
-std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& url,
-                                     const std::string& name, RemoteEntry& listed) {
+std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& name,
+                                     RemoteEntry& listed) {
   if (!listed.size || !listed.modified) return std::nullopt;
   if (!listed.modifiedToTheSecond) {
-    const std::optional<std::time_t> exact = transfer.ExactModifiedTime(url, name);
+    const std::optional<std::time_t> exact = transfer.ExactModifiedTime(kSourceAddress, name);
     if (!exact) return std::nullopt;
     listed.modified = *exact;
     listed.modifiedToTheSecond = true;
@@ -196,9 +199,9 @@ std::optional<FileFacts> listedFacts(Transfer& transfer, const std::string& url,
 }
 
 template <typename Transfer>
-bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& url,
-                        const std::string& name, RemoteEntry& listed) {
-  const std::optional<FileFacts> facts = listedFacts(transfer, url, name, listed);
+bool linkedFromPrevious(UnchangedFiles& unchanged, Transfer& transfer, const std::string& name,
+                        RemoteEntry& listed) {
+  const std::optional<FileFacts> facts = listedFacts(transfer, name, listed);
   return facts && unchanged.linkIfUnchanged(name, *facts);
 }
 
@@ -208,11 +211,11 @@ void fetchFiles(RunModule& run, Services& services, Inet& transfer, const std::s
   for (std::size_t i = 0; i < run.FileList.size(); ++i) {
     if (services.cancel.isSet()) return;
     const std::string& name = run.FileList[i];
-    const bool linked = unchanged != nullptr &&
-                        linkedFromPrevious(*unchanged, transfer, transfer.URL(), name, listed[i]);
+    const bool linked =
+        unchanged != nullptr && linkedFromPrevious(*unchanged, transfer, name, listed[i]);
     if (services.cancel.isSet()) return;
     if (!linked) {
-      transfer.Execute(transfer.URL(), getOperation(name, todaysFolder, listed[i]));
+      transfer.Execute(kSourceAddress, getOperation(name, todaysFolder, listed[i]));
       if (services.cancel.isSet()) return;
       if (endedInError(transfer)) {
         run.ActivityReport +=
@@ -253,8 +256,7 @@ class ConnectionsFetch {
         services_(services),
         todaysFolder_(std::move(todaysFolder)),
         listed_(listed),
-        unchanged_(unchanged),
-        url_(first.Settings().url) {
+        unchanged_(unchanged) {
     connections_.push_back(std::make_unique<Connection>());
     connections_.front()->control = &first;
     connections_.front()->loggedIn = true;
@@ -301,13 +303,14 @@ class ConnectionsFetch {
       waiting_.pop_front();
       const std::string& name = run_.FileList[index];
       if (unchanged_ != nullptr &&
-          linkedFromPrevious(*unchanged_, *connection.control, url_, name, listed_[index])) {
+          linkedFromPrevious(*unchanged_, *connection.control, name, listed_[index])) {
         fileDone();
         services_.events.processEvents();
         continue;
       }
       if (services_.cancel.isSet()) return;
-      connection.control->Execute(url_, getOperation(name, todaysFolder_, listed_[index]));
+      connection.control->Execute(kSourceAddress,
+                                  getOperation(name, todaysFolder_, listed_[index]));
       connection.file = index;
       return;
     }
@@ -363,7 +366,6 @@ class ConnectionsFetch {
   const std::string todaysFolder_;
   std::vector<RemoteEntry>& listed_;  // the listing's entry of each file
   UnchangedFiles* const unchanged_;
-  const std::string url_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::deque<std::size_t> waiting_;  // the files not yet started, by their index
   std::map<std::size_t, std::string> failureLines_;
@@ -372,11 +374,11 @@ class ConnectionsFetch {
 };
 
 void openFtpSource(const BackupSettings& settings, Inet& transfer) {
-  transfer.URL(settings.FtpIPAddress);
+  transfer.Source(settings.FtpSource);
   transfer.UserName(settings.FtpUserName);
   transfer.Password(settings.FtpPassword);
   transfer.KeyFile(settings.FtpKeyFile);
-  transfer.Trust(settings.FtpTrust);
+  transfer.Trust(settings.FtpServerTrust);
 }
 
 // The walk of a run that has no today's folder and is never cancelled.
@@ -411,7 +413,7 @@ FetchPlan PlanFtpFetch(const BackupSettings& settings, Inet& transfer, FileSyste
     const std::string name(listedName);
     RemoteEntry& entry = listed[plan.linked.size()];
     std::optional<FileFacts> facts;
-    if (!previousBackup.empty()) facts = listedFacts(transfer, transfer.URL(), name, entry);
+    if (!previousBackup.empty()) facts = listedFacts(transfer, name, entry);
     plan.linked.push_back(facts && unchanged.isUnchanged(name, *facts));
   }
   return plan;

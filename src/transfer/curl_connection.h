@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/server_trust.h"
 #include "curl/curl_error.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
@@ -30,7 +31,8 @@ class PartialFile;
 // Who logs in, and whom the connection trusts: the SFTP private key file (the password is then
 // its passphrase) and the certificates or host keys to trust (empty: the system's).
 struct ConnectionLogin {
-  std::string userName, password, keyFile, trust;
+  std::string userName, password, keyFile;
+  ServerTrust trust;
   bool operator==(const ConnectionLogin&) const = default;
 };
 

@@ -12,7 +12,6 @@ namespace {
 
 // How long a wait for a request of the control's own may wait on events before it looks again.
 constexpr std::chrono::milliseconds kLongestWait{250};
-constexpr std::uint16_t kFtpPort = 21;
 
 const std::vector<RemoteEntry> kNoEntries;
 
@@ -32,9 +31,8 @@ void CurlTransferControl::Execute(const std::string& URL, const FtpOperation& op
 void CurlTransferControl::start(const std::string& URL, const FtpOperation& operation) {
   if (StillExecuting()) throw Error(errc::kTransferBusy, "Still executing the last request");
   const TransferSettings& settings = Settings();
-  const std::string& target = URL.empty() ? settings.url : URL;
-  FtpAddress address =
-      parseFtpAddress(target, settings.remotePort == 0 ? kFtpPort : settings.remotePort);
+  FtpAddress address = URL.empty() ? settings.address : parseFtpAddress(URL);
+  if (address.host.empty()) throw Error(errc::kTransferBadUrl, "No FTP address is set");
   const ConnectionLogin login{settings.userName, settings.password, settings.keyFile,
                               settings.trust};
   if (!connection_ || !connection_->serves(address, login)) {

@@ -55,8 +55,9 @@ class FtpConnection final : public CurlConnection {
     set(CURLOPT_FTP_SKIP_PASV_IP, 1L);
     set(CURLOPT_USE_SSL, static_cast<long>(tls_ ? CURLUSESSL_ALL : CURLUSESSL_NONE));
     if (tls_) {
-      applyTlsTrust(easy(), readTlsTrust(kTrustKey, login().trust, errc::kTransferInternal),
-                    presentedKey_, errc::kTransferInternal);
+      // The file may have changed since the settings loaded: its certificates are read now.
+      checkTlsTrust(kTrustKey, login().trust, errc::kTransferInternal);
+      applyTlsTrust(easy(), login().trust, presentedKey_, errc::kTransferInternal);
     }
   }
 

@@ -10,22 +10,6 @@
 
 namespace quillfen {
 
-// Where a request goes: the protocol, the server and the remote directory, relative to the login
-// directory (for SFTP the home folder; a leading "/" makes it absolute).
-struct FtpAddress {
-  TransferScheme scheme = TransferScheme::Ftp;
-  std::string host;  // a name or address; IPv6 addresses without brackets
-  std::uint16_t port = 21;
-  std::string directory;  // "" for the login directory, otherwise "dir/sub" without end "/"
-};
-
-// Reads "host", "host:port", "host/dir/sub", "host:port/dir" or "scheme://host[:port]/dir" with
-// the scheme ftp, ftpes, ftps or sftp (IPv6 hosts in brackets); "host//dir" names the absolute
-// path "/dir". Without a port in the text, `ftpPort` applies to ftp and ftpes, 990 to ftps and
-// 22 to sftp. Error(kTransferBadUrl) for an empty host, another scheme, a "@" anywhere in the
-// address (a login) or a port that is not 1-65535.
-FtpAddress parseFtpAddress(const std::string& url, std::uint16_t ftpPort);
-
 // `below` within the directory `base` ("" is the login directory); an absolute `below` stands
 // for itself.
 std::string joinedDirectory(const std::string& base, const std::string& below);

@@ -115,10 +115,13 @@ void Inet::UserName(const std::string& vData) {
   oInet_->Settings().userName = vData;
 }
 std::string Inet::URL() {
-  return oInet_->Settings().url;
+  return oInet_->Settings().address.shown;
 }
 void Inet::URL(const std::string& vData) {
-  oInet_->Settings().url = vData;
+  oInet_->Settings().address = parseFtpAddress(vData);
+}
+void Inet::Source(const FtpAddress& address) {
+  oInet_->Settings().address = address;
 }
 bool Inet::StillExecuting() {
   return oInet_->StillExecuting();
@@ -144,11 +147,11 @@ std::string Inet::KeyFile() {
 void Inet::KeyFile(const std::string& vData) {
   oInet_->Settings().keyFile = vData;
 }
-std::string Inet::Trust() {
+ServerTrust Inet::Trust() {
   return oInet_->Settings().trust;
 }
-void Inet::Trust(const std::string& vData) {
-  oInet_->Settings().trust = vData;
+void Inet::Trust(const ServerTrust& trust) {
+  oInet_->Settings().trust = trust;
 }
 
 }  // namespace quillfen

@@ -26,8 +26,8 @@ class Inet {
  public:
   using StateChangedHandler = std::function<void(std::int16_t State)>;
 
-  // Loads frmMain and binds its control, whose settings start as direct FTP access on port 21
-  // with no request time limit.
+  // Loads frmMain and binds its control, whose settings start with no address and no request
+  // time limit.
   Inet(MainForm& host, EventPump& events);
   // Never throws: releasing the control and unloading frmMain are attempted and their
   // failures ignored.
@@ -50,8 +50,11 @@ class Inet {
   const std::string& EventList() const { return eventList_; }
   std::string UserName();
   void UserName(const std::string& vData);
+  // The address as shown (FtpAddress::shown); set from text (parseFtpAddress, Error for one
+  // it cannot use) or as read when the settings loaded.
   std::string URL();
   void URL(const std::string& vData);
+  void Source(const FtpAddress& address);
   bool StillExecuting();
   RequestOutcome Outcome();
   std::string ResponseInfo();
@@ -60,8 +63,8 @@ class Inet {
   void Password(const std::string& vData);
   std::string KeyFile();
   void KeyFile(const std::string& vData);
-  std::string Trust();
-  void Trust(const std::string& vData);
+  ServerTrust Trust();
+  void Trust(const ServerTrust& trust);
 
   // The listener of this object's own StateChanged event, raised after the line is logged.
   void OnStateChanged(StateChangedHandler handler) { stateChanged_ = std::move(handler); }

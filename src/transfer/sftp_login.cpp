@@ -140,19 +140,19 @@ void SftpLogin::gatherKnownHosts(const std::string& trust) {
   gatheredFor_ = trust;
 }
 
-void SftpLogin::configure(CURL* easy, const std::string& trust, const std::string& keyFile,
+void SftpLogin::configure(CURL* easy, const ServerTrust& trust, const std::string& keyFile,
                           const std::string& password, int errorNumber) {
   const auto set = [&](CURLoption option, auto value) {
     setOption(easy, option, value, errorNumber);
   };
   *note_ = {};
   keyFile_ = keyFile;
-  const bool pinned = trust.starts_with(kFingerprintPrefix);
-  pinnedFingerprint_ = pinned ? trust : std::string();
+  const bool pinned = trust.kind == ServerTrust::Kind::Pins;
+  pinnedFingerprint_ = pinned ? trust.value : std::string();
   // libcurl compares the pin with the base64 of the presented key's digest, padding ignored.
   set(CURLOPT_SSH_HOST_PUBLIC_KEY_SHA256,
-      pinned ? trust.c_str() + kFingerprintPrefix.size() : kUnset);
-  if (!pinned && (!knownHosts_ || gatheredFor_ != trust)) gatherKnownHosts(trust);
+      pinned ? trust.value.c_str() + kFingerprintPrefix.size() : kUnset);
+  if (!pinned && (!knownHosts_ || gatheredFor_ != trust.value)) gatherKnownHosts(trust.value);
   set(CURLOPT_SSH_KNOWNHOSTS, pinned ? kUnset : knownHosts_->path().c_str());
   set(CURLOPT_SSH_KEYFUNCTION, keyCallback);
   set(CURLOPT_SSH_KEYDATA, this);

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/server_trust.h"
 #include "transfer/known_hosts.h"
 
 namespace quillfen {
@@ -15,9 +16,9 @@ namespace quillfen {
 // The SSH side of an SFTP request: how the server's host key is checked and how the user logs
 // in, set on the request's easy handle, and the reason of a failure in the user's words.
 //
-// Trust: empty means the running user's ~/.ssh/known_hosts together with
-// /etc/ssh/ssh_known_hosts; "SHA256:<base64>" is the one host key fingerprint accepted, as
-// ssh-keygen -l prints it; anything else is a known_hosts file. A key that is unknown or
+// Trust (sshTrustOf): the system store means the running user's ~/.ssh/known_hosts together
+// with /etc/ssh/ssh_known_hosts; a pin is the one host key fingerprint accepted ("SHA256:<base64>"
+// as ssh-keygen -l prints it); a file is a known_hosts file. A key that is unknown or
 // differs from the one known is refused: an unattended run has nobody to ask; so is a key that
 // a "@revoked" line of the known-hosts files names. The key the server presented is noted, so
 // that the failure can name its fingerprint.
@@ -31,7 +32,7 @@ class SftpLogin {
   // Sets the host key check and the login (the key file and its passphrase when `keyFile` is
   // given, the password otherwise) for the next request. Throws Error when a setting is
   // refused or the known-hosts files cannot be gathered.
-  void configure(CURL* easy, const std::string& trust, const std::string& keyFile,
+  void configure(CURL* easy, const ServerTrust& trust, const std::string& keyFile,
                  const std::string& password, int errorNumber);
 
   // The reason of a failed request in the user's words, when it failed for a reason of SSH's

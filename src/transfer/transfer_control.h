@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/server_trust.h"
+#include "common/transfer_scheme.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
 
@@ -38,13 +40,12 @@ inline constexpr std::int16_t kResponseCompleted = 12;
 }  // namespace transfer_state
 
 // What a control connects with: the source's address (a path below the login folder, its
-// scheme and server), who logs in, and whom it trusts.
+// scheme and server), who logs in, and whom it trusts, each as read when the settings loaded.
 struct TransferSettings {
-  std::string url;
+  FtpAddress address;
   std::string userName, password;
-  std::string keyFile;            // SFTP: the private key file; the password is then its passphrase
-  std::string trust;              // the certificates or host keys to trust; empty: the system's
-  std::uint16_t remotePort = 21;  // of ftp:// and ftpes:// addresses that name none
+  std::string keyFile;  // SFTP: the private key file; the password is then its passphrase
+  ServerTrust trust;    // the certificates or host keys to trust
   std::int32_t requestTimeout = 0;  // seconds a whole request may take; 0: no bound
 };
 
@@ -59,7 +60,7 @@ class TransferControl {
 
   virtual ~TransferControl() = default;
 
-  // Starts `operation` below the folder of `URL` (the settings' URL when empty).
+  // Starts `operation` below the folder of `URL` (the settings' address when empty).
   virtual void Execute(const std::string& URL, const FtpOperation& operation) = 0;
   virtual void Cancel() = 0;
   // The entries of the last request's listing; none when it was no listing or failed.

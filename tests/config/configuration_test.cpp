@@ -91,6 +91,8 @@ TEST_F(LoadConfigurationTest, EachValidationHasItsMessageInItsOrder) {
       {"NetworkPath=" + folder.str() + "/store/up\n" + store, nullptr},
       {"NetworkPath=/b-2\nDestinationFolder=/b\n", nullptr},
       {"DestinationFolder=/b\nFtpIPAddress=http://h/d\n", "this scheme is none of them"},
+      // Read once here: the run takes the address as loaded.
+      {"DestinationFolder=/b\nFtpIPAddress=h:0/d\n", "FtpIPAddress: Cannot use the FTP address"},
       {"DestinationFolder=/b\nFtpIPAddress=sftp://h\nFtpKeyFile=/no/such/key\n", "FtpKeyFile"},
       {"DestinationFolder=/b\nFtpIPAddress=ftp://h\nFtpTrust=x\n", "plain FTP has nothing"},
       {ok + "MailSecurity=ssl\n", "MailSecurity must be"},

@@ -25,20 +25,20 @@ constexpr const char* kPinB = "sha256//YhKJKSzoTt2b5FP18fvpHo7fJYqQCjAa3HWY3tvRM
 TEST(ReadTlsTrust, TakesWhatItCanUseAndNamesKeyAndValueOtherwise) {
   const test::TempDir files;
   const test::TestCertificate certificate;
-  using Kind = TlsTrust::Kind;
+  using Kind = ServerTrust::Kind;
   const std::string pins = std::string(kPinA) + ";" + kPinB;
   const std::tuple<std::string, std::optional<Kind>, std::string> cases[] = {
       {"", Kind::SystemStore, ""},
-      {pins, Kind::PublicKeyPin, ""},
+      {pins, Kind::Pins, ""},
       // libcurl would take " sha256//..." for no pin: the list matched nothing.
-      {std::string(kPinA) + " ;\t " + kPinB, Kind::PublicKeyPin, pins},
-      {certificate.certificate().string(), Kind::CaFile, ""},
+      {std::string(kPinA) + " ;\t " + kPinB, Kind::Pins, pins},
+      {certificate.certificate().string(), Kind::File, ""},
       {"sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuF=", std::nullopt, "a pin is sha256//"},
       {files.write("plain.txt", "no certificate here\n").string(), std::nullopt,
        "holds no PEM certificate"}};
   for (const auto& [value, kind, text] : cases) {
     if (kind) {
-      const TlsTrust trust = readTlsTrust("SomeTrust", " " + value + " ", kNumber);
+      const ServerTrust trust = readTlsTrust("SomeTrust", " " + value + " ", kNumber);
       EXPECT_EQ(trust.kind, *kind) << value;
       EXPECT_EQ(trust.value, text.empty() ? value : text);
       continue;

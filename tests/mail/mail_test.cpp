@@ -222,7 +222,7 @@ TEST_F(DeliveryTest, DeliversOnlyOverTrustedTlsAfterTheLogin) {
     run.Settings.MailSecurity = security;
     run.Settings.MailUserName = kLogin;
     run.Settings.MailPassword = password;
-    run.Settings.MailTrust = trust;
+    run.Settings.MailServerTrust = tlsTrustOf("MailTrust", trust, 0);
     SmtpSink sink(SinkSecurity{server, &certificate, kLogin, kPassword});
     run.Settings.MailPort = sink.port();
     Mailer mailer(env.services.createMailComponent, run.Settings, env.clock, env.format);

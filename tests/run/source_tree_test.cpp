@@ -71,7 +71,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
     if (GetParam() == Source::Sftp) {
       if (!sftp) sftp.emplace(source.path(), "backup", "secret");
       run.Settings.FtpIPAddress = sftp->url();
-      run.Settings.FtpTrust = sftp->fingerprint();
+      run.Settings.FtpServerTrust = sshTrustOf(sftp->fingerprint());
     } else {
       if (!server)
         server.emplace(
@@ -79,6 +79,7 @@ class SourceTreeTest : public ::testing::TestWithParam<Source> {
             test::FtpServerOptions{.offerMlsd = GetParam() == Source::Mlsd, .failingFile = {}});
       run.Settings.FtpIPAddress = server->address();
     }
+    run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
     Inet inet(frmMain, pump);
     DownloadFromFtp(run, services, inet, day(today).string());
   }

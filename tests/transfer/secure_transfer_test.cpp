@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 
+#include "common/server_trust.h"
+#include "common/transfer_scheme.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
 #include "support/test_certificate.h"
@@ -34,7 +36,10 @@ class SecureTransferTest : public TransferSession {
 
   void connect(const std::string& url, const std::string& password = kPassword,
                const std::string& trust = {}, const std::string& keyFile = {}) {
-    TransferSession::connect(url, password).Trust(trust);
+    // As the settings read FtpTrust for the address's scheme.
+    const bool tls = isFtpOverTls(transferSchemeOf(url).value());
+    TransferSession::connect(url, password)
+        .Trust(tls ? tlsTrustOf("FtpTrust", trust, 0) : sshTrustOf(trust));
     inet_->KeyFile(keyFile);
   }
   void knowHosts(const std::string& lines) const { home_.write(".ssh/known_hosts", lines); }
@@ -172,7 +177,7 @@ TEST_F(SftpCancelTest, CancelDuringAStalledDownloadEndsAtOnceWithoutSpinning) {
   remote_.write("big.bin", std::string(std::size_t{4} << 20, 'x'));
   SftpServer server(remote_.path(), kUser, kPassword,
                     {.clientKey = {}, .stall = false, .stallMidFile = true});
-  connect(server.url()).Trust(server.fingerprint());
+  connect(server.url()).Trust(sshTrustOf(server.fingerprint()));
   std::optional<std::chrono::steady_clock::time_point> cancelledAt;
   double processorAtCancel = 0;
   inet_->OnStateChanged([&](std::int16_t state) {

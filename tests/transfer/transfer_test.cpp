@@ -30,7 +30,7 @@ TEST(FtpAddress, EveryFormBecomesTheDirectorysEncodedCurlUrl) {
       {"sftp://host", "sftp://host:22/~/"},
       {"sftp://host//srv/data", "sftp://host:22/srv/data/"}};
   for (const auto& [url, curl] : cases) EXPECT_EQ(curlUrl(parseFtpAddress(url, 2121)), curl);
-  EXPECT_EQ(curlUrl({TransferScheme::Ftp, "host", 21, "in box"}, "a b#1.txt"),
+  EXPECT_EQ(curlUrl({TransferScheme::Ftp, "host", 21, "in box", "host/in box"}, "a b#1.txt"),
             "ftp://host:21/in%20box/a%20b%231.txt");
   // A refusal never shows the password an address carries.
   const auto refusedWithoutPassword = ::testing::Throws<Error>(
