@@ -176,11 +176,9 @@ void noteUnknownKeys(const quillfen::ProcessServices& process) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const quillfen::CommandLine arguments =
-      quillfen::ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+// The exit code of a command line that is answered without a run: a refusal, the usage or
+// the version; nothing for one that starts a run, a check or a dry run.
+std::optional<int> answeredWithoutRunning(const quillfen::CommandLine& arguments) {
   // A run deletes today's folder and prunes: an argument meant for something else, an empty
   // one included, must not start one.
   if (!arguments.refusal.empty()) {
@@ -195,6 +193,28 @@ int main(int argc, char** argv) {
     std::cout << kVersion << '\n';
     return quillfen::kExitCompleted;
   }
+  return std::nullopt;
+}
+
+// Every exit but 0 names its cause on standard error, where cron and the journal look. The
+// console's message boxes already wrote an error (and a refusal) there; the window's did not.
+void tellExitOnStandardError(const quillfen::RunModule& run, const quillfen::FrontEnd& frontEnd,
+                             int exitCode) {
+  using namespace quillfen;
+  if (exitCode == kExitCancelled)
+    std::cerr << cancelledBySignalText(frontEnd.cancellingSignal()) << '\n';
+  const std::string outcome = OutcomeLine(run, exitCode);
+  if (!outcome.empty() && (exitCode != kExitError || frontEnd.hasDisplay())) {
+    std::cerr << outcome << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const quillfen::CommandLine arguments =
+      quillfen::ParseCommandLine(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+  if (const std::optional<int> answered = answeredWithoutRunning(arguments)) return *answered;
   const bool check = arguments.mode == "--check";
   const bool dryRun = arguments.mode == "--dry-run";
 
@@ -235,13 +255,6 @@ int main(int argc, char** argv) {
   if (arguments.mode != "/config") noteUnknownKeys(process);
   HostSystemLog systemLog;
   const int exitCode = MainWithSummary(run, services, arguments.mode, systemLog);
-  // Every exit but 0 names its cause on standard error, where cron and the journal look. The
-  // console's message boxes already wrote an error (and a refusal) there; the window's did not.
-  if (exitCode == kExitCancelled)
-    std::cerr << cancelledBySignalText(frontEnd->cancellingSignal()) << '\n';
-  const std::string outcome = OutcomeLine(run, exitCode);
-  if (!outcome.empty() && (exitCode != kExitError || frontEnd->hasDisplay())) {
-    std::cerr << outcome << '\n';
-  }
+  tellExitOnStandardError(run, *frontEnd, exitCode);
   return exitCode;
 }
