@@ -12,15 +12,23 @@
 
 namespace {
 
-// The input cut at NUL bytes into sender, recipient, subject and text.
+// The input cut at NUL bytes into sender, recipient, subject and text; the text, a view of the
+// input, is given in two pieces cut in its middle, so that a line (a CR LF too) may run from one
+// piece into the next.
 quillfen::mail::MessageParts partsOf(std::string_view input) {
-  std::string fields[4];
-  for (std::string& field : fields) {
+  std::string_view fields[4];
+  for (std::string_view& field : fields) {
     const std::size_t end = input.find('\0');
-    field = std::string(input.substr(0, end));
+    field = input.substr(0, end);
     input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
   }
-  return {fields[0], fields[1], fields[2], fields[3], 1070000000, "<id@example.test>"};
+  const std::string_view text = fields[3];
+  return {std::string(fields[0]),
+          std::string(fields[1]),
+          std::string(fields[2]),
+          {text.substr(0, text.size() / 2), text.substr(text.size() / 2)},
+          1070000000,
+          "<id@example.test>"};
 }
 
 // The settings refuse an address longer than SMTP allows (254 octets); a display name of any

@@ -187,7 +187,7 @@ void checkRecipient(std::string_view entry) {
     std::abort();
   }
   quillfen::mail::MessageParts parts{"s@example.test", std::string(entry), "Report",
-                                     "Text\n",         1070000000,         "<id@example.test>"};
+                                     {"Text\n"},       1070000000,         "<id@example.test>"};
   if (onlyAddress(toHeader(quillfen::mail::composeInternetMessage(parts))) != envelope)
     std::abort();
 }

@@ -362,11 +362,13 @@ std::optional<std::string> trustMessage(TransferScheme scheme, BackupSettings& s
   return std::nullopt;
 }
 
+}  // namespace
+
 // The scheme decides what the key file and the trust may be; the files named must be readable
 // now, not halfway through a run at night. A login in the address is refused before anything
 // quotes it: where its password ends cannot be told. The address and the trust are kept as
 // read, for the run.
-std::optional<std::string> ftpSourceMessage(BackupSettings& settings) {
+std::optional<std::string> FtpSourceRefusal(BackupSettings& settings) {
   if (!settings.NetworkPath.empty()) return std::nullopt;
   if (holdsLogin(settings.FtpIPAddress)) return kLoginInAddressText;
   const std::optional<TransferScheme> scheme = transferSchemeOf(settings.FtpIPAddress);
@@ -388,8 +390,6 @@ std::optional<std::string> ftpSourceMessage(BackupSettings& settings) {
   }
   return trustMessage(*scheme, settings);
 }
-
-}  // namespace
 
 std::string withoutOneTrailingSeparator(std::string path) {
   if (!path.empty() && path.back() == folderSeparator()) path.pop_back();
@@ -442,7 +442,7 @@ std::optional<std::string> validationMessage(const ProcessServices& process,
   if (settings.DaysTillExpiration < 1) return kExpirationText;
   if (auto message = controlCharacterMessage(settings)) return message;
   if (auto message = sourceInDestinationMessage(settings)) return message;
-  if (auto message = ftpSourceMessage(settings)) return message;
+  if (auto message = FtpSourceRefusal(settings)) return message;
   if (auto message = mailboxMessage(settings)) return message;
   if (auto message = switchMessage(process, settings)) return message;
   if (auto message = ftpConnectionsMessage(process, settings)) return message;

@@ -31,6 +31,11 @@ void WriteDefaultConfiguration(const ProcessServices& process);
 // two keeps one.
 std::string withoutOneTrailingSeparator(std::string path);
 
+// Why the FTP source of `settings` cannot be used (its address, key file or trust), or nothing
+// when it can (a network path, or a usable address, which is then kept in FtpSource and
+// FtpServerTrust).
+std::optional<std::string> FtpSourceRefusal(BackupSettings& settings);
+
 // Every key a run reads: the template's, then the optional ones.
 std::vector<std::string_view> KnownKeys();
 
