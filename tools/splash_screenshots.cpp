@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "splash_stages.h"
 #include "ui_qt/qt_splash_window.h"
 
 int main(int argc, char** argv) {
@@ -21,22 +22,10 @@ int main(int argc, char** argv) {
   window.setProgressMin(1);
   window.setProgressMax(12);
   window.show();
-  // The file and the status text (none: the Cancel button pressed); the bar from the fetch on.
-  const std::pair<const char*, const char*> stages[] = {
-      {"01-initializing", "Initializing..."},
-      {"02-creating-folders", "Creating folders..."},
-      {"03-downloading-files", "Downloading files..."},
-      {"04-gathering-info", "Gathering info..."},
-      {"05-deleting-expired", "Deleting expired..."},
-      {"06-sending-notification", "Sending notification..."},
-      {"07-complete", "Complete..."},
-      {"08-aborting", nullptr}};
-  for (const auto& [file, status] : stages) {
-    status ? window.setStatusCaption(status) : window.pressCancel();
-    if (file[1] == '3') window.setProgressVisible(true);
-    window.setProgressValue(file[1] == '3' ? 5 : 12);
+  for (const splash_stages::Stage& stage : splash_stages::kStages) {
+    splash_stages::enter(window, stage);
     QApplication::processEvents();
-    const QString path = folder.filePath(QString(file) + ".png");
+    const QString path = folder.filePath(QString(stage.file) + ".png");
     if (!window.form()->grab().save(path)) {
       std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
       return 1;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "splash_stages.h"
 #include "ui_win32/win32_splash_window.h"
 
 namespace {
@@ -61,25 +62,13 @@ int main(int argc, char** argv) {
   window.setProgressMin(1);
   window.setProgressMax(12);
   window.show();
-  // The file and the status text (none: the Cancel button pressed); the bar from the fetch on.
-  const std::pair<const char*, const char*> stages[] = {
-      {"01-initializing", "Initializing..."},
-      {"02-creating-folders", "Creating folders..."},
-      {"03-downloading-files", "Downloading files..."},
-      {"04-gathering-info", "Gathering info..."},
-      {"05-deleting-expired", "Deleting expired..."},
-      {"06-sending-notification", "Sending notification..."},
-      {"07-complete", "Complete..."},
-      {"08-aborting", nullptr}};
-  for (const auto& [file, status] : stages) {
-    status ? window.setStatusCaption(status) : window.pressCancel();
-    if (file[1] == '3') window.setProgressVisible(true);
-    window.setProgressValue(file[1] == '3' ? 5 : 12);
+  for (const splash_stages::Stage& stage : splash_stages::kStages) {
+    splash_stages::enter(window, stage);
     ::RedrawWindow(window.form()->window(), nullptr, nullptr,
                    RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     dispatchPendingMessages();
     ::GdiFlush();
-    const std::string path = std::string(argv[1]) + "\\" + file + ".bmp";
+    const std::string path = std::string(argv[1]) + "\\" + stage.file + ".bmp";
     if (!saveWindow(window.form()->window(), path)) {
       std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;
