@@ -79,7 +79,7 @@ TEST_P(PendingFileTest, AnyTargetThatCanBeWrittenGetsTheNewContentOnlyByCommit) 
     const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(target));
     EXPECT_EQ(std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count(),
               1'000'000'000);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1)
+    EXPECT_EQ(entriesIn(folder.path()), 1)
         << target << ": the temporary file was left beside the target";
     fs::remove(folder.path() / target);
   }

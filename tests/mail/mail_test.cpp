@@ -67,7 +67,8 @@ TEST(ComposeInternetMessage, KeepsEveryLineWithinSmtpsRulesAndProtectsTrailingBl
 
 // A report reaches the message in pieces (the report, the lines after it) that are never joined:
 // a line break, a CR LF or the one line that needs quoted-printable may sit on either side of a
-// cut, and the message must be the same as from the whole text.
+// cut, and the message must be the same as from the whole text. One byte a piece, with empty
+// pieces between, puts a cut at every place at once.
 TEST(ComposeInternetMessage, TextInPiecesMakesTheSameMessageAsInOne) {
   const std::string texts[] = {"a\r\nb\rc\n\nd\r\r\ne\r", "plain\n\xC3\xA9t\xC3\xA9 \n",
                                "x\n" + std::string(999, 'y') + "\nz\n", ""};
@@ -80,10 +81,6 @@ TEST(ComposeInternetMessage, TextInPiecesMakesTheSameMessageAsInOne) {
     for (std::size_t at = 0; at < text.size(); ++at)
       bytes.insert(bytes.end(), {"", {&text[at], 1}});
     EXPECT_EQ(wire(bytes), whole) << text.substr(0, 20);
-    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-      const std::string_view view = text;
-      EXPECT_EQ(wire({view.substr(0, cut), view.substr(cut)}), whole) << cut;
-    }
   }
 }
 
