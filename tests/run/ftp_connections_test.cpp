@@ -69,22 +69,20 @@ class ConnectionsTest : public ::testing::Test {
                                                .maxConnections = limitsLogins ? 0 : limit,
                                                .maxLogins = limitsLogins ? limit : 0});
       run.Settings.FtpIPAddress = pyftpdlib->address();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
     } else if (server == Server::Vsftpd) {
       vsftpd.emplace(source.path(), certificate, false, limit, bytesPerSecond);
       run.Settings.FtpIPAddress = "ftpes://" + vsftpd->address();
       run.Settings.FtpTrust = certificate.certificate().string();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
       run.Settings.FtpServerTrust = tlsTrustOf("FtpTrust", run.Settings.FtpTrust, 0);
     } else {
       openssh.emplace(test::makeSshKey(keys.path() / "id").string() + ".pub");
       run.Settings.FtpIPAddress = openssh->url(source.path());
       run.Settings.FtpTrust = openssh->fingerprint();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
       run.Settings.FtpServerTrust = sshTrustOf(run.Settings.FtpTrust);
       run.Settings.FtpUserName = ::getpwuid(::getuid())->pw_name;
       run.Settings.FtpKeyFile = (keys.path() / "id").string();
     }
+    run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
   }
 
   void fetch() {
