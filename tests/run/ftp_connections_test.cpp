@@ -197,13 +197,10 @@ constexpr ConnectionCase kConnectionCases[] = {
     {Server::Pyftpdlib, "ExtraLoginsRefused", 2, false, "530 "},
 };
 
-std::string serverName(Server server) {
-  return kServerNames[static_cast<int>(server)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Servers, ConnectionTable, ::testing::ValuesIn(kConnectionCases),
                          [](const auto& info) {
-                           return serverName(info.param.server) + info.param.name;
+                           return kServerNames[static_cast<int>(info.param.server)] +
+                                  std::string(info.param.name);
                          });
 
 // On the next day every fourth file has changed: the connection that fetches one leaves the
@@ -263,7 +260,9 @@ TEST_P(ConnectionsCancel, CancelDuringFourTransfersEndsThemAllAtOnceKeepingNothi
 
 INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionsCancel,
                          ::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
-                         [](const auto& info) { return serverName(info.param); });
+                         [](const auto& info) {
+                           return std::string(kServerNames[static_cast<int>(info.param)]);
+                         });
 
 }  // namespace
 }  // namespace quillfen
