@@ -3,14 +3,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
 
-#include "common/date.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
@@ -18,6 +16,7 @@
 #include "support/test_certificate.h"
 
 namespace quillfen::test {
+std::string datedFolderName(int daysAgo);  // in run_e2e_test.cpp
 namespace {
 
 namespace fs = std::filesystem;
@@ -196,15 +195,6 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
   }
 }
 
-// The name of the dated folder of `daysAgo` days before today, by the local clock.
-std::string datedName(int daysAgo) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return formatYyyymmdd(
-      addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
-}
-
 // Every entry below `folder` with its kind, its bytes and its time: what a dry run must not touch.
 std::map<std::string, std::string> snapshot(const fs::path& folder) {
   std::map<std::string, std::string> entries{
@@ -228,9 +218,10 @@ std::map<std::string, std::string> snapshot(const fs::path& folder) {
 // and no mail, no RETR, no lock goes out.
 TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
   const std::string config = "configuration " + (home.path() / "Config.ini").string();
-  const std::string yesterday = datedName(1);
-  for (const int daysAgo : {1, 3, 29, 31}) fs::create_directory(dest.path() / datedName(daysAgo));
-  dest.write("photos/" + datedName(40) + "/x", "not a backup");
+  const std::string yesterday = datedFolderName(1);
+  for (const int daysAgo : {1, 3, 29, 31})
+    fs::create_directory(dest.path() / datedFolderName(daysAgo));
+  dest.write("photos/" + datedFolderName(40) + "/x", "not a backup");
   for (const TempDir* copy : {&nested, &dest}) {
     const fs::path file = copy->write(copy == &dest ? yesterday + "/b.txt" : "b.txt", "b");
     fs::last_write_time(file, fs::last_write_time(remote.path() / "b.txt"));
@@ -238,7 +229,7 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
   fs::create_directory_symlink(nested.path() / "sub", nested.path() / "link");
   fs::create_directory(nested.path() / "empty");
   const auto deleted = [&](int daysAgo) {
-    return "delete " + dest.str() + "/" + datedName(daysAgo);
+    return "delete " + dest.str() + "/" + datedFolderName(daysAgo);
   };
   const std::string destination =
       "DestinationFolder=" + dest.str() + "\nLinkUnchanged=yes\n" + mailKeys(sink.port());

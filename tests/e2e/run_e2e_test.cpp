@@ -54,14 +54,18 @@ std::string hostName() {
   return name;
 }
 
+}  // namespace
+
 // The name of the dated backup folder of `daysAgo` days before today, by the local clock.
-std::string datedFolderName(int daysAgo = 0) {
+std::string datedFolderName(int daysAgo) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   return formatYyyymmdd(
       addDays(Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, -daysAgo));
 }
+
+namespace {
 
 // The settings file `file` for a run from `sourceKeys` into `destination`, expiring after 30
 // days and mailing to two recipients through the SMTP server on `mailPort`.
@@ -140,7 +144,7 @@ TEST(ConfigurationE2eTest, TheSettingsFileNamedWithCReplacesConfigIniInEveryMode
     EXPECT_FALSE(fs::exists(home.path() / "Config.ini")) << c.said;
   }
   fs::current_path(workingFolder);
-  EXPECT_EQ(readFile(dest.path() / datedFolderName() / "a.txt"), "a");
+  EXPECT_EQ(readFile(dest.path() / datedFolderName(0) / "a.txt"), "a");
   fs::remove(job);
   runProgram(home.path(), {"-c", job.string()});
   EXPECT_EQ(fs::status(job).permissions(), fs::perms::owner_read | fs::perms::owner_write);
@@ -155,7 +159,7 @@ class RunE2eTest : public ::testing::Test {
   }
   bool kept(int daysAgo) const { return fs::exists(dest.path() / datedFolderName(daysAgo)); }
   bool prunedTheExpired() const { return kept(29) && !kept(30) && !kept(50) && kept(51); }
-  fs::path today() const { return dest.path() / datedFolderName(); }
+  fs::path today() const { return dest.path() / datedFolderName(0); }
   // Until the first download has begun (the program has a file open in the folder that becomes
   // today's), then a little longer.
   void waitUntilDownloading(ChildProcess& program) const {

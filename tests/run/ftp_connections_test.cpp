@@ -69,22 +69,20 @@ class ConnectionsTest : public ::testing::Test {
                                                .maxConnections = limitsLogins ? 0 : limit,
                                                .maxLogins = limitsLogins ? limit : 0});
       run.Settings.FtpIPAddress = pyftpdlib->address();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
     } else if (server == Server::Vsftpd) {
       vsftpd.emplace(source.path(), certificate, false, limit, bytesPerSecond);
       run.Settings.FtpIPAddress = "ftpes://" + vsftpd->address();
       run.Settings.FtpTrust = certificate.certificate().string();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
       run.Settings.FtpServerTrust = tlsTrustOf("FtpTrust", run.Settings.FtpTrust, 0);
     } else {
       openssh.emplace(test::makeSshKey(keys.path() / "id").string() + ".pub");
       run.Settings.FtpIPAddress = openssh->url(source.path());
       run.Settings.FtpTrust = openssh->fingerprint();
-      run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
       run.Settings.FtpServerTrust = sshTrustOf(run.Settings.FtpTrust);
       run.Settings.FtpUserName = ::getpwuid(::getuid())->pw_name;
       run.Settings.FtpKeyFile = (keys.path() / "id").string();
     }
+    run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
   }
 
   void fetch() {
@@ -199,13 +197,10 @@ constexpr ConnectionCase kConnectionCases[] = {
     {Server::Pyftpdlib, "ExtraLoginsRefused", 2, false, "530 "},
 };
 
-std::string serverName(Server server) {
-  return kServerNames[static_cast<int>(server)];
-}
-
 INSTANTIATE_TEST_SUITE_P(Servers, ConnectionTable, ::testing::ValuesIn(kConnectionCases),
                          [](const auto& info) {
-                           return serverName(info.param.server) + info.param.name;
+                           return kServerNames[static_cast<int>(info.param.server)] +
+                                  std::string(info.param.name);
                          });
 
 // On the next day every fourth file has changed: the connection that fetches one leaves the
@@ -265,7 +260,9 @@ TEST_P(ConnectionsCancel, CancelDuringFourTransfersEndsThemAllAtOnceKeepingNothi
 
 INSTANTIATE_TEST_SUITE_P(FtpServers, ConnectionsCancel,
                          ::testing::Values(Server::Pyftpdlib, Server::Vsftpd),
-                         [](const auto& info) { return serverName(info.param); });
+                         [](const auto& info) {
+                           return std::string(kServerNames[static_cast<int>(info.param)]);
+                         });
 
 }  // namespace
 }  // namespace quillfen
