@@ -18,16 +18,21 @@ class PartialFile {
   explicit PartialFile(const std::string& finalPath);
 
   // False when the data could not be written; failure() then says why. The data arrives in a
-  // libcurl callback, which must not throw.
+  // libcurl callback, which must not throw. It is gathered into writes of about 1 MiB: libcurl
+  // hands a download over in pieces of at most 16 KiB, one system call each if written at once.
   bool write(const char* data, std::size_t size);
-  void setModificationTime(std::time_t seconds) { file_.setModificationTime(seconds); }
+  // Both write what is still gathered first. Error (from errno) when that fails.
+  void setModificationTime(std::time_t seconds);
   // Closes the file and renames it to the final path. Error (from errno) when that fails.
-  void commit() { file_.commit(); }
+  void commit();
 
   const std::string& failure() const { return failure_; }
 
  private:
+  void writeGathered();
+
   PendingFile file_;
+  std::string gathered_;
   std::string failure_;
 };
 

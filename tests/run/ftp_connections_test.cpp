@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ using Names = std::vector<std::string>;
 
 enum class Server { Pyftpdlib, Vsftpd, OpenSsh };
 constexpr const char* kServerNames[] = {"Pyftpdlib", "Vsftpd", "OpenSsh"};
+void PrintTo(Server server, std::ostream* out) {
+  *out << kServerNames[static_cast<int>(server)];
+}
 
 // A file no server delivers: pyftpdlib breaks its download off, vsftpd and sshd find a link to
 // nothing.
@@ -85,8 +89,8 @@ class ConnectionsTest : public ::testing::Test {
     run.Settings.FtpSource = parseFtpAddress(run.Settings.FtpIPAddress);
   }
 
-  void fetch() {
-    run.Settings.FtpConnections = 4;
+  void fetch(int connections = 4) {
+    run.Settings.FtpConnections = connections;
     fs::create_directories(today());
     Inet inet(frmMain, pump);
     DownloadFromFtp(run, services, inet, today().string());
@@ -137,14 +141,19 @@ class ConnectionsTest : public ::testing::Test {
   RunModule run;
 };
 
-// Four connections asked for, the server taking `limit` of them (0: all).
+// `connections` asked for, the server taking `limit` of them (0: all).
 struct ConnectionCase {
   Server server;
   const char* name;
+  int connections;
   int limit;
   bool failing;                   // one file of the source cannot be fetched
   const char* refusal = nullptr;  // how the server refuses the connections past its limit
 };
+
+void PrintTo(const ConnectionCase& c, std::ostream* out) {
+  *out << kServerNames[static_cast<int>(c.server)] << c.name;
+}
 
 class ConnectionTable : public ConnectionsTest,
                         public ::testing::WithParamInterface<ConnectionCase> {};
@@ -160,7 +169,7 @@ TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
   if (c.failing && c.server != Server::Pyftpdlib)
     fs::create_symlink("missing", source.path() / kFailing);
 
-  fetch();
+  fetch(c.connections);
 
   EXPECT_EQ(filesInToday(), expected) << run.ActivityReport;
   for (const std::string& name : expected) {
@@ -172,7 +181,7 @@ TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
   const int logins = pyftpdlib ? pyftpdlib->logins()
                      : vsftpd  ? vsftpd->logins()
                                : openssh->logins();
-  EXPECT_EQ(logins, c.limit ? c.limit : 4);
+  EXPECT_EQ(logins, c.limit ? c.limit : c.connections);
   EXPECT_EQ(run.ActivityReport.find("Fetched over 2 of 4 connections: the server refused more (" +
                                     std::string(c.refusal ? c.refusal : "")) != std::string::npos,
             c.refusal != nullptr)
@@ -189,12 +198,15 @@ TEST_P(ConnectionTable, EveryFileArrivesOnceOverTheConnectionsTheServerTook) {
 // sshd limits only connections not yet logged in, so only the FTP servers refuse a login at will:
 // at the greeting, counting connections from one address, or (pyftpdlib) at the login itself.
 constexpr ConnectionCase kConnectionCases[] = {
-    {Server::Pyftpdlib, "FourConnectionsOneFailedFileStopsNoOther", 0, true},
-    {Server::Vsftpd, "FourConnectionsOneFailedFileStopsNoOther", 0, true},
-    {Server::OpenSsh, "FourConnectionsOneFailedFileStopsNoOther", 0, true},
-    {Server::Pyftpdlib, "ExtraConnectionsRefused", 2, false, "421 "},
-    {Server::Vsftpd, "ExtraConnectionsRefused", 2, false, "421 "},
-    {Server::Pyftpdlib, "ExtraLoginsRefused", 2, false, "530 "},
+    {Server::Pyftpdlib, "OneConnectionOneLogin", 1, 0, false},
+    {Server::Vsftpd, "OneConnectionOneLogin", 1, 0, false},
+    {Server::OpenSsh, "OneConnectionOneLogin", 1, 0, false},
+    {Server::Pyftpdlib, "FourConnectionsOneFailedFileStopsNoOther", 4, 0, true},
+    {Server::Vsftpd, "FourConnectionsOneFailedFileStopsNoOther", 4, 0, true},
+    {Server::OpenSsh, "FourConnectionsOneFailedFileStopsNoOther", 4, 0, true},
+    {Server::Pyftpdlib, "ExtraConnectionsRefused", 4, 2, false, "421 "},
+    {Server::Vsftpd, "ExtraConnectionsRefused", 4, 2, false, "421 "},
+    {Server::Pyftpdlib, "ExtraLoginsRefused", 4, 2, false, "530 "},
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, ConnectionTable, ::testing::ValuesIn(kConnectionCases),
