@@ -106,8 +106,9 @@ The first start writes a template and opens it for editing. Every key with its d
 one line of explanation: /usr/share/doc/quillfen/examples/Config.ini.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
-"INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1 (the report then
-ends with the line "Error N: description"). A cancelled run mails nothing.
+"INCOMPLETE: " before it for exit code 4, "FAILED: " for exit code 1 (the report then ends
+with the line "Error N: description") and "CANCELLED: " for exit code 3 (the report so far,
+ending with "The run was cancelled.").
 
 Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. The
