@@ -198,16 +198,16 @@ std::optional<int> answeredWithoutRunning(const quillfen::CommandLine& arguments
 }
 
 // Every exit but 0 names its cause on standard error, where cron and the journal look. The
-// console's message boxes already wrote an error (and a refusal) there; the window's did not.
+// console's message boxes already wrote an error and a refusal there; the window's did not.
 void tellExitOnStandardError(const quillfen::RunModule& run, const quillfen::FrontEnd& frontEnd,
                              int exitCode) {
   using namespace quillfen;
   if (exitCode == kExitCancelled)
     std::cerr << cancelledBySignalText(frontEnd.cancellingSignal()) << '\n';
+  const bool saidByTheConsole =
+      !frontEnd.hasDisplay() && (exitCode == kExitError || exitCode == kExitConfiguration);
   const std::string outcome = OutcomeLine(run, exitCode);
-  if (!outcome.empty() && (exitCode != kExitError || frontEnd.hasDisplay())) {
-    std::cerr << outcome << '\n';
-  }
+  if (!outcome.empty() && !saidByTheConsole) std::cerr << outcome << '\n';
 }
 
 }  // namespace
