@@ -216,8 +216,7 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
   EXPECT_EQ(parts[2], today().string());
 
   // Another job (-c) started while this one downloads into the same destination ends at once,
-  // touching nothing, and mails why, naming itself and the host. (What a killed run leaves is
-  // cleared by the next: a unit test.)
+  // touching nothing, and mails why, naming itself and the host.
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
   configureFtp(slow);
@@ -235,8 +234,21 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
               AllOf(HasSubstr("\nJob: " + job + "\n"), HasSubstr("Another Quillfen run (process")));
   EXPECT_TRUE(first->running());
   EXPECT_EQ(readFile(today() / "notes.txt"), readFile(remote.path() / "notes.txt"));
+
+  // Killed outright (SIGKILL, the OOM killer) in the middle of its download, the rerun leaves the
+  // day's complete backup as it was; the next run replaces it and clears the killed one's
+  // staging away.
   first->signal(SIGKILL);
   first->wait(std::chrono::seconds(10));
+  EXPECT_EQ(readFile(today() / "notes.txt"), readFile(remote.path() / "notes.txt"));
+  EXPECT_FALSE(fs::exists(today() / "slow.bin"));
+  fs::remove(remote.path() / "slow.bin");
+  remote.write("b.txt", "next run");
+  configureFtp(ftp);
+  ASSERT_EQ(runProgram(home.path()).exitCode, 0);
+  EXPECT_EQ(readFile(today() / "b.txt"), "next run");
+  for (const auto& entry : fs::directory_iterator(dest.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".quillfen-")) << entry.path();
 }
 
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would
