@@ -251,6 +251,30 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
     EXPECT_FALSE(entry.path().filename().string().starts_with(".quillfen-")) << entry.path();
 }
 
+// A link to a folder on a server that lists with LIST only (vsftpd) is neither fetched as a file
+// nor entered: the report names it, and the run is clean and prunes the expired days.
+TEST_F(RunE2eTest, ALinkToAFolderOnAListOnlyServerIsSkippedAndTheRunPrunes) {
+  remote.write("notes.txt", "notes");
+  remote.write("sub/inner.txt", "inner");
+  fs::create_directory_symlink("sub", remote.path() / "photos");
+  fs::permissions(remote.path(), fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);  // vsftpd lists only what anyone may read
+  const TestCertificate certificate;
+  const VsftpdServer vsftpd(remote.path(), certificate, false);
+  writeRunConfig(home.path() / "Config.ini",
+                 "FtpIPAddress=ftpes://" + vsftpd.address() + "\nFtpTrust=" +
+                     certificate.certificate().string() + "\nIncludeSubfolders=yes\n",
+                 dest.path(), sink.port());
+
+  const ProgramResult result = runProgram(home.path());
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(readFile(today() / "sub/inner.txt"), "inner");
+  EXPECT_FALSE(fs::exists(today() / "photos"));
+  EXPECT_TRUE(prunedTheExpired());
+  EXPECT_THAT(sink.messages().at(0).body, HasSubstr("\nSkipped link to folder: photos\n"));
+}
+
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would
 // take minutes stop it at once: nothing of it is kept and the old backups stay. A cancelled run
 // mails its report (two signals sent at once may arrive as one).
