@@ -53,9 +53,10 @@ whose mails (the report's first line and the subject's end) and system-log line 
 host: "web.ini on alpha". Two jobs with one DestinationFolder never run at once: the second
 ends with an error. Without -c the texts stay as they were.
 
-Each start performs one backup run and ends by itself: it deletes and re-creates the folder
-named after today's date (yyyymmdd) under DestinationFolder, copies every file of the source
-(the folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into it, writes an
+Each start performs one backup run and ends by itself: it copies every file of the source (the
+folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into a hidden staging
+folder under DestinationFolder, which then becomes the folder named after today's date
+(yyyymmdd): an earlier backup of today is replaced only by a complete one. It writes an
 inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
 DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
 
