@@ -56,8 +56,8 @@ ends with an error. Without -c the texts stay as they were.
 Each start performs one backup run and ends by itself: it copies every file of the source (the
 folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into a hidden staging
 folder under DestinationFolder, which then becomes the folder named after today's date
-(yyyymmdd): an earlier backup of today is replaced only by a complete one. It writes an
-inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
+(yyyymmdd): an earlier backup of today is replaced only by a complete one (an incomplete
+earlier one also by one no smaller). It writes an inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
 DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
 
 Configuration: Config.ini beside the executable, section [Quillfen], keys
