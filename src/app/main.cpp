@@ -53,10 +53,11 @@ whose mails (the report's first line and the subject's end) and system-log line 
 host: "web.ini on alpha". Two jobs with one DestinationFolder never run at once: the second
 ends with an error. Without -c the texts stay as they were.
 
-Each start performs one backup run and ends by itself: it deletes and re-creates the folder
-named after today's date (yyyymmdd) under DestinationFolder, copies every file of the source
-(the folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into it, writes an
-inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
+Each start performs one backup run and ends by itself: it copies every file of the source (the
+folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into a hidden staging
+folder under DestinationFolder, which then becomes the folder named after today's date
+(yyyymmdd): an earlier backup of today is replaced only by a complete one (an incomplete
+earlier one also by one no smaller). It writes an inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
 DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
 
 Configuration: Config.ini beside the executable, section [Quillfen], keys
@@ -106,8 +107,9 @@ The first start writes a template and opens it for editing. Every key with its d
 one line of explanation: /usr/share/doc/quillfen/examples/Config.ini.
 
 Every run that got past its settings mails its outcome: the subject is MailSubject, with
-"INCOMPLETE: " before it for exit code 4 and "FAILED: " for exit code 1 (the report then
-ends with the line "Error N: description"). A cancelled run mails nothing.
+"INCOMPLETE: " before it for exit code 4, "FAILED: " for exit code 1 (the report then ends
+with the line "Error N: description") and "CANCELLED: " for exit code 3 (the report so far,
+ending with "The run was cancelled.").
 
 Front end: the window when a display is available, otherwise the terminal (Ctrl-C cancels,
 a second Ctrl-C ends at once). QUILLFEN_UI=console or QUILLFEN_UI=gui forces one. The
@@ -197,16 +199,16 @@ std::optional<int> answeredWithoutRunning(const quillfen::CommandLine& arguments
 }
 
 // Every exit but 0 names its cause on standard error, where cron and the journal look. The
-// console's message boxes already wrote an error (and a refusal) there; the window's did not.
+// console's message boxes already wrote an error and a refusal there; the window's did not.
 void tellExitOnStandardError(const quillfen::RunModule& run, const quillfen::FrontEnd& frontEnd,
                              int exitCode) {
   using namespace quillfen;
   if (exitCode == kExitCancelled)
     std::cerr << cancelledBySignalText(frontEnd.cancellingSignal()) << '\n';
+  const bool saidByTheConsole =
+      !frontEnd.hasDisplay() && (exitCode == kExitError || exitCode == kExitConfiguration);
   const std::string outcome = OutcomeLine(run, exitCode);
-  if (!outcome.empty() && (exitCode != kExitError || frontEnd.hasDisplay())) {
-    std::cerr << outcome << '\n';
-  }
+  if (!outcome.empty() && !saidByTheConsole) std::cerr << outcome << '\n';
 }
 
 }  // namespace

@@ -43,6 +43,26 @@ int exitCodeFor(ConfigurationRefusal refusal) {
   return refusal == ConfigurationRefusal::EditRequested ? kExitCompleted : kExitConfiguration;
 }
 
+// Shows each message and keeps the last one's text: a window's message box is gone when the
+// process ends, so a refusal is said once more on standard error.
+class KeepingLastMessage final : public MessageBoxes {
+ public:
+  explicit KeepingLastMessage(MessageBoxes& shown) : shown_(shown) {}
+  void information(const std::string& title, const std::string& text) override {
+    last_ = text;
+    shown_.information(title, text);
+  }
+  void error(const std::string& title, const std::string& text) override {
+    last_ = text;
+    shown_.error(title, text);
+  }
+  const std::string& last() const { return last_; }
+
+ private:
+  MessageBoxes& shown_;
+  std::string last_;
+};
+
 // Opens a stage: the cancel check, the status text, the pause and one pass of events, which
 // is where a click on Cancel or a signal lands; so the flag is looked at once more after it.
 // False when the user asked to cancel: the stage does not begin.
@@ -151,8 +171,9 @@ void finish(Services& services) {
 
 int runSequence(RunModule& run, Services& services, const std::string& commandLine) {
   ConfigurationRefusal refusal = ConfigurationRefusal::None;
-  if (!LoadConfiguration(commandLine, services.process, services.messages, run.Settings,
-                         &refusal)) {
+  KeepingLastMessage messages(services.messages);
+  if (!LoadConfiguration(commandLine, services.process, messages, run.Settings, &refusal)) {
+    if (refusal != ConfigurationRefusal::EditRequested) run.RefusalText = messages.last();
     return exitCodeFor(refusal);
   }
   run.SettingsLoaded = true;

@@ -35,6 +35,8 @@ struct RunModule {
   bool ExpiredBackupsRemain = false;
   // Set once the settings loaded: from then on every outcome but a cancel is mailed.
   bool SettingsLoaded = false;
+  // The message that refused the settings (exit code 2), as it was shown; empty otherwise.
+  std::string RefusalText;
   // Set when the notification stage begins: an error after it is the mail's own.
   bool NotificationStarted = false;
   // The report line of a failed start ping; empty when it went through or none was sent.

@@ -93,6 +93,11 @@ std::string RunSummaryLine(int exitCode, const std::string& cause, const RunTall
 
 std::string OutcomeLine(const RunModule& run, int exitCode) {
   if (exitCode == kExitError) return "Quillfen: " + OutcomeCause(run, exitCode);
+  if (exitCode == kExitConfiguration) {
+    const std::string& said =
+        run.RefusalText.empty() ? OutcomeCause(run, exitCode) : run.RefusalText;
+    return "Quillfen: " + shownName(said);
+  }
   if (exitCode != kExitIncomplete) return {};
   if (!run.TodaysBackupIncomplete) return "Quillfen: Backup complete, but " + IncompleteCause(run);
   return "Quillfen: Backup incomplete: " + IncompleteCause(run) + ", folder kept, nothing pruned";

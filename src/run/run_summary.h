@@ -29,8 +29,9 @@ std::string RunSummaryLine(int exitCode, const std::string& cause, const RunTall
                            std::chrono::milliseconds duration);
 
 // The one line on standard error that names why a run ended incomplete (exit code 4), e.g.
-// "Quillfen: Backup incomplete: 2 files failed to download, folder kept, nothing pruned", or
-// ended in error (exit code 1: "Quillfen: Error N: ..."). Empty for every other exit code.
+// "Quillfen: Backup incomplete: 2 files failed to download, folder kept, nothing pruned", ended
+// in error (exit code 1: "Quillfen: Error N: ...") or was refused its settings (exit code 2: the
+// message that refused them). Empty for every other exit code.
 std::string OutcomeLine(const RunModule& run, int exitCode);
 
 // Main, then its summary line in `log`: information for a completed run, a warning for a

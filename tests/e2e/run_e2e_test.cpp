@@ -216,8 +216,7 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
   EXPECT_EQ(parts[2], today().string());
 
   // Another job (-c) started while this one downloads into the same destination ends at once,
-  // touching nothing, and mails why, naming itself and the host. (What a killed run leaves is
-  // cleared by the next: a unit test.)
+  // touching nothing, and mails why, naming itself and the host.
   remote.write("slow.bin", std::string(8 << 20, 's'));
   const FtpServer slow(remote.path(), "backup", "secret", FtpServerOptions::trickling(64 << 10));
   configureFtp(slow);
@@ -235,8 +234,45 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
               AllOf(HasSubstr("\nJob: " + job + "\n"), HasSubstr("Another Quillfen run (process")));
   EXPECT_TRUE(first->running());
   EXPECT_EQ(readFile(today() / "notes.txt"), readFile(remote.path() / "notes.txt"));
+
+  // Killed outright (SIGKILL, the OOM killer) in the middle of its download, the rerun leaves the
+  // day's complete backup as it was; the next run replaces it and clears the killed one's
+  // staging away.
   first->signal(SIGKILL);
   first->wait(std::chrono::seconds(10));
+  EXPECT_EQ(readFile(today() / "notes.txt"), readFile(remote.path() / "notes.txt"));
+  EXPECT_FALSE(fs::exists(today() / "slow.bin"));
+  fs::remove(remote.path() / "slow.bin");
+  remote.write("b.txt", "next run");
+  configureFtp(ftp);
+  ASSERT_EQ(runProgram(home.path()).exitCode, 0);
+  EXPECT_EQ(readFile(today() / "b.txt"), "next run");
+  for (const auto& entry : fs::directory_iterator(dest.path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".quillfen-")) << entry.path();
+}
+
+// A link to a folder on a server that lists with LIST only (vsftpd) is neither fetched as a file
+// nor entered: the report names it, and the run is clean and prunes the expired days.
+TEST_F(RunE2eTest, ALinkToAFolderOnAListOnlyServerIsSkippedAndTheRunPrunes) {
+  remote.write("notes.txt", "notes");
+  remote.write("sub/inner.txt", "inner");
+  fs::create_directory_symlink("sub", remote.path() / "photos");
+  fs::permissions(remote.path(), fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);  // vsftpd lists only what anyone may read
+  const TestCertificate certificate;
+  const VsftpdServer vsftpd(remote.path(), certificate, false);
+  writeRunConfig(home.path() / "Config.ini",
+                 "FtpIPAddress=ftpes://" + vsftpd.address() + "\nFtpTrust=" +
+                     certificate.certificate().string() + "\nIncludeSubfolders=yes\n",
+                 dest.path(), sink.port());
+
+  const ProgramResult result = runProgram(home.path());
+
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(readFile(today() / "sub/inner.txt"), "inner");
+  EXPECT_FALSE(fs::exists(today() / "photos"));
+  EXPECT_TRUE(prunedTheExpired());
+  EXPECT_THAT(sink.messages().at(0).body, HasSubstr("\nSkipped link to folder: photos\n"));
 }
 
 // Ctrl-C, SIGTERM (systemctl stop) and a double Ctrl-C in the middle of a download that would

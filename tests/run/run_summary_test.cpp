@@ -81,7 +81,8 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
 
 // What an outcome says of its cause, in the log line's parentheses and in the one line on
 // standard error: a server's reply never brings a control character along, and a backup that
-// is complete but kept expired folders is not called incomplete.
+// is complete but kept expired folders is not called incomplete; a refusal of the settings is
+// said there too, since a window's message box is gone when the process ends.
 TEST(OutcomeCauseTest, EachNonZeroExitNamesItsCause) {
   const struct {
     const char* title;
@@ -110,6 +111,10 @@ TEST(OutcomeCauseTest, EachNonZeroExitNamesItsCause) {
        },
        "2 expired folders could not be deleted",
        "Quillfen: Backup complete, but 2 expired folders could not be deleted"},
+      {"refused settings", kExitConfiguration,
+       [](RunModule& run) { run.RefusalText = "DaysTillExpiration must be 1 or more.\n"; },
+       "no run: the settings must be edited first",
+       "Quillfen: DaysTillExpiration must be 1 or more.?"},
   };
   for (const auto& c : cases) {
     RunModule run;

@@ -1,10 +1,11 @@
 // A second run on the same day through the whole run: today's backup is replaced only by a
-// better one, and nothing of the staging is left. Which source the files come from does not
-// matter here: only whether the fetch was complete.
+// better one, and nothing of the staging is left, whether the files come from a local folder or
+// a loopback FTP server that refuses a login or fails a file for real.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "common/exit_code.h"
@@ -12,7 +13,10 @@
 #include "run/main_sequence.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
+#include "support/ftp_server.h"
 #include "support/temp_dir.h"
+#include "transfer/curl_transfer_control.h"
+#include "ui/console_event_pump.h"
 
 namespace quillfen {
 namespace {
@@ -21,10 +25,11 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using Names = std::set<std::string>;
 
-// What happens to the second run of the day.
+// What happens to the second run of the day (over FTP, SourceMissing is a refused login).
 enum class Second { Completes, SourceMissing, FileFails, Cancelled, AfterAKilledRun };
 
-// A source file that can never be fetched: a link to a pseudo file whose reading fails.
+// A source file that can never be fetched: locally a link to a pseudo file whose reading fails;
+// over FTP a file the server breaks off after 64 KiB.
 constexpr const char* kFailing = "x.bin";
 
 struct RerunCase {
@@ -33,6 +38,7 @@ struct RerunCase {
   Second second;
   int exitCode;
   bool replaced;  // today's folder ends up holding the second run's files, not the first's
+  bool overFtp = false;
 };
 
 class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
@@ -41,12 +47,19 @@ class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) source.write(name, name);
     env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
     env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
+    if (GetParam().overFtp)
+      ftp.emplace(source.path(), "backup", "secret",
+                  test::FtpServerOptions{.offerMlsd = true, .failingFile = kFailing});
   }
   fs::path today() const { return dest.path() / "20031005"; }
   fs::path staging() const { return dest.path() / ".quillfen-staging"; }
 
-  void configure(const std::string& folder) {
-    exeFolder.write("Config.ini", "[Quillfen]\nNetworkPath=" + folder +
+  void configure(bool refused = false) {
+    const std::string sourceKeys =
+        ftp ? "FtpIPAddress=" + ftp->address() +
+                  "\nFtpUserName=backup\nFtpPassword=" + (refused ? "wrong" : "secret")
+            : "NetworkPath=" + source.str() + (refused ? "/missing" : "");
+    exeFolder.write("Config.ini", "[Quillfen]\n" + sourceKeys +
                                       "\nDestinationFolder=" + dest.str() + "\nMailTo=\n");
   }
 
@@ -59,10 +72,16 @@ class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
     };
     run = RunModule();
     env.window.cancel = 0;
-    return Main(run, env.services, "");
+    return Main(run, ftp ? ftpServices : env.services, "");
   }
 
-  void addFailingFile() { fs::create_symlink("/proc/self/mem", source.path() / kFailing); }
+  void addFailingFile() {
+    if (ftp) {
+      source.write(kFailing, std::string(100000, 'x'));
+    } else {
+      fs::create_symlink("/proc/self/mem", source.path() / kFailing);
+    }
+  }
 
   static Names filesIn(const fs::path& folder) {
     Names names;
@@ -74,11 +93,15 @@ class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
   test::TempDir source, dest, exeFolder;
   test::FakeEnvironment env{exeFolder.str()};
   RunModule run;
+  std::optional<test::FtpServer> ftp;
+  ConsoleEventPump pump;
+  MainForm ftpForm{[this] { return std::make_unique<CurlTransferControl>(pump); }};
+  Services ftpServices = env.servicesOver(pump, ftpForm);
 };
 
 TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
   const RerunCase& c = GetParam();
-  configure(source.str());
+  configure();
   if (c.firstIncomplete) addFailingFile();
   const int first = runOnce();
   ASSERT_EQ(first, c.firstIncomplete ? kExitIncomplete : kExitCompleted) << run.ActivityReport;
@@ -86,7 +109,7 @@ TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
   source.write("d.txt", "new since the first run");
   if (!c.firstIncomplete) fs::remove(source.path() / "a.txt");
 
-  if (c.second == Second::SourceMissing) configure(source.str() + "/missing");
+  if (c.second == Second::SourceMissing) configure(true);
   if (c.second == Second::FileFails && !c.firstIncomplete) addFailingFile();
   if (c.second == Second::AfterAKilledRun) {
     dest.write(".quillfen-staging/half a file", "as a killed run leaves it");
@@ -114,6 +137,16 @@ constexpr RerunCase kRerunCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Local, SameDayRerun, ::testing::ValuesIn(kRerunCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A cancel over FTP is the signal tests' of the real program.
+constexpr RerunCase kFtpRerunCases[] = {
+    {"CompleteReplacesComplete", false, Second::Completes, kExitCompleted, true, true},
+    {"RefusedLoginKeepsComplete", false, Second::SourceMissing, kExitIncomplete, false, true},
+    {"OneFailedFileKeepsComplete", false, Second::FileFails, kExitIncomplete, false, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ftp, SameDayRerun, ::testing::ValuesIn(kFtpRerunCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
