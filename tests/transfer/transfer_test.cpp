@@ -8,6 +8,7 @@
 
 #include "common/error.h"
 #include "support/ftp_server.h"
+#include "support/raises.h"
 #include "support/temporary_file_kinds.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
@@ -62,10 +63,7 @@ TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
   for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
                            "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\"",
                            "DIR \"My \"Best\" Photos\"", "GET \"open\\\" b"})
-    EXPECT_THAT(
-        [text] { parseFtpOperation(text); },
-        ::testing::Throws<Error>(::testing::Property(&Error::number, errc::kTransferBadOperation)))
-        << text;
+    EXPECT_THAT([text] { parseFtpOperation(text); }, raises(errc::kTransferBadOperation)) << text;
 }
 
 // Sizes and times as a download is checked and dated by them (now: 2026-12-07 12:00:00 UTC).
