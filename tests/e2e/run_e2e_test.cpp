@@ -269,21 +269,6 @@ TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
                                                          "CANCELLED: Quillfen Backup Report")));
 }
 
-// An empty source (an unmounted share's mount point, an empty FTP folder) is not a backup: the
-// run ends incomplete, says why (in the mail and on standard error), and prunes nothing. The
-// local folder's case has its unit test with the real file system.
-TEST_F(RunE2eTest, AnEmptyFtpSourceEndsIncompleteAndPrunesNothing) {
-  configureFtp(ftp);
-  const ProgramResult result = runProgram(home.path());
-  EXPECT_EQ(result.exitCode, 4);
-  EXPECT_EQ(result.err,
-            "Quillfen: Backup incomplete: the source held no file, folder kept, nothing pruned\n");
-  EXPECT_TRUE(kept(30) && kept(50));
-  EXPECT_THAT(sink.messages().at(0).body,
-              AllOf(HasSubstr("Source is empty: nothing was backed up."),
-                    HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n")));
-}
-
 // A local source in the real executable on a terminal: the report, for a reader there, arrives
 // on standard output; a misspelt key is named on standard error and stops nothing. A name with
 // an LF reaches the terminal and the mail as "?", whatever line it would forge; the file keeps

@@ -296,6 +296,9 @@ TEST_F(IoTest, KeepPoliciesKeepTheNewestBackupOfTheNewestPeriodsAndNothingElse) 
     EXPECT_EQ(namesIn(), expected) << c.title;
     EXPECT_EQ(report.find("Deleting folder: " + in("20240121")) != std::string::npos, !c.incomplete)
         << c.title << ": the oldest backup's line";
+    EXPECT_EQ(report.find("   ... skipped: today's backup is incomplete.\n") != std::string::npos,
+              c.incomplete)
+        << c.title;
     report.clear();
     if (c.incomplete) continue;
     std::vector<std::string> pruned;

@@ -142,6 +142,8 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
        "Skipped unsafe remote name: " +
            std::string(1025, 'n') + "\n"},
       {"failed listing", {{"a.txt"}}, {}, "Listing failed: 550 Missing.\n", {"DIR"}},
+      // An empty folder on the server is no backup.
+      {"empty listing", {}, {}, "Source is empty: nothing was backed up.\n"},
       // Over two connections "a" fails last, after "b" failed and "c" arrived over the other.
       {"failures in the listing's order",
        {{"a"}, {"b"}, {"c"}},
@@ -157,7 +159,7 @@ TEST_F(RunTest, FtpFetchesEveryRealNameOnceAndReportsWhatWasSkippedOrFailed) {
     EXPECT_EQ(run.ActivityReport,
               "QUILLFEN BACKUP ACTIVITY - 10/5/2003 2:15:03 AM\n\nDownloading " +
                   std::to_string(c.fetched.size()) + " files...\n\n" + c.linesAfterCount);
-    EXPECT_EQ(run.TodaysBackupIncomplete, !c.failing.empty());
+    EXPECT_EQ(run.TodaysBackupIncomplete, c.fetched.empty() || !c.failing.empty());
   }
 }
 
