@@ -1,6 +1,5 @@
 // The transfer subsystem: the address, operation and listing parsers, and the libcurl control
 // against a loopback FTP server.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -119,11 +118,6 @@ TEST(FtpListing, ANameHoldingALineOfTheListingsFormMakesUpNoEntry) {
 }
 
 using CurlTransferControlTest = TransferSession;
-
-void setModified(const fs::path& file, std::time_t seconds) {
-  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
-}
 
 std::time_t modified(const fs::path& file) {
   struct stat status {};
