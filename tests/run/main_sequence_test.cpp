@@ -182,28 +182,6 @@ TEST_F(RunTest, NetworkFetchCopiesThePlainFilesOverTodaysKeepingTheirTimes) {
   EXPECT_EQ(fs::last_write_time(dest.path() / "with blanks.mdb"), fs::last_write_time(db));
 }
 
-// A file that vanishes after it was listed (removed at the event pass after the first copy)
-// costs a report line, and the copy goes on.
-TEST_F(RunTest, NetworkFetchReportsAVanishedFileAndCopiesTheRest) {
-  source.write("b.txt", "b");
-  source.write("c.txt", "c");
-  run.Settings.NetworkPath = source.str();
-  std::string vanished;
-  env.events.onProcess = [&] {
-    for (const auto& entry : fs::directory_iterator(source.path())) {
-      if (!vanished.empty() || fs::exists(dest.path() / entry.path().filename())) continue;
-      vanished = entry.path().filename();
-      fs::remove(entry.path());
-    }
-  };
-  DownloadFromNetworkPath(run, env.services, dest.str());
-  ASSERT_FALSE(vanished.empty());
-  EXPECT_EQ(std::distance(fs::directory_iterator(dest.path()), {}), 2);
-  EXPECT_EQ(run.ActivityReport, "Failed to copy: " + vanished + " (Cannot copy '" + source.str() +
-                                    "/" + vanished + "': No such file or directory)\n");
-  EXPECT_TRUE(run.TodaysBackupIncomplete);
-}
-
 // A destination the file system refuses as read-only: under the packaged service the error says
 // where the service's write permission is set; elsewhere the system's wording stands alone.
 TEST_F(RunTest, AReadOnlyDestinationUnderThePackagedServiceNamesReadWritePaths) {
