@@ -11,6 +11,7 @@
 #include "common/error.h"
 #include "common/path_limits.h"
 #include "common/posix_file.h"
+#include "support/raises.h"
 #include "support/temp_dir.h"
 #include "support/temporary_file_kinds.h"
 
@@ -23,14 +24,9 @@ namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::raises;
 
 const std::string kBinary("a\nb\r\n\x1A\0c", 9);
-
-auto raises(int number, const std::string& text) {
-  return ::testing::Throws<Error>(
-      ::testing::AllOf(::testing::Property(&Error::number, number),
-                       ::testing::Property(&Error::description, ::testing::HasSubstr(text))));
-}
 
 std::ptrdiff_t entriesIn(const fs::path& folder) {
   return std::distance(fs::directory_iterator(folder), fs::directory_iterator());

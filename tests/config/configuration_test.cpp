@@ -13,20 +13,16 @@
 #include "config/configs.h"
 #include "config/profile_file.h"
 #include "support/fakes.h"
+#include "support/raises.h"
 #include "support/temp_dir.h"
 
 namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::raises;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using ::testing::Property;
-
-auto raises(int number, const std::string& text) {
-  return ::testing::Throws<Error>(::testing::AllOf(Property(&Error::number, number),
-                                                   Property(&Error::description, HasSubstr(text))));
-}
 
 class LoadConfigurationTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "common/path_limits.h"
 #include "config/configuration.h"
 #include "config/whole_number.h"
+#include "support/raises.h"
 
 // Tests of the settings' text rules, built for Linux and for Windows: the profile reader follows
 // the rules of GetPrivateProfileString on both.
@@ -19,13 +20,7 @@
 namespace quillfen {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Property;
-
-auto raises(int number, const std::string& text) {
-  return ::testing::Throws<Error>(::testing::AllOf(Property(&Error::number, number),
-                                                   Property(&Error::description, HasSubstr(text))));
-}
+using test::raises;
 
 TEST(WholeNumberSettingTest, RoundsHalvesToEvenAndRefusalsNameTheKeyAndTheValue) {
   using In = std::pair<const char*, std::int32_t>;

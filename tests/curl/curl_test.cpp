@@ -8,13 +8,12 @@
 
 #include "common/error.h"
 #include "curl/tls_trust.h"
+#include "support/raises.h"
 #include "support/temp_dir.h"
 #include "support/test_certificate.h"
 
 namespace quillfen {
 namespace {
-
-using ::testing::HasSubstr;
 
 constexpr int kNumber = 12345;
 constexpr const char* kPinA = "sha256//47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
@@ -43,12 +42,9 @@ TEST(ReadTlsTrust, TakesWhatItCanUseAndNamesKeyAndValueOtherwise) {
       EXPECT_EQ(trust.value, text.empty() ? value : text);
       continue;
     }
-    EXPECT_THAT(
-        [&] { readTlsTrust("SomeTrust", value, kNumber); },
-        ::testing::Throws<Error>(::testing::AllOf(
-            ::testing::Property(&Error::number, kNumber),
-            ::testing::Property(&Error::description, HasSubstr("SomeTrust '" + value + "'")),
-            ::testing::Property(&Error::description, HasSubstr(text)))));
+    EXPECT_THAT([&] { readTlsTrust("SomeTrust", value, kNumber); },
+                ::testing::AllOf(test::raises(kNumber, "SomeTrust '" + value + "'"),
+                                 test::raises(kNumber, text)));
   }
 }
 

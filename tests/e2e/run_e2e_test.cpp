@@ -79,75 +79,57 @@ void writeRunConfig(const fs::path& file, const std::string& sourceKeys,
          "MailTo=ops@example.com;backup@example.com\nMailSubject=Quillfen Backup Report\n";
 }
 
-// Each case ends before a run, so today's folder never appears: a first start without
-// Config.ini, which writes the template beside the executable, each switch, and an argument
-// the program does not know. The messages'
-// texts and the settings' own exit codes have unit tests.
-TEST(ConfigurationE2eTest, FirstStartAndSwitchesEndWithoutARun) {
-  const struct {
-    const char* argument;  // none: the first start
-    int exitCode;
-    const char* message;
-  } cases[] = {{nullptr, 2, "Please enter the correct configuration data"},
-               {"/config", 0, "edit the configuration file"},
-               {"--help", 0, "Exit codes"},
-               {"", 2, "unknown argument ''"}};
-  for (const auto& c : cases) {
-    TempDir home;
-    const fs::path dest = home.path() / "dest";
-    std::vector<std::string> arguments;
-    if (c.argument) {
-      writeRunConfig(home.path() / "Config.ini", "NetworkPath=/srv\n", dest, 25);
-      arguments.push_back(c.argument);
-    }
-    const ProgramResult result = runProgram(home.path(), arguments);
-    EXPECT_EQ(result.exitCode, c.exitCode) << c.message << result.err;
-    // A start that allows no run says why on standard error, where cron and the journal look.
-    EXPECT_THAT(c.exitCode == 2 ? result.err : result.out + result.err, HasSubstr(c.message));
-    EXPECT_THAT(readFile(home.path() / "Config.ini"), HasSubstr("\nDestinationFolder="));
-    EXPECT_FALSE(fs::exists(dest)) << c.message;
-  }
-}
-
-// The file named with -c stands for Config.ini in every mode, a relative name taken from the
-// working folder; a missing one gets the template, root's only like Config.ini's (0600).
-// Config.ini beside the program is never made or read.
-TEST(ConfigurationE2eTest, TheSettingsFileNamedWithCReplacesConfigIniInEveryMode) {
+// The first start without a settings file writes the template, root's only (0600), and ends
+// without a run, as do the switches and an argument the program does not know. A file named with
+// -c stands for Config.ini in every mode, a relative name taken from the working folder; then
+// Config.ini beside the program is never made. The messages' texts and the settings' own exit
+// codes have unit tests.
+TEST(ConfigurationE2eTest, FirstStartSwitchesAndTheSettingsFileNamedWithC) {
   TempDir home, work, source, dest;
   source.write("a.txt", "a");
   SmtpSink sink;
-  const fs::path job = work.path() / "jobs" / "web.ini";
+  const fs::path config = home.path() / "Config.ini", job = work.path() / "jobs" / "web.ini";
   fs::create_directories(job.parent_path());
   const struct {
     std::vector<std::string> arguments;
-    bool present;  // the file is there before the start
+    fs::path file;  // the settings file of the case
+    bool present;   // the file is there before the start
     int exitCode;
-    std::string said;  // on standard output or error
+    std::string said;  // on standard output or error; nothing for the one run
   } cases[] = {
-      {{"-c", "jobs/web.ini"}, false, 2, "Please enter the correct configuration data"},
+      {{}, config, false, 2, "Please enter the correct configuration data"},
+      {{"/config"}, config, true, 0, "edit the configuration file"},
+      {{"--help"}, config, true, 0, "Exit codes"},
+      {{""}, config, true, 2, "unknown argument ''"},
+      {{"-c", "jobs/web.ini"}, job, false, 2, "Please enter the correct configuration data"},
       {{"/config", "--config", job.string()},
+       job,
        true,
        0,
        "edit the configuration file " + job.string()},
-      {{"-c", job.string(), "--check"}, true, 0, "configuration " + job.string() + ": ok"},
-      {{"--config", "jobs/web.ini"}, true, 0, ""},
+      {{"-c", job.string(), "--check"}, job, true, 0, "configuration " + job.string() + ": ok"},
+      {{"--config", "jobs/web.ini"}, job, true, 0, ""},
   };
   const fs::path workingFolder = fs::current_path();
   fs::current_path(work.path());
   for (const auto& c : cases) {
+    fs::remove(config);
     fs::remove(job);
     if (c.present)
-      writeRunConfig(job, "NetworkPath=" + source.str() + "\n", dest.path(), sink.port());
+      writeRunConfig(c.file, "NetworkPath=" + source.str() + "\n", dest.path(), sink.port());
     const ProgramResult result = runProgram(home.path(), c.arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << c.said << result.err;
-    EXPECT_THAT(result.out + result.err, HasSubstr(c.said));
-    EXPECT_FALSE(fs::exists(home.path() / "Config.ini")) << c.said;
+    // A start that allows no run says why on standard error, where cron and the journal look.
+    EXPECT_THAT(c.exitCode == 2 ? result.err : result.out + result.err, HasSubstr(c.said));
+    EXPECT_THAT(readFile(c.file), HasSubstr("\nDestinationFolder=")) << c.said;
+    if (!c.present) {
+      EXPECT_EQ(fs::status(c.file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    }
+    EXPECT_EQ(fs::exists(config), c.file == config) << c.said;
+    EXPECT_EQ(fs::exists(dest.path() / datedFolderName(0)), c.said.empty()) << c.said;
   }
   fs::current_path(workingFolder);
   EXPECT_EQ(readFile(dest.path() / datedFolderName(0) / "a.txt"), "a");
-  fs::remove(job);
-  runProgram(home.path(), {"-c", job.string()});
-  EXPECT_EQ(fs::status(job).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 // A source behind a loopback FTP server or in a local folder, a destination with backups of 29,
@@ -303,21 +285,6 @@ TEST_F(RunE2eTest, SignalsDuringASlowDownloadStopItAtOnceKeepingNothingOfIt) {
   EXPECT_GE(messages.size(), 4u);
   EXPECT_THAT(messages, ::testing::Each(::testing::Field(&SinkMessage::subject,
                                                          "CANCELLED: Quillfen Backup Report")));
-}
-
-// An empty source (an unmounted share's mount point, an empty FTP folder) is not a backup: the
-// run ends incomplete, says why (in the mail and on standard error), and prunes nothing. The
-// local folder's case has its unit test with the real file system.
-TEST_F(RunE2eTest, AnEmptyFtpSourceEndsIncompleteAndPrunesNothing) {
-  configureFtp(ftp);
-  const ProgramResult result = runProgram(home.path());
-  EXPECT_EQ(result.exitCode, 4);
-  EXPECT_EQ(result.err,
-            "Quillfen: Backup incomplete: the source held no file, folder kept, nothing pruned\n");
-  EXPECT_TRUE(kept(30) && kept(50));
-  EXPECT_THAT(sink.messages().at(0).body,
-              AllOf(HasSubstr("Source is empty: nothing was backed up."),
-                    HasSubstr("   ... skipped: today's backup is incomplete.\n... DONE\n\n")));
 }
 
 // A local source in the real executable on a terminal: the report, for a reader there, arrives

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/error.h"
+#include "support/raises.h"
 #include "support/temp_dir.h"
 
 // The Windows file system object under Wine: the points where Windows differs from POSIX
@@ -108,7 +109,7 @@ TEST_F(WindowsFileSystemTest, ARenameNeverReplacesAndAHardLinkSharesTheFile) {
   dir.write("a\\file.txt", "a");
   fs::create_directory(in("empty"));
   EXPECT_THAT([&] { fileSystem.renameFolder(in("a"), in("empty")); },
-              ::testing::Throws<Error>(::testing::Property(&Error::number, errc::kFileExists)));
+              test::raises(errc::kFileExists));
   EXPECT_TRUE(fs::is_empty(in("empty")));
   EXPECT_FALSE(fileSystem.exchangeFolders(in("a"), in("empty")));
 

@@ -2,11 +2,9 @@
 // over TLS and from OpenSSH's sshd, through the real transfer control and file system: every file
 // arrives once, each connection is a login of its own, a login the server refuses costs nothing
 // but speed, and a Cancel stops every transfer at once.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -119,10 +117,9 @@ class ConnectionsTest : public ::testing::Test {
     Names names;
     for (int i = 0; i < 24; ++i) {
       const std::string name = "file " + std::to_string(100 + i) + ".dat";
-      const fs::path file = source.write(
-          name, std::string(static_cast<std::size_t>(i + 1) * 5000, static_cast<char>('a' + i)));
-      const struct timespec times[2] = {{kListedTime, 0}, {kListedTime, 0}};
-      EXPECT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+      test::setModified(source.write(name, std::string(static_cast<std::size_t>(i + 1) * 5000,
+                                                       static_cast<char>('a' + i))),
+                        kListedTime);
       names.push_back(name);
     }
     return names;

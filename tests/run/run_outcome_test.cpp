@@ -1,9 +1,12 @@
-// What reaches the mailbox and the monitoring service for each outcome of a run: the real mail
-// component against an SMTP sink and the real pinger against an HTTP server, both on loopback.
+// What each outcome of a run leaves in the mailbox and at the monitoring service, and the hooks
+// around it: when each runs, what it is told, and what a failing or hanging RunBefore does to the
+// run and its mail. The real mail component and pinger run against an SMTP sink and an HTTP
+// server on loopback; the shell is a fake that runs nothing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "common/exit_code.h"
 #include "filestore/posix_file_system.h"
@@ -18,13 +21,16 @@
 namespace quillfen {
 namespace {
 
+namespace fs = std::filesystem;
 using test::PingServer;
-using test::SmtpSink;
 using namespace ::testing;
+using End = CommandOutcome::End;
+using Variables = std::vector<std::pair<std::string, std::string>>;
 
 constexpr SmtpBounds kTestBounds{std::chrono::milliseconds(2000), std::chrono::seconds(2)};
 constexpr std::chrono::milliseconds kPingLimit(500);
 
+// A run from a source folder with every hook set, mailing the sink and pinging `pingUrl`.
 class RunOutcome : public ::testing::Test {
  protected:
   RunOutcome() {
@@ -37,14 +43,14 @@ class RunOutcome : public ::testing::Test {
     env.createControl = [this] { return std::make_unique<test::FakeTransferControl>(env.events); };
   }
 
-  // A run from `sourceFolder` that mails to two addresses and pings `pingUrl`.
-  int run(const std::string& sourceFolder, const std::string& pingUrl) {
+  int run(const std::string& pingUrl) {
     exeFolder.write("Config.ini",
-                    "[Quillfen]\nNetworkPath=" + sourceFolder +
+                    "[Quillfen]\nNetworkPath=" + source.str() +
                         "\nDestinationFolder=" + dest.str() +
                         "\nMailServer=127.0.0.1\nMailPort=" + std::to_string(sink.port()) +
-                        "\nMailFrom=backup@example.test\nMailTo=ops@example.test;"
-                        "desk@example.test\nMailSubject=Nightly\nPingUrl=" +
+                        "\nMailFrom=backup@example.test\nMailTo=ops@example.test\n"
+                        "MailSubject=Nightly\nRunBefore=before\nRunAfter=after\n"
+                        "RunOnFailure=on-failure\nPingUrl=" +
                         pingUrl + "\n");
     RunModule module;
     return Main(module, env.services, "");
@@ -52,62 +58,158 @@ class RunOutcome : public ::testing::Test {
 
   test::TempDir exeFolder, source, dest;
   test::FakeEnvironment env{exeFolder.str()};
-  SmtpSink sink;
+  test::SmtpSink sink;
 };
 
-struct OutcomeCase {
+std::string numberedLines(int count) {
+  std::string lines;
+  for (int i = 1; i <= count; ++i) lines += "line " + std::to_string(100 + i) + "\n";
+  return lines;
+}
+
+struct HookCase {
   const char* name;
-  const char* file;  // the one file of the source; nullptr: none; "<missing>": no source
-  bool cancel;       // Cancel clicked at the first stage
-  int exitCode;
-  const char* subject;  // nullptr: no mail
-  const char* ping;     // the path of the outcome's ping
+  bool emptySource;                   // a source without files: an incomplete run
+  CommandOutcome before;              // RunBefore's
+  int afterExitCode;                  // RunAfter's
+  int exitCode;                       // the run's
+  std::vector<std::string> hooksRun;  // in their order
+  const char* subject;
+  std::vector<std::string> mailHolds;  // text of the mail's body
+  std::vector<std::string> mailLacks = {};
+  const char* errorShown = nullptr;  // the message told after the run, if any
+  const char* ping = "/check/fail";  // the path of the outcome's ping
 };
 
-class EachOutcome : public RunOutcome, public ::testing::WithParamInterface<OutcomeCase> {};
+void PrintTo(const HookCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
-TEST_P(EachOutcome, IsMailedUnderItsSubjectAndPingedAtItsPath) {
-  const OutcomeCase& c = GetParam();
-  const std::string folder =
-      std::string(c.file ? c.file : "") == "<missing>" ? source.str() + "/missing" : source.str();
-  if (c.file && folder == source.str()) source.write(c.file, "x");
-  if (c.cancel) {
-    env.events.onProcess = [this] {
-      if (env.window.cancel == 0) env.window.clickCancel();
-    };
-  }
+class HookTest : public RunOutcome, public ::testing::WithParamInterface<HookCase> {};
+
+TEST_P(HookTest, RunsWhereItsKeySaysAndTheOutcomeIsMailedAndPinged) {
+  const HookCase& c = GetParam();
+  if (!c.emptySource) source.write("a.txt", "a");
+  std::vector<std::size_t> mailsBefore;  // the mails sent when each hook began
+  env.commands.onRun = [&](const ShellCommand& command) {
+    mailsBefore.push_back(sink.messages().size());
+    if (command.commandLine == "before" && c.before.end == End::Stopped) {
+      env.window.clickCancel();
+      EXPECT_FALSE(command.keepGoing());
+    }
+    if (command.commandLine == "before") return c.before;
+    if (command.commandLine == "after") return CommandOutcome{End::Exited, c.afterExitCode, "oops"};
+    return CommandOutcome{End::Exited, 0, {}};
+  };
   PingServer pings;
-
-  EXPECT_EQ(run(folder, pings.url("/check/")), c.exitCode);
+  EXPECT_EQ(run(pings.url("/check/")), c.exitCode);
 
   EXPECT_THAT(pings.paths(), ElementsAre("/check/start", c.ping));
+
+  std::vector<std::string> hooksRun;
+  for (const ShellCommand& command : env.commands.commands) {
+    hooksRun.push_back(command.commandLine);
+    const bool before = command.commandLine == "before";
+    Variables expected = {{"QUILLFEN_JOB", "Config.ini"},
+                          {"QUILLFEN_FOLDER", dest.str() + "/20031005"}};
+    if (!before) expected.emplace_back("QUILLFEN_EXIT_CODE", std::to_string(c.exitCode));
+    EXPECT_EQ(command.variables, expected) << command.commandLine;
+    EXPECT_EQ(command.fileVariable, "QUILLFEN_REPORT");
+    EXPECT_EQ(command.limit, std::chrono::seconds(600));
+    // RunBefore comes before the mail, the others after it with the report it held.
+    EXPECT_EQ(mailsBefore[hooksRun.size() - 1], before ? 0u : 1u) << command.commandLine;
+    if (!before && c.exitCode != kExitCancelled) {  // the mail adds the cancel's line
+      EXPECT_THAT(command.fileText, HasSubstr(c.mailHolds.front()));
+    }
+  }
+  EXPECT_EQ(hooksRun, c.hooksRun);
   const auto messages = sink.messages();
-  ASSERT_EQ(messages.size(), c.subject ? 2u : 0u);
-  if (!c.subject) return;
-  EXPECT_THAT(messages, Each(Field(&test::SinkMessage::subject, c.subject)));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].subject, c.subject);
+  for (const std::string& text : c.mailHolds) EXPECT_THAT(messages[0].body, HasSubstr(text));
+  for (const std::string& text : c.mailLacks) EXPECT_THAT(messages[0].body, Not(HasSubstr(text)));
+  if (c.exitCode == kExitError || c.exitCode == kExitCancelled) {
+    EXPECT_TRUE(fs::is_empty(dest.path())) << "destination touched";
+  }
+  if (c.errorShown) {
+    EXPECT_THAT(env.log, Contains(HasSubstr(c.errorShown)));
+  }
   if (c.exitCode != kExitError) return;
   // The error box says what the report's last line says.
-  ASSERT_THAT(env.log.back(), StartsWith("error [Quillfen] Error 76: "));
+  ASSERT_THAT(env.log.back(), StartsWith("error [Quillfen] Error "));
   const std::string shown = env.log.back().substr(env.log.back().find("Error "));
   EXPECT_THAT(messages[0].body, EndsWith("\n" + shown + "\n"));
 }
 
+const CommandOutcome kPassed{End::Exited, 0, "done\n"};
+
 INSTANTIATE_TEST_SUITE_P(
-    Outcomes, EachOutcome,
-    Values(OutcomeCase{"Completed", "a.txt", false, kExitCompleted, "Nightly", "/check"},
-           OutcomeCase{"Incomplete", nullptr, false, kExitIncomplete, "INCOMPLETE: Nightly",
-                       "/check/fail"},
-           OutcomeCase{"Failed", "<missing>", false, kExitError, "FAILED: Nightly", "/check/fail"},
-           OutcomeCase{"Cancelled", "a.txt", true, kExitCancelled, "CANCELLED: Nightly",
-                       "/check/fail"}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return std::string(info.param.name); });
+    Hooks, HookTest,
+    Values(HookCase{"CompletedRun",
+                    false,
+                    kPassed,
+                    0,
+                    kExitCompleted,
+                    {"before", "after"},
+                    "Nightly",
+                    {"a.txt"},
+                    {"done"},
+                    nullptr,
+                    "/check"},
+           // The last ten lines of its output, the run's error last.
+           HookCase{"FailingRunBefore",
+                    false,
+                    {End::Exited, 3, numberedLines(20)},
+                    0,
+                    kExitError,
+                    {"before", "on-failure", "after"},
+                    "FAILED: Nightly",
+                    {"line 111\n", "line 120\n\nError 37010: RunBefore failed (exit code 3)"},
+                    {"line 110", "a.txt"}},
+           HookCase{"HangingRunBefore",
+                    false,
+                    {End::TimedOut, -1, "still waiting\n"},
+                    0,
+                    kExitError,
+                    {"before", "on-failure", "after"},
+                    "FAILED: Nightly",
+                    {"still waiting", "RunBefore did not end within 600 s (HookTimeout)"}},
+           HookCase{"CancelDuringRunBefore",
+                    false,
+                    {End::Stopped, -1, {}},
+                    0,
+                    kExitCancelled,
+                    {"before", "on-failure", "after"},
+                    "CANCELLED: Nightly",
+                    {"The run was cancelled."}},
+           HookCase{"IncompleteRun",
+                    true,
+                    kPassed,
+                    0,
+                    kExitIncomplete,
+                    {"before", "on-failure", "after"},
+                    "INCOMPLETE: Nightly",
+                    {"Source is empty"}},
+           // Told, and nothing else: the backup and the exit code stay the run's.
+           HookCase{"FailingRunAfter",
+                    false,
+                    kPassed,
+                    2,
+                    kExitCompleted,
+                    {"before", "after"},
+                    "Nightly",
+                    {"a.txt"},
+                    {},
+                    "RunAfter failed (exit code 2); its last output: | oops",
+                    "/check"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Each ping ends at its limit: a monitoring service that hangs costs the run two limits.
 TEST_F(RunOutcome, ASilentPingServerHoldsTheRunNoLongerThanItsLimit) {
   source.write("a.txt", "x");
   PingServer silent(PingServer::Mode::Silent);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(run(source.str(), silent.url("/check")), kExitCompleted);
+  EXPECT_EQ(run(silent.url("/check")), kExitCompleted);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2 * kPingLimit + std::chrono::seconds(2));
 }
 

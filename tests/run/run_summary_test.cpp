@@ -39,10 +39,8 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
       {"a completed run", "", "", true, true, "", SystemLog::Severity::Info,
        "run ended: exit code 0, 2 files fetched, 1003 bytes, 0 failures, 1 folders pruned, .*"},
       {"a job's refused settings", "", "web.ini", false, true, "", SystemLog::Severity::Error,
-       "job web.ini on testhost: run ended: exit code 2 \\(no run: .*"},
-      {"refused settings", "", "", false, true, "", SystemLog::Severity::Error,
-       "run ended: exit code 2 \\(no run: the settings must be edited first\\), 0 files fetched, "
-       "0 bytes, 0 failures, 0 folders pruned, .*"},
+       "job web.ini on testhost: run ended: exit code 2 \\(no run: the settings must be edited "
+       "first\\), 0 files fetched, 0 bytes, 0 failures, 0 folders pruned, .*"},
       {"an empty source", "", "", true, false, "", SystemLog::Severity::Warning,
        "run ended: exit code 4 \\(the source held no file\\), 0 files fetched, 0 bytes, "
        "0 failures, 0 folders pruned, .*"},

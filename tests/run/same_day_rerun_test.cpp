@@ -123,6 +123,11 @@ TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
             !c.replaced)
       << run.ActivityReport;
   EXPECT_THAT(run.ActivityReport, ::testing::Not(HasSubstr(".quillfen")));
+  // The file that failed costs itself only: the others were copied after it.
+  const std::string failed = "Failed to copy: " + std::string(kFailing) + " (Cannot read '" +
+                             (source.path() / kFailing).string() + "': Input/output error)\n";
+  EXPECT_EQ(run.ActivityReport.find(failed) != std::string::npos, c.second == Second::FileFails)
+      << run.ActivityReport;
   EXPECT_FALSE(fs::exists(staging()));
   EXPECT_FALSE(fs::exists(dest.path() / ".quillfen-replaced-20031005"));
 }

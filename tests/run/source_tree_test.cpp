@@ -1,7 +1,6 @@
 // Whole source trees and links to the previous backup, from a local folder, from a loopback FTP
 // server that speaks MLSD or LIST only, and over SFTP, through the real file system and transfer
 // control. (OpenSSH's sshd is fetched from over several connections in ftp_connections_test.)
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -29,15 +28,11 @@ namespace quillfen {
 namespace {
 
 namespace fs = std::filesystem;
+using test::setModified;
 using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
 constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
-void setModified(const fs::path& file, std::time_t seconds) {
-  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
-}
-
 ino_t inode(const fs::path& file) {
   struct stat status {};
   return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,6 +61,13 @@ class TempDir {
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Dates `file` `seconds` after the start of 1970.
+inline void setModified(const std::filesystem::path& file, std::time_t seconds) {
+  std::filesystem::last_write_time(
+      file,
+      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))));
 }
 
 inline std::vector<std::string> readLines(const std::filesystem::path& path) {

@@ -1,6 +1,5 @@
 // The transfer subsystem: the address, operation and listing parsers, and the libcurl control
 // against a loopback FTP server.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -8,6 +7,7 @@
 
 #include "common/error.h"
 #include "support/ftp_server.h"
+#include "support/raises.h"
 #include "support/temporary_file_kinds.h"
 #include "transfer/ftp_listing.h"
 #include "transfer/ftp_request.h"
@@ -62,10 +62,7 @@ TEST(FtpOperation, ReadsTheQuotedOrBareNamesAndRefusesTheRest) {
   for (const char* text : {"", "PUT \"a\" \"b\"", "DIRX", "DIR a b", "GET", "GET \"\" \"b\"",
                            "GET a b c", "GET \"unterminated b", "GET \"x\" \"y\" \"z\"",
                            "DIR \"My \"Best\" Photos\"", "GET \"open\\\" b"})
-    EXPECT_THAT(
-        [text] { parseFtpOperation(text); },
-        ::testing::Throws<Error>(::testing::Property(&Error::number, errc::kTransferBadOperation)))
-        << text;
+    EXPECT_THAT([text] { parseFtpOperation(text); }, raises(errc::kTransferBadOperation)) << text;
 }
 
 // Sizes and times as a download is checked and dated by them (now: 2026-12-07 12:00:00 UTC).
@@ -121,11 +118,6 @@ TEST(FtpListing, ANameHoldingALineOfTheListingsFormMakesUpNoEntry) {
 }
 
 using CurlTransferControlTest = TransferSession;
-
-void setModified(const fs::path& file, std::time_t seconds) {
-  const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
-}
 
 std::time_t modified(const fs::path& file) {
   struct stat status {};
