@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <set>
 
 #include "filestore/posix_file_system.h"
@@ -33,6 +34,9 @@ using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
 constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+void PrintTo(Source source, std::ostream* out) {
+  *out << kSourceNames[static_cast<int>(source)];
+}
 ino_t inode(const fs::path& file) {
   struct stat status {};
   return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
