@@ -127,9 +127,11 @@ TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
             !c.replaced)
       << run.ActivityReport;
   EXPECT_THAT(run.ActivityReport, ::testing::Not(HasSubstr(".quillfen")));
-  // The file that failed costs itself only: the others were copied after it.
-  const std::string failed = "Failed to copy: " + std::string(kFailing) + " (Cannot read '" +
-                             (source.path() / kFailing).string() + "': Input/output error)\n";
+  // The file that failed costs itself only: the others were fetched after it.
+  const std::string failed =
+      c.overFtp ? "Failed to download: " + std::string(kFailing) + " ("
+                : "Failed to copy: " + std::string(kFailing) + " (Cannot read '" +
+                      (source.path() / kFailing).string() + "': Input/output error)\n";
   EXPECT_EQ(run.ActivityReport.find(failed) != std::string::npos, c.second == Second::FileFails)
       << run.ActivityReport;
   EXPECT_FALSE(fs::exists(staging()));
