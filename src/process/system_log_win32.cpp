@@ -27,7 +27,7 @@ WORD eventTypeOf(SystemLog::Severity severity) {
 void HostSystemLog::record(Severity severity, const std::string& line) {
   const HANDLE log = ::RegisterEventSourceW(nullptr, L"Quillfen");
   if (log == nullptr) return;
-  const std::wstring text = wideName(line);
+  const std::wstring text = wideText(line);
   const wchar_t* strings[] = {text.c_str()};
   ::ReportEventW(log, eventTypeOf(severity), 0, 0, nullptr, 1, 0, strings, nullptr);
   ::DeregisterEventSource(log);

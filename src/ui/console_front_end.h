@@ -31,6 +31,8 @@ class ConsoleFrontEnd final : public FrontEnd {
   SplashWindow& splashWindow() override { return window_; }
   CancelFlag& cancelFlag() override { return window_; }
   MessageBoxes& messageBoxes() override { return messages_; }
+  // Where no one may read the console (no visible desktop), the messages go to `log` as well.
+  void recordMessagesIn(SystemLog& log) { messages_.recordIn(log); }
   EventPump& eventPump() override { return pump_; }
   bool hasDisplay() const override { return false; }
   void showReport(const std::string& report) override;

@@ -5,11 +5,16 @@
 namespace quillfen {
 
 void ConsoleMessageBoxes::information(const std::string& title, const std::string& text) {
-  line_.printAbove(title + ": " + text);
+  write(title + ": " + text, SystemLog::Severity::Warning);
 }
 
 void ConsoleMessageBoxes::error(const std::string& title, const std::string& text) {
-  line_.printAbove(title + ": " + text);
+  write(title + ": " + text, SystemLog::Severity::Error);
+}
+
+void ConsoleMessageBoxes::write(const std::string& line, SystemLog::Severity severity) {
+  line_.printAbove(line);
+  if (log_ != nullptr) log_->record(severity, line);
 }
 
 }  // namespace quillfen

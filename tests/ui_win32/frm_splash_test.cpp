@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/windows_calls.h"
+#include "splash_stages.h"
 #include "ui/splash_layout.h"
 #include "ui/splash_layout_table.h"
 #include "ui_win32/desktop.h"
@@ -46,12 +48,34 @@ std::string textOf(HWND control) {
   return utf8Text(text);
 }
 
-// Twice the resolution: every box twice as large, each label still on its anchor.
-class SplashLayoutTest : public testing::TestWithParam<int> {};
+// Every stage of a run at 96 dots per inch; at twice the resolution every box is twice as large,
+// each label still on its anchor.
+struct LayoutCase {
+  int dpi;
+  splash_stages::Stage stage;
+};
+
+std::vector<LayoutCase> layoutCases() {
+  std::vector<LayoutCase> cases;
+  for (const splash_stages::Stage& stage : splash_stages::kStages) cases.push_back({96, stage});
+  cases.push_back({192, splash_stages::kStages[0]});
+  return cases;
+}
+
+void PrintTo(const LayoutCase& layout, std::ostream* out) {
+  *out << layout.stage.file << " at " << layout.dpi << " dpi";
+}
+
+class SplashLayoutTest : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(SplashLayoutTest, ControlsSitInTheirBoxes) {
-  const int dpi = GetParam(), scale = dpi / splash::kStandardDpi;
-  FrmSplash form(nullptr, nullptr, nullptr);
+  const int dpi = GetParam().dpi, scale = dpi / splash::kStandardDpi;
+  Win32SplashWindow window([](HWND) { return false; });
+  window.load();
+  window.setProgressMin(1);
+  window.setProgressMax(12);
+  splash_stages::enter(window, GetParam().stage);
+  const FrmSplash& form = *window.form();
   if (dpi != splash::kStandardDpi) {
     RECT suggested{0, 0, 0, 0};
     ::SendMessageW(form.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
@@ -79,9 +103,11 @@ TEST_P(SplashLayoutTest, ControlsSitInTheirBoxes) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpi, SplashLayoutTest, testing::Values(96, 192),
-                         [](const testing::TestParamInfo<int>& info) {
-                           return "At" + std::to_string(info.param) + "Dpi";
+INSTANTIATE_TEST_SUITE_P(Stage, SplashLayoutTest, testing::ValuesIn(layoutCases()),
+                         [](const testing::TestParamInfo<LayoutCase>& info) {
+                           std::string stage = info.param.stage.file;
+                           std::replace(stage.begin(), stage.end(), '-', '_');
+                           return "At" + std::to_string(info.param.dpi) + "Dpi_" + stage;
                          });
 
 class SplashTest : public testing::Test {

@@ -8,6 +8,7 @@ kept alive: python3 tests/windows/wine_e2e_test.py BUILD_FOLDER."""
 import datetime
 import os
 import pathlib
+import re
 import select
 import shutil
 import signal
@@ -38,6 +39,16 @@ def without_wine_notes(err):
     """Standard error without the lines Wine itself adds (such as that it cannot read the volume
     serial of drive Z:, which is "/")."""
     return "".join(line for line in err.splitlines(True) if not line.startswith("wine: "))
+
+
+# Wine writes what a program reports to the event log to its debugging channel "eventlog", one
+# line each, escaped as a C string and cut after about 280 characters ('"...').
+EVENT_LOG_TRACE = "-all,err+eventlog,warn+eventlog"
+EVENT_LOG_LINE = re.compile(r'^\w+:(?:err|warn):eventlog:ReportEventW L"(.*?)"(?:\.\.\.)?$', re.M)
+
+
+def event_log(err):
+    return [text.replace("\\\\", "\\") for text in EVENT_LOG_LINE.findall(err)]
 
 
 def wait_until(condition, seconds, what):
@@ -192,6 +203,15 @@ class WineE2eTest(WineRun):
         for name in unsafe:
             self.assertIn("Skipped unsafe remote name: %s\n" % name, report)
 
+    def test_ftpes_run_fetches_trusting_the_certificate_file(self):
+        """FTP with explicit TLS over OpenSSL: Schannel's listings failed here."""
+        cert, key = self.certificate()
+        ftp = self.start("ftp_server.py", "--root", str(self.source), "--tls", "explicit",
+                         "--certificate", str(cert), "--key", str(key))
+        self.configure(["FtpIPAddress=ftpes://127.0.0.1:%d" % ftp.port, "FtpUserName=backup",
+                        "FtpPassword=secret", "FtpTrust=" + windows_path(cert)])
+        self.assert_complete_backup(*self.run_program())
+
     def test_sftp_run_fetches_with_a_pinned_host_key(self):
         key = self.root / "host_key"
         subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", str(key)],
@@ -211,17 +231,30 @@ class WineE2eTest(WineRun):
         locales.mkdir()
         subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", str(locales / "de_DE.UTF-8")],
                        check=True)
+        # Wine 8 does not always take them from there (a fresh prefix once kept the United
+        # States' ones), so the user's own settings are made German as well, and taken back
+        # after the run. Wine keeps them while the locale stays the one it had.
+        german = {"sThousand": ".", "sDecimal": ",", "sDate": ".", "sShortDate": "dd.MM.yyyy",
+                  "sTimeFormat": "HH:mm:ss"}
+        self.import_regional_settings({name: '"%s"' % value for name, value in german.items()})
+        self.addCleanup(self.import_regional_settings, dict.fromkeys(german, "-"))
         report = self.assert_complete_backup(
             *self.run_program(LOCPATH=str(locales), LC_ALL="de_DE.UTF-8"))
         self.assertIn("3 files downloaded to '%s':" % windows_path(self.today()), report)
-        if "\n1,029 KB total downloaded" in report:
-            # Wine 8 does not always take the regional settings from the environment: a fresh
-            # prefix kept the United States' ones.
-            self.skipTest("Wine kept the regional settings of the United States")
         # German groups, dates and times, and the mail frame's month first with German marks.
         self.assertRegex(report, r"\n1\.029 KB total downloaded - \d\d?\.\d\d?\.\d{4} "
                                  r"\d\d:\d\d:\d\d\n")
         self.assertRegex(report, r"\n\d\d\.\d\d\.\d\d \d\d?:\d\d (AM|PM)\n")
+
+    def import_regional_settings(self, values):
+        """Sets (a quoted value) or removes ("-") values of the user's regional settings."""
+        lines = ["Windows Registry Editor Version 5.00", "",
+                 "[HKEY_CURRENT_USER\\Control Panel\\International]",
+                 *('"%s"=%s' % item for item in values.items())]
+        settings = self.root / "regional.reg"
+        settings.write_text("\r\n".join(lines) + "\r\n", encoding="utf-8")
+        subprocess.run([WINE, "reg", "import", windows_path(settings)], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def test_the_system_store_does_not_trust_a_self_signed_mail_server(self):
         self.configure(["NetworkPath=" + windows_path(self.source)], mail_trust="")
@@ -234,18 +267,28 @@ class WineE2eTest(WineRun):
 class WineNoDesktopTest(WineRun):
     """quillfen.exe in a window station without a visible desktop (no_desktop_run.exe), as a task
     that runs whether the user is logged on or not: an error that would be a message box is
-    written to standard error instead, and the run ends without waiting for anyone."""
+    written to standard error and to the event log instead, and the run ends without waiting
+    for anyone."""
 
     def test_an_error_box_is_written_not_waited_on(self):
-        self.configure(["NetworkPath=" + windows_path(self.source)],
-                       destination=self.source / "notes.txt")
+        # A destination that is a file, with a name long enough for the error to pass the
+        # length at which a path would take its extended form: the event log gets it as text.
+        destination = self.source / ("a long name " * 17 + "notes.txt")
+        destination.write_bytes(b"x")
+        self.configure(["NetworkPath=" + windows_path(self.source)], destination=destination)
         for face in ("gui", ""):  # the window asked for, or left to the program's own choice
             program = subprocess.run(
                 [WINE, str(NO_DESKTOP_RUN), windows_path(self.home / "quillfen.exe")],
-                env={**os.environ, "QUILLFEN_UI": face}, stdin=subprocess.DEVNULL,
-                capture_output=True, text=True, encoding="utf-8", errors="replace", timeout=60)
+                env={**os.environ, "QUILLFEN_UI": face, "WINEDEBUG": EVENT_LOG_TRACE},
+                stdin=subprocess.DEVNULL, capture_output=True, text=True, encoding="utf-8",
+                errors="replace", timeout=60)
             self.assertEqual(program.returncode, 1, program.stderr)
-            self.assertIn("Quillfen: Error ", without_wine_notes(program.stderr), face)
+            written = [line for line in without_wine_notes(program.stderr).splitlines()
+                       if line.startswith("Quillfen: Error ")]
+            logged = [text for text in event_log(program.stderr) if "Quillfen: Error " in text]
+            self.assertTrue(written and logged, face + ": " + program.stderr)
+            for text in logged:
+                self.assertTrue(written[0].startswith(text), "%s: logged %r" % (face, text))
 
 
 class WineCancelAndLockTest(WineRun):
@@ -296,10 +339,17 @@ class WineCancelAndLockTest(WineRun):
         splash_driver.exe), while libcurl waits on the trickling server: the partial file is
         gone within a second; the cancelled run's report is then mailed as after Ctrl-C."""
         program = self.start_downloading(QUILLFEN_UI="gui", DISPLAY=os.environ["DISPLAY"])
+        clicked = time.monotonic()  # at the latest: the driver clicks once it finds the window
         driver = subprocess.run([WINE, str(SPLASH_DRIVER)], timeout=60)
         self.assertEqual(driver.returncode, 0, "no window showed")
         staging = self.destination / ".quillfen-staging"
-        wait_until(lambda: not staging.exists() or not any(staging.iterdir()), 1, "stop")
+        wait_until(lambda: not staging.exists() or not any(staging.iterdir()),
+                   clicked + 1 - time.monotonic(), "stop")
+        # The run then mails its report and ends with the window's own pause of a second.
+        try:
+            program.wait(max(0, clicked + 2 - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            self.fail("the run did not end within 2 s of the click")
         self.assert_cancelled(program)
 
 if __name__ == "__main__":

@@ -86,17 +86,26 @@ def package_file(pattern):
     return found
 
 
-# Config.ini as quillfen.exe writes it at its first start, in a folder of its own. The Notepad it
-# then starts gets no display, and its output goes nowhere: the program's end is not to wait for
-# Notepad's.
+# The keys of the template, in their order, with their values.
+TEMPLATE = ["FtpIPAddress=", "FtpUserName=", "FtpPassword=", "NetworkPath=", "DestinationFolder=",
+            "DaysTillExpiration=30", "MailServer=smtp.example.com", "MailPort=25",
+            "MailFrom=quillfen@example.com", "MailTo=admin@example.com;backup@example.com",
+            "MailSubject=Quillfen Backup Report"]
+FIRST_START_CODE = 2  # no run: Config.ini was missing
+
+
+# Config.ini as quillfen.exe writes it at its first start, in a folder of its own, with the
+# first start's exit code. The Notepad it then starts gets no display, and its output goes
+# nowhere: the program's end is not to wait for Notepad's.
 def template_the_program_writes():
     with tempfile.TemporaryDirectory(prefix="quillfen-template-") as folder:
         shutil.copy(BUILD / "package" / "Quillfen" / "quillfen.exe", folder)
         environment = dict(os.environ, WINEDEBUG="-all", QUILLFEN_UI="console")
         environment.pop("DISPLAY", None)
-        subprocess.run([WINE, os.path.join(folder, "quillfen.exe")], env=environment,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        return pathlib.Path(folder, "Config.ini").read_bytes()
+        code = subprocess.run([WINE, os.path.join(folder, "quillfen.exe")], env=environment,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=60).returncode
+        return code, pathlib.Path(folder, "Config.ini").read_bytes()
 
 
 # The first program of a wineserver starts Wine's own services, which keep its standard output
@@ -138,7 +147,10 @@ class InstallerTest(unittest.TestCase):
                          (staged / "Quillfen" / "quillfen.exe").read_bytes())
         self.assertTrue((PROGRAM_FOLDER / "README.txt").is_file())
         config = (PROGRAM_FOLDER / "Config.ini").read_bytes()
-        self.assertEqual(config.replace(b"\r\n", b"\n"), template_the_program_writes())
+        code, template = template_the_program_writes()
+        self.assertEqual(code, FIRST_START_CODE, "the first start's exit code")
+        self.assertEqual(template.decode().splitlines(), ["[Quillfen]", *TEMPLATE])
+        self.assertEqual(config.replace(b"\r\n", b"\n"), template)
         self.assertEqual(config.count(b"\n"), config.count(b"\r\n"), "CR LF line ends")
 
         for call in PROTECTION_CALLS:
@@ -155,6 +167,7 @@ class InstallerTest(unittest.TestCase):
                     element = used.find(path, NAMESPACE)
                 if expected is None:
                     self.assertIsNone(element)
+                    self.assertIsNone(used.find(path, NAMESPACE), "in the definition")
                 else:
                     self.assertIsNotNone(element, path)
                     self.assertRegex(element.text.strip(), "^%s$" % expected)
