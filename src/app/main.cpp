@@ -57,8 +57,9 @@ Each start performs one backup run and ends by itself: it copies every file of t
 folder NetworkPath when set, otherwise the FTP directory FtpIPAddress) into a hidden staging
 folder under DestinationFolder, which then becomes the folder named after today's date
 (yyyymmdd): an earlier backup of today is replaced only by a complete one (an incomplete
-earlier one also by one no smaller). It writes an inventory into the activity report, deletes the dated folders that are DaysTillExpiration to
-DaysTillExpiration + 20 days old, and mails the report to every address of MailTo.
+earlier one also by one no smaller). It writes an inventory into the activity report, deletes
+the dated folders that are DaysTillExpiration to DaysTillExpiration + 20 days old, and mails
+the report to every address of MailTo.
 
 Configuration: Config.ini beside the executable, section [Quillfen], keys
   FtpIPAddress, FtpUserName, FtpPassword   FTP source: "host[:port][/dir]" or
@@ -130,9 +131,9 @@ entry it would skip ("skip ...") and per dated folder it would delete ("delete P
 totals. It writes, deletes, mails and pings nothing and takes no lock. Exit code 0 when it could
 tell, 2 when the settings allow no run, 1 when the destination or the source could not be read.
 
-Each start but /config, --check and --dry-run leaves one line in the system log (journalctl -t quillfen):
-exit code and its cause, files fetched, bytes, failures, folders pruned and duration. Every
-exit code but 0 also names its cause in one line on standard error.
+Each start but /config, --check and --dry-run leaves one line in the system log
+(journalctl -t quillfen): exit code and its cause, files fetched, bytes, failures, folders
+pruned and duration. Every exit code but 0 also names its cause in one line on standard error.
 
 Any other argument, -c without a file or -c given twice is refused before anything is touched
 (exit code 2).
