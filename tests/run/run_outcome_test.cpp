@@ -6,7 +6,7 @@
 #include <chrono>
 
 #include "common/exit_code.h"
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "ping/curl_pinger.h"
 #include "run/main_sequence.h"
@@ -28,7 +28,7 @@ constexpr std::chrono::milliseconds kPingLimit(500);
 class RunOutcome : public ::testing::Test {
  protected:
   RunOutcome() {
-    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.services.createFileSystem = makeHostFileSystem;
     env.services.createMailComponent = [] {
       return std::make_unique<CurlSmtpComponent>(kTestBounds);
     };
