@@ -15,6 +15,10 @@ extern const char* const kHomeVariable;
 // Windows, where the known host keys are gathered in a file of that folder.
 extern const char* const kUnneededTemporaryFolderVariable;
 
+// A file whose every read fails, for a link to it ("/proc/self/mem"); empty on Windows, which
+// has none.
+extern const char* const kUnreadableFile;
+
 // Sets an environment variable of this process, or removes it.
 void setVariable(const char* name, const std::optional<std::string>& value);
 

@@ -7,6 +7,7 @@ namespace quillfen::test {
 
 const char* const kHomeVariable = "HOME";
 const char* const kUnneededTemporaryFolderVariable = "TMPDIR";
+const char* const kUnreadableFile = "/proc/self/mem";
 
 void setVariable(const char* name, const std::optional<std::string>& value) {
   value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);

@@ -9,6 +9,7 @@ namespace quillfen::test {
 // Where the known-hosts files are looked for.
 const char* const kHomeVariable = "USERPROFILE";
 const char* const kUnneededTemporaryFolderVariable = "";
+const char* const kUnreadableFile = "";
 
 void setVariable(const char* name, const std::optional<std::string>& value) {
   ::_putenv_s(name, value ? value->c_str() : "");  // an empty value removes the variable
