@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "common/exit_code.h"
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "run/main_sequence.h"
 #include "run/run_module.h"
@@ -51,7 +51,7 @@ void PrintTo(const HookCase& c, std::ostream* out) {
 class HookTest : public ::testing::TestWithParam<HookCase> {
  protected:
   HookTest() {
-    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.services.createFileSystem = makeHostFileSystem;
     env.services.createMailComponent = [] {
       return std::make_unique<CurlSmtpComponent>(kTestBounds);
     };
@@ -92,7 +92,7 @@ TEST_P(HookTest, RunsWhereItsKeySaysWithTheRunsFacts) {
     hooksRun.push_back(command.commandLine);
     const bool before = command.commandLine == "before";
     Variables expected = {{"QUILLFEN_JOB", "Config.ini"},
-                          {"QUILLFEN_FOLDER", dest.str() + "/20031005"}};
+                          {"QUILLFEN_FOLDER", test::utf8Name(dest.path() / "20031005")}};
     if (!before) expected.emplace_back("QUILLFEN_EXIT_CODE", std::to_string(c.exitCode));
     EXPECT_EQ(command.variables, expected) << command.commandLine;
     EXPECT_EQ(command.fileVariable, "QUILLFEN_REPORT");
