@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,6 +67,12 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Sets the time a file was last changed, in seconds since 1970.
+inline void setModified(const std::filesystem::path& file, std::time_t seconds) {
+  std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::from_sys(
+                                             std::chrono::system_clock::from_time_t(seconds)));
+}
 
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

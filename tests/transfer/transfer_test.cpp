@@ -119,11 +119,6 @@ TEST(FtpListing, ANameHoldingALineOfTheListingsFormMakesUpNoEntry) {
 
 using CurlTransferControlTest = TransferSession;
 
-void setModified(const fs::path& file, std::time_t seconds) {
-  fs::last_write_time(
-      file, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(seconds)));
-}
-
 std::time_t modified(const fs::path& file) {
   std::error_code missing;
   const auto time = fs::last_write_time(file, missing);
