@@ -15,6 +15,17 @@
 
 namespace quillfen::test {
 
+namespace {
+
+// The frames carry lengths and the exit code as 4 bytes, big-endian.
+std::uint32_t bigEndian(const char* bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+  return value;
+}
+
+}  // namespace
+
 struct ChildProcess::Process {
   ~Process() {
     // The broker closes the child's input, and the connection once the child is gone.
@@ -40,8 +51,7 @@ struct ChildProcess::Process {
     char header[5];
     std::string payload;
     while (receive(header, sizeof header)) {
-      std::uint32_t size = 0;
-      for (int i = 1; i < 5; ++i) size = size << 8 | static_cast<unsigned char>(header[i]);
+      const std::uint32_t size = bigEndian(header + 1);
       payload.resize(size);
       if (!receive(payload.data(), size)) break;
       const std::lock_guard lock(mutex);
@@ -49,10 +59,7 @@ struct ChildProcess::Process {
       if (header[0] == 'e' && captureErrors) errors += payload;
       if (header[0] == 'e' && !captureErrors) std::fwrite(payload.data(), 1, size, stderr);
       if (header[0] == 'x' && size == 4)
-        exitCode = static_cast<std::int32_t>(static_cast<std::uint32_t>(
-            static_cast<unsigned char>(payload[0]) << 24 |
-            static_cast<unsigned char>(payload[1]) << 16 |
-            static_cast<unsigned char>(payload[2]) << 8 | static_cast<unsigned char>(payload[3])));
+        exitCode = static_cast<std::int32_t>(bigEndian(&payload[0]));
     }
     const std::lock_guard lock(mutex);
     if (!exitCode) exitCode = -1;  // the broker went away
