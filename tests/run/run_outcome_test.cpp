@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "common/exit_code.h"
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "mail/curl_smtp_component.h"
 #include "ping/curl_pinger.h"
 #include "run/main_sequence.h"
@@ -34,7 +34,7 @@ constexpr std::chrono::milliseconds kPingLimit(500);
 class RunOutcome : public ::testing::Test {
  protected:
   RunOutcome() {
-    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.services.createFileSystem = makeHostFileSystem;
     env.services.createMailComponent = [] {
       return std::make_unique<CurlSmtpComponent>(kTestBounds);
     };
@@ -111,7 +111,7 @@ TEST_P(HookTest, RunsWhereItsKeySaysAndTheOutcomeIsMailedAndPinged) {
     hooksRun.push_back(command.commandLine);
     const bool before = command.commandLine == "before";
     Variables expected = {{"QUILLFEN_JOB", "Config.ini"},
-                          {"QUILLFEN_FOLDER", dest.str() + "/20031005"}};
+                          {"QUILLFEN_FOLDER", test::utf8Name(dest.path() / "20031005")}};
     if (!before) expected.emplace_back("QUILLFEN_EXIT_CODE", std::to_string(c.exitCode));
     EXPECT_EQ(command.variables, expected) << command.commandLine;
     EXPECT_EQ(command.fileVariable, "QUILLFEN_REPORT");

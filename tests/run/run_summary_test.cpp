@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "common/exit_code.h"
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "process/system_log.h"
 #include "run/run_module.h"
 #include "support/fakes.h"
@@ -63,7 +63,7 @@ TEST(MainWithSummaryTest, EachStartButConfigLeavesOneLineWithItsFigures) {
                         "\nDestinationFolder=" + dest.str() + "\nMailTo=" + c.mailTo + "\n");
     test::FakeEnvironment env{exeFolder.str()};
     if (*c.job) env.process.settingsFile = exeFolder.str() + "/" + c.job;
-    env.services.createFileSystem = [] { return std::make_unique<PosixFileSystem>(); };
+    env.services.createFileSystem = makeHostFileSystem;
     env.createControl = [&env] { return std::make_unique<test::FakeTransferControl>(env.events); };
     RunModule run;
     RecordingLog log;

@@ -1,34 +1,25 @@
 #pragma once
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/temp_dir.h"
-
 namespace quillfen::test {
 
-// True when the process whose /proc folder is `process` ("/proc/self" for this one) has a file
-// open below `folder`: a file being written there, whether it has a name yet or not.
-bool hasFileOpenBelow(const std::string& process, const std::filesystem::path& folder);
-
 // A child process whose standard input is a pipe from here and whose output (and, with
-// `captureErrors`, error) goes to files. The test servers end when their input closes; the
-// destructor closes it and kills a child still there after a grace of five seconds.
+// `captureErrors`, error) is kept; errors not captured go to this process's standard error. The
+// test servers end when their input closes; the destructor closes it and kills a child still
+// there after a grace of five seconds. On Windows the child is a Linux program, started and
+// relayed by tests/servers/broker.py (child_process_win32.cpp): argv names Linux programs on
+// both systems, and arguments that are Windows paths reach it as the same files' Linux paths.
 class ChildProcess {
  public:
   explicit ChildProcess(std::vector<std::string> argv, bool captureErrors = false);
-  ~ChildProcess() {
-    closeInput();
-    wait(std::chrono::seconds(5));
-  }
+  ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -43,36 +34,21 @@ class ChildProcess {
       throw std::runtime_error("the test server announced no port; its errors are above");
     return std::stoi(output().substr(5));
   }
-  bool running() {
-    if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_) pid_ = -1;
-    return pid_ > 0;
-  }
-  bool hasFileOpenBelow(const std::filesystem::path& folder) {
-    return running() && test::hasFileOpenBelow("/proc/" + std::to_string(pid_), folder);
-  }
-  void signal(int number) {
-    if (running()) ::kill(pid_, number);
-  }
-  void closeInput() {
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-  }
+  bool running();
+  // Linux only (it looks in /proc): true when the child has a file open below `folder`, a file
+  // being written there, whether it has a name yet or not.
+  bool hasFileOpenBelow(const std::filesystem::path& folder);
+  // Linux only: sends the signal `number` to the child.
+  void signal(int number);
+  void closeInput();
   // Waits for the child to end, killing it past the deadline. Its exit code; -1 when killed.
-  int wait(std::chrono::milliseconds deadline) {
-    for (const auto until = std::chrono::steady_clock::now() + deadline;
-         running() && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (running() && ::kill(pid_, SIGKILL) == 0 && ::waitpid(pid_, &status_, 0) == pid_) pid_ = -1;
-    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-  }
-  std::string output() const { return readFile(files_.path() / "out"); }
-  std::string errors() const { return readFile(files_.path() / "err"); }
+  int wait(std::chrono::milliseconds deadline);
+  std::string output() const;
+  std::string errors() const;
 
  private:
-  TempDir files_;
-  pid_t pid_ = -1;  // -1 once reaped
-  int status_ = 0;
-  int input_ = -1;
+  struct Process;  // the system's handles on the child
+  std::unique_ptr<Process> process_;
 };
 
 // Runs a tool to its end and returns its output; throws when it fails.

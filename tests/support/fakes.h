@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "filestore/posix_file_system.h"
+#include "filestore/file_system.h"
 #include "process/cancel_flag.h"
 #include "process/clock.h"
 #include "process/event_pump.h"
@@ -173,11 +173,11 @@ struct FakeEnvironment {
   Services services{clock,  sleeper, events,  window,  window,  messages, process,
                     format, frmMain, nullptr, nullptr, nullptr, nullptr,  commands};
 
-  // The same fakes around a real event pump and transfer host, with the real file system: for
+  // The same fakes around a real event pump and transfer host, with the system's file system: for
   // runs against real servers.
   Services servicesOver(EventPump& pump, MainForm& host) {
     return {clock,    sleeper, pump,    window,  window,
-            messages, process, format,  host,    [] { return std::make_unique<PosixFileSystem>(); },
+            messages, process, format,  host,    makeHostFileSystem,
             nullptr,  nullptr, nullptr, commands};
   }
 };

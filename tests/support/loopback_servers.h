@@ -104,6 +104,13 @@ class SftpServer : public LoopbackServer {
   std::filesystem::path hostKey() const { return folder() / "host_key.pub"; }
 };
 
+// The path under which the test servers, Linux programs on both systems, see `path`.
+inline std::string serverPath(const std::filesystem::path& path) {
+  std::string line = runTool({"/usr/bin/realpath", "-m", path.string()});
+  line.pop_back();  // the line end
+  return line;
+}
+
 // OpenSSH's sshd with its own configuration and a fresh ed25519 host key, on which the running
 // user logs in with the key of `clientKey` (a public key file) only. Paths are absolute.
 class OpensshServer : public LoopbackServer {
@@ -117,7 +124,13 @@ class OpensshServer : public LoopbackServer {
 
   // The address of `folder` for FtpIPAddress.
   std::string url(const std::filesystem::path& folder) const {
-    return "sftp://" + address() + "/" + folder.string();
+    return "sftp://" + address() + "/" + serverPath(folder);
+  }
+  // The user that logs in: the one running the servers.
+  static std::string user() {
+    std::string line = runTool({"/usr/bin/id", "-un"});
+    line.pop_back();
+    return line;
   }
   std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
   // How many logins sshd accepted so far. Its log also says "Accepted key ... found at" twice

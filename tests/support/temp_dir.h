@@ -13,6 +13,16 @@
 
 namespace quillfen::test {
 
+// The path of a name in UTF-8 and the reverse, on both systems: on Windows a narrow string is
+// read in the C library's code page, not UTF-8.
+inline std::filesystem::path utf8Path(const std::string& utf8) {
+  return std::u8string(utf8.begin(), utf8.end());
+}
+inline std::string utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return {name.begin(), name.end()};
+}
+
 // A fresh folder under the system's temporary folder, removed with everything in it (read-only
 // entries included) when the object goes.
 class TempDir {
@@ -48,7 +58,7 @@ class TempDir {
   std::string str() const { return path_.string(); }
   // Writes `content` to `relative` (creating parent folders) and returns the full path.
   std::filesystem::path write(const std::string& relative, const std::string& content) const {
-    const std::filesystem::path file = path_ / relative;
+    const std::filesystem::path file = path_ / utf8Path(relative);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
     return file;
@@ -58,16 +68,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Sets the time a file was last changed, in seconds since 1970.
+inline void setModified(const std::filesystem::path& file, std::time_t seconds) {
+  std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::from_sys(
+                                             std::chrono::system_clock::from_time_t(seconds)));
+}
+
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Dates `file` `seconds` after the start of 1970.
-inline void setModified(const std::filesystem::path& file, std::time_t seconds) {
-  std::filesystem::last_write_time(
-      file,
-      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(seconds))));
 }
 
 inline std::vector<std::string> readLines(const std::filesystem::path& path) {

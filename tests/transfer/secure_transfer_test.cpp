@@ -1,13 +1,11 @@
 // The libcurl control over SFTP and FTP over TLS, against loopback servers whose keys and
 // certificates the tests make.
-#include <stdlib.h>
-#include <sys/resource.h>
-
 #include "common/server_trust.h"
 #include "common/transfer_scheme.h"
 #include "support/ftp_server.h"
 #include "support/loopback_servers.h"
 #include "support/test_certificate.h"
+#include "support/test_platform.h"
 #include "transfer/transfer_session.h"
 
 namespace quillfen::test {
@@ -16,17 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-// Sets an environment variable while it lives.
-struct ScopedVariable {
-  ScopedVariable(const char* name, const std::string& value) : name(name) {
-    if (const char* old = getenv(name)) saved = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { saved ? setenv(name, saved->c_str(), 1) : unsetenv(name); }
-  const char* name;
-  std::optional<std::string> saved;
-};
 
 class SecureTransferTest : public TransferSession {
  protected:
@@ -45,8 +32,8 @@ class SecureTransferTest : public TransferSession {
   void knowHosts(const std::string& lines) const { home_.write(".ssh/known_hosts", lines); }
 
   TempDir home_, keys_;
-  // The user's known_hosts is looked for under HOME: each test has a home of its own.
-  const ScopedVariable home{"HOME", home_.str()};
+  // The user's known_hosts is looked for in the home folder: each test has a home of its own.
+  const ScopedVariable home{kHomeVariable, home_.str()};
 };
 
 // vsftpd refuses a data connection that does not resume the control connection's TLS session.
@@ -119,7 +106,7 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
   if (c.trust == Trust::Home) knowHosts(server.knownHostsLine());
   if (c.trust == Trust::Revoked) knowHosts(server.knownHostsLine() + "@revoked * " + hostKey);
   if (c.trust == Trust::CertAuthority) knowHosts("@cert-authority " + server.knownHostsLine());
-  if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine());
+  if (c.trust == Trust::File) trust = keys_.write("hosts", server.knownHostsLine()).string();
   if (c.trust == Trust::Pin) trust = server.fingerprint();
   const std::string password = c.login == Login::KeyWithPassphrase ? "pass phrase" : kPassword;
   const std::string keyFile = c.login == Login::KeyWithPassphrase ? key.string()
@@ -127,8 +114,11 @@ TEST_P(SftpTest, TrustsOnlyTheHostKeysGivenAndLogsInAsConfigured) {
                                   ? makeSshKey(keys_.path() / "id_rsa", "rsa").string()
                                   : std::string();
   const std::string presented = server.fingerprint();
-  // No SFTP request needs a temporary folder: TMPDIR names one that does not exist.
-  const ScopedVariable tmpdir("TMPDIR", (keys_.path() / "missing").string());
+  // No SFTP request needs a temporary folder where the system allows: its variable names one
+  // that does not exist.
+  std::optional<ScopedVariable> tmpdir;
+  if (*kUnneededTemporaryFolderVariable != '\0')
+    tmpdir.emplace(kUnneededTemporaryFolderVariable, (keys_.path() / "missing").string());
   connect(server.url(), password, trust, keyFile);
   listAndCheck(presented, password);
   EXPECT_EQ(server.logins(), *c.failure == '\0' || c.stall ? 1 : 0);
@@ -150,14 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "use an ed25519 or ECDSA key"},
         SecureCase{"StallAfterLoginEndsInTime", Trust::Pin, Login::Password, "imeout", true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// The processor time this process has used so far, in seconds.
-double processorSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // The session's bounds of 10 s are twice what a cancel may take: one that waited for them fails.
 using SftpCancelTest = TransferSession;

@@ -31,7 +31,7 @@ inline std::set<std::string> sampleTree(const TempDir& remote, int files) {
   for (int i = 0; i < files; ++i) names.insert("file " + std::to_string(i) + ".bin");
   for (const std::string& name : names) {
     if (name.ends_with('/'))
-      std::filesystem::create_directories(remote.path() / "my top" / name);
+      std::filesystem::create_directories(remote.path() / utf8Path("my top/" + name));
     else
       remote.write("my top/" + name, name + std::string(name.size() * 99, 'a'));
   }
@@ -64,7 +64,7 @@ class TransferSession : public ::testing::Test {
   // A download of `remote` with what the last listing said about it, as a run fetches it.
   void get(const std::string& remote, const std::filesystem::path& local) {
     FtpOperation operation =
-        parseFtpOperation("GET " + quotedName(remote) + " " + quotedName(local.string()));
+        parseFtpOperation("GET " + quotedName(remote) + " " + quotedName(utf8Name(local)));
     for (const RemoteEntry& entry : listed_)
       if (entry.name == remote) operation.listed = entry;
     inet_->Execute(inet_->URL(), operation);
@@ -79,8 +79,9 @@ class TransferSession : public ::testing::Test {
     ASSERT_EQ(listed, names) << inet_->ResponseInfo();
     for (const std::string& name : names) {
       if (name.ends_with('/')) continue;
-      get(name, local_.path() / name);
-      ASSERT_EQ(readFile(local_.path() / name), readFile(remote_.path() / "my top" / name))
+      get(name, local_.path() / utf8Path(name));
+      ASSERT_EQ(readFile(local_.path() / utf8Path(name)),
+                readFile(remote_.path() / utf8Path("my top/" + name)))
           << inet_->ResponseInfo();
     }
   }

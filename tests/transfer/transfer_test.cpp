@@ -1,7 +1,5 @@
 // The transfer subsystem: the address, operation and listing parsers, and the libcurl control
 // against a loopback FTP server.
-#include <sys/stat.h>
-
 #include <ctime>
 #include <tuple>
 
@@ -120,8 +118,10 @@ TEST(FtpListing, ANameHoldingALineOfTheListingsFormMakesUpNoEntry) {
 using CurlTransferControlTest = TransferSession;
 
 std::time_t modified(const fs::path& file) {
-  struct stat status {};
-  return ::stat(file.c_str(), &status) == 0 ? status.st_mtime : 0;
+  std::error_code missing;
+  const auto time = fs::last_write_time(file, missing);
+  return missing ? 0
+                 : std::chrono::system_clock::to_time_t(fs::file_time_type::clock::to_sys(time));
 }
 
 // After the listing, nothing but the data connection and RETR per file, and one TYPE before the
@@ -143,7 +143,7 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
   constexpr std::time_t kOld = 1677906367;  // 2023-03-04 05:06:07 UTC
   const std::time_t recent = std::time(nullptr) / 60 * 60 - 7200 + 37;
   setModified(remote_.path() / "my top/with blanks .doc", kOld);
-  setModified(remote_.path() / "my top/Grüße – 日本.txt", recent);
+  setModified(remote_.path() / utf8Path("my top/Grüße – 日本.txt"), recent);
   for (bool mlsd : {true, false}) {
     SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
     FtpServer server(remote_.path(), kUser, kPassword, {.offerMlsd = mlsd, .failingFile = {}});
@@ -156,7 +156,7 @@ TEST_F(CurlTransferControlTest, ListsByMlsdOrListAndFetchesEveryFileOverOneContr
     expectOnlyEpsvAndRetrPerFile(server.commands(), expected.size() - 1);
     // MLSD's times are exact; LIST's are to the minute, or to the day for a file of another year.
     EXPECT_EQ(modified(local_.path() / "with blanks .doc"), mlsd ? kOld : kOld - 18367);
-    EXPECT_EQ(modified(local_.path() / "Grüße – 日本.txt"), mlsd ? recent : recent - 37);
+    EXPECT_EQ(modified(local_.path() / utf8Path("Grüße – 日本.txt")), mlsd ? recent : recent - 37);
   }
 }
 
