@@ -2,6 +2,7 @@
 never answers."""
 
 import os
+import random
 import socket
 import subprocess
 import sys
@@ -65,10 +66,19 @@ def serve_each_connection_with(command):
 
 
 def free_port():
-    """A loopback port free now, for a server that must bind it itself."""
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+    """A loopback port free now, for a server that must bind it itself. It lies below the range
+    the system hands out for port 0 and for a connection's own end, which the other tests running
+    beside this one use all the time: there, the port could be taken before the server binds it."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as ports:
+        first_ephemeral = int(ports.read().split()[0])
+    while True:
+        port = random.randrange(10000, max(first_ephemeral, 10001))
+        with socket.socket() as probe:
+            try:
+                probe.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
 
 
 def listening(port):
