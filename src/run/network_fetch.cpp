@@ -126,12 +126,11 @@ std::string folderOf(std::string_view relativePath) {
 // (not writable, full) propagates and ends the run, as it would fail every later file too.
 // A copy that `keepGoing` stopped leaves nothing behind; the caller's cancel check ends the
 // fetch.
-void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& sourceFolder,
+void copyOneFile(RunModule& run, FileSystem& fileSystem, const std::string& source,
                  std::string_view name, const std::string& destinationFolder,
                  const KeepGoing& keepGoing) {
   try {
-    fileSystem.copyFile(sourceFolder + std::string(name), destinationFolder + folderOf(name), true,
-                        keepGoing);
+    fileSystem.copyFile(source, destinationFolder + folderOf(name), true, keepGoing);
   } catch (const SourceFileError& error) {
     run.ActivityReport += "Failed to copy: " + shownName(name) + " (" + error.description() + ")\n";
     run.TodaysBackupIncomplete = true;
@@ -233,9 +232,9 @@ void DownloadFromNetworkPath(RunModule& run, Services& services, const std::stri
   EventPace pace(services.events);
   for (std::string_view name : tree.files) {
     if (services.cancel.isSet()) break;
-    if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem,
-                            sourceFolder + std::string(name), name)) {
-      copyOneFile(run, *fileSystem, sourceFolder, name, destinationFolder, keepGoing);
+    const std::string source = sourceFolder + std::string(name);
+    if (!linkedFromPrevious(unchanged ? &*unchanged : nullptr, *fileSystem, source, name)) {
+      copyOneFile(run, *fileSystem, source, name, destinationFolder, keepGoing);
     }
     ++fileCounter;
     window.setProgressValue(static_cast<float>(fileCounter));
