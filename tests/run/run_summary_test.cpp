@@ -89,30 +89,27 @@ TEST(OutcomeCauseTest, EachNonZeroExitNamesItsCause) {
     const char* cause;
     const char* line;  // on standard error
   } cases[] = {
+      // clang-format off
       {"two files failed", kExitIncomplete,
        [](RunModule& run) { run.Tally.failures = run.Tally.filesFailed = 2; },
        "2 files failed to download",
        "Quillfen: Backup incomplete: 2 files failed to download, folder kept, nothing pruned"},
       {"the listing failed", kExitIncomplete,
-       [](RunModule& run) {
-         run.Tally.failures = 1;
-         run.Tally.listingFailure = "530 Login\nincorrect\x1b[2J";
-       },
+       [](RunModule& run) { run.Tally.failures = 1;
+                            run.Tally.listingFailure = "530 Login\nincorrect\x1b[2J"; },
        "the listing failed: 530 Login?incorrect?[2J",
        "Quillfen: Backup incomplete: the listing failed: 530 Login?incorrect?[2J, folder kept, "
        "nothing pruned"},
       {"expired folders kept", kExitIncomplete,
-       [](RunModule& run) {
-         run.TodaysBackupIncomplete = false;
-         run.ExpiredBackupsRemain = true;
-         run.Tally.foldersNotDeleted = 2;
-       },
+       [](RunModule& run) { run.TodaysBackupIncomplete = false; run.ExpiredBackupsRemain = true;
+                            run.Tally.foldersNotDeleted = 2; },
        "2 expired folders could not be deleted",
        "Quillfen: Backup complete, but 2 expired folders could not be deleted"},
       {"refused settings", kExitConfiguration,
        [](RunModule& run) { run.RefusalText = "DaysTillExpiration must be 1 or more.\n"; },
        "no run: the settings must be edited first",
        "Quillfen: DaysTillExpiration must be 1 or more.?"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     RunModule run;

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <set>
 
 #include "common/exit_code.h"
@@ -42,9 +41,6 @@ struct RerunCase {
   bool replaced;  // today's folder ends up holding the second run's files, not the first's
   bool overFtp = false;
 };
-void PrintTo(const RerunCase& c, std::ostream* out) {
-  *out << c.name;
-}
 
 class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
  protected:
@@ -81,11 +77,10 @@ class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
   }
 
   void addFailingFile() {
-    if (ftp) {
+    if (ftp)
       source.write(kFailing, std::string(100000, 'x'));
-    } else {
+    else
       fs::create_symlink(test::kUnreadableFile, source.path() / kFailing);
-    }
   }
 
   static Names filesIn(const fs::path& folder) {
@@ -132,11 +127,9 @@ TEST_P(SameDayRerun, LeavesTodaysFolderHoldingTheBetterBackupAndNoStaging) {
       << run.ActivityReport;
   EXPECT_THAT(run.ActivityReport, ::testing::Not(HasSubstr(".quillfen")));
   // The file that failed costs itself only: the others were fetched after it.
-  const std::string failed =
-      c.overFtp ? "Failed to download: " + std::string(kFailing) + " ("
-                : "Failed to copy: " + std::string(kFailing) + " (Cannot read '" +
-                      (source.path() / kFailing).string() + "': Input/output error)\n";
-  EXPECT_EQ(run.ActivityReport.find(failed) != std::string::npos, c.second == Second::FileFails)
+  const std::string failed = c.overFtp ? "Failed to download: " : "Failed to copy: ";
+  EXPECT_EQ(run.ActivityReport.find(failed + kFailing + " (") != std::string::npos,
+            c.second == Second::FileFails)
       << run.ActivityReport;
   EXPECT_FALSE(fs::exists(staging()));
   EXPECT_FALSE(fs::exists(dest.path() / ".quillfen-replaced-20031005"));

