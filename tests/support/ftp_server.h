@@ -34,26 +34,14 @@ class FtpServer : public LoopbackServer {
   FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
             const FtpServerOptions& options = {})
       : LoopbackServer("ftp_server.py", [&](const std::filesystem::path& folder) {
-          std::vector<std::string> args{"--root",
-                                        root.string(),
-                                        "--user",
-                                        user,
-                                        "--password",
-                                        password,
-                                        "--log",
-                                        (folder / "log").string(),
-                                        "--fail-file",
-                                        options.failingFile,
-                                        "--short-file",
-                                        options.shortFile,
-                                        "--endless-file",
-                                        options.endlessFile,
-                                        "--bytes-per-second",
-                                        std::to_string(options.bytesPerSecond),
-                                        "--max-cons-per-ip",
-                                        std::to_string(options.maxConnections),
-                                        "--max-logins",
-                                        std::to_string(options.maxLogins)};
+          std::vector<std::string> args{
+              "--root",     root.string(), "--user", user,
+              "--password", password,      "--log",  (folder / "log").string()};
+          args.insert(args.end(), {"--fail-file", options.failingFile, "--short-file",
+                                   options.shortFile, "--endless-file", options.endlessFile});
+          args.insert(args.end(), {"--bytes-per-second", std::to_string(options.bytesPerSecond),
+                                   "--max-cons-per-ip", std::to_string(options.maxConnections),
+                                   "--max-logins", std::to_string(options.maxLogins)});
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
           if (!options.tls.empty())
