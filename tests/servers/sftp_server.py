@@ -46,13 +46,11 @@ class Files(asyncssh.SFTPServer):
         super().__init__(chan, chroot=os.fsencode(args.root))
 
     async def listdir(self, path):
-        if args.stall:
-            await asyncio.sleep(3600)
+        await asyncio.sleep(3600 if args.stall else 0)
         return super().listdir(path)
 
     async def open(self, path, pflags, attrs):
-        if args.stall:
-            await asyncio.sleep(3600)
+        await asyncio.sleep(3600 if args.stall else 0)
         return super().open(path, pflags, attrs)
 
     async def read(self, file_obj, offset, size):

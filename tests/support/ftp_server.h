@@ -54,19 +54,9 @@ class FtpServer : public LoopbackServer {
   int connections() const { return count("connect"); }
   int logins() const { return count("login"); }
   // The files asked for with RETR so far, in their order.
-  std::vector<std::string> retrieved() const {
-    std::vector<std::string> names;
-    for (const std::string& line : logLines())
-      if (line.starts_with("retr ")) names.push_back(line.substr(5));
-    return names;
-  }
+  std::vector<std::string> retrieved() const { return logged("retr "); }
   // The commands received so far, in their order, without their arguments.
-  std::vector<std::string> commands() const {
-    std::vector<std::string> received;
-    for (const std::string& line : logLines())
-      if (line.starts_with("> ")) received.push_back(line.substr(2));
-    return received;
-  }
+  std::vector<std::string> commands() const { return logged("> "); }
 };
 
 }  // namespace quillfen::test

@@ -43,6 +43,13 @@ class LoopbackServer {
       return line.find(event) != std::string::npos;
     }));
   }
+  // The rest of each log line that starts with `prefix`, in order.
+  std::vector<std::string> logged(const std::string& prefix) const {
+    std::vector<std::string> rests;
+    for (const std::string& line : logLines())
+      if (line.starts_with(prefix)) rests.push_back(line.substr(prefix.size()));
+    return rests;
+  }
 
  private:
   TempDir folder_;
