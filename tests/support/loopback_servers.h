@@ -231,8 +231,18 @@ class SmtpSink : public LoopbackServer {
 
   explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {},
                     const SinkSecurity& security = {})
-      : LoopbackServer("smtp_sink.py", [&](const std::filesystem::path& folder) {
-          return arguments(folder, mode, refusedRecipient, security);
+      : LoopbackServer("smtp_sink.py", [&](const std::filesystem::path& spool) {
+          const char* modes[] = {"accept", "refuse-recipient", "silent", "slow-data",
+                                 "trickle-data"};
+          const char* kinds[] = {"none", "starttls", "tls"};
+          std::vector<std::string> argv{
+              "--spool",  spool.string(),   "--mode",     modes[static_cast<int>(mode)],
+              "--refuse", refusedRecipient, "--security", kinds[static_cast<int>(security.kind)]};
+          if (security.certificate != nullptr)
+            argv.insert(argv.end(), {"--cert", security.certificate->certificate().string(),
+                                     "--key", security.certificate->key().string(), "--login",
+                                     security.login, "--password", security.password});
+          return argv;
         }) {}
   explicit SmtpSink(const SinkSecurity& security) : SmtpSink(Mode::Accept, {}, security) {}
 
@@ -244,30 +254,12 @@ class SmtpSink : public LoopbackServer {
       if (entry.path().filename().string().front() != '.') folders.push_back(entry.path());
     std::sort(folders.begin(), folders.end());
     std::vector<SinkMessage> out;
-    for (const auto& message : folders) {
+    for (const auto& message : folders)
       out.push_back({readFile(message / "from"), readLines(message / "to"),
                      readFile(message / "data"), readFile(message / "subject"),
                      readFile(message / "body"), readLines(message / "headers"),
                      readLines(message / "defects"), readFile(message / "login")});
-    }
     return out;
-  }
-
- private:
-  static std::vector<std::string> arguments(const std::filesystem::path& spool, Mode mode,
-                                            const std::string& refusedRecipient,
-                                            const SinkSecurity& security) {
-    const char* modes[] = {"accept", "refuse-recipient", "silent", "slow-data", "trickle-data"};
-    const char* kinds[] = {"none", "starttls", "tls"};
-    std::vector<std::string> argv{
-        "--spool",  spool.string(),   "--mode",     modes[static_cast<int>(mode)],
-        "--refuse", refusedRecipient, "--security", kinds[static_cast<int>(security.kind)]};
-    if (security.certificate != nullptr) {
-      argv.insert(argv.end(), {"--cert", security.certificate->certificate().string(), "--key",
-                               security.certificate->key().string(), "--login", security.login,
-                               "--password", security.password});
-    }
-    return argv;
   }
 };
 
