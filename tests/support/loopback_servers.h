@@ -113,9 +113,7 @@ class SftpServer : public LoopbackServer {
 
 // The path under which the test servers, Linux programs on both systems, see `path`.
 inline std::string serverPath(const std::filesystem::path& path) {
-  std::string line = runTool({"/usr/bin/realpath", "-m", path.string()});
-  line.pop_back();  // the line end
-  return line;
+  return runTool({"/usr/bin/realpath", "-m", path.string()});
 }
 
 // OpenSSH's sshd with its own configuration and a fresh ed25519 host key, on which the running
@@ -134,11 +132,7 @@ class OpensshServer : public LoopbackServer {
     return "sftp://" + address() + "/" + serverPath(folder);
   }
   // The user that logs in: the one running the servers.
-  static std::string user() {
-    std::string line = runTool({"/usr/bin/id", "-un"});
-    line.pop_back();
-    return line;
-  }
+  static std::string user() { return runTool({"/usr/bin/id", "-un"}); }
   std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
   // How many logins sshd accepted so far. Its log also says "Accepted key ... found at" twice
   // for each of them: libssh2 asks whether the key would do before it signs with it.
