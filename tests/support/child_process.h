@@ -38,6 +38,8 @@ class ChildProcess {
   // Linux only (it looks in /proc): true when the child has a file open below `folder`, a file
   // being written there, whether it has a name yet or not.
   bool hasFileOpenBelow(const std::filesystem::path& folder);
+  // Linux only: sends the signal `number` to the child.
+  void signal(int number);
   void closeInput();
   // Waits for the child to end, killing it past the deadline. Its exit code; -1 when killed.
   int wait(std::chrono::milliseconds deadline);

@@ -67,6 +67,10 @@ bool ChildProcess::hasFileOpenBelow(const std::filesystem::path& folder) {
   return false;
 }
 
+void ChildProcess::signal(int number) {
+  if (running()) ::kill(process_->pid, number);
+}
+
 void ChildProcess::closeInput() {
   if (process_->input >= 0) ::close(process_->input);
   process_->input = -1;
