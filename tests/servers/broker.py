@@ -37,19 +37,13 @@ def linux_path(argument, prefix):
     return os.path.join(root, drive[2].replace("\\", "/"))
 
 
-def read_exactly(connection, size):
-    data = b""
-    while len(data) < size:
-        piece = connection.recv(size - len(data))
-        if not piece:
-            raise EOFError
-        data += piece
-    return data
-
-
-def read_frame(connection):
-    tag, size = struct.unpack(">cI", read_exactly(connection, 5))
-    return tag, read_exactly(connection, size)
+def read_frame(stream):
+    header = stream.read(5)
+    tag, size = struct.unpack(">cI", header) if len(header) == 5 else (None, 0)
+    payload = stream.read(size)
+    if tag is None or len(payload) < size:
+        raise EOFError
+    return tag, payload
 
 
 class Session:
@@ -95,10 +89,10 @@ class Session:
         return program
 
     def serve(self):
-        argv, program = [], None
+        argv, program, stream = [], None, self.connection.makefile("rb")
         try:
             while True:
-                tag, payload = read_frame(self.connection)
+                tag, payload = read_frame(stream)
                 if tag == b"a" and program is None:
                     argv.append(os.fsdecode(payload))
                 elif tag == b"r" and program is None:
@@ -118,8 +112,7 @@ class Session:
 
     @staticmethod
     def stop(program):
-        if not program.stdin.closed:
-            program.stdin.close()
+        program.stdin.close()  # a no-op when "c" closed it already
         try:
             program.wait(GRACE)
         except subprocess.TimeoutExpired:

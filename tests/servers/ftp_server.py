@@ -19,18 +19,14 @@ for option, default in [("--root", "."), ("--user", "backup"), ("--password", "s
                         ("--fail-file", None), ("--short-file", None),
                         ("--endless-file", None)]:
     parser.add_argument(option, default=default)
-parser.add_argument("--bytes-per-second", type=int, default=0)
-parser.add_argument("--max-cons-per-ip", type=int, default=0,
-                    help="more connections at once from one address are refused with 421")
-parser.add_argument("--max-logins", type=int, default=0,
-                    help="more sessions logged in at once are refused at the login with 530")
-parser.add_argument("--no-mlsd", action="store_true", help="offer LIST only")
-parser.add_argument("--silent", action="store_true", help="accept and never answer")
-parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"],
-                    help="explicit: AUTH TLS required before the login and PROT P for all data; "
-                         "implicit: TLS from the first byte")
-parser.add_argument("--certificate", help="PEM certificate file for --tls")
-parser.add_argument("--key", help="PEM private key file for --tls")
+# What each option does: FtpServerOptions in tests/support/ftp_server.h.
+for option in ("--bytes-per-second", "--max-cons-per-ip", "--max-logins"):
+    parser.add_argument(option, type=int, default=0)
+for option in ("--no-mlsd", "--silent"):
+    parser.add_argument(option, action="store_true")
+parser.add_argument("--tls", default="none", choices=["none", "explicit", "implicit"])
+parser.add_argument("--certificate")  # PEM files, for --tls
+parser.add_argument("--key")
 args = loopback.parse(parser)  # the log: one line per connection, login and command
 
 

@@ -17,10 +17,8 @@ parser = argparse.ArgumentParser()
 for option, default in [("--root", "."), ("--user", "backup"), ("--password", "secret"),
                         ("--host-key", None), ("--client-key", None)]:
     parser.add_argument(option, default=default)
-parser.add_argument("--stall", action="store_true",
-                    help="log in, then never answer a listing or a file request")
-parser.add_argument("--stall-mid-file", action="store_true",
-                    help="send the start of a file, then never answer a request for more")
+for option in ("--stall", "--stall-mid-file"):  # see SftpServerOptions in loopback_servers.h
+    parser.add_argument(option, action="store_true")
 args = loopback.parse(parser)  # the log: one line per login and file read
 
 
@@ -46,13 +44,11 @@ class Files(asyncssh.SFTPServer):
         super().__init__(chan, chroot=os.fsencode(args.root))
 
     async def listdir(self, path):
-        if args.stall:
-            await asyncio.sleep(3600)
+        await asyncio.sleep(3600 if args.stall else 0)
         return super().listdir(path)
 
     async def open(self, path, pflags, attrs):
-        if args.stall:
-            await asyncio.sleep(3600)
+        await asyncio.sleep(3600 if args.stall else 0)
         return super().open(path, pflags, attrs)
 
     async def read(self, file_obj, offset, size):

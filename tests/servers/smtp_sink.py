@@ -24,14 +24,13 @@ parser.add_argument("--spool", required=True)
 parser.add_argument("--mode", default="accept",
                     choices=["accept", "refuse-recipient", "silent", "slow-data", "trickle-data"])
 parser.add_argument("--refuse", default="")
-parser.add_argument("--delay", type=float, default=10,
-                    help="slow-data, trickle-data: seconds before the reply ends")
 parser.add_argument("--security", default="none", choices=["none", "starttls", "tls"])
 parser.add_argument("--cert", help="the server's certificate (PEM), with --security")
 parser.add_argument("--key", help="its private key (PEM)")
 parser.add_argument("--login", default="", help="the one user name accepted")
 parser.add_argument("--password", default="", help="its password")
 args = loopback.parse(parser, lifetime=120)
+DELAY = 10  # slow-data, trickle-data: seconds before the reply ends
 
 
 def authenticate(server, session, envelope, mechanism, auth_data):
@@ -67,8 +66,8 @@ class SpoolHandler:  # one for all connections: it numbers the messages
             pathlib.Path(work, file_name).write_bytes(content.encode("utf-8", "surrogateescape"))
         os.rename(work, name)
         if args.mode == "slow-data":
-            await asyncio.sleep(args.delay)
-        for _ in range(int(args.delay * 2) if args.mode == "trickle-data" else 0):
+            await asyncio.sleep(DELAY)
+        for _ in range(int(DELAY * 2) if args.mode == "trickle-data" else 0):
             server._writer.write(b"250-still queueing\r\n")  # a line of the reply every 0.5 s
             await asyncio.sleep(0.5)
         return "250 OK: queued"

@@ -14,10 +14,8 @@ parser = argparse.ArgumentParser()
 for option in ("--root", "--certificate", "--key"):
     parser.add_argument(option, required=True)
 parser.add_argument("--tls", choices=["explicit", "implicit"], default="explicit")
-parser.add_argument("--max-per-ip", type=int, default=0,
-                    help="more sessions at once from one address are refused with 421; vsftpd "
-                         "counts them only when it listens itself (its standalone mode)")
-parser.add_argument("--rate", type=int, default=0, help="bytes per second of each download")
+for option in ("--max-per-ip", "--rate"):  # sessions from one address; bytes per second
+    parser.add_argument(option, type=int, default=0)
 args = loopback.parse(parser)
 
 settings = {

@@ -51,13 +51,15 @@ class ChildProcess {
   std::unique_ptr<Process> process_;
 };
 
-// Runs a tool to its end and returns its output; throws when it fails.
+// Runs a tool to its end and returns its output without its last line end; throws when it fails.
 inline std::string runTool(std::vector<std::string> argv) {
   ChildProcess tool(argv, true);
   tool.closeInput();
   if (tool.wait(std::chrono::seconds(60)) != 0)
     throw std::runtime_error(argv[0] + " failed: " + tool.errors());
-  return tool.output();
+  std::string output = tool.output();
+  if (output.ends_with('\n')) output.pop_back();
+  return output;
 }
 
 }  // namespace quillfen::test

@@ -34,26 +34,14 @@ class FtpServer : public LoopbackServer {
   FtpServer(const std::filesystem::path& root, const std::string& user, const std::string& password,
             const FtpServerOptions& options = {})
       : LoopbackServer("ftp_server.py", [&](const std::filesystem::path& folder) {
-          std::vector<std::string> args{"--root",
-                                        root.string(),
-                                        "--user",
-                                        user,
-                                        "--password",
-                                        password,
-                                        "--log",
-                                        (folder / "log").string(),
-                                        "--fail-file",
-                                        options.failingFile,
-                                        "--short-file",
-                                        options.shortFile,
-                                        "--endless-file",
-                                        options.endlessFile,
-                                        "--bytes-per-second",
-                                        std::to_string(options.bytesPerSecond),
-                                        "--max-cons-per-ip",
-                                        std::to_string(options.maxConnections),
-                                        "--max-logins",
-                                        std::to_string(options.maxLogins)};
+          std::vector<std::string> args{
+              "--root",     root.string(), "--user", user,
+              "--password", password,      "--log",  (folder / "log").string()};
+          args.insert(args.end(), {"--fail-file", options.failingFile, "--short-file",
+                                   options.shortFile, "--endless-file", options.endlessFile});
+          args.insert(args.end(), {"--bytes-per-second", std::to_string(options.bytesPerSecond),
+                                   "--max-cons-per-ip", std::to_string(options.maxConnections),
+                                   "--max-logins", std::to_string(options.maxLogins)});
           if (!options.offerMlsd) args.push_back("--no-mlsd");
           if (options.silent) args.push_back("--silent");
           if (!options.tls.empty())
@@ -66,19 +54,9 @@ class FtpServer : public LoopbackServer {
   int connections() const { return count("connect"); }
   int logins() const { return count("login"); }
   // The files asked for with RETR so far, in their order.
-  std::vector<std::string> retrieved() const {
-    std::vector<std::string> names;
-    for (const std::string& line : logLines())
-      if (line.starts_with("retr ")) names.push_back(line.substr(5));
-    return names;
-  }
+  std::vector<std::string> retrieved() const { return logged("retr "); }
   // The commands received so far, in their order, without their arguments.
-  std::vector<std::string> commands() const {
-    std::vector<std::string> received;
-    for (const std::string& line : logLines())
-      if (line.starts_with("> ")) received.push_back(line.substr(2));
-    return received;
-  }
+  std::vector<std::string> commands() const { return logged("> "); }
 };
 
 }  // namespace quillfen::test

@@ -43,6 +43,13 @@ class LoopbackServer {
       return line.find(event) != std::string::npos;
     }));
   }
+  // The rest of each log line that starts with `prefix`, in order.
+  std::vector<std::string> logged(const std::string& prefix) const {
+    std::vector<std::string> rests;
+    for (const std::string& line : logLines())
+      if (line.starts_with(prefix)) rests.push_back(line.substr(prefix.size()));
+    return rests;
+  }
 
  private:
   TempDir folder_;
@@ -106,9 +113,7 @@ class SftpServer : public LoopbackServer {
 
 // The path under which the test servers, Linux programs on both systems, see `path`.
 inline std::string serverPath(const std::filesystem::path& path) {
-  std::string line = runTool({"/usr/bin/realpath", "-m", path.string()});
-  line.pop_back();  // the line end
-  return line;
+  return runTool({"/usr/bin/realpath", "-m", path.string()});
 }
 
 // OpenSSH's sshd with its own configuration and a fresh ed25519 host key, on which the running
@@ -127,11 +132,7 @@ class OpensshServer : public LoopbackServer {
     return "sftp://" + address() + "/" + serverPath(folder);
   }
   // The user that logs in: the one running the servers.
-  static std::string user() {
-    std::string line = runTool({"/usr/bin/id", "-un"});
-    line.pop_back();
-    return line;
-  }
+  static std::string user() { return runTool({"/usr/bin/id", "-un"}); }
   std::string fingerprint() const { return sshFingerprint(folder() / "host_key.pub"); }
   // How many logins sshd accepted so far. Its log also says "Accepted key ... found at" twice
   // for each of them: libssh2 asks whether the key would do before it signs with it.
@@ -224,8 +225,18 @@ class SmtpSink : public LoopbackServer {
 
   explicit SmtpSink(Mode mode = Mode::Accept, const std::string& refusedRecipient = {},
                     const SinkSecurity& security = {})
-      : LoopbackServer("smtp_sink.py", [&](const std::filesystem::path& folder) {
-          return arguments(folder, mode, refusedRecipient, security);
+      : LoopbackServer("smtp_sink.py", [&](const std::filesystem::path& spool) {
+          const char* modes[] = {"accept", "refuse-recipient", "silent", "slow-data",
+                                 "trickle-data"};
+          const char* kinds[] = {"none", "starttls", "tls"};
+          std::vector<std::string> argv{
+              "--spool",  spool.string(),   "--mode",     modes[static_cast<int>(mode)],
+              "--refuse", refusedRecipient, "--security", kinds[static_cast<int>(security.kind)]};
+          if (security.certificate != nullptr)
+            argv.insert(argv.end(), {"--cert", security.certificate->certificate().string(),
+                                     "--key", security.certificate->key().string(), "--login",
+                                     security.login, "--password", security.password});
+          return argv;
         }) {}
   explicit SmtpSink(const SinkSecurity& security) : SmtpSink(Mode::Accept, {}, security) {}
 
@@ -237,30 +248,12 @@ class SmtpSink : public LoopbackServer {
       if (entry.path().filename().string().front() != '.') folders.push_back(entry.path());
     std::sort(folders.begin(), folders.end());
     std::vector<SinkMessage> out;
-    for (const auto& message : folders) {
+    for (const auto& message : folders)
       out.push_back({readFile(message / "from"), readLines(message / "to"),
                      readFile(message / "data"), readFile(message / "subject"),
                      readFile(message / "body"), readLines(message / "headers"),
                      readLines(message / "defects"), readFile(message / "login")});
-    }
     return out;
-  }
-
- private:
-  static std::vector<std::string> arguments(const std::filesystem::path& spool, Mode mode,
-                                            const std::string& refusedRecipient,
-                                            const SinkSecurity& security) {
-    const char* modes[] = {"accept", "refuse-recipient", "silent", "slow-data", "trickle-data"};
-    const char* kinds[] = {"none", "starttls", "tls"};
-    std::vector<std::string> argv{
-        "--spool",  spool.string(),   "--mode",     modes[static_cast<int>(mode)],
-        "--refuse", refusedRecipient, "--security", kinds[static_cast<int>(security.kind)]};
-    if (security.certificate != nullptr) {
-      argv.insert(argv.end(), {"--cert", security.certificate->certificate().string(), "--key",
-                               security.certificate->key().string(), "--login", security.login,
-                               "--password", security.password});
-    }
-    return argv;
   }
 };
 

@@ -21,7 +21,6 @@ class TestCertificate {
                                  "openssl x509 -in \"$0\" -pubkey -noout | openssl pkey -pubin "
                                  "-outform der | openssl dgst -sha256 -binary | openssl base64",
                                  certificate().string()});
-    pin_.pop_back();  // the line end
   }
 
   std::filesystem::path certificate() const { return folder_.path() / "cert.pem"; }
