@@ -78,6 +78,14 @@ class CheckE2eTest : public ::testing::Test {
   SmtpSink tlsSink{SinkSecurity{SinkSecurity::Kind::StartTls, &certificate, "quillfen", "mail-pw"}};
 };
 
+struct ModeCase {
+  const char* title;
+  std::string keys;  // none: no Config.ini
+  int exitCode;
+  std::vector<std::string> lines;
+  std::vector<std::string> runAs = {};  // the command the program runs under, if any
+};
+
 // Whether this machine lets a process make a mount namespace of its own (a container may not).
 bool mountNamespacesWork() {
   ChildProcess probe({"/usr/bin/unshare", "-m", "/bin/true"}, true);
@@ -90,16 +98,11 @@ bool mountNamespacesWork() {
 // control group file `cgroup` and INVOCATION_ID), whose sandbox shows a folder missing from its
 // ReadWritePaths= so.
 std::vector<std::string> withReadOnly(const fs::path& folder, const fs::path& cgroup) {
-  return {"/usr/bin/unshare",
-          "-m",
-          "/bin/sh",
-          "-c",
-          "mount --bind -o ro \"$1\" \"$1\" || exit 99\n"
-          "mount --bind \"$2\" /proc/$$/cgroup && export INVOCATION_ID=0123456789abcdef\n"
-          "shift 2 && exec \"$@\"",
-          "sh",
-          folder.string(),
-          cgroup.string()};
+  const char* script =
+      "mount --bind -o ro \"$1\" \"$1\" || exit 99\n"
+      "mount --bind \"$2\" /proc/$$/cgroup && export INVOCATION_ID=0123456789abcdef\n"
+      "shift 2 && exec \"$@\"";
+  return {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script, "sh", folder, cgroup};
 }
 
 TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
@@ -131,13 +134,7 @@ TEST_F(CheckE2eTest, PrintsOneLinePerCheckAndTouchesNothing) {
                   unit + "\" and add the lines \"[Service]\" and \"ReadWritePaths=" + dest.str() +
                   "\")");
   };
-  const struct {
-    const char* title;
-    std::string keys;  // none: no Config.ini
-    int exitCode;
-    std::vector<std::string> lines;
-    std::vector<std::string> runAs = {};  // the command the check runs under, if any
-  } cases[] = {
+  const ModeCase cases[] = {
       {"all pass",
        ftpOk + destination + mailKeys(sink.port()),
        0,
@@ -233,12 +230,7 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
   };
   const std::string destination =
       "DestinationFolder=" + dest.str() + "\nLinkUnchanged=yes\n" + mailKeys(sink.port());
-  const struct {
-    const char* title;
-    std::string keys;  // none: no Config.ini
-    int exitCode;
-    std::vector<std::string> lines;  // in any order
-  } cases[] = {
+  const ModeCase cases[] = {
       {"local tree, KeepDaily",
        "NetworkPath=" + nested.str() + "\nIncludeSubfolders=yes\nKeepDaily=2\n" + destination,
        0,
@@ -272,7 +264,7 @@ TEST_F(CheckE2eTest, DryRunSaysWhatARunWouldDoAndChangesNothing) {
     SCOPED_TRACE(c.title);
     const auto [exitCode, printed] = runMode(c.keys, "--dry-run");
     EXPECT_EQ(exitCode, c.exitCode);
-    EXPECT_THAT(printed, UnorderedElementsAreArray(c.lines));
+    EXPECT_THAT(printed, UnorderedElementsAreArray(c.lines));  // in any order
     EXPECT_EQ(snapshot(dest.path()), before);
   }
 }

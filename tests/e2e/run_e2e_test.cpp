@@ -7,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 #include "common/date.h"
@@ -90,6 +89,7 @@ TEST(ConfigurationE2eTest, FirstStartSwitchesAndTheSettingsFileNamedWithC) {
   SmtpSink sink;
   const fs::path config = home.path() / "Config.ini", job = work.path() / "jobs" / "web.ini";
   fs::create_directories(job.parent_path());
+  const std::string edit = "edit the configuration file";
   const struct {
     std::vector<std::string> arguments;
     fs::path file;  // the settings file of the case
@@ -98,15 +98,11 @@ TEST(ConfigurationE2eTest, FirstStartSwitchesAndTheSettingsFileNamedWithC) {
     std::string said;  // on standard output or error; nothing for the one run
   } cases[] = {
       {{}, config, false, 2, "Please enter the correct configuration data"},
-      {{"/config"}, config, true, 0, "edit the configuration file"},
+      {{"/config"}, config, true, 0, edit},
       {{"--help"}, config, true, 0, "Exit codes"},
       {{""}, config, true, 2, "unknown argument ''"},
       {{"-c", "jobs/web.ini"}, job, false, 2, "Please enter the correct configuration data"},
-      {{"/config", "--config", job.string()},
-       job,
-       true,
-       0,
-       "edit the configuration file " + job.string()},
+      {{"/config", "--config", job.string()}, job, true, 0, edit + " " + job.string()},
       {{"-c", job.string(), "--check"}, job, true, 0, "configuration " + job.string() + ": ok"},
       {{"--config", "jobs/web.ini"}, job, true, 0, ""},
   };
@@ -182,20 +178,8 @@ TEST_F(RunE2eTest, FtpRunFetchesPrunesAndMailsAndARunBesideAnotherIsRefused) {
   EXPECT_TRUE(prunedTheExpired());
   const auto messages = sink.messages();
   ASSERT_EQ(messages.size(), 2u);  // one a recipient
-  const std::string report = messages[0].body;
-  // The subfolder is neither fetched nor counted: three files.
-  std::smatch parts;
-  EXPECT_TRUE(std::regex_match(
-      report, parts,
-      std::regex("This is an automated message sent by Quillfen\\. \n"
-                 "\\d\\d/\\d\\d/\\d\\d \\d{1,2}:\\d\\d (AM|PM)\n_{80}\n\n"
-                 "QUILLFEN BACKUP ACTIVITY - [^\n]+\n\nDownloading 3 files\\.\\.\\.\n\n"
-                 "3 files downloaded to '([^']+)':\n([^\n]+  \\(\\d+(,\\d{3})* KB\\)\n){3}"
-                 "\n1,029 KB total downloaded - [^\n]+\n\nDELETING OLD BACKUPS\\.\\.\\.\n"
-                 "(Deleting folder: [^\n]+\n){2}\\.\\.\\. DONE\n\n"
-                 "Free space remaining on '/[^']*' drive: \\d+(,\\d{3})* KB\n?")))
-      << report;
-  EXPECT_EQ(parts[2], today().string());
+  // The subfolder is neither fetched nor counted: three files. The report's layout has unit tests.
+  EXPECT_THAT(messages[0].body, HasSubstr("\n3 files downloaded to '" + today().string() + "':\n"));
 
   // Another job (-c) started while this one downloads into the same destination ends at once,
   // touching nothing, and mails why, naming itself and the host.
