@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "common/date.h"
 #include "common/error.h"
@@ -14,16 +15,10 @@ namespace quillfen {
 namespace {
 
 TEST(DateTest, AddDaysCrossesMonthYearAndLeapDayBoundariesAndFolderNamesArePadded) {
-  struct Step {
-    Date from;
-    int days;
-    Date expected;
-  };
-  for (const Step& s :
-       {Step{{2004, 3, 1}, -1, {2004, 2, 29}}, Step{{1900, 3, 1}, -1, {1900, 2, 28}},
-        Step{{1970, 1, 1}, -1, {1969, 12, 31}}}) {
-    EXPECT_EQ(addDays(s.from, s.days), s.expected) << formatYyyymmdd(s.from) << " " << s.days;
-  }
+  const std::pair<Date, Date> dayBefore[] = {
+      {{2004, 3, 1}, {2004, 2, 29}}, {{1900, 3, 1}, {1900, 2, 28}}, {{1970, 1, 1}, {1969, 12, 31}}};
+  for (const auto& [from, expected] : dayBefore)
+    EXPECT_EQ(addDays(from, -1), expected) << formatYyyymmdd(from);
   EXPECT_EQ(formatYyyymmdd({987, 1, 9}), "09870109") << "folder names are zero-padded";
 }
 

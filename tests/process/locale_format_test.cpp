@@ -26,13 +26,8 @@ TEST(LocaleFormatTest, CAndMissingLocalesFallBackToThePosixForms) {
 
 // The mail frame's time takes the separators of the locale's own date and time formats.
 TEST(LocaleFormatTest, SeparatorsComeFromTheLocalesFormats) {
-  const std::pair<const char*, const char*> cases[] = {{"%m/%d/%y", "/"},
-                                                       {"%d.%m.%Y", "."},
-                                                       {"%Y-%m-%d", "-"},
-                                                       {"%H:%M:%S", ":"},
-                                                       {"%Ey\xE5\xB9\xB4%m", "\xE5\xB9\xB4"},
-                                                       {"%x", "?"},
-                                                       {"", "?"}};
+  const std::pair<const char*, const char*> cases[] = {
+      {"%d.%m.%Y", "."}, {"%Ey\xE5\xB9\xB4%m", "\xE5\xB9\xB4"}, {"%x", "?"}, {"", "?"}};
   for (const auto& [format, separator] : cases) EXPECT_EQ(separatorIn(format, "?"), separator);
 }
 
