@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ using Names = std::vector<std::string>;
 
 enum class Server { Pyftpdlib, Vsftpd, OpenSsh };
 constexpr const char* kServerNames[] = {"Pyftpdlib", "Vsftpd", "OpenSsh"};
+void PrintTo(Server server, std::ostream* out) {
+  *out << kServerNames[static_cast<int>(server)];
+}
 
 // A file no server delivers: pyftpdlib breaks its download off, vsftpd and sshd find a link to
 // nothing.
@@ -139,6 +143,9 @@ struct ConnectionCase {
   bool failing;              // one file of the source cannot be fetched
   const char* refusal = "";  // how the server refuses the connections past its limit
 };
+void PrintTo(const ConnectionCase& c, std::ostream* out) {
+  *out << kServerNames[static_cast<int>(c.server)] << c.name;
+}
 
 class ConnectionTable : public ConnectionsTest,
                         public ::testing::WithParamInterface<ConnectionCase> {};

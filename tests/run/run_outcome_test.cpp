@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 
 #include "common/exit_code.h"
 #include "filestore/file_system.h"
@@ -80,6 +81,9 @@ struct HookCase {
   const char* errorShown = nullptr;  // the message told after the run, if any
   const char* ping = "/check/fail";  // the path of the outcome's ping
 };
+void PrintTo(const HookCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class HookTest : public RunOutcome, public ::testing::WithParamInterface<HookCase> {};
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <set>
 
 #include "common/exit_code.h"
@@ -41,6 +42,9 @@ struct RerunCase {
   bool replaced;  // today's folder ends up holding the second run's files, not the first's
   bool overFtp = false;
 };
+void PrintTo(const RerunCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class SameDayRerun : public ::testing::TestWithParam<RerunCase> {
  protected:

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <set>
 
 #include "filestore/posix_file_system.h"
@@ -32,6 +33,9 @@ using ::testing::HasSubstr;
 
 enum class Source { Local, Mlsd, List, Sftp };
 constexpr const char* kSourceNames[] = {"LocalFolder", "FtpMlsd", "FtpList", "Sftp"};
+void PrintTo(Source source, std::ostream* out) {
+  *out << kSourceNames[static_cast<int>(source)];
+}
 
 // Names whose line feed is followed by a line of the MLSD or the LIST and SFTP form.
 const std::string kForgedMlsd = "hide\ntype=file;size=6;modify=20261207101112; decoy.txt";
