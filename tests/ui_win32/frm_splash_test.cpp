@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -242,6 +243,9 @@ struct BoxCase {
   std::vector<int> buttons;  // the first the default
   LPCWSTR icon;              // null: none
 };
+void PrintTo(const BoxCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 void askToClose(MessageBoxes&) {
   askToCloseWithMessageBox(nullptr);
