@@ -291,7 +291,7 @@ class WineNoDesktopTest(WineRun):
                 self.assertTrue(written[0].startswith(text), "%s: logged %r" % (face, text))
 
 
-class WineCancelTest(WineRun):
+class WineCancelAndLockTest(WineRun):
     """A download that would take minutes, from a server that trickles."""
 
     def setUp(self):
@@ -319,6 +319,13 @@ class WineCancelTest(WineRun):
         staging = self.destination / ".quillfen-staging"
         wait_until(lambda: staging.is_dir() and any(staging.iterdir()), 60, "download")
         return program
+
+    def test_a_second_run_on_the_same_destination_is_refused_while_the_first_goes_on(self):
+        first = self.start_downloading()
+        code, out, err = self.run_program()
+        self.assertEqual(code, 1, err)
+        self.assertIn("Another Quillfen run (process ", err)
+        self.assertIsNone(first.poll(), "the first run goes on")
 
     def test_ctrl_c_stops_the_download_at_once_keeping_nothing_of_it(self):
         program = self.start_downloading()
